@@ -1,0 +1,140 @@
+// Hough accumulation: the strongest straight line through the black pixels of a region.
+//
+// Accumulator axes: the row is the rho index r = rho + 750 (0..1500, rho in pixels), the column
+// the angle index a = theta / step (theta in degrees from 0 to 180); cell (r, a) is element
+// r * 1501 + a.
+//
+// The votes are counted angle by angle into small integer rho rows that stay in cache, the two
+// cores taking half of the angles each; the real-valued accumulator is then written once, row by
+// row, and scanned for the peak in the same order while it is hot. Every number that decides a
+// vote is computed exactly as the plain algorithm computes it, so the result is the same to the
+// last bit.
+#include "quarnk.h"
+
+#include "common/convert.h"
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kRhoCells = 1501;
+constexpr double kRhoOffset = 750.0;
+constexpr int64_t kClearedCells = 1500 * 1501 + 1801;
+constexpr double kDegToRad = 0.017453292519943278;
+constexpr double kMinStep = 0.12;
+// Below this many votes a second thread costs more than it saves.
+constexpr int64_t kVotesPerThread = 1 << 18;
+
+struct Angle {
+    double c;
+    double s;
+    int32_t index;
+};
+
+struct BlackRow {
+    double y;
+    size_t begin; // into the x list
+    size_t end;
+};
+
+struct Votes {
+    std::vector<double> xs; // x of every black pixel, row by row
+    std::vector<BlackRow> rows;
+};
+
+// The angles as the plain loop visits them: theta accumulated by repeated addition of the step.
+std::vector<Angle> angleTable(double step) {
+    std::vector<Angle> table;
+    for (double theta = 0.0; theta <= 180.0; theta += step) {
+        const double t = theta * kDegToRad;
+        table.push_back({std::cos(t), std::sin(t), static_cast<int32_t>(theta / step)});
+    }
+    return table;
+}
+
+Votes gatherBlack(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32_t y1, const double* image) {
+    Votes v;
+    x0 = std::max(x0, 0);
+    y0 = std::max(y0, 0);
+    x1 = std::min(x1, width);
+    for (int64_t y = y0; y < y1; ++y) {
+        const double* row = image + y * width;
+        const size_t begin = v.xs.size();
+        for (int32_t x = x0; x < x1; ++x)
+            if (row[x] == 0.0) v.xs.push_back(x);
+        if (v.xs.size() > begin) v.rows.push_back({static_cast<double>(y), begin, v.xs.size()});
+    }
+    return v;
+}
+
+// Counts the votes of angles [first, last) into the rho rows counts[index * 1501 + r].
+void vote(const Votes& v, const Angle* first, const Angle* last, uint32_t* counts) {
+    for (const Angle* ang = first; ang != last; ++ang) {
+        uint32_t* row = counts + static_cast<size_t>(ang->index) * kRhoCells;
+        const double c = ang->c;
+        for (const BlackRow& br : v.rows) {
+            const double ys = br.y * ang->s;
+            const double* x = v.xs.data() + br.begin;
+            const double* xe = v.xs.data() + br.end;
+            for (; x != xe; ++x) {
+                const double rho = *x * c + ys + kRhoOffset;
+                if (rho > -1.0 && rho < static_cast<double>(kRhoCells)) ++row[static_cast<int32_t>(rho)];
+            }
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int32_t Hcck(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t* vote_bound,
+                        double step, double* slope, double* intercept, const double* image, double* acc) {
+    if (!(step >= kMinStep)) return -1;
+    const std::vector<Angle> angles = angleTable(step);
+    const int32_t count = static_cast<int32_t>(180.0 / step);
+    const Votes black = gatherBlack(width, x0, y0, x1, y1, image);
+
+    std::vector<uint32_t> counts(static_cast<size_t>(count + 1) * kRhoCells, 0u);
+    const int64_t work = static_cast<int64_t>(black.xs.size()) * static_cast<int64_t>(angles.size());
+    const Angle* begin = angles.data();
+    const Angle* end = begin + angles.size();
+    if (work >= 2 * kVotesPerThread && std::thread::hardware_concurrency() > 1) {
+        // Split where the angle index changes, so the two halves never share a rho row.
+        const Angle* mid = begin + angles.size() / 2;
+        while (mid != end && mid != begin && mid->index == (mid - 1)->index) ++mid;
+        std::thread helper(vote, std::cref(black), mid, end, counts.data());
+        vote(black, begin, mid, counts.data());
+        helper.join();
+    } else {
+        vote(black, begin, end, counts.data());
+    }
+
+    const int32_t bound = *vote_bound;
+    int32_t bestVotes = static_cast<int32_t>(counts[0]);
+    int32_t bestAngle = 0;
+    int32_t bestRho = 0;
+    for (int32_t r = 0; r < kRhoCells; ++r) {
+        double* out = acc + static_cast<int64_t>(r) * kRhoCells;
+        for (int32_t a = 0; a <= count; ++a) out[a] = counts[static_cast<size_t>(a) * kRhoCells + r];
+        std::fill(out + count + 1, out + kRhoCells, 0.0);
+        if (r == 0) continue;
+        for (int32_t a = 1; a <= count; ++a) {
+            const int32_t v = static_cast<int32_t>(counts[static_cast<size_t>(a) * kRhoCells + r]);
+            if (v > bestVotes && v < bound) {
+                bestVotes = v;
+                bestAngle = a;
+                bestRho = r;
+            }
+        }
+    }
+    std::fill(acc + static_cast<int64_t>(kRhoCells) * kRhoCells, acc + kClearedCells, 0.0);
+
+    *vote_bound = bestVotes;
+    double theta = step * bestAngle * kDegToRad;
+    if (theta == 0.0) theta = 0.001;
+    *slope = -std::cos(theta) / std::sin(theta);
+    *intercept = (bestRho - kRhoOffset) / std::sin(theta);
+    return 0;
+}

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and running Tovra need. Idempotent: quiet
+# and quick when nothing is missing; uses sudo only when not run as root.
+set -euo pipefail
+
+packages=(
+    build-essential cmake make git
+    qt6-base-dev qt6-image-formats-plugins libgl1-mesa-dev fonts-noto-cjk
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    xvfb xauth imagemagick
+)
+if [[ "${1:-}" == "--bench" ]]; then
+    packages+=(libopencv-dev python3-numpy python3-opencv python3-scipy)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
