@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and prints the ratios. Usage: bench/run.sh BUILD_BIN_DIR
+set -euo pipefail
+bin=${1:?usage: bench/run.sh BUILD_BIN_DIR}
+here=$(cd "$(dirname "$0")" && pwd)
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+"$bin/kernel_bench" --benchmark_format=console --benchmark_out="$out/bench.json" --benchmark_out_format=json \
+    --benchmark_min_time=0.3 >&2
+/usr/bin/python3 "$here/numpy_baseline.py" > "$out/numpy.json" || echo '{}' > "$out/numpy.json"
+/usr/bin/python3 "$here/compare.py" "$out/bench.json" "$out/numpy.json"
