@@ -10,20 +10,20 @@
 using quarn::AtomicFile;
 using quarn::ByteReader;
 using quarn::elementCount;
-using quarn::toByte;
 using quarn::truncToInt;
 
 namespace {
 
-constexpr int64_t kChunk = 1 << 16;
+// Bytes converted and written (or read and converted) per block.
+constexpr int64_t kChunk = 1 << 18;
 
 // Writes count elements starting at src as bytes, one block at a time.
 void putBytes(AtomicFile& file, const double* src, int64_t count) {
-    uint8_t bytes[kChunk];
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[static_cast<size_t>(count < kChunk ? count : kChunk)]);
     while (count > 0) {
         int64_t n = count < kChunk ? count : kChunk;
-        for (int64_t i = 0; i < n; ++i) bytes[i] = toByte(src[i]);
-        file.write(bytes, static_cast<size_t>(n));
+        quarn::toBytes(src, n, bytes.get());
+        file.write(bytes.get(), static_cast<size_t>(n));
         src += n;
         count -= n;
     }
@@ -60,11 +60,11 @@ int32_t Openk(const char* name, int32_t width, int32_t height, double* buf) {
     auto in = std::make_unique<ByteReader>();
     if (!in->open(name)) return -1;
     const int64_t count = elementCount(width, height);
-    uint8_t bytes[kChunk];
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[static_cast<size_t>(count < kChunk ? count : kChunk)]);
     int64_t done = 0;
     while (done < count) {
         int64_t want = count - done < kChunk ? count - done : kChunk;
-        int64_t got = static_cast<int64_t>(in->read(bytes, static_cast<size_t>(want)));
+        int64_t got = static_cast<int64_t>(in->read(bytes.get(), static_cast<size_t>(want)));
         double* dst = buf + done;
         for (int64_t i = 0; i < got; ++i) dst[i] = bytes[i];
         done += got;

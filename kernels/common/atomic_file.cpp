@@ -38,9 +38,7 @@ bool AtomicFile::open(const char* path) {
     return true;
 }
 
-void AtomicFile::flush() {
-    const char* p = buffer_;
-    size_t left = fill_;
+void AtomicFile::writeAll(const char* p, size_t left) {
     while (left > 0 && !failed_) {
         ssize_t n = ::write(fd_, p, left);
         if (n < 0) {
@@ -51,20 +49,23 @@ void AtomicFile::flush() {
         p += n;
         left -= static_cast<size_t>(n);
     }
+}
+
+void AtomicFile::flush() {
+    writeAll(buffer_, fill_);
     fill_ = 0;
 }
 
 void AtomicFile::write(const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        if (fill_ == sizeof(buffer_)) flush();
-        size_t n = sizeof(buffer_) - fill_;
-        if (n > size) n = size;
-        std::copy(p, p + n, buffer_ + fill_);
-        fill_ += n;
-        p += n;
-        size -= n;
+    if (size >= sizeof(buffer_)) { // large blocks go straight out, without a copy
+        flush();
+        writeAll(p, size);
+        return;
     }
+    if (sizeof(buffer_) - fill_ < size) flush();
+    std::copy(p, p + size, buffer_ + fill_);
+    fill_ += size;
 }
 
 void AtomicFile::putInt(int64_t v) {

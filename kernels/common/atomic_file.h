@@ -32,6 +32,7 @@ public:
 
 private:
     void flush();
+    void writeAll(const char* p, size_t size);
     void discard();
 
     int fd_ = -1;

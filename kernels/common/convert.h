@@ -25,3 +25,48 @@ inline int64_t elementCount(int32_t width, int32_t height) {
 }
 
 } // namespace quarn
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace quarn {
+
+// The stored bytes of n reals, as toByte gives them. The processor's truncating conversion yields
+// 0x80000000 for every real without a 32-bit integer, whose low byte is 0 as well, so the vector
+// path gives the same bytes as the careful scalar rule.
+inline void toBytes(const double* src, int64_t n, uint8_t* dst) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i lowByte = _mm_set1_epi32(0xFF);
+    for (; i + 8 <= n; i += 8) {
+        const __m128i a = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_loadu_pd(src + i)),
+                                             _mm_cvttpd_epi32(_mm_loadu_pd(src + i + 2)));
+        const __m128i b = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_loadu_pd(src + i + 4)),
+                                             _mm_cvttpd_epi32(_mm_loadu_pd(src + i + 6)));
+        const __m128i words = _mm_packs_epi32(_mm_and_si128(a, lowByte), _mm_and_si128(b, lowByte));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(words, words));
+    }
+#endif
+    for (; i < n; ++i) dst[i] = toByte(src[i]);
+}
+
+// Truncates n reals toward zero into 32-bit integers, each as truncToInt gives it, except that a
+// real without a 32-bit integer becomes INT32_MIN: callers that use only a range of small values
+// (grey levels) see the same results either way.
+inline void truncToIntsLoose(const double* src, int64_t n, int32_t* dst) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= n; i += 4) {
+        const __m128i v = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_loadu_pd(src + i)),
+                                             _mm_cvttpd_epi32(_mm_loadu_pd(src + i + 2)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    }
+#endif
+    for (; i < n; ++i) {
+        const int32_t t = truncToInt(src[i]);
+        dst[i] = (t == 0 && !(src[i] > -1.0 && src[i] < 1.0)) ? INT32_MIN : t;
+    }
+}
+
+} // namespace quarn

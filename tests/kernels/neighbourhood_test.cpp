@@ -44,8 +44,12 @@ TEST(Median, SmallImagesUnchangedAndValuesTruncated) {
 
 TEST(Median, MatchesPlainVersionBitForBit) {
     std::mt19937 gen(11);
-    for (int trial = 0; trial < 40; ++trial) {
-        const int32_t w = 3 + gen() % 70, h = 3 + gen() % 40;
+    // Widths around the column blocks (64) and heights around the row bands (4), then random sizes.
+    const std::pair<int32_t, int32_t> sizes[] = {{3, 3}, {65, 4}, {66, 5}, {67, 6}, {130, 7}, {131, 8}, {1024, 9}};
+    for (int trial = 0; trial < 47; ++trial) {
+        const bool fixed = trial < 7;
+        const int32_t w = fixed ? sizes[trial].first : 3 + gen() % 200;
+        const int32_t h = fixed ? sizes[trial].second : 3 + gen() % 40;
         // Few levels make many ties; wide values take the 32-bit path.
         const int levels[] = {2, 3, 256};
         auto img = randomImage(w, h, gen(), levels[trial % 3]);
