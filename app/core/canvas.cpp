@@ -1,0 +1,140 @@
+#include "canvas.h"
+
+#include <QPainter>
+#include <cmath>
+
+namespace tovra {
+
+namespace {
+const QColor kBackground(255, 255, 255);
+}
+
+Canvas::Canvas(int width, int height)
+    : image_(std::max(width, 0), std::max(height, 0), QImage::Format_RGB32) {
+    image_.fill(kBackground);
+}
+
+void Canvas::resize(int width, int height) {
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    if (width == image_.width() && height == image_.height()) return;
+    QImage next(width, height, QImage::Format_RGB32);
+    next.fill(kBackground);
+    if (!image_.isNull() && width > 0 && height > 0) {
+        QPainter p(&next);
+        p.drawImage(0, 0, image_);
+    }
+    image_ = std::move(next);
+    changed();
+}
+
+void Canvas::setPixelScale() { pixelScale_ = true; }
+
+bool Canvas::setScaleWidth(double w) {
+    if (!(w != 0) || !std::isfinite(w)) return false;
+    if (pixelScale_) scaleHeight_ = image_.height();
+    pixelScale_ = false;
+    scaleWidth_ = w;
+    return true;
+}
+
+bool Canvas::setScaleHeight(double h) {
+    if (!(h != 0) || !std::isfinite(h)) return false;
+    if (pixelScale_) scaleWidth_ = image_.width();
+    pixelScale_ = false;
+    scaleHeight_ = h;
+    return true;
+}
+
+double Canvas::scaleWidth() const { return pixelScale_ ? image_.width() : scaleWidth_; }
+double Canvas::scaleHeight() const { return pixelScale_ ? image_.height() : scaleHeight_; }
+
+QPointF Canvas::toPixels(double x, double y) const {
+    if (pixelScale_) return {x, y};
+    return {x * image_.width() / scaleWidth_, y * image_.height() / scaleHeight_};
+}
+
+QPointF Canvas::fromPixels(double px, double py) const {
+    if (pixelScale_) return {px, py};
+    return {px * scaleWidth_ / std::max(image_.width(), 1), py * scaleHeight_ / std::max(image_.height(), 1)};
+}
+
+void Canvas::point(double x, double y, QColor c) {
+    const QPointF p = toPixels(x, y);
+    if (!(p.x() >= 0 && p.y() >= 0 && p.x() < image_.width() && p.y() < image_.height())) return;
+    image_.setPixel(static_cast<int>(p.x()), static_cast<int>(p.y()), c.rgb());
+    changed();
+}
+
+void Canvas::line(double x1, double y1, double x2, double y2, QColor c) {
+    if (image_.isNull()) return;
+    const QPointF a = toPixels(x1, y1), b = toPixels(x2, y2);
+    if (!std::isfinite(a.x()) || !std::isfinite(a.y()) || !std::isfinite(b.x()) || !std::isfinite(b.y())) return;
+    QPainter p(&image_);
+    p.setPen(QPen(c, lineWidth_));
+    p.drawLine(a, b);
+    p.end();
+    changed();
+}
+
+void Canvas::box(double x1, double y1, double x2, double y2, QColor c) {
+    line(x1, y1, x2, y1, c);
+    line(x2, y1, x2, y2, c);
+    line(x2, y2, x1, y2, c);
+    line(x1, y2, x1, y1, c);
+}
+
+void Canvas::fillBox(double x1, double y1, double x2, double y2, QColor c) {
+    if (image_.isNull()) return;
+    const QPointF a = toPixels(x1, y1), b = toPixels(x2, y2);
+    if (!std::isfinite(a.x()) || !std::isfinite(a.y()) || !std::isfinite(b.x()) || !std::isfinite(b.y())) return;
+    QPainter p(&image_);
+    p.fillRect(QRectF(a, b).normalized(), c);
+    p.end();
+    changed();
+}
+
+int64_t Canvas::pointColor(double x, double y) const {
+    const QPointF p = toPixels(x, y);
+    if (!(p.x() >= 0 && p.y() >= 0 && p.x() < image_.width() && p.y() < image_.height())) return -1;
+    const QRgb c = image_.pixel(static_cast<int>(p.x()), static_cast<int>(p.y()));
+    return static_cast<int64_t>(qRed(c)) | (static_cast<int64_t>(qGreen(c)) << 8) | (static_cast<int64_t>(qBlue(c)) << 16);
+}
+
+void Canvas::clear() {
+    image_.fill(kBackground);
+    changed();
+}
+
+void Canvas::drawGrey(const double* values, int w, int h) {
+    const int cols = std::min(w, image_.width());
+    const int rows = std::min(h, image_.height());
+    for (int y = 0; y < rows; ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(image_.scanLine(y));
+        const double* src = values + static_cast<int64_t>(y) * w;
+        for (int x = 0; x < cols; ++x) {
+            const double r = std::nearbyint(src[x]);
+            const int v = r >= 255 ? 255 : (r > 0 ? static_cast<int>(r) : 0);
+            line[x] = qRgb(v, v, v);
+        }
+    }
+    changed();
+}
+
+void Canvas::drawImage(const QImage& picture) {
+    if (image_.isNull()) return;
+    QPainter p(&image_);
+    p.drawImage(0, 0, picture);
+    p.end();
+    changed();
+}
+
+void Canvas::keepSnapshot() { snapshot_ = image_.copy(); }
+
+void Canvas::restoreSnapshot() {
+    if (snapshot_.isNull()) return;
+    image_ = snapshot_.copy();
+    changed();
+}
+
+} // namespace tovra

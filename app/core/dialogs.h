@@ -1,0 +1,49 @@
+// File dialogs as the procedures see them. A queued answer is used instead of showing a dialog,
+// which is how tests (and scripted runs) drive the buttons that ask for a file.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <optional>
+
+namespace tovra {
+
+class FileDialogs {
+public:
+    // What a dialog returns: the chosen full path, or nothing when cancelled.
+    using Answer = std::optional<QString>;
+    // filter: "description|pattern|description|pattern...", patterns joined by ";".
+    using Show = std::function<Answer(bool save, const QString& filter)>;
+
+    void setPlatform(Show show) { show_ = std::move(show); }
+    // The next dialogs return these answers, in order, without showing anything.
+    void queueAnswer(Answer a) { queued_.push_back(std::move(a)); }
+    // The filter of the last dialog asked for.
+    const QString& lastFilter() const { return lastFilter_; }
+
+    Answer openFileName(const QString& filter) { return ask(false, filter); }
+    Answer saveFileName(const QString& filter) { return ask(true, filter); }
+
+    // A filter in the dialog toolkit's form: "desc (*.a *.b);;desc (*.c)".
+    static QString toQtFilter(const QString& filter);
+
+private:
+    Answer ask(bool save, const QString& filter) {
+        lastFilter_ = filter;
+        if (!queued_.empty()) {
+            std::optional<QString> a;
+            a.swap(queued_.front());
+            queued_.pop_front();
+            return a;
+        }
+        return show_ ? show_(save, filter) : std::nullopt;
+    }
+
+    Show show_;
+    std::deque<Answer> queued_;
+    QString lastFilter_;
+};
+
+} // namespace tovra

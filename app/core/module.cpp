@@ -1,0 +1,497 @@
+#include "module.h"
+
+#include "busy_cursor.h"
+#include "numeric.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSaveFile>
+#include <cstdlib>
+
+namespace tovra {
+
+namespace {
+
+const QString kOpenFilter = QStringLiteral(
+    "専用形式 (*.mon)|*.mon|汎用形式 (*.bmp;*.jpg;*.gif)|*.bmp;*.jpg;*.gif|csvファイル (*.csv;*.txt)|*.csv;*.txt|"
+    "連続処理用スクリプト (*.tvs)|*.tvs|その他 (*.*)|*.*");
+const QString kSaveFilter =
+    QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|csvファイル (*.csv)|*.csv|その他 (*.*)|*.*");
+const QString kSaveRectangleFilter = QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|その他 (*.*)|*.*");
+const QString kCropFile = QStringLiteral("srt.tmp");
+
+bool validSlot(int id) { return id >= 0 && id < kSlots; }
+
+// Whether a width x height image fits the program's buffers.
+bool fits(int64_t width, int64_t height) { return width >= 0 && height >= 0 && width * height <= kBufferCapacity; }
+
+int slotFromCaption(const QString& caption) {
+    if (caption.isEmpty()) return 0;
+    const QChar c = caption.back();
+    return c.isDigit() ? c.digitValue() : 0;
+}
+
+// The width and height that a picture file declares. BMP files are read from their header (width
+// at byte 18, height at byte 22, little-endian; a negative height is a top-down bitmap); other
+// pictures from the decoder.
+std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, const QString& kind, const QImage& decoded) {
+    if (kind != QLatin1String("bmp")) return std::pair<int64_t, int64_t>{decoded.width(), decoded.height()};
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray header = f.read(54);
+    if (header.size() < 54) return std::nullopt;
+    auto le32 = [&](int at) {
+        return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint8_t>(header[at])) |
+                                    static_cast<uint32_t>(static_cast<uint8_t>(header[at + 1])) << 8 |
+                                    static_cast<uint32_t>(static_cast<uint8_t>(header[at + 2])) << 16 |
+                                    static_cast<uint32_t>(static_cast<uint8_t>(header[at + 3])) << 24);
+    };
+    return std::pair<int64_t, int64_t>{le32(18), std::llabs(static_cast<int64_t>(le32(22)))};
+}
+
+} // namespace
+
+QString fileKind(const QString& name) { return name.right(3); }
+QString fileTitle(const QString& path) { return QFileInfo(path).fileName(); }
+
+QString FileDialogs::toQtFilter(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString desc = parts[i];
+        const int paren = desc.indexOf(QLatin1Char('('));
+        if (paren > 0) desc = desc.left(paren).trimmed();
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        out << QStringLiteral("%1 (%2)").arg(desc, patterns);
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+Module::Module(AppState& state, QuarnBinder& quarn, FileDialogs& dialogs)
+    : state_(state), quarn_(quarn), dialogs_(dialogs) {}
+
+int16_t Module::currentId() const { return int16Or(state_.info().id); }
+int16_t Module::currentWidth() const { return int16Or(state_.info().mx); }
+int16_t Module::currentHeight() const { return int16Or(state_.info().my); }
+
+bool Module::slotFitsBuffer(int32_t id) {
+    int32_t w = 0, h = 0;
+    if (quarn_.Xyretid(id, &w, &h) != 0) return true;
+    return fits(w, h);
+}
+
+// ---- Opening -------------------------------------------------------------------------------
+
+void Module::openImage(const QString& path, const QString& title) {
+    const int id = currentId();
+    int w = currentWidth();
+    int h = currentHeight();
+    BusyCursor busy;
+    const QString kind = fileKind(title);
+
+    if (validSlot(id)) {
+        ImageWindowModel& win = state_.imageWindow(id);
+        if (!state_.slotInUse(id)) {
+            state_.setSlotListLine(id, QStringLiteral("ID %1 be").arg(id));
+            state_.setSlotInUse(id, true);
+            win.visible = true;
+            win.position = state_.defaultWindowPosition() + QPoint(twips(300) * id, twips(300) * id);
+            ++win.placement;
+            win.caption += QStringLiteral(" ID %1").arg(id);
+            win.picture->setPixelScale();
+        }
+        win.picture->resize(w, h);
+        win.nameLabel = path;
+        win.picture->clear();
+        state_.imageWindowUpdated(id);
+    }
+
+    if (kind == QLatin1String("bmp") || kind == QLatin1String("jpg") || kind == QLatin1String("gif")) {
+        QImageReader reader(path);
+        reader.setAutoTransform(false);
+        const QImage picture = reader.read();
+        const auto size = picture.isNull() ? std::nullopt : pictureSize(path, kind, picture);
+        if (size) { // a picture that cannot be decoded leaves the slot as it was
+            state_.setMx(QString::number(size->first));
+            state_.setMy(QString::number(size->second));
+            if (auto v = toInt16(state_.info().mx)) w = *v;
+            if (auto v = toInt16(state_.info().my)) h = *v;
+            const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
+            if (validSlot(id)) {
+                // The window shows the whole picture, as decoded.
+                Canvas& pic = *state_.imageWindow(id).picture;
+                pic.resize(rgb.width(), rgb.height());
+                pic.drawImage(rgb);
+                state_.imageWindowUpdated(id);
+            }
+            if (fits(w, h)) {
+                PixelBuffer buf;
+                int64_t k = 0;
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        buf[k++] = rgb.valid(x, y) ? qRed(rgb.pixel(x, y)) : 255; // outside: the colour -1
+                quarn_.Openxim(w, h, id, buf.data());
+            }
+        }
+    }
+    if (kind == QLatin1String("tvs") && runScript) runScript(path, title);
+    if (kind == QLatin1String("mon") || state_.tool().rawOverride) {
+        if (fits(w, h)) {
+            PixelBuffer buf;
+            quarn_.Openim(path, w, h, id, buf.data());
+            if (state_.autoDraw()) drawSlot();
+        }
+    }
+    if (kind == QLatin1String("csv")) {
+        if (fits(w, h)) {
+            PixelBuffer buf;
+            quarn_.Opencsv(path, w, h, id, buf.data());
+            quarn_.Rofim(id, buf.data());
+            if (state_.autoDraw()) drawSlot();
+        }
+    }
+    fitNameLabel();
+}
+
+void Module::fitNameLabel() {
+    const int id = currentId();
+    if (!validSlot(id)) return;
+    const int width = currentWidth() - twips(720);
+    if (width < 0) return; // a label cannot be narrower than nothing
+    ImageWindowModel& win = state_.imageWindow(id);
+    win.nameLabelWidth = width;
+    state_.imageWindowUpdated(id);
+}
+
+// ---- Saving --------------------------------------------------------------------------------
+
+bool Module::saveBmp(int slot, const QString& path) {
+    if (!validSlot(slot)) return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    QImageWriter writer(&file, "bmp");
+    if (!writer.write(state_.imageWindow(slot).picture->image())) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void Module::saveImage(const QString& path) {
+    const int id = currentId();
+    BusyCursor busy;
+    const QString kind = fileKind(path);
+    if (kind == QLatin1String("bmp")) saveBmp(id, path);
+    if ((kind == QLatin1String("mon") || state_.tool().rawOverride) && slotFitsBuffer(id)) {
+        PixelBuffer buf;
+        quarn_.Saveim(path, id, buf.data());
+    }
+    if (kind == QLatin1String("csv") && slotFitsBuffer(id)) {
+        PixelBuffer buf;
+        quarn_.Savecsv(path, id, buf.data());
+    }
+    if (validSlot(id)) {
+        state_.imageWindow(id).nameLabel = path;
+        state_.imageWindowUpdated(id);
+    }
+}
+
+void Module::saveRectangle(const QString& path) {
+    const int id = currentId();
+    BusyCursor busy;
+    const InfoFields& f = state_.info();
+    const int32_t x1 = toInt32(f.hfx1).value_or(0), y1 = toInt32(f.hfy1).value_or(0);
+    const int32_t x2 = toInt32(f.hfx2).value_or(0), y2 = toInt32(f.hfy2).value_or(0);
+    const QString dx = QString::number(std::llabs(static_cast<int64_t>(x2) - x1));
+    const QString dy = QString::number(std::llabs(static_cast<int64_t>(y2) - y1));
+    const QString kind = fileKind(path);
+
+    if ((kind == QLatin1String("mon") || state_.tool().rawOverride) && slotFitsBuffer(id)) {
+        PixelBuffer buf;
+        quarn_.Savert(path, x1, y1, x2, y2, id, buf.data());
+        state_.setMx(dx);
+        state_.setMy(dy);
+    }
+    if (kind == QLatin1String("bmp") && slotFitsBuffer(id)) {
+        const QString crop = QDir(quarn_.workFolder()).filePath(kCropFile);
+        QFile::remove(crop);
+        PixelBuffer buf;
+        // Only a rectangle that was actually cut out replaces the slot and becomes the picture.
+        if (quarn_.Savert(kCropFile, x1, y1, x2, y2, id, buf.data()) == 0) {
+            state_.setMx(dx);
+            state_.setMy(dy);
+            const int w = currentWidth(), h = currentHeight();
+            if (validSlot(id)) {
+                Canvas& pic = *state_.imageWindow(id).picture;
+                pic.resize(w, h);
+                pic.clear();
+            }
+            PixelBuffer again;
+            if (fits(w, h)) quarn_.Openim(kCropFile, w, h, id, again.data());
+            drawSlot();
+            QFile::remove(crop);
+            saveBmp(id, path);
+        }
+        QFile::remove(crop);
+    }
+    fitNameLabel();
+    if (validSlot(id)) {
+        state_.imageWindow(id).nameLabel = path;
+        state_.imageWindowUpdated(id);
+    }
+}
+
+// ---- Display -------------------------------------------------------------------------------
+
+void Module::drawSlot() {
+    const int id = currentId();
+    const int w = currentWidth(), h = currentHeight();
+    BusyCursor busy;
+    PixelBuffer buf;
+    if (slotFitsBuffer(id)) quarn_.Toutim(id, buf.data());
+    if (!validSlot(id) || !fits(w, h)) return;
+    state_.imageWindow(id).picture->drawGrey(buf.data(), w, h);
+}
+
+void Module::redrawAll() {
+    BusyCursor busy;
+    int32_t w = 0, h = 0;
+    for (int s = 0; s < kSlots; ++s) {
+        if (!state_.slotInUse(s)) continue;
+        quarn_.Xyretid(s, &w, &h);
+        state_.setMx(QString::number(w));
+        state_.setMy(QString::number(h));
+        state_.setId(QString::number(s));
+        drawSlot();
+    }
+}
+
+// ---- Operation commands --------------------------------------------------------------------
+
+template <typename Call> void Module::operation(Call call) {
+    BusyCursor busy;
+    if (call() == 0 && state_.autoDraw()) drawSlot();
+}
+
+void Module::doContrast() {
+    const int id = currentId();
+    const int low = int16Or(state_.tool().ct1), high = int16Or(state_.tool().ct2);
+    operation([&] {
+        PixelBuffer buf;
+        return slotFitsBuffer(id) ? quarn_.Conim(low, high, id, buf.data()) : -1;
+    });
+}
+
+void Module::doMedian() {
+    const int id = currentId();
+    operation([&] {
+        PixelBuffer buf;
+        return slotFitsBuffer(id) ? quarn_.Medim(id, buf.data()) : -1;
+    });
+}
+
+void Module::doDifference() {
+    const int id = currentId();
+    const int a = int16Or(state_.tool().dpcb1[0]), b = int16Or(state_.tool().dpcb2[0]);
+    operation([&] {
+        PixelBuffer buf, buf2;
+        const bool ok = slotFitsBuffer(id) && slotFitsBuffer(a) && slotFitsBuffer(b);
+        return ok ? quarn_.Dpim(a, b, id, buf.data(), buf2.data()) : -1;
+    });
+}
+
+void Module::doBinarize() {
+    const int id = currentId();
+    const int threshold = int16Or(state_.tool().segt);
+    operation([&] {
+        PixelBuffer buf;
+        return slotFitsBuffer(id) ? quarn_.Segmim(threshold, id, buf.data()) : -1;
+    });
+}
+
+void Module::doOverValueCorrection() {
+    const int id = currentId();
+    operation([&] {
+        PixelBuffer buf;
+        return slotFitsBuffer(id) ? quarn_.Rofim(id, buf.data()) : -1;
+    });
+}
+
+void Module::doEdge(int mode) {
+    const int id = currentId();
+    if (mode == 99) mode = state_.tool().edgeOrdinary ? 1 : 0;
+    operation([&] {
+        PixelBuffer buf;
+        return slotFitsBuffer(id) ? quarn_.Edgeim(mode, id, buf.data()) : -1;
+    });
+}
+
+void Module::doDustRemoval() {
+    const int id = currentId();
+    operation([&] {
+        PixelBuffer buf;
+        return slotFitsBuffer(id) ? quarn_.Dmim(id, buf.data()) : -1;
+    });
+}
+
+void Module::doGradationInvert() {
+    const int id = currentId();
+    operation([&] {
+        PixelBuffer buf;
+        return slotFitsBuffer(id) ? quarn_.Rdim(id, buf.data()) : -1;
+    });
+}
+
+void Module::doUndo() {
+    const int id = currentId();
+    operation([&] {
+        PixelBuffer buf, scratch;
+        return slotFitsBuffer(id) && slotFitsBuffer(id + 8) ? quarn_.Undoim(id, buf.data(), scratch.data()) : -1;
+    });
+}
+
+void Module::doAxisFlip(int mode) {
+    const int id = currentId();
+    if (mode == 99) mode = state_.tool().flipUpDown ? 1 : 0;
+    operation([&] {
+        PixelBuffer buf, scratch;
+        return slotFitsBuffer(id) ? quarn_.Turnim(mode, id, buf.data(), scratch.data()) : -1;
+    });
+}
+
+void Module::doComposite() {
+    const int id = currentId();
+    const int a = int16Or(state_.tool().dpcb1[1]), b = int16Or(state_.tool().dpcb2[1]);
+    operation([&] {
+        PixelBuffer buf, buf2;
+        const bool ok = slotFitsBuffer(id) && slotFitsBuffer(a) && slotFitsBuffer(b);
+        return ok ? quarn_.Compoim(a, b, id, buf.data(), buf2.data()) : -1;
+    });
+}
+
+// ---- Toolbox -------------------------------------------------------------------------------
+
+void Module::toolboxLoad() {
+    state_.resetSlotList();
+    for (int s = 0; s < kSlots; ++s) state_.setSlotInUse(s, false);
+}
+
+void Module::openButton() {
+    if (auto path = dialogs_.openFileName(kOpenFilter)) openImage(*path, fileTitle(*path));
+}
+
+void Module::saveButton() {
+    if (auto path = dialogs_.saveFileName(kSaveFilter)) saveImage(*path);
+}
+
+void Module::saveRectangleButton() {
+    if (auto path = dialogs_.saveFileName(kSaveRectangleFilter)) saveRectangle(*path);
+}
+
+void Module::chooseSlot(int line) {
+    if (line < 0 || line >= kSlots) return;
+    state_.setId(QString::number(line));
+}
+
+// ---- Image windows -------------------------------------------------------------------------
+
+void Module::imageWindowActivated(const QString& caption) {
+    const int slot = slotFromCaption(caption);
+    state_.setId(QString::number(slot));
+    const int id = currentId();
+    int32_t w = 0, h = 0;
+    quarn_.Xyretid(id, &w, &h);
+    state_.setMx(QString::number(w));
+    state_.setMy(QString::number(h));
+}
+
+void Module::imageWindowClosed(int slot) {
+    if (!validSlot(slot)) return;
+    state_.setSlotListLine(slot, QStringLiteral("ID %1 empty").arg(slot));
+    state_.setSlotInUse(slot, false);
+    // The window is unloaded: shown again, it starts from its initial controls.
+    ImageWindowModel& win = state_.imageWindow(slot);
+    win.visible = false;
+    win.caption = QStringLiteral("イメージ");
+    win.nameLabel.clear();
+    win.nameLabelWidth = twips(3000);
+    win.picture->setPixelScale();
+    win.picture->resize(twips(735), twips(615));
+    win.picture->clear();
+    state_.imageWindowUpdated(slot);
+}
+
+void Module::pictureMouseMove(int x, int y) { state_.setXy(QStringLiteral("%1-%2").arg(x).arg(y)); }
+
+void Module::pictureMousePress(int x, int y) {
+    state_.setHfx1(QString::number(x));
+    state_.setHfy1(QString::number(y));
+}
+
+void Module::pictureMouseRelease(int x, int y) {
+    state_.setHfx2(QString::number(x));
+    state_.setHfy2(QString::number(y));
+    const InfoFields f = state_.info();
+    if (numericValue(f.hfx1) > numericValue(f.hfx2)) {
+        state_.setHfx1(f.hfx2);
+        state_.setHfx2(f.hfx1);
+    }
+    if (numericValue(f.hfy1) > numericValue(f.hfy2)) {
+        state_.setHfy1(f.hfy2);
+        state_.setHfy2(f.hfy1);
+    }
+}
+
+void Module::reloadFromNameLabel() {
+    const int id = currentId();
+    if (!validSlot(id)) return;
+    const QString name = state_.imageWindow(id).nameLabel;
+    openImage(name, name);
+}
+
+void Module::showImageWindow(int slot) {
+    if (!validSlot(slot)) return;
+    ImageWindowModel& win = state_.imageWindow(slot);
+    win.visible = true;
+    state_.imageWindowUpdated(slot);
+}
+
+// ---- Information window --------------------------------------------------------------------
+
+void Module::drawSelectedRectangle() {
+    const int id = currentId();
+    const InfoFields& f = state_.info();
+    if (!validSlot(id) || !isNumeric(f.hfx1) || !isNumeric(f.hfy1) || !isNumeric(f.hfx2) || !isNumeric(f.hfy2)) return;
+    auto single = [](const QString& t) { return static_cast<double>(static_cast<float>(numericValue(t))); };
+    state_.imageWindow(id).picture->box(single(f.hfx1), single(f.hfy1), single(f.hfx2), single(f.hfy2), Qt::black);
+}
+
+// ---- Main window ---------------------------------------------------------------------------
+
+void Module::startUp(const QString& programFolder) {
+    QSaveFile ini(QStringLiteral("Tovra.ini"));
+    if (ini.open(QIODevice::WriteOnly)) {
+        ini.write("\"" + QFile::encodeName(QDir::toNativeSeparators(programFolder) + QDir::separator()) + "\"\r\n");
+        ini.commit();
+    }
+    toolboxLoad();
+    imageWindowActivated(QStringLiteral("イメージ")); // the default image window, shown and hidden
+    state_.setMx(QStringLiteral("256"));
+    state_.setMy(QStringLiteral("256"));
+}
+
+void Module::presetSize(int width, int height) {
+    state_.setMx(QString::number(width));
+    state_.setMy(QString::number(height));
+}
+
+void Module::deleteWorkFiles() {
+    QDir dir(quarn_.workFolder());
+    for (const QString& name : dir.entryList({QStringLiteral("*.tmp")}, QDir::Files)) dir.remove(name);
+}
+
+} // namespace tovra

@@ -1,0 +1,113 @@
+// The procedures of the program: opening, saving, drawing and the operation commands, with the
+// event handlers of the windows that drive them. They work on the application state and on
+// canvases, never on widgets, so every one of them runs without a display.
+//
+// Error policy: a step that fails (a missing file, a text that is not a number, a slot outside
+// 0..7, a missing library) is skipped silently and the procedure goes on. No step ever hands the
+// library a buffer smaller than what the library will write into it.
+#pragma once
+
+#include "app_state.h"
+#include "dialogs.h"
+#include "quarn_binder.h"
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+namespace tovra {
+
+// A pixel buffer of the program's capacity, zero-filled, owned for one call.
+class PixelBuffer {
+public:
+    PixelBuffer() : data_(kBufferCapacity, 0.0) {}
+    double* data() { return data_.data(); }
+    const double* data() const { return data_.data(); }
+    double operator[](int64_t i) const { return data_[static_cast<size_t>(i)]; }
+    double& operator[](int64_t i) { return data_[static_cast<size_t>(i)]; }
+
+private:
+    std::vector<double> data_;
+};
+
+// The last three characters of a name, which decide its kind ("bmp", "mon", ...), case-sensitive.
+QString fileKind(const QString& name);
+// The file name without its folder.
+QString fileTitle(const QString& path);
+
+class Module {
+public:
+    Module(AppState& state, QuarnBinder& quarn, FileDialogs& dialogs);
+
+    AppState& state() { return state_; }
+    QuarnBinder& quarn() { return quarn_; }
+
+    // The current image, read from the information window as 16-bit integers (0 when a text does
+    // not convert).
+    int16_t currentId() const;
+    int16_t currentWidth() const;
+    int16_t currentHeight() const;
+
+    // ---- Opening, saving, display ----
+    void openImage(const QString& path, const QString& title);
+    void fitNameLabel();
+    void saveImage(const QString& path);
+    void saveRectangle(const QString& path);
+    void drawSlot();
+    void redrawAll();
+
+    // ---- Operation commands; a mode of 99 takes the mode from the toolbox's option buttons ----
+    void doContrast();
+    void doMedian();
+    void doDifference();
+    void doBinarize();
+    void doOverValueCorrection();
+    void doEdge(int mode);
+    void doDustRemoval();
+    void doGradationInvert();
+    void doUndo();
+    void doAxisFlip(int mode);
+    void doComposite();
+
+    // ---- Toolbox ----
+    void toolboxLoad();
+    void openButton();
+    void saveButton();
+    void saveRectangleButton();
+    void chooseSlot(int line);
+
+    // ---- Image windows ----
+    // Activation makes the slot named by the caption's last character current.
+    void imageWindowActivated(const QString& caption);
+    void imageWindowClosed(int slot);
+    void pictureMouseMove(int x, int y);
+    void pictureMousePress(int x, int y);
+    void pictureMouseRelease(int x, int y);
+    void reloadFromNameLabel();
+    void showImageWindow(int slot);
+
+    // ---- Information window ----
+    void drawSelectedRectangle();
+
+    // ---- Main window ----
+    void startUp(const QString& programFolder);
+    void presetSize(int width, int height);
+    void deleteWorkFiles();
+
+    // Runs a batch script; set by the part that owns scripts.
+    std::function<void(const QString& path, const QString& title)> runScript;
+
+    // Whether slot `id` (if it exists at all) fits the program's buffers, so the library can read
+    // it without writing past them. A slot that cannot be read is harmless to pass on.
+    bool slotFitsBuffer(int32_t id);
+
+private:
+    template <typename Call> void operation(Call call);
+    bool saveBmp(int slot, const QString& path);
+
+    AppState& state_;
+    QuarnBinder& quarn_;
+    FileDialogs& dialogs_;
+};
+
+} // namespace tovra

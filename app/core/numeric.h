@@ -1,0 +1,35 @@
+// The text-to-number rules of the windows. Every field of the program is text; procedures convert
+// it with these rules, and write numbers back with numberText.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace tovra {
+
+// True when the whole text (spaces around it allowed) is one decimal number: an optional sign,
+// digits with an optional decimal point, and an optional exponent ("1e3", "-12.5", " 7 ").
+bool isNumeric(const QString& text);
+
+// The number at the start of the text (spaces and tabs anywhere are skipped); 0 when there is none.
+// "12abc" is 12, "abc" is 0, "1e3" is 1000.
+double numericValue(const QString& text);
+
+// Rounds to the nearest whole number, halves to even (12.5 -> 12, 13.5 -> 14).
+double roundHalfEven(double v);
+
+// A numeric text as a 16-bit signed integer, rounded halves to even; nothing when the text is not
+// numeric or the value falls outside -32768..32767.
+std::optional<int16_t> toInt16(const QString& text);
+
+// The same as a 32-bit signed integer.
+std::optional<int32_t> toInt32(const QString& text);
+
+// The 16-bit value of a text, or `fallback` when it does not convert.
+inline int16_t int16Or(const QString& text, int16_t fallback = 0) { return toInt16(text).value_or(fallback); }
+
+// The shortest decimal text that reads back as v: "1000", "12.5", "-3", "1e+20".
+QString numberText(double v);
+
+} // namespace tovra

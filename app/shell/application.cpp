@@ -1,0 +1,112 @@
+#include "application.h"
+
+#include "core/toolbox_window.h"
+#include "image_window.h"
+#include "info_window.h"
+#include "main_window.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QUrl>
+
+namespace tovra {
+
+namespace {
+const QString kMailAddress = QStringLiteral("mailto:tovra-support@tovra.org");
+}
+
+std::optional<Options> parseCommandLine(const QStringList& args, QString& error) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Tovra: measuring micrographs of magnetic domains."));
+    parser.addHelpOption();
+    QCommandLineOption workdir(QStringLiteral("workdir"),
+                               QStringLiteral("Keep the work files in DIR instead of the program's folder."),
+                               QStringLiteral("DIR"));
+    parser.addOption(workdir);
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open, one per slot from slot 0."),
+                                 QStringLiteral("[FILE...]"));
+    if (!parser.parse(args)) {
+        error = parser.errorText();
+        return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        error = parser.helpText();
+        return std::nullopt;
+    }
+    Options o;
+    o.workFolder = parser.value(workdir);
+    o.files = parser.positionalArguments();
+    return o;
+}
+
+Application::Application(const QString& programFolder, const Options& options)
+    : programFolder_(programFolder), options_(options),
+      quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")),
+             QDir(options.workFolder.isEmpty() ? programFolder : options.workFolder).absolutePath()),
+      module_(state_, quarn_, dialogs_) {
+    QDir().mkpath(quarn_.workFolder());
+    dialogs_.setPlatform([this](bool save, const QString& filter) -> FileDialogs::Answer {
+        const QString qtFilter = FileDialogs::toQtFilter(filter);
+        const QString path = save ? QFileDialog::getSaveFileName(nullptr, QString(), QString(), qtFilter)
+                                  : QFileDialog::getOpenFileName(nullptr, QString(), QString(), qtFilter);
+        if (path.isEmpty()) return std::nullopt;
+        return path;
+    });
+
+    QObject::connect(&state_, &AppState::imageWindowCreated, [this](int slot) {
+        images_[slot] = new ImageWindow(module_, slot);
+        images_[slot]->setAttribute(Qt::WA_DeleteOnClose, false);
+    });
+
+    MainWindow::Actions actions;
+    actions.exit = [this] { exit(); };
+    actions.showImage = [this] { module_.showImageWindow(module_.currentId()); };
+    actions.showInfo = [this] { info_->show(), info_->raise(); };
+    actions.showToolbox = [this] { toolbox_->show(), toolbox_->raise(); };
+    actions.openHelp = [this] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(programFolder_).filePath(QStringLiteral("user-guide.md"))));
+    };
+    actions.mailAuthor = [] { QDesktopServices::openUrl(QUrl(kMailAddress)); };
+    main_ = std::make_unique<MainWindow>(module_, actions);
+    toolbox_ = std::make_unique<ToolboxWindow>(module_);
+    info_ = std::make_unique<InfoWindow>(module_);
+    defaultImage_ = std::make_unique<ImageWindow>(module_, -1);
+}
+
+Application::~Application() {
+    ImageWindow::setClosingForExit(true);
+    for (ImageWindow*& w : images_) {
+        delete w;
+        w = nullptr;
+    }
+}
+
+void Application::start() {
+    main_->move(20, 20);
+    toolbox_->move(20, 110);
+    info_->move(240, 110);
+    const QPoint origin(400, 110);
+    state_.setDefaultWindowPosition(origin);
+    defaultImage_->move(origin);
+
+    module_.startUp(programFolder_);
+    toolbox_->show();
+    info_->show();
+    main_->show();
+    for (int i = 0; i < options_.files.size() && i < kSlots; ++i) {
+        const QString path = QFileInfo(options_.files[i]).absoluteFilePath();
+        state_.setId(QString::number(i));
+        module_.openImage(path, fileTitle(path));
+    }
+}
+
+void Application::exit() {
+    module_.deleteWorkFiles();
+    ImageWindow::setClosingForExit(true);
+    QCoreApplication::exit(0);
+}
+
+} // namespace tovra

@@ -1,0 +1,62 @@
+// The program as a whole: the state, the library binder, the procedures and the windows, put
+// together and started from the command line.
+#pragma once
+
+#include "core/app_state.h"
+#include "core/dialogs.h"
+#include "core/module.h"
+#include "core/quarn_binder.h"
+
+#include <QStringList>
+#include <array>
+#include <memory>
+
+namespace tovra {
+
+class ImageWindow;
+class InfoWindow;
+class MainWindow;
+class ToolboxWindow;
+
+struct Options {
+    QString workFolder;     // empty: the program's own folder
+    QStringList files;      // opened at start, one per slot from slot 0
+};
+
+// Reads the command line; on a wrong one, sets `error` and returns nothing.
+std::optional<Options> parseCommandLine(const QStringList& args, QString& error);
+
+class Application {
+public:
+    Application(const QString& programFolder, const Options& options);
+    ~Application();
+
+    AppState& state() { return state_; }
+    Module& module() { return module_; }
+    FileDialogs& dialogs() { return dialogs_; }
+    MainWindow& mainWindow() { return *main_; }
+    ToolboxWindow& toolbox() { return *toolbox_; }
+    InfoWindow& info() { return *info_; }
+    ImageWindow* imageWindow(int slot) { return images_[slot]; }
+
+    // The start-up sequence: settings file, toolbox, default image window, information window,
+    // size 256 x 256, the main window, then the files named on the command line.
+    void start();
+    // Deletes the work files and ends the program.
+    void exit();
+
+private:
+    QString programFolder_;
+    Options options_;
+    AppState state_;
+    QuarnBinder quarn_;
+    FileDialogs dialogs_;
+    Module module_;
+    std::unique_ptr<MainWindow> main_;
+    std::unique_ptr<ToolboxWindow> toolbox_;
+    std::unique_ptr<InfoWindow> info_;
+    std::unique_ptr<ImageWindow> defaultImage_;
+    std::array<ImageWindow*, kSlots> images_{};
+};
+
+} // namespace tovra
