@@ -47,6 +47,7 @@ Application::Application(const QString& programFolder, const Options& options)
       quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")),
              QDir(options.workFolder.isEmpty() ? programFolder : options.workFolder).absolutePath()),
       module_(state_, quarn_, dialogs_) {
+    ImageWindow::setClosingForExit(false);
     QDir().mkpath(quarn_.workFolder());
     dialogs_.setPlatform([this](bool save, const QString& filter) -> FileDialogs::Answer {
         const QString qtFilter = FileDialogs::toQtFilter(filter);

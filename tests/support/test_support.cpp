@@ -46,6 +46,8 @@ std::vector<double> randomImage(int32_t width, int32_t height, uint32_t seed, in
     return v;
 }
 
+fs::path projectSamplesDir() { return fs::path(TOVRA_SOURCE_DIR) / "samples"; }
+
 fs::path samplesDir() {
     for (fs::path p : {fs::path(TOVRA_SOURCE_DIR) / ".." / "shared" / "samples",
                        fs::path(TOVRA_SOURCE_DIR) / "samples"}) {

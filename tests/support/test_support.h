@@ -34,5 +34,7 @@ std::vector<double> randomImage(int32_t width, int32_t height, uint32_t seed, in
 
 // The folder of the shared sample micrographs, or empty when it is not beside the checkout.
 std::filesystem::path samplesDir();
+// The sample images that ship with the project.
+std::filesystem::path projectSamplesDir();
 
 } // namespace testing_support

@@ -1,0 +1,64 @@
+// A module over the real Quarn library, with its work folder and a data folder in a fresh
+// temporary directory.
+#pragma once
+
+#include "core/module.h"
+#include "support/test_support.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <gtest/gtest.h>
+
+namespace tovra_test {
+
+class ModuleTest : public ::testing::Test {
+protected:
+    ModuleTest()
+        : work(QString::fromStdString((tmp.path() / "work").string())),
+          data(QString::fromStdString((tmp.path() / "data").string())),
+          quarn(QCoreApplication::applicationDirPath() + QStringLiteral("/Quarn"), work),
+          module(state, quarn, dialogs) {
+        QDir().mkpath(work);
+        QDir().mkpath(data);
+    }
+
+    QString dataFile(const QString& name) const { return data + QLatin1Char('/') + name; }
+    QString workFile(const QString& name) const { return work + QLatin1Char('/') + name; }
+
+    // Writes raw bytes into the data folder; returns the full path.
+    QString writeData(const QString& name, const std::string& bytes) const {
+        testing_support::writeBytes(dataFile(name).toStdString(), bytes);
+        return dataFile(name);
+    }
+    std::string workBytes(const QString& name) const { return testing_support::readBytes(workFile(name).toStdString()); }
+    std::string dataBytes(const QString& name) const { return testing_support::readBytes(dataFile(name).toStdString()); }
+    bool workExists(const QString& name) const { return QFile::exists(workFile(name)); }
+
+    // Opens a raw image of the given bytes into the current slot with the given size.
+    void openRaw(int slot, int w, int h, const std::string& bytes, const QString& name = QStringLiteral("img.mon")) {
+        state.setId(QString::number(slot));
+        state.setMx(QString::number(w));
+        state.setMy(QString::number(h));
+        const QString path = writeData(name, bytes);
+        module.openImage(path, name);
+    }
+    // The grey level drawn at (x, y) in a slot's picture.
+    int drawn(int slot, int x, int y) { return qRed(state.imageWindow(slot).picture->image().pixel(x, y)); }
+
+    testing_support::TempDir tmp;
+    QString work;
+    QString data;
+    tovra::AppState state;
+    tovra::QuarnBinder quarn;
+    tovra::FileDialogs dialogs;
+    tovra::Module module;
+};
+
+inline std::string ramp(int n, int step = 1) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((i * step) & 0xFF));
+    return s;
+}
+
+} // namespace tovra_test

@@ -1,0 +1,178 @@
+#include "module_fixture.h"
+
+#include <QBuffer>
+#include <QFile>
+
+using namespace tovra;
+using namespace tovra_test;
+
+TEST_F(ModuleTest, OpenRawFillsSlotWindowAndList) {
+    openRaw(0, 4, 3, ramp(12, 20));
+    EXPECT_EQ(workBytes("0_im.tmp"), ramp(12, 20));
+    EXPECT_EQ(workBytes("8_im.tmp"), ramp(12, 20));
+    EXPECT_EQ(workBytes("0_inf.tmp"), "4\r\r\n3\r\r\n0\r\r\n");
+    EXPECT_TRUE(state.slotInUse(0));
+    EXPECT_EQ(state.tool().slotList[0], QStringLiteral("ID 0 be"));
+    const ImageWindowModel& win = state.imageWindow(0);
+    EXPECT_TRUE(win.visible);
+    EXPECT_EQ(win.caption, QStringLiteral("イメージ ID 0"));
+    EXPECT_EQ(win.nameLabel, dataFile("img.mon"));
+    EXPECT_EQ(win.picture->pixelWidth(), 4);
+    EXPECT_EQ(drawn(0, 1, 0), 20); // auto-draw is on
+    EXPECT_EQ(drawn(0, 3, 2), 220);
+    // Opening again into the occupied slot replaces the contents; the caption does not grow.
+    openRaw(0, 4, 3, ramp(12, 1));
+    EXPECT_EQ(win.caption, QStringLiteral("イメージ ID 0"));
+    EXPECT_EQ(drawn(0, 1, 0), 1);
+}
+
+TEST_F(ModuleTest, RawFilesUseTheCurrentSize) {
+    openRaw(1, 2, 2, ramp(8));
+    EXPECT_EQ(workBytes("1_im.tmp"), ramp(4));
+    // Width and height persist across slots.
+    state.setId(QStringLiteral("2"));
+    module.openImage(dataFile("img.mon"), QStringLiteral("img.mon"));
+    EXPECT_EQ(workBytes("2_inf.tmp"), "2\r\r\n2\r\r\n2\r\r\n");
+}
+
+TEST_F(ModuleTest, OpenCsvStretchesToFullRange) {
+    state.setMx(QStringLiteral("2"));
+    state.setMy(QStringLiteral("2"));
+    const QString path = writeData(QStringLiteral("a.csv"), "10,15\r\n20,10\r\n");
+    module.openImage(path, QStringLiteral("a.csv"));
+    EXPECT_EQ(workBytes("0_im.tmp"), std::string("\x00\x7f\xff\x00", 4));
+    EXPECT_EQ(drawn(0, 0, 1), 255);
+}
+
+TEST_F(ModuleTest, OpenPicturesTakeSizeAndRedChannel) {
+    QImage img(5, 3, QImage::Format_RGB32);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) img.setPixel(x, y, qRgb(x * 50 + y, 7, 9));
+    ASSERT_TRUE(img.save(dataFile("p.bmp"), "BMP"));
+    module.openImage(dataFile("p.bmp"), QStringLiteral("p.bmp"));
+    EXPECT_EQ(state.info().mx, QStringLiteral("5"));
+    EXPECT_EQ(state.info().my, QStringLiteral("3"));
+    std::string expected;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) expected.push_back(static_cast<char>(x * 50 + y));
+    EXPECT_EQ(workBytes("0_im.tmp"), expected);
+    // The window shows the picture as loaded.
+    EXPECT_EQ(qGreen(state.imageWindow(0).picture->image().pixel(0, 0)), 7);
+}
+
+TEST_F(ModuleTest, OpenGifSample) {
+    const QString gif = QString::fromStdString((testing_support::projectSamplesDir() / "maze_256.gif").string());
+    state.setMx(QStringLiteral("9"));
+    module.openImage(gif, QStringLiteral("maze_256.gif"));
+    EXPECT_EQ(state.info().mx, QStringLiteral("256"));
+    const QImage decoded(gif);
+    const std::string px = workBytes("0_im.tmp");
+    ASSERT_EQ(px.size(), 65536u);
+    for (int i : {0, 1000, 40000, 65535})
+        EXPECT_EQ(static_cast<unsigned char>(px[i]), qRed(decoded.pixel(i % 256, i / 256))) << i;
+}
+
+TEST_F(ModuleTest, OpenJpegTakesDecoderSize) {
+    QImage img(16, 8, QImage::Format_RGB32);
+    img.fill(qRgb(100, 100, 100));
+    ASSERT_TRUE(img.save(dataFile("p.jpg"), "JPG"));
+    module.openImage(dataFile("p.jpg"), QStringLiteral("p.jpg"));
+    EXPECT_EQ(state.info().mx, QStringLiteral("16"));
+    const std::string px = workBytes("0_im.tmp");
+    ASSERT_EQ(px.size(), 128u);
+    EXPECT_NEAR(static_cast<unsigned char>(px[40]), 100, 3);
+}
+
+TEST_F(ModuleTest, TopDownBitmapReadsRowsInStoredOrder) {
+    // A 2 x 2, 24-bit BMP with a negative height: rows are stored top row first.
+    QByteArray bmp;
+    auto le = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) bmp.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    bmp.append("BM");
+    le(54 + 16, 4), le(0, 4), le(54, 4);
+    le(40, 4), le(2, 4), le(static_cast<uint32_t>(-2), 4), le(1, 2), le(24, 2), le(0, 4), le(16, 4);
+    le(0, 4), le(0, 4), le(0, 4), le(0, 4);
+    for (int row : {0, 1}) {
+        for (int x = 0; x < 2; ++x) {
+            const char v = static_cast<char>(row * 100 + x * 10 + 5);
+            bmp.append(v), bmp.append(v), bmp.append(v);
+        }
+        bmp.append(2, '\0'); // rows are padded to four bytes
+    }
+    writeData(QStringLiteral("td.bmp"), bmp.toStdString());
+    module.openImage(dataFile("td.bmp"), QStringLiteral("td.bmp"));
+    EXPECT_EQ(state.info().my, QStringLiteral("2"));
+    EXPECT_EQ(workBytes("0_im.tmp"), std::string("\x05\x0f\x69\x73", 4));
+}
+
+TEST_F(ModuleTest, NamesDecideTheKindCaseSensitively) {
+    writeData(QStringLiteral("u.BMP"), "BMxxxx");
+    module.openImage(dataFile("u.BMP"), QStringLiteral("u.BMP"));
+    EXPECT_FALSE(workExists("0_inf.tmp"));
+    EXPECT_TRUE(state.imageWindow(0).visible); // the window is prepared all the same
+    state.setMx(QStringLiteral("2"));
+    state.setMy(QStringLiteral("1"));
+    writeData(QStringLiteral("t.txt"), "\x01\x02");
+    module.openImage(dataFile("t.txt"), QStringLiteral("t.txt"));
+    EXPECT_FALSE(workExists("0_inf.tmp"));
+    state.setRawOverride(true);
+    module.openImage(dataFile("t.txt"), QStringLiteral("t.txt"));
+    EXPECT_EQ(workBytes("0_im.tmp"), "\x01\x02");
+}
+
+TEST_F(ModuleTest, UndecodablePictureLeavesSlotAsItWas) {
+    openRaw(0, 2, 1, "\x05\x06");
+    const std::string before = workBytes("0_im.tmp");
+    writeData(QStringLiteral("bad.bmp"), "BM this is not a bitmap at all, not even close to one..............");
+    module.openImage(dataFile("bad.bmp"), QStringLiteral("bad.bmp"));
+    EXPECT_EQ(workBytes("0_im.tmp"), before);
+    EXPECT_EQ(state.info().mx, QStringLiteral("2"));
+}
+
+TEST_F(ModuleTest, SizesBeyondTheBufferAreNeverPassedOn) {
+    openRaw(0, 2000, 2000, ramp(100));
+    EXPECT_FALSE(workExists("0_inf.tmp"));
+    // A slot whose info file claims more than the buffer holds is not read.
+    openRaw(1, 2, 2, ramp(4));
+    testing_support::writeBytes(workFile("1_inf.tmp").toStdString(), "2000\r\r\n2000\r\r\n1\r\r\n");
+    state.setMx(QStringLiteral("2"));
+    module.drawSlot();
+    module.doMedian();
+    module.doUndo();
+    state.setDifferenceSources(QStringLiteral("1"), QStringLiteral("1"));
+    state.setId(QStringLiteral("0"));
+    openRaw(0, 2, 2, ramp(4));
+    module.doDifference();
+    EXPECT_EQ(workBytes("0_im.tmp"), ramp(4)); // refused: a source too large
+    module.saveImage(dataFile("out.mon"));
+    EXPECT_TRUE(QFile::exists(dataFile("out.mon")));
+}
+
+TEST_F(ModuleTest, OpenButtonUsesTheDialog) {
+    state.setMx(QStringLiteral("2"));
+    state.setMy(QStringLiteral("1"));
+    const QString path = writeData(QStringLiteral("b.mon"), "\x09\x08");
+    dialogs.queueAnswer(std::nullopt); // cancel does nothing
+    module.openButton();
+    EXPECT_FALSE(workExists("0_inf.tmp"));
+    EXPECT_TRUE(dialogs.lastFilter().startsWith(QStringLiteral("専用形式 (*.mon)|*.mon|")));
+    dialogs.queueAnswer(path);
+    module.openButton();
+    EXPECT_EQ(workBytes("0_im.tmp"), "\x09\x08");
+    EXPECT_EQ(FileDialogs::toQtFilter(QStringLiteral("汎用形式 (*.bmp;*.jpg)|*.bmp;*.jpg|その他 (*.*)|*.*")),
+              QStringLiteral("汎用形式 (*.bmp *.jpg);;その他 (*.*)"));
+}
+
+TEST_F(ModuleTest, NameLabelFitsTheWidth) {
+    openRaw(0, 300, 1, ramp(300));
+    EXPECT_EQ(state.imageWindow(0).nameLabelWidth, 300 - 48);
+    openRaw(0, 10, 1, ramp(10)); // narrower than the label's left: left as it was
+    EXPECT_EQ(state.imageWindow(0).nameLabelWidth, 300 - 48);
+}
+
+TEST_F(ModuleTest, SlotOutsideTheTableIsSkippedButStillLoaded) {
+    openRaw(9, 2, 1, "\x01\x02");
+    EXPECT_FALSE(state.hasImageWindow(0));
+    EXPECT_EQ(workBytes("9_im.tmp"), "\x01\x02"); // the library takes any slot number
+}

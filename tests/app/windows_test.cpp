@@ -1,0 +1,194 @@
+// The windows on the offscreen platform: controls found by their names, driven by clicks and
+// typing, with file dialogs answered through the dialogs' queue.
+#include "core/picture_view.h"
+#include "core/toolbox_window.h"
+#include "shell/application.h"
+#include "shell/image_window.h"
+#include "shell/info_window.h"
+#include "shell/main_window.h"
+#include "support/test_support.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QtTest>
+
+using namespace tovra;
+
+class WindowsTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<testing_support::TempDir> tmp_;
+    std::unique_ptr<Application> app_;
+    QString work_;
+
+    template <typename T> T* find(QWidget& window, const char* name) {
+        T* w = window.findChild<T*>(QLatin1String(name));
+        if (!w) qFatal("no control %s", name);
+        return w;
+    }
+    void type(QLineEdit* e, const QString& text) {
+        e->selectAll();
+        QTest::keyClicks(e, text);
+    }
+    QString writeRaw(const QString& name, const QByteArray& bytes) {
+        const QString path = QString::fromStdString(tmp_->path().string()) + "/" + name;
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return path;
+    }
+
+private slots:
+    void init() {
+        tmp_ = std::make_unique<testing_support::TempDir>();
+        work_ = QString::fromStdString((tmp_->path() / "work").string());
+        Options o;
+        o.workFolder = work_;
+        app_ = std::make_unique<Application>(QCoreApplication::applicationDirPath(), o);
+        app_->start();
+    }
+    void cleanup() {
+        app_.reset();
+        tmp_.reset();
+    }
+
+    void startShowsMainToolboxAndInformation() {
+        QVERIFY(app_->mainWindow().isVisible());
+        QVERIFY(app_->toolbox().isVisible());
+        QVERIFY(app_->info().isVisible());
+        QCOMPARE(app_->toolbox().windowTitle(), QStringLiteral("道具箱"));
+        QCOMPARE(app_->info().windowTitle(), QStringLiteral("情報"));
+        QCOMPARE(find<QLineEdit>(app_->info(), "mx")->text(), QStringLiteral("256"));
+        QCOMPARE(find<QComboBox>(app_->toolbox(), "idx")->itemText(5), QStringLiteral("ID 5 empty"));
+        QCOMPARE(app_->toolbox().size(), QSize(200, 430));
+        for (int s = 0; s < kSlots; ++s) QVERIFY(!app_->imageWindow(s) || !app_->imageWindow(s)->isVisible());
+    }
+
+    void numberBoxesAndScrollBars() {
+        auto& tool = app_->toolbox();
+        auto* ct2 = find<QLineEdit>(tool, "ct2");
+        ct2->selectAll();
+        ct2->insert(QStringLiteral("300")); // as pasted: out of range, the bar stays
+        QCOMPARE(find<QScrollBar>(tool, "VSc2")->value(), 255);
+        QCOMPARE(app_->state().tool().ct2, QStringLiteral("300"));
+        type(find<QLineEdit>(tool, "segt"), QStringLiteral("12.5"));
+        QCOMPARE(find<QScrollBar>(tool, "HScseg")->value(), 12);
+        find<QScrollBar>(tool, "VSc1")->setValue(77);
+        QCOMPARE(find<QLineEdit>(tool, "ct1")->text(), QStringLiteral("77"));
+        find<QComboBox>(tool, "dpcb2(1)")->setEditText(QStringLiteral("5"));
+        QCOMPARE(app_->state().tool().dpcb2[1], QStringLiteral("5"));
+        QTest::mouseClick(find<QRadioButton>(tool, "ns1"), Qt::LeftButton);
+        QVERIFY(app_->state().tool().edgeOrdinary);
+        QTest::mouseClick(find<QCheckBox>(tool, "Ch1"), Qt::LeftButton);
+        QVERIFY(app_->state().tool().rawOverride);
+    }
+
+    void openShowsTheImageWindow() {
+        const QString path = writeRaw("a.mon", QByteArray(256 * 256, '\x40'));
+        app_->dialogs().queueAnswer(path);
+        QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command1"), Qt::LeftButton);
+        ImageWindow* w = app_->imageWindow(0);
+        QVERIFY(w);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("イメージ ID 0"));
+        QCOMPARE(find<QLabel>(*w, "com2")->text(), path);
+        QCOMPARE(find<QComboBox>(app_->toolbox(), "idx")->itemText(0), QStringLiteral("ID 0 be"));
+        QCOMPARE(qRed(w->picture()->canvas().image().pixel(10, 10)), 0x40);
+        QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command10"), Qt::LeftButton); // invert
+        QCOMPARE(qRed(w->picture()->canvas().image().pixel(10, 10)), 0xbf);
+        QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command11"), Qt::LeftButton); // undo
+        QCOMPARE(qRed(w->picture()->canvas().image().pixel(10, 10)), 0x40);
+    }
+
+    void slotListChoosesTheCurrentSlot() {
+        auto* idx = find<QComboBox>(app_->toolbox(), "idx");
+        idx->setCurrentIndex(3);
+        emit idx->activated(3);
+        QCOMPARE(find<QLabel>(app_->info(), "id")->text(), QStringLiteral("3"));
+        QCOMPARE(app_->state().info().mx, QStringLiteral("256"));
+    }
+
+    void imageWindowActivationAndClosing() {
+        app_->state().setMx(QStringLiteral("4"));
+        app_->state().setMy(QStringLiteral("2"));
+        app_->state().setId(QStringLiteral("2"));
+        app_->module().openImage(writeRaw("b.mon", QByteArray(8, '\x10')), QStringLiteral("b.mon"));
+        app_->state().setId(QStringLiteral("0"));
+        app_->state().setMx(QStringLiteral("99"));
+        ImageWindow* w = app_->imageWindow(2);
+        QVERIFY(w);
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QCOMPARE(app_->state().info().id, QStringLiteral("2"));
+        QCOMPARE(find<QLineEdit>(app_->info(), "mx")->text(), QStringLiteral("4"));
+        QCOMPARE(find<QLineEdit>(app_->info(), "my")->text(), QStringLiteral("2"));
+        w->close();
+        QVERIFY(!w->isVisible());
+        QVERIFY(!app_->state().slotInUse(2));
+        QCOMPARE(find<QComboBox>(app_->toolbox(), "idx")->itemText(2), QStringLiteral("ID 2 empty"));
+        QCOMPARE(find<QComboBox>(app_->toolbox(), "idx")->itemText(0), QStringLiteral("ID 0 empty"));
+    }
+
+    void draggingSelectsANormalisedRectangle() {
+        app_->module().openImage(writeRaw("c.mon", QByteArray(256 * 256, '\x80')), QStringLiteral("c.mon"));
+        PictureView* pic = app_->imageWindow(0)->picture();
+        QTest::mousePress(pic, Qt::LeftButton, {}, QPoint(120, 90));
+        QTest::mouseMove(pic, QPoint(60, 40));
+        QCOMPARE(find<QLabel>(app_->info(), "xy")->text(), QStringLiteral("60-40"));
+        QTest::mouseRelease(pic, Qt::LeftButton, {}, QPoint(30, 20));
+        auto& info = app_->info();
+        QCOMPARE(find<QLineEdit>(info, "hfx1")->text(), QStringLiteral("30"));
+        QCOMPARE(find<QLineEdit>(info, "hfy1")->text(), QStringLiteral("20"));
+        QCOMPARE(find<QLineEdit>(info, "hfx2")->text(), QStringLiteral("120"));
+        QCOMPARE(find<QLineEdit>(info, "hfy2")->text(), QStringLiteral("90"));
+        QTest::mouseClick(find<QPushButton>(info, "Command16"), Qt::LeftButton);
+        QCOMPARE(qRed(pic->canvas().image().pixel(30, 50)), 0);
+        QTest::mouseClick(find<QPushButton>(info, "Command1"), Qt::LeftButton);
+        QCOMPARE(qRed(pic->canvas().image().pixel(30, 50)), 0x80);
+    }
+
+    void informationFieldsNormalise() {
+        auto* mx = find<QLineEdit>(app_->info(), "mx");
+        type(mx, QStringLiteral("1e3"));
+        QCOMPARE(mx->text(), QStringLiteral("1000"));
+        type(find<QLineEdit>(app_->info(), "my"), QStringLiteral("0256"));
+        QCOMPARE(app_->state().info().my, QStringLiteral("256"));
+    }
+
+    void mainWindowPresetsAndAutoDraw() {
+        auto& main = app_->mainWindow();
+        QTest::mouseClick(find<QLabel>(main, "Label5"), Qt::LeftButton);
+        QCOMPARE(app_->state().info().mx, QStringLiteral("640"));
+        QCOMPARE(app_->state().info().my, QStringLiteral("480"));
+        QCOMPARE(find<QLabel>(main, "Label3")->text(), QStringLiteral("1024×1024"));
+        QTest::mouseClick(find<QCheckBox>(main, "Ch1"), Qt::LeftButton);
+        QVERIFY(!app_->state().autoDraw());
+        find<QAction>(main, "infoo")->trigger();
+        QVERIFY(app_->info().isVisible());
+    }
+
+    void imageMenuShowsTheCurrentSlotsWindow() {
+        app_->state().setId(QStringLiteral("6"));
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("imo"))->trigger();
+        QVERIFY(app_->imageWindow(6));
+        QVERIFY(app_->imageWindow(6)->isVisible());
+        QCOMPARE(app_->imageWindow(6)->windowTitle(), QStringLiteral("イメージ"));
+    }
+
+    void exitDeletesWorkFiles() {
+        app_->module().openImage(writeRaw("d.mon", QByteArray(256 * 256, '\x01')), QStringLiteral("d.mon"));
+        QVERIFY(QFile::exists(work_ + "/0_im.tmp"));
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("en"))->trigger();
+        QVERIFY(!QFile::exists(work_ + "/0_im.tmp"));
+    }
+};
+
+QTEST_MAIN(WindowsTest)
+#include "windows_test.moc"
