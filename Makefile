@@ -11,6 +11,11 @@ test: deps
 	@cmake --build --preset default -j $(JOBS)
 	@ctest --preset default -j $(JOBS)
 
+run: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default -j $(JOBS) --target Tovra
+	@build/default/bin/Tovra samples/stripes_256.mon
+
 sanitize: deps
 	@cmake --preset sanitize >/dev/null
 	@cmake --build --preset sanitize -j $(JOBS)

@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include "core/toolbox_window.h"
+#include "histogram/histogram_window.h"
 #include "image_window.h"
 #include "info_window.h"
 #include "main_window.h"
@@ -46,7 +47,7 @@ Application::Application(const QString& programFolder, const Options& options)
     : programFolder_(programFolder), options_(options),
       quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")),
              QDir(options.workFolder.isEmpty() ? programFolder : options.workFolder).absolutePath()),
-      module_(state_, quarn_, dialogs_) {
+      module_(state_, quarn_, dialogs_), histogram_(module_) {
     ImageWindow::setClosingForExit(false);
     QDir().mkpath(quarn_.workFolder());
     dialogs_.setPlatform([this](bool save, const QString& filter) -> FileDialogs::Answer {
@@ -75,6 +76,11 @@ Application::Application(const QString& programFolder, const Options& options)
     toolbox_ = std::make_unique<ToolboxWindow>(module_);
     info_ = std::make_unique<InfoWindow>(module_);
     defaultImage_ = std::make_unique<ImageWindow>(module_, -1);
+    // The histogram window exists, hidden, from the start: batch scripts use its procedures.
+    histogramWindow_ = std::make_unique<HistogramWindow>(histogram_);
+    auto showHistogram = [this] { histogramWindow_->show(), histogramWindow_->raise(); };
+    main_->addWindowItem("chist", QStringLiteral("ヒストグラム"), showHistogram);
+    toolbox_->setHistogramAction(showHistogram);
 }
 
 Application::~Application() {
@@ -89,6 +95,7 @@ void Application::start() {
     main_->move(20, 20);
     toolbox_->move(20, 110);
     info_->move(240, 110);
+    histogramWindow_->move(240, 300);
     const QPoint origin(400, 110);
     state_.setDefaultWindowPosition(origin);
     defaultImage_->move(origin);

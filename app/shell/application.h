@@ -6,6 +6,7 @@
 #include "core/dialogs.h"
 #include "core/module.h"
 #include "core/quarn_binder.h"
+#include "histogram/histogram.h"
 
 #include <QStringList>
 #include <array>
@@ -13,6 +14,7 @@
 
 namespace tovra {
 
+class HistogramWindow;
 class ImageWindow;
 class InfoWindow;
 class MainWindow;
@@ -38,6 +40,8 @@ public:
     ToolboxWindow& toolbox() { return *toolbox_; }
     InfoWindow& info() { return *info_; }
     ImageWindow* imageWindow(int slot) { return images_[slot]; }
+    HistogramModule& histogram() { return histogram_; }
+    HistogramWindow& histogramWindow() { return *histogramWindow_; }
 
     // The start-up sequence: settings file, toolbox, default image window, information window,
     // size 256 x 256, the main window, then the files named on the command line.
@@ -52,10 +56,12 @@ private:
     QuarnBinder quarn_;
     FileDialogs dialogs_;
     Module module_;
+    HistogramModule histogram_;
     std::unique_ptr<MainWindow> main_;
     std::unique_ptr<ToolboxWindow> toolbox_;
     std::unique_ptr<InfoWindow> info_;
     std::unique_ptr<ImageWindow> defaultImage_;
+    std::unique_ptr<HistogramWindow> histogramWindow_;
     std::array<ImageWindow*, kSlots> images_{};
 };
 

@@ -2,6 +2,7 @@
 // typing, with file dialogs answered through the dialogs' queue.
 #include "core/picture_view.h"
 #include "core/toolbox_window.h"
+#include "histogram/histogram_window.h"
 #include "shell/application.h"
 #include "shell/image_window.h"
 #include "shell/info_window.h"
@@ -180,6 +181,36 @@ private slots:
         QVERIFY(app_->imageWindow(6));
         QVERIFY(app_->imageWindow(6)->isVisible());
         QCOMPARE(app_->imageWindow(6)->windowTitle(), QStringLiteral("イメージ"));
+    }
+
+    void histogramWindowNumberBoxes() {
+        auto& hw = app_->histogramWindow();
+        QVERIFY(!hw.isVisible()); // exists, hidden, from the start
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("chist"))->trigger();
+        QVERIFY(hw.isVisible());
+        QCOMPARE(hw.windowTitle(), QStringLiteral("ヒストグラム"));
+        auto* ht = find<QLineEdit>(hw, "ht");
+        type(ht, QStringLiteral("12"));
+        QCOMPARE(find<QScrollBar>(hw, "VSch")->value(), 12);
+        type(ht, QStringLiteral("65"));
+        QCOMPARE(find<QScrollBar>(hw, "VSch")->value(), 6); // "6" moved it; "65" is beyond 64
+        QCOMPARE(app_->histogram().fields().ht, QStringLiteral("65"));
+        find<QScrollBar>(hw, "VScl2")->setValue(9);
+        QCOMPARE(find<QLineEdit>(hw, "lh2")->text(), QStringLiteral("9"));
+        // The toolbox's histogram button shows the same window.
+        hw.hide();
+        QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command13"), Qt::LeftButton);
+        QVERIFY(hw.isVisible());
+    }
+
+    void histogramButtonComputesAndDraws() {
+        app_->module().openImage(writeRaw("h.mon", QByteArray(256 * 256, '\x30')), QStringLiteral("h.mon"));
+        auto& hw = app_->histogramWindow();
+        QTest::mouseClick(find<QRadioButton>(hw, "Op2"), Qt::LeftButton);
+        QTest::mouseClick(find<QPushButton>(hw, "Command13"), Qt::LeftButton);
+        QCOMPARE(find<QLineEdit>(app_->toolbox(), "segt")->text(), QStringLiteral("48"));
+        QCOMPARE(find<QLineEdit>(hw, "ht")->text(), QStringLiteral("1"));
+        QVERIFY(QFile::exists(work_ + "/0_hdat.csv"));
     }
 
     void exitDeletesWorkFiles() {
