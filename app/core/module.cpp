@@ -86,12 +86,13 @@ bool Module::slotFitsBuffer(int32_t id) {
 
 // ---- Opening -------------------------------------------------------------------------------
 
-void Module::openImage(const QString& path, const QString& title) {
+bool Module::openImage(const QString& path, const QString& title) {
     const int id = currentId();
     int w = currentWidth();
     int h = currentHeight();
     BusyCursor busy;
     const QString kind = fileKind(title);
+    bool loaded = false;
 
     if (validSlot(id)) {
         ImageWindowModel& win = state_.imageWindow(id);
@@ -134,7 +135,7 @@ void Module::openImage(const QString& path, const QString& title) {
                 for (int y = 0; y < h; ++y)
                     for (int x = 0; x < w; ++x)
                         buf[k++] = rgb.valid(x, y) ? qRed(rgb.pixel(x, y)) : 255; // outside: the colour -1
-                quarn_.Openxim(w, h, id, buf.data());
+                loaded = quarn_.Openxim(w, h, id, buf.data()) == 0;
             }
         }
     }
@@ -142,19 +143,20 @@ void Module::openImage(const QString& path, const QString& title) {
     if (kind == QLatin1String("mon") || state_.tool().rawOverride) {
         if (fits(w, h)) {
             PixelBuffer buf;
-            quarn_.Openim(path, w, h, id, buf.data());
+            loaded = quarn_.Openim(path, w, h, id, buf.data()) == 0;
             if (state_.autoDraw()) drawSlot();
         }
     }
     if (kind == QLatin1String("csv")) {
         if (fits(w, h)) {
             PixelBuffer buf;
-            quarn_.Opencsv(path, w, h, id, buf.data());
+            loaded = quarn_.Opencsv(path, w, h, id, buf.data()) == 0;
             quarn_.Rofim(id, buf.data());
             if (state_.autoDraw()) drawSlot();
         }
     }
     fitNameLabel();
+    return loaded;
 }
 
 void Module::fitNameLabel() {
@@ -181,23 +183,30 @@ bool Module::saveBmp(int slot, const QString& path) {
     return file.commit();
 }
 
-void Module::saveImage(const QString& path) {
+bool Module::saveImage(const QString& path) {
     const int id = currentId();
     BusyCursor busy;
     const QString kind = fileKind(path);
-    if (kind == QLatin1String("bmp")) saveBmp(id, path);
-    if ((kind == QLatin1String("mon") || state_.tool().rawOverride) && slotFitsBuffer(id)) {
-        PixelBuffer buf;
-        quarn_.Saveim(path, id, buf.data());
+    int ran = 0, wrote = 0;
+    if (kind == QLatin1String("bmp")) {
+        ++ran;
+        wrote += saveBmp(id, path);
     }
-    if (kind == QLatin1String("csv") && slotFitsBuffer(id)) {
+    if (kind == QLatin1String("mon") || state_.tool().rawOverride) {
+        ++ran;
         PixelBuffer buf;
-        quarn_.Savecsv(path, id, buf.data());
+        wrote += slotFitsBuffer(id) && quarn_.Saveim(path, id, buf.data()) == 0;
+    }
+    if (kind == QLatin1String("csv")) {
+        ++ran;
+        PixelBuffer buf;
+        wrote += slotFitsBuffer(id) && quarn_.Savecsv(path, id, buf.data()) == 0;
     }
     if (validSlot(id)) {
         state_.imageWindow(id).nameLabel = path;
         state_.imageWindowUpdated(id);
     }
+    return ran > 0 && wrote == ran;
 }
 
 void Module::saveRectangle(const QString& path) {
@@ -400,6 +409,7 @@ void Module::chooseSlot(int line) {
 // ---- Image windows -------------------------------------------------------------------------
 
 void Module::imageWindowActivated(const QString& caption) {
+    if (scriptRunning_) return;
     const int slot = slotFromCaption(caption);
     state_.setId(QString::number(slot));
     const int id = currentId();

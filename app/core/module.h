@@ -49,9 +49,11 @@ public:
     int16_t currentHeight() const;
 
     // ---- Opening, saving, display ----
-    void openImage(const QString& path, const QString& title);
+    // Opens a file into the current slot; true when the slot received the file's pixels.
+    bool openImage(const QString& path, const QString& title);
     void fitNameLabel();
-    void saveImage(const QString& path);
+    // Saves the current slot; true when a writer ran for the name and every one that ran wrote.
+    bool saveImage(const QString& path);
     void saveRectangle(const QString& path);
     void drawSlot();
     void redrawAll();
@@ -97,6 +99,21 @@ public:
     // Runs a batch script; set by the part that owns scripts.
     std::function<void(const QString& path, const QString& title)> runScript;
 
+    // While a script runs, a window that comes to the front does not change the current slot
+    // and size under the running script.
+    class ScriptRun {
+    public:
+        explicit ScriptRun(Module& m) : m_(m), was_(m.scriptRunning_) { m_.scriptRunning_ = true; }
+        ~ScriptRun() { m_.scriptRunning_ = was_; }
+        ScriptRun(const ScriptRun&) = delete;
+        ScriptRun& operator=(const ScriptRun&) = delete;
+
+    private:
+        Module& m_;
+        bool was_;
+    };
+    bool scriptRunning() const { return scriptRunning_; }
+
     // Whether slot `id` (if it exists at all) fits the program's buffers, so the library can read
     // it without writing past them. A slot that cannot be read is harmless to pass on.
     bool slotFitsBuffer(int32_t id);
@@ -108,6 +125,7 @@ private:
     AppState& state_;
     QuarnBinder& quarn_;
     FileDialogs& dialogs_;
+    bool scriptRunning_ = false;
 };
 
 } // namespace tovra

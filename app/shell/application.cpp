@@ -7,10 +7,10 @@
 #include "main_window.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QProgressDialog>
 #include <QUrl>
 
 namespace tovra {
@@ -19,35 +19,11 @@ namespace {
 const QString kMailAddress = QStringLiteral("mailto:tovra-support@tovra.org");
 }
 
-std::optional<Options> parseCommandLine(const QStringList& args, QString& error) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Tovra: measuring micrographs of magnetic domains."));
-    parser.addHelpOption();
-    QCommandLineOption workdir(QStringLiteral("workdir"),
-                               QStringLiteral("Keep the work files in DIR instead of the program's folder."),
-                               QStringLiteral("DIR"));
-    parser.addOption(workdir);
-    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open, one per slot from slot 0."),
-                                 QStringLiteral("[FILE...]"));
-    if (!parser.parse(args)) {
-        error = parser.errorText();
-        return std::nullopt;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        error = parser.helpText();
-        return std::nullopt;
-    }
-    Options o;
-    o.workFolder = parser.value(workdir);
-    o.files = parser.positionalArguments();
-    return o;
-}
-
 Application::Application(const QString& programFolder, const Options& options)
     : programFolder_(programFolder), options_(options),
       quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")),
              QDir(options.workFolder.isEmpty() ? programFolder : options.workFolder).absolutePath()),
-      module_(state_, quarn_, dialogs_), histogram_(module_) {
+      module_(state_, quarn_, dialogs_), histogram_(module_), batch_(module_) {
     ImageWindow::setClosingForExit(false);
     QDir().mkpath(quarn_.workFolder());
     dialogs_.setPlatform([this](bool save, const QString& filter) -> FileDialogs::Answer {
@@ -57,6 +33,24 @@ Application::Application(const QString& programFolder, const Options& options)
         if (path.isEmpty()) return std::nullopt;
         return path;
     });
+
+    // Opening a ".tvs" file runs it. A run that takes more than a moment shows its progress in a
+    // modal dialog, so no other command can start before it ends.
+    batch_.makeHistogram = [this](int mode) { histogram_.makeHistogram(mode); };
+    module_.runScript = [this](const QString& path, const QString&) {
+        QProgressDialog progress(QStringLiteral("連続処理中…"), QString(), 0, 1);
+        progress.setWindowTitle(QStringLiteral("連続処理"));
+        progress.setWindowModality(Qt::ApplicationModal);
+        progress.setMinimumDuration(500);
+        batch_.onFile = [&progress](int i, int n, const QString& file) {
+            progress.setMaximum(n);
+            progress.setLabelText(QStringLiteral("%1 / %2  %3").arg(i).arg(n).arg(file));
+            progress.setValue(i - 1);
+        };
+        batch_.run(path);
+        progress.setValue(progress.maximum());
+        batch_.onFile = nullptr;
+    };
 
     QObject::connect(&state_, &AppState::imageWindowCreated, [this](int slot) {
         images_[slot] = new ImageWindow(module_, slot);

@@ -6,6 +6,8 @@
 #include "core/dialogs.h"
 #include "core/module.h"
 #include "core/quarn_binder.h"
+#include "command_line.h"
+#include "core/batch.h"
 #include "histogram/histogram.h"
 
 #include <QStringList>
@@ -19,14 +21,6 @@ class ImageWindow;
 class InfoWindow;
 class MainWindow;
 class ToolboxWindow;
-
-struct Options {
-    QString workFolder;     // empty: the program's own folder
-    QStringList files;      // opened at start, one per slot from slot 0
-};
-
-// Reads the command line; on a wrong one, sets `error` and returns nothing.
-std::optional<Options> parseCommandLine(const QStringList& args, QString& error);
 
 class Application {
 public:
@@ -42,6 +36,7 @@ public:
     ImageWindow* imageWindow(int slot) { return images_[slot]; }
     HistogramModule& histogram() { return histogram_; }
     HistogramWindow& histogramWindow() { return *histogramWindow_; }
+    BatchRunner& batch() { return batch_; }
 
     // The start-up sequence: settings file, toolbox, default image window, information window,
     // size 256 x 256, the main window, then the files named on the command line.
@@ -57,6 +52,7 @@ private:
     FileDialogs dialogs_;
     Module module_;
     HistogramModule histogram_;
+    BatchRunner batch_;
     std::unique_ptr<MainWindow> main_;
     std::unique_ptr<ToolboxWindow> toolbox_;
     std::unique_ptr<InfoWindow> info_;

@@ -1,10 +1,30 @@
 #include "application.h"
+#include "headless.h"
 
 #include <QApplication>
 #include <QFont>
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    QString message;
+    int exitCode = 0;
+    const auto options = tovra::parseCommandLine(args, message, exitCode);
+    if (!options) {
+        message.replace(QStringLiteral("<executable_name>"), QStringLiteral("Tovra"));
+        std::fprintf(exitCode == 0 ? stdout : stderr, "%s\n", qPrintable(message));
+        return exitCode;
+    }
+
+    if (!options->batchScript.isEmpty()) {
+        // No window and no display: the offscreen platform serves the picture codecs and canvases.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_LOGGING_RULES", "default.warning=false"); // stderr carries the run's report alone
+        QGuiApplication app(argc, argv);
+        return tovra::runHeadless(QGuiApplication::applicationDirPath(), *options, stderr);
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tovra"));
     QApplication::setApplicationVersion(QStringLiteral("1.2.4"));
@@ -12,13 +32,6 @@ int main(int argc, char** argv) {
     font.setPixelSize(11);
     QApplication::setFont(font);
     QApplication::setQuitOnLastWindowClosed(false);
-
-    QString error;
-    const auto options = tovra::parseCommandLine(QApplication::arguments(), error);
-    if (!options) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return error.contains(QLatin1String("Usage")) ? 0 : 2;
-    }
     tovra::Application tovraApp(QApplication::applicationDirPath(), *options);
     tovraApp.start();
     return QApplication::exec();

@@ -1,0 +1,87 @@
+#include "command_line.h"
+
+#include "core/numeric.h"
+
+#include <QCommandLineParser>
+
+namespace tovra {
+
+std::optional<Options> parseCommandLine(const QStringList& args, QString& message, int& exitCode) {
+    // "--contrast LOW HIGH" takes two values; the parser takes one, so they are joined first.
+    QStringList joined;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--contrast") && i + 2 < args.size()) {
+            joined << QStringLiteral("--contrast=%1,%2").arg(args[i + 1], args[i + 2]);
+            i += 2;
+        } else {
+            joined << args[i];
+        }
+    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Tovra measures micrographs of magnetic domains.\n\n"
+        "Without --batch, the program starts with its windows and opens the FILEs given, one per\n"
+        "slot from slot 0 (raw images are read as 256 x 256).\n\n"
+        "With --batch, it runs a batch script with no window and no display, prints one line per\n"
+        "listed file to standard error, and exits 0 only when every file was read and every save\n"
+        "succeeded (1 otherwise, 2 when the script cannot be read)."));
+    parser.addHelpOption();
+    const QCommandLineOption workdir(QStringLiteral("workdir"),
+                                     QStringLiteral("Keep the work files in DIR instead of the program's folder. "
+                                                    "Runs at the same time need folders of their own."),
+                                     QStringLiteral("DIR"));
+    const QCommandLineOption batch(QStringLiteral("batch"), QStringLiteral("Run the batch script SCRIPT headless."),
+                                   QStringLiteral("SCRIPT"));
+    const QCommandLineOption threshold(QStringLiteral("threshold"),
+                                       QStringLiteral("Binarization threshold for code 40 (default 128)."),
+                                       QStringLiteral("N"));
+    const QCommandLineOption contrast(QStringLiteral("contrast"),
+                                      QStringLiteral("Contrast window for code 130 (default 0 255)."),
+                                      QStringLiteral("LOW HIGH"));
+    const QCommandLineOption raw(QStringLiteral("raw-override"),
+                                 QStringLiteral("Read and write every file as a raw image, whatever its name."));
+    const QCommandLineOption noDraw(QStringLiteral("no-auto-draw"),
+                                    QStringLiteral("Do not redraw after each step (code 100 still draws before saving)."));
+    parser.addOptions({workdir, batch, threshold, contrast, raw, noDraw});
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
+                                 QStringLiteral("[FILE...]"));
+    exitCode = 2;
+    if (!parser.parse(joined)) {
+        message = parser.errorText() + QStringLiteral("\n\n") + parser.helpText();
+        return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        message = parser.helpText();
+        exitCode = 0;
+        return std::nullopt;
+    }
+    Options o;
+    o.workFolder = parser.value(workdir);
+    o.files = parser.positionalArguments();
+    o.batchScript = parser.value(batch);
+    o.rawOverride = parser.isSet(raw);
+    o.autoDraw = !parser.isSet(noDraw);
+    if (parser.isSet(threshold)) {
+        o.threshold = parser.value(threshold);
+        if (!toInt16(o.threshold)) {
+            message = QStringLiteral("--threshold needs a whole number, not \"%1\"").arg(o.threshold);
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(contrast)) {
+        const QStringList v = parser.value(contrast).split(QLatin1Char(','));
+        if (v.size() != 2 || !toInt16(v[0]) || !toInt16(v[1])) {
+            message = QStringLiteral("--contrast needs two whole numbers, LOW and HIGH");
+            return std::nullopt;
+        }
+        o.contrastLow = v[0];
+        o.contrastHigh = v[1];
+    }
+    if (!o.batchScript.isEmpty() && !o.files.isEmpty()) {
+        message = QStringLiteral("--batch takes no image files; list them in the script");
+        return std::nullopt;
+    }
+    return o;
+}
+
+} // namespace tovra

@@ -1,0 +1,25 @@
+// The program's command line.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace tovra {
+
+struct Options {
+    QString workFolder; // empty: the program's own folder
+    QStringList files;  // opened at start, one per slot from slot 0
+    // Headless batch run: the script, and the toolbox settings it runs with.
+    QString batchScript;
+    QString threshold = QStringLiteral("128");
+    QString contrastLow = QStringLiteral("0"), contrastHigh = QStringLiteral("255");
+    bool rawOverride = false;
+    bool autoDraw = true;
+};
+
+// Reads the arguments (the program's name first). Nothing, with `message` set, when the program
+// should not start: `exitCode` is then 0 for --help and 2 for a wrong command line.
+std::optional<Options> parseCommandLine(const QStringList& args, QString& message, int& exitCode);
+
+} // namespace tovra

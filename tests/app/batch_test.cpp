@@ -1,0 +1,201 @@
+#include "core/batch.h"
+#include "histogram/histogram.h"
+#include "module_fixture.h"
+
+#include <QFile>
+#include <QImage>
+
+using namespace tovra;
+using namespace tovra_test;
+
+TEST(ScriptText, ListsAndLineEnds) {
+    const auto s = parseScript("512\r\n512\r\n0\r\n1\r\nback.mon\r\n20\r\n40\r\n110\r\n0\r\na.mon\r\nb.mon\r\n0\r\n");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->width, QStringLiteral("512"));
+    EXPECT_EQ(s->slot, QStringLiteral("0"));
+    EXPECT_EQ(s->referenceSlot, 1);
+    EXPECT_EQ(s->referenceName, QStringLiteral("back.mon"));
+    EXPECT_EQ(s->operations, (std::vector<int16_t>{20, 40, 110}));
+    EXPECT_EQ(s->files, (QStringList{QStringLiteral("a.mon"), QStringLiteral("b.mon")}));
+    const auto lf = parseScript("8\n8\n2\n3\nr.mon\n10\n0\nx.mon\n0\nignored.mon\n");
+    ASSERT_TRUE(lf);
+    EXPECT_EQ(lf->files, QStringList{QStringLiteral("x.mon")});
+}
+
+TEST(ScriptText, EmptyListsAndMalformedLines) {
+    const auto empty = parseScript("8\n8\n0\n1\nr.mon\n0\n0\n");
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->operations.empty());
+    EXPECT_TRUE(empty->files.empty());
+    // A non-numeric operation is skipped; blank lines in the file list too; a name that merely
+    // starts with 0 is a name.
+    const auto odd = parseScript("8\n8\n0\n1\nr.mon\n10\nmedian\n15\n\n0\n0a.mon\n\n0.0\n");
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->operations, (std::vector<int16_t>{10, 15}));
+    EXPECT_EQ(odd->files, QStringList{QStringLiteral("0a.mon")});
+    // Lists that the text ends before their closing line end there.
+    const auto cut = parseScript("8\n8\n0\n1\nr.mon\n10\n40");
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->operations, (std::vector<int16_t>{10, 40}));
+    EXPECT_TRUE(cut->files.empty());
+    const auto cutFiles = parseScript("8\n8\n0\n1\nr.mon\n0\na.mon");
+    EXPECT_EQ(cutFiles->files, QStringList{QStringLiteral("a.mon")});
+    EXPECT_FALSE(parseScript("8\n8\n0\n1"));
+    EXPECT_FALSE(parseScript(""));
+}
+
+TEST(ScriptText, NamesTakeEitherSeparator) {
+    EXPECT_EQ(scriptPath(QStringLiteral("/data/run"), QStringLiteral("sub\\a.mon")), QStringLiteral("/data/run/sub/a.mon"));
+    EXPECT_EQ(scriptPath(QStringLiteral("/data/run"), QStringLiteral("b.mon")), QStringLiteral("/data/run/b.mon"));
+    EXPECT_EQ(scriptPath(QStringLiteral("/data/run"), QStringLiteral("/abs/c.mon")), QStringLiteral("/abs/c.mon"));
+}
+
+namespace {
+
+class BatchTest : public ModuleTest {
+protected:
+    HistogramModule histogram{module};
+    BatchRunner runner{module};
+    QStringList reports;
+
+    BatchTest() {
+        runner.makeHistogram = [this](int mode) { histogram.makeHistogram(mode); };
+        runner.onReport = [this](const QString& line) { reports << line; };
+    }
+    BatchRunner::Outcome run(const std::string& script) { return runner.run(writeData(QStringLiteral("s.tvs"), script)); }
+};
+
+std::string image(int n, int seed) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((i * 37 + seed * 11 + (i / 7) * seed) & 0xFF));
+    return s;
+}
+
+// Difference then full-range stretch, truncated, then binarized at 128, as the library does.
+std::string differenceBinarized(const std::string& a, const std::string& b) {
+    std::vector<double> d(a.size());
+    double lo = 1e9, hi = -1e9;
+    for (size_t i = 0; i < a.size(); ++i) {
+        d[i] = static_cast<unsigned char>(a[i]) - static_cast<double>(static_cast<unsigned char>(b[i]));
+        lo = std::min(lo, d[i]), hi = std::max(hi, d[i]);
+    }
+    std::string out;
+    for (double v : d) {
+        const int stored = static_cast<int>((v - lo) * 255 / (hi - lo));
+        out.push_back(stored > 128 ? '\xff' : '\x00');
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(BatchTest, ExampleScriptReplacesSourcesByResults) {
+    const int n = 512 * 512;
+    const std::string back = image(n, 1), a = image(n, 2), b = image(n, 3);
+    writeData(QStringLiteral("back.mon"), back);
+    writeData(QStringLiteral("a.mon"), a);
+    writeData(QStringLiteral("b.mon"), b);
+    const auto out = run("512\r\n512\r\n0\r\n1\r\nback.mon\r\n20\r\n40\r\n110\r\n0\r\na.mon\r\nb.mon\r\n0\r\n");
+    EXPECT_TRUE(out.ok());
+    EXPECT_EQ(out.read, 2);
+    EXPECT_EQ(dataBytes("a.mon"), differenceBinarized(a, back));
+    EXPECT_EQ(dataBytes("b.mon"), differenceBinarized(b, back));
+    EXPECT_EQ(dataBytes("back.mon"), back);
+    EXPECT_EQ(state.info().id, QStringLiteral("0"));
+    EXPECT_EQ(state.tool().dpcb2[0], QStringLiteral("1"));
+    EXPECT_EQ(reports.back(), QStringLiteral("b.mon: saved b.mon"));
+}
+
+TEST_F(BatchTest, ReferenceFirstAndUnknownCodes) {
+    writeData(QStringLiteral("r.mon"), std::string("\x0a\x0a\x0a", 3));
+    writeData(QStringLiteral("a.mon"), std::string("\x0a\x14\x1e", 3));
+    const auto out = run("3\n1\n2\n5\nr.mon\n15\n30\n120\n0\na.mon\n0\n");
+    EXPECT_TRUE(out.ok());
+    EXPECT_EQ(dataBytes("a.csv"), "255,127,0\r\n"); // reference minus image
+    EXPECT_EQ(state.tool().dpcb1[0], QStringLiteral("5"));
+}
+
+TEST_F(BatchTest, EmptyListsOpenOrDoNothing) {
+    writeData(QStringLiteral("a.mon"), "\x01\x02");
+    auto out = run("2\n1\n0\n1\nr.mon\n0\na.mon\n0\n");
+    EXPECT_TRUE(out.ok());
+    EXPECT_EQ(workBytes("0_im.tmp"), "\x01\x02");
+    EXPECT_EQ(reports.back(), QStringLiteral("a.mon: done, nothing saved"));
+    out = run("2\n1\n3\n1\nr.mon\n10\n0\n0\n");
+    EXPECT_TRUE(out.ok());
+    EXPECT_EQ(out.files, 0);
+    EXPECT_FALSE(workExists("3_im.tmp"));
+}
+
+TEST_F(BatchTest, BmpSaveDrawsFirstWhenAutoDrawIsOff) {
+    writeData(QStringLiteral("a.mon"), std::string("\x10\x20\x30\x40", 4));
+    for (bool autoDraw : {true, false}) {
+        state.setAutoDraw(autoDraw);
+        QFile::remove(dataFile("a.bmp"));
+        ASSERT_TRUE(run("2\n2\n0\n1\nr.mon\n80\n100\n0\na.mon\n0\n").ok());
+        const QImage bmp(dataFile("a.bmp"));
+        ASSERT_EQ(bmp.size(), QSize(2, 2)) << autoDraw;
+        EXPECT_EQ(qRed(bmp.pixel(1, 1)), 255 - 0x40) << autoDraw;
+    }
+}
+
+TEST_F(BatchTest, PictureInTheListSetsTheSizeForLaterRawFiles) {
+    QImage pic(4, 2, QImage::Format_RGB32);
+    pic.fill(qRgb(9, 9, 9));
+    ASSERT_TRUE(pic.save(dataFile("p.bmp"), "BMP"));
+    writeData(QStringLiteral("q.mon"), std::string(8, '\x05'));
+    ASSERT_TRUE(run("256\n256\n0\n1\nr.mon\n110\n0\np.bmp\nq.mon\n0\n").ok());
+    EXPECT_EQ(dataBytes("p.mon"), std::string(8, '\x09'));
+    EXPECT_EQ(dataBytes("q.mon"), std::string(8, '\x05'));
+    EXPECT_EQ(state.info().mx, QStringLiteral("4"));
+}
+
+TEST_F(BatchTest, UnreadableFileIsSkippedAndTheOthersDone) {
+    writeData(QStringLiteral("a.mon"), std::string("\x01\x02", 2));
+    writeData(QStringLiteral("c.mon"), std::string("\x03\x04", 2));
+    const auto out = run("2\n1\n0\n1\nr.mon\n80\n110\n0\na.mon\nmissing.mon\nc.mon\n0\n");
+    EXPECT_FALSE(out.ok());
+    EXPECT_EQ(out.read, 2);
+    EXPECT_FALSE(QFile::exists(dataFile("missing.mon")));
+    EXPECT_EQ(dataBytes("c.mon"), "\xfc\xfb");
+    EXPECT_TRUE(reports.contains(QStringLiteral("missing.mon: skipped, the image cannot be read")));
+}
+
+TEST_F(BatchTest, MissingReferenceStopsThatFile) {
+    writeData(QStringLiteral("a.mon"), std::string("\x01\x02", 2));
+    const auto out = run("2\n1\n0\n1\nnothere.mon\n20\n110\n0\na.mon\n0\n");
+    EXPECT_EQ(dataBytes("a.mon"), "\x01\x02"); // not saved over
+    EXPECT_EQ(out.read, 1);
+    EXPECT_TRUE(reports.back().contains(QStringLiteral("nothere.mon")));
+}
+
+TEST_F(BatchTest, HistogramCodesSetTheThreshold) {
+    writeData(QStringLiteral("a.mon"), std::string("\x0a\x14\x14\xc8", 4));
+    ASSERT_TRUE(run("4\n1\n0\n1\nr.mon\n95\n40\n110\n0\na.mon\n0\n").ok());
+    EXPECT_EQ(state.tool().segt, QStringLiteral("62"));
+    EXPECT_EQ(histogram.fields().ht, QStringLiteral("1"));
+    EXPECT_EQ(histogram.hist().scaleHeight(), 62);
+    EXPECT_EQ(dataBytes("a.mon"), std::string("\x00\x00\x00\xff", 4));
+}
+
+TEST_F(BatchTest, FailedSaveIsCounted) {
+    writeData(QStringLiteral("a.mon"), std::string("\x01\x02", 2));
+    QDir().mkpath(dataFile("a.csv")); // a folder where the result would go
+    const auto out = run("2\n1\n0\n1\nr.mon\n120\n0\na.mon\n0\n");
+    EXPECT_EQ(out.savesFailed, 1);
+    EXPECT_FALSE(out.ok());
+}
+
+TEST_F(BatchTest, UnreadableScript) {
+    const auto out = runner.run(dataFile("none.tvs"));
+    EXPECT_FALSE(out.scriptRead);
+    EXPECT_FALSE(out.ok());
+}
+
+TEST_F(BatchTest, OpeningAScriptRunsIt) {
+    module.runScript = [this](const QString& path, const QString&) { runner.run(path); };
+    writeData(QStringLiteral("a.mon"), std::string("\x01\x02", 2));
+    const QString script = writeData(QStringLiteral("go.tvs"), "2\n1\n0\n1\nr.mon\n80\n110\n0\na.mon\n0\n");
+    module.openImage(script, QStringLiteral("go.tvs"));
+    EXPECT_EQ(dataBytes("a.mon"), "\xfe\xfd");
+}
