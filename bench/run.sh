@@ -9,3 +9,6 @@ trap 'rm -rf "$out"' EXIT
     --benchmark_min_time=0.3 >&2
 /usr/bin/python3 "$here/numpy_baseline.py" > "$out/numpy.json" || echo '{}' > "$out/numpy.json"
 /usr/bin/python3 "$here/compare.py" "$out/bench.json" "$out/numpy.json"
+echo
+"$here/batch_bench.sh" "$bin"
+TOVRA_OPTIONS=--no-auto-draw "$here/batch_bench.sh" "$bin" | sed -n 's/Tovra --batch /Tovra --no-auto-draw/p'

@@ -65,8 +65,7 @@ int32_t Openk(const char* name, int32_t width, int32_t height, double* buf) {
     while (done < count) {
         int64_t want = count - done < kChunk ? count - done : kChunk;
         int64_t got = static_cast<int64_t>(in->read(bytes.get(), static_cast<size_t>(want)));
-        double* dst = buf + done;
-        for (int64_t i = 0; i < got; ++i) dst[i] = bytes[i];
+        quarn::bytesToReals(bytes.get(), got, buf + done);
         done += got;
         if (got < want) break;
     }

@@ -54,6 +54,27 @@ std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, cons
 
 } // namespace
 
+namespace {
+std::vector<std::unique_ptr<double[]>>& bufferPool() {
+    static std::vector<std::unique_ptr<double[]>> pool;
+    return pool;
+}
+} // namespace
+
+PixelBuffer::PixelBuffer() {
+    auto& pool = bufferPool();
+    if (pool.empty()) {
+        data_.reset(new double[kBufferCapacity]);
+    } else {
+        data_ = std::move(pool.back());
+        pool.pop_back();
+    }
+}
+
+PixelBuffer::~PixelBuffer() { bufferPool().push_back(std::move(data_)); }
+
+void PixelBuffer::zero(int64_t n) { std::fill(data_.get(), data_.get() + std::clamp<int64_t>(n, 0, kBufferCapacity), 0.0); }
+
 QString fileKind(const QString& name) { return name.right(3); }
 QString fileTitle(const QString& path) { return QFileInfo(path).fileName(); }
 
@@ -260,9 +281,12 @@ void Module::drawSlot() {
     const int id = currentId();
     const int w = currentWidth(), h = currentHeight();
     BusyCursor busy;
+    if (!fits(w, h)) return;
+    // Elements past the slot's own size draw black.
     PixelBuffer buf;
+    buf.zero(static_cast<int64_t>(w) * h);
     if (slotFitsBuffer(id)) quarn_.Toutim(id, buf.data());
-    if (!validSlot(id) || !fits(w, h)) return;
+    if (!validSlot(id)) return;
     state_.imageWindow(id).picture->drawGrey(buf.data(), w, h);
 }
 

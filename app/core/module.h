@@ -13,21 +13,30 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace tovra {
 
-// A pixel buffer of the program's capacity, zero-filled, owned for one call.
+// A pixel buffer of the program's capacity, owned for one call. Buffers are recycled rather than
+// allocated and cleared every call: the library overwrites every element it reads back, and the
+// one reader of elements it may not have written, drawing, clears what it reads first.
 class PixelBuffer {
 public:
-    PixelBuffer() : data_(kBufferCapacity, 0.0) {}
-    double* data() { return data_.data(); }
-    const double* data() const { return data_.data(); }
+    PixelBuffer();
+    ~PixelBuffer();
+    PixelBuffer(const PixelBuffer&) = delete;
+    PixelBuffer& operator=(const PixelBuffer&) = delete;
+
+    double* data() { return data_.get(); }
+    const double* data() const { return data_.get(); }
     double operator[](int64_t i) const { return data_[static_cast<size_t>(i)]; }
     double& operator[](int64_t i) { return data_[static_cast<size_t>(i)]; }
+    // Zero-fills the first n elements (at most the capacity).
+    void zero(int64_t n);
 
 private:
-    std::vector<double> data_;
+    std::unique_ptr<double[]> data_;
 };
 
 // The last three characters of a name, which decide its kind ("bmp", "mon", ...), case-sensitive.

@@ -51,6 +51,24 @@ inline void toBytes(const double* src, int64_t n, uint8_t* dst) {
     for (; i < n; ++i) dst[i] = toByte(src[i]);
 }
 
+// Bytes as the reals 0.0..255.0.
+inline void bytesToReals(const uint8_t* src, int64_t n, double* dst) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i w = _mm_unpacklo_epi8(b, zero);
+        const __m128i lo = _mm_unpacklo_epi16(w, zero), hi = _mm_unpackhi_epi16(w, zero);
+        _mm_storeu_pd(dst + i, _mm_cvtepi32_pd(lo));
+        _mm_storeu_pd(dst + i + 2, _mm_cvtepi32_pd(_mm_unpackhi_epi64(lo, lo)));
+        _mm_storeu_pd(dst + i + 4, _mm_cvtepi32_pd(hi));
+        _mm_storeu_pd(dst + i + 6, _mm_cvtepi32_pd(_mm_unpackhi_epi64(hi, hi)));
+    }
+#endif
+    for (; i < n; ++i) dst[i] = src[i];
+}
+
 // Truncates n reals toward zero into 32-bit integers, each as truncToInt gives it, except that a
 // real without a 32-bit integer becomes INT32_MIN: callers that use only a range of small values
 // (grey levels) see the same results either way.
