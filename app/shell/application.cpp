@@ -89,7 +89,7 @@ void Application::start() {
     main_->move(20, 20);
     toolbox_->move(20, 110);
     info_->move(240, 110);
-    histogramWindow_->move(240, 300);
+    histogramWindow_->move(240, 460);
     const QPoint origin(400, 110);
     state_.setDefaultWindowPosition(origin);
     defaultImage_->move(origin);

@@ -16,7 +16,6 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QRect g, b
     auto* l = new QLabel(text, parent);
     l->setObjectName(QLatin1String(name));
     l->setGeometry(g);
-    l->setWordWrap(true);
     if (white) {
         l->setAutoFillBackground(true);
         QPalette p = l->palette();
@@ -48,7 +47,7 @@ InfoWindow::InfoWindow(Module& module, QWidget* parent) : QWidget(parent, Qt::Wi
     label(this, "Label3", QStringLiteral("my"), at(1080, 480, 495, 255));
     label(this, "Label4(0)", QStringLiteral("x-y"), at(0, 840, 375, 375));
     xy_ = label(this, "xy", QString(), at(360, 840, 1695, 375), true);
-    label(this, "Label4(1)", QStringLiteral("選択x-y"), at(0, 1320, 375, 375));
+    label(this, "Label4(1)", QStringLiteral("選択x-y"), at(0, 1320, 375, 375))->setWordWrap(true);
 
     auto box = [&](const char* name, QRect g, void (AppState::*setter)(const QString&)) {
         auto* e = new QLineEdit(this);

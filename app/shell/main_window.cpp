@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMouseEvent>
 
 namespace tovra {
 
@@ -23,7 +24,11 @@ public:
     }
 
 protected:
-    void mouseReleaseEvent(QMouseEvent*) override { click_(); }
+    // Taking the press makes the release come here too.
+    void mousePressEvent(QMouseEvent* e) override { e->accept(); }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (rect().contains(e->position().toPoint())) click_();
+    }
 
 private:
     std::function<void()> click_;

@@ -91,6 +91,19 @@ private slots:
         QVERIFY(app_->state().tool().rawOverride);
     }
 
+    void clickingTheNameLabelReloads() {
+        const QString path = writeRaw("n.mon", QByteArray(256 * 256, '\x05'));
+        app_->module().openImage(path, QStringLiteral("n.mon"));
+        ImageWindow* w = app_->imageWindow(0);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(QByteArray(256 * 256, '\x09'));
+        f.close();
+        QLabel* label = find<QLabel>(*w, "com2");
+        QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, label->mapTo(w, QPoint(5, 5)));
+        QCOMPARE(qRed(w->picture()->canvas().image().pixel(1, 1)), 9);
+    }
+
     void openShowsTheImageWindow() {
         const QString path = writeRaw("a.mon", QByteArray(256 * 256, '\x40'));
         app_->dialogs().queueAnswer(path);
@@ -165,7 +178,9 @@ private slots:
 
     void mainWindowPresetsAndAutoDraw() {
         auto& main = app_->mainWindow();
-        QTest::mouseClick(find<QLabel>(main, "Label5"), Qt::LeftButton);
+        // Clicked through the window, as the pointer would: press and release both reach the label.
+        QLabel* preset = find<QLabel>(main, "Label5");
+        QTest::mouseClick(main.windowHandle(), Qt::LeftButton, {}, preset->mapTo(&main, preset->rect().center()));
         QCOMPARE(app_->state().info().mx, QStringLiteral("640"));
         QCOMPARE(app_->state().info().my, QStringLiteral("480"));
         QCOMPARE(find<QLabel>(main, "Label3")->text(), QStringLiteral("1024×1024"));
@@ -211,6 +226,21 @@ private slots:
         QCOMPARE(find<QLineEdit>(app_->toolbox(), "segt")->text(), QStringLiteral("48"));
         QCOMPARE(find<QLineEdit>(hw, "ht")->text(), QStringLiteral("1"));
         QVERIFY(QFile::exists(work_ + "/0_hdat.csv"));
+    }
+
+    void openingAScriptRunsIt() {
+        const QString data = QString::fromStdString(tmp_->path().string());
+        writeRaw("a.mon", QByteArray(4, '\x10'));
+        writeRaw("b.mon", QByteArray(4, '\x20'));
+        const QString script = writeRaw("run.tvs", "2\r\n2\r\n3\r\n1\r\nr.mon\r\n80\r\n110\r\n0\r\na.mon\r\nb.mon\r\n0\r\n");
+        app_->dialogs().queueAnswer(script);
+        QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command1"), Qt::LeftButton);
+        QFile a(data + "/a.mon"), b(data + "/b.mon");
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        QCOMPARE(a.readAll(), QByteArray(4, '\xef'));
+        QCOMPARE(b.readAll(), QByteArray(4, '\xdf'));
+        QCOMPARE(app_->state().info().id, QStringLiteral("3"));
+        QVERIFY(app_->imageWindow(3)->isVisible());
     }
 
     void exitDeletesWorkFiles() {
