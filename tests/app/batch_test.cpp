@@ -192,6 +192,15 @@ TEST_F(BatchTest, UnreadableScript) {
     EXPECT_FALSE(out.ok());
 }
 
+TEST_F(BatchTest, DemoScriptInTheProgram) {
+    for (const char* f : {"demo.tvs", "kerr_bg_256.mon", "kerr_a_256.mon", "kerr_b_256.mon"})
+        QFile::copy(QString::fromStdString((testing_support::projectSamplesDir() / f).string()), dataFile(QLatin1String(f)));
+    module.runScript = [this](const QString& path, const QString&) { runner.run(path); };
+    module.openImage(dataFile("demo.tvs"), QStringLiteral("demo.tvs"));
+    for (const char* f : {"kerr_a_256.bmp", "kerr_b_256.bmp"}) EXPECT_EQ(QImage(dataFile(QLatin1String(f))).size(), QSize(256, 256)) << f;
+    EXPECT_EQ(histogram.fields().ht, QStringLiteral("2")); // code 95 once per file
+}
+
 TEST_F(BatchTest, OpeningAScriptRunsIt) {
     module.runScript = [this](const QString& path, const QString&) { runner.run(path); };
     writeData(QStringLiteral("a.mon"), std::string("\x01\x02", 2));

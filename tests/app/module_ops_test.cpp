@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <functional>
 
 using namespace tovra;
 using namespace tovra_test;
@@ -18,6 +19,52 @@ TEST_F(ModuleTest, OperationsRedrawOnlyWithAutoDraw) {
     module.doOverValueCorrection();
     EXPECT_EQ(drawn(0, 0, 0), 255);
     EXPECT_EQ(drawn(0, 2, 0), 0);
+}
+
+TEST_F(ModuleTest, EveryOperationRedrawsOnlyWithAutoDraw) {
+    struct Op {
+        const char* name;
+        std::function<void(Module&)> run;
+        std::function<void(Module&)> prepare = [](Module&) {};
+    };
+    const std::vector<Op> ops = {
+        {"contrast", [](Module& m) { m.state().setCt1(QStringLiteral("50")), m.doContrast(); }},
+        {"median", [](Module& m) { m.doMedian(); }},
+        {"difference", [](Module& m) { m.state().setDifferenceSources(QStringLiteral("0"), QStringLiteral("1")), m.doDifference(); }},
+        {"binarize", [](Module& m) { m.doBinarize(); }},
+        {"over-value", [](Module& m) { m.doOverValueCorrection(); }},
+        {"edge", [](Module& m) { m.doEdge(99); }},
+        {"dust", [](Module& m) { m.doDustRemoval(); },
+         [this](Module&) {
+             std::string speck(64, '\xff');
+             for (int y = 1; y <= 3; ++y)
+                 for (int x = 1; x <= 3; ++x) speck[y * 8 + x] = '\x00';
+             openRaw(0, 8, 8, speck);
+         }},
+        {"invert", [](Module& m) { m.doGradationInvert(); }},
+        {"undo", [](Module& m) { m.doUndo(); }, [](Module& m) { m.doGradationInvert(); }},
+        {"flip", [](Module& m) { m.doAxisFlip(99); }},
+        {"composite", [](Module& m) { m.state().setCompositionSources(QStringLiteral("0"), QStringLiteral("1")), m.doComposite(); }},
+    };
+    // An 8 x 8 image whose every operation changes it; slot 1 has black pixels for the composite.
+    std::string img(64, '\xff'), other(64, '\x00');
+    for (int i = 0; i < 64; ++i) img[i] = static_cast<char>((i * 29 + (i % 8) * 60) & 0xFF);
+    img[9 * 1 + 18] = '\x00';
+    for (bool autoDraw : {false, true}) {
+        for (const Op& op : ops) {
+            openRaw(1, 8, 8, other);
+            openRaw(0, 8, 8, img);
+            op.prepare(module);
+            state.setAutoDraw(autoDraw);
+            const QImage before = state.imageWindow(0).picture->image();
+            const std::string slotBefore = workBytes("0_im.tmp");
+            op.run(module);
+            EXPECT_NE(workBytes("0_im.tmp"), slotBefore) << op.name;
+            const bool redrawn = state.imageWindow(0).picture->image() != before;
+            EXPECT_EQ(redrawn, autoDraw) << op.name << " auto-draw " << autoDraw;
+            state.setAutoDraw(true);
+        }
+    }
 }
 
 TEST_F(ModuleTest, FailedOperationLeavesThePicture) {
