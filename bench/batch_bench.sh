@@ -22,7 +22,7 @@ fresh
     printf '0\r\n'
 } > "$dir/run.tvs"
 start=$(date +%s.%N)
-"$bin/Tovra" --batch "$dir/run.tvs" --workdir "$dir/work" $TOVRA_OPTIONS 2>/dev/null
+"$bin/Tovra" --batch "$dir/run.tvs" --workdir "$dir/work" ${TOVRA_OPTIONS:-} 2>/dev/null
 end=$(date +%s.%N)
 tovra=$(echo "$end - $start" | bc -l)
 

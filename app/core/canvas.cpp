@@ -2,6 +2,9 @@
 
 #include <QPainter>
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tovra {
 
@@ -109,16 +112,27 @@ void Canvas::clear() {
 void Canvas::drawGrey(const double* values, int w, int h) {
     const int cols = std::min(w, image_.width());
     const int rows = std::min(h, image_.height());
-    // Adding and taking away 2^52 + 2^51 rounds to the nearest whole number, halves to even, for
-    // every value the clamp below keeps; it needs no call per pixel and runs in vectors.
-    constexpr double kRound = 6755399441055744.0;
     for (int y = 0; y < rows; ++y) {
         QRgb* line = reinterpret_cast<QRgb*>(image_.scanLine(y));
         const double* src = values + static_cast<int64_t>(y) * w;
-        for (int x = 0; x < cols; ++x) {
-            const double c = src[x] > 0 ? (src[x] < 255 ? src[x] : 255.0) : 0.0; // not-a-number -> 0
-            const int32_t v = static_cast<int32_t>((c + kRound) - kRound);
-            line[x] = 0xFF000000u | static_cast<uint32_t>(v) * 0x010101u;
+        int x = 0;
+#if defined(__SSE2__)
+        // Clamped to 0..255 (not-a-number to 0), then rounded by the processor's default rounding:
+        // to the nearest whole number, halves to even.
+        const __m128d lo = _mm_setzero_pd(), hi = _mm_set1_pd(255.0);
+        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        for (; x + 4 <= cols; x += 4) {
+            const __m128i a = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(_mm_loadu_pd(src + x), lo), hi));
+            const __m128i b = _mm_cvtpd_epi32(_mm_min_pd(_mm_max_pd(_mm_loadu_pd(src + x + 2), lo), hi));
+            const __m128i v = _mm_unpacklo_epi64(a, b);
+            const __m128i grey = _mm_or_si128(_mm_or_si128(v, _mm_slli_epi32(v, 8)), _mm_slli_epi32(v, 16));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(line + x), _mm_or_si128(grey, opaque));
+        }
+#endif
+        for (; x < cols; ++x) {
+            const double c = src[x] > 0 ? (src[x] < 255 ? src[x] : 255.0) : 0.0;
+            const int v = static_cast<int>(std::nearbyint(c));
+            line[x] = qRgb(v, v, v);
         }
     }
     changed();

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <cmath>
 #include <functional>
 
 using namespace tovra;
@@ -221,6 +222,15 @@ TEST_F(ModuleTest, DrawUsesTheCurrentSize) {
     EXPECT_EQ(drawn(0, 1, 1), 40); // beyond the new width: as drawn before
     state.setMx(QStringLiteral("0"));
     module.drawSlot(); // draws nothing
+}
+
+TEST(Canvas, GreyLevelsRoundHalvesToEvenAndClamp) {
+    Canvas c(7, 1);
+    const double v[] = {0.5, 1.5, 2.5, -3.0, 300.0, std::nan(""), 254.5};
+    c.drawGrey(v, 7, 1);
+    const int expected[] = {0, 2, 2, 0, 255, 0, 254};
+    for (int x = 0; x < 7; ++x) EXPECT_EQ(qRed(c.image().pixel(x, 0)), expected[x]) << x;
+    EXPECT_EQ(qBlue(c.image().pixel(1, 0)), 2);
 }
 
 TEST_F(ModuleTest, RedrawAllLeavesTheHighestOccupiedSlotCurrent) {
