@@ -305,105 +305,75 @@ void Module::redrawAll() {
 
 // ---- Operation commands --------------------------------------------------------------------
 
-template <typename Call> void Module::operation(Call call) {
+// The common shape of every operation command: the library is called only when every slot it
+// reads fits the buffers; a status of 0 redraws the slot when the auto-draw box is ticked.
+template <typename Call> void Module::operation(std::initializer_list<int> reads, Call call) {
     BusyCursor busy;
-    if (call() == 0 && state_.autoDraw()) drawSlot();
+    for (int s : reads)
+        if (!slotFitsBuffer(s)) return;
+    PixelBuffer buf, buf2;
+    if (call(buf.data(), buf2.data()) == 0 && state_.autoDraw()) drawSlot();
 }
 
 void Module::doContrast() {
     const int id = currentId();
     const int low = int16Or(state_.tool().ct1), high = int16Or(state_.tool().ct2);
-    operation([&] {
-        PixelBuffer buf;
-        return slotFitsBuffer(id) ? quarn_.Conim(low, high, id, buf.data()) : -1;
-    });
+    operation({id}, [&](double* b, double*) { return quarn_.Conim(low, high, id, b); });
 }
 
 void Module::doMedian() {
     const int id = currentId();
-    operation([&] {
-        PixelBuffer buf;
-        return slotFitsBuffer(id) ? quarn_.Medim(id, buf.data()) : -1;
-    });
+    operation({id}, [&](double* b, double*) { return quarn_.Medim(id, b); });
 }
 
 void Module::doDifference() {
     const int id = currentId();
     const int a = int16Or(state_.tool().dpcb1[0]), b = int16Or(state_.tool().dpcb2[0]);
-    operation([&] {
-        PixelBuffer buf, buf2;
-        const bool ok = slotFitsBuffer(id) && slotFitsBuffer(a) && slotFitsBuffer(b);
-        return ok ? quarn_.Dpim(a, b, id, buf.data(), buf2.data()) : -1;
-    });
+    operation({id, a, b}, [&](double* p, double* q) { return quarn_.Dpim(a, b, id, p, q); });
 }
 
 void Module::doBinarize() {
     const int id = currentId();
     const int threshold = int16Or(state_.tool().segt);
-    operation([&] {
-        PixelBuffer buf;
-        return slotFitsBuffer(id) ? quarn_.Segmim(threshold, id, buf.data()) : -1;
-    });
+    operation({id}, [&](double* b, double*) { return quarn_.Segmim(threshold, id, b); });
 }
 
 void Module::doOverValueCorrection() {
     const int id = currentId();
-    operation([&] {
-        PixelBuffer buf;
-        return slotFitsBuffer(id) ? quarn_.Rofim(id, buf.data()) : -1;
-    });
+    operation({id}, [&](double* b, double*) { return quarn_.Rofim(id, b); });
 }
 
 void Module::doEdge(int mode) {
     const int id = currentId();
     if (mode == 99) mode = state_.tool().edgeOrdinary ? 1 : 0;
-    operation([&] {
-        PixelBuffer buf;
-        return slotFitsBuffer(id) ? quarn_.Edgeim(mode, id, buf.data()) : -1;
-    });
+    operation({id}, [&](double* b, double*) { return quarn_.Edgeim(mode, id, b); });
 }
 
 void Module::doDustRemoval() {
     const int id = currentId();
-    operation([&] {
-        PixelBuffer buf;
-        return slotFitsBuffer(id) ? quarn_.Dmim(id, buf.data()) : -1;
-    });
+    operation({id}, [&](double* b, double*) { return quarn_.Dmim(id, b); });
 }
 
 void Module::doGradationInvert() {
     const int id = currentId();
-    operation([&] {
-        PixelBuffer buf;
-        return slotFitsBuffer(id) ? quarn_.Rdim(id, buf.data()) : -1;
-    });
+    operation({id}, [&](double* b, double*) { return quarn_.Rdim(id, b); });
 }
 
 void Module::doUndo() {
     const int id = currentId();
-    operation([&] {
-        PixelBuffer buf, scratch;
-        return slotFitsBuffer(id) && slotFitsBuffer(id + 8) ? quarn_.Undoim(id, buf.data(), scratch.data()) : -1;
-    });
+    operation({id, id + 8}, [&](double* b, double* scratch) { return quarn_.Undoim(id, b, scratch); });
 }
 
 void Module::doAxisFlip(int mode) {
     const int id = currentId();
     if (mode == 99) mode = state_.tool().flipUpDown ? 1 : 0;
-    operation([&] {
-        PixelBuffer buf, scratch;
-        return slotFitsBuffer(id) ? quarn_.Turnim(mode, id, buf.data(), scratch.data()) : -1;
-    });
+    operation({id}, [&](double* b, double* scratch) { return quarn_.Turnim(mode, id, b, scratch); });
 }
 
 void Module::doComposite() {
     const int id = currentId();
     const int a = int16Or(state_.tool().dpcb1[1]), b = int16Or(state_.tool().dpcb2[1]);
-    operation([&] {
-        PixelBuffer buf, buf2;
-        const bool ok = slotFitsBuffer(id) && slotFitsBuffer(a) && slotFitsBuffer(b);
-        return ok ? quarn_.Compoim(a, b, id, buf.data(), buf2.data()) : -1;
-    });
+    operation({id, a, b}, [&](double* p, double* q) { return quarn_.Compoim(a, b, id, p, q); });
 }
 
 // ---- Toolbox -------------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 
 #include <QString>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -128,7 +129,7 @@ public:
     bool slotFitsBuffer(int32_t id);
 
 private:
-    template <typename Call> void operation(Call call);
+    template <typename Call> void operation(std::initializer_list<int> reads, Call call);
     bool saveBmp(int slot, const QString& path);
 
     AppState& state_;

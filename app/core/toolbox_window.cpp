@@ -1,5 +1,6 @@
 #include "toolbox_window.h"
 
+#include "form_layout.h"
 #include "module.h"
 
 #include <QCheckBox>
@@ -15,16 +16,8 @@ namespace tovra {
 
 namespace {
 
-QRect at(int left, int top, int width = 1455, int height = 495) {
-    return {twips(left), twips(top), twips(width), twips(height)};
-}
-
-template <typename W> W* place(QWidget* parent, const char* name, QRect geometry) {
-    auto* w = new W(parent);
-    w->setObjectName(QLatin1String(name));
-    w->setGeometry(geometry);
-    return w;
-}
+// Buttons are 1455 x 495 twips unless given.
+QRect at(int left, int top, int width = 1455, int height = 495) { return twipsRect(left, top, width, height); }
 
 QPushButton* button(QWidget* parent, const char* name, const QString& caption, QRect geometry,
                     std::function<void()> action) {
@@ -39,10 +32,6 @@ QComboBox* slotCombo(QWidget* parent, const char* name, QRect geometry) {
     c->setEditable(true);
     for (int i = 0; i < kSlots; ++i) c->addItem(QString::number(i));
     return c;
-}
-
-void setText(QLineEdit* e, const QString& t) {
-    if (e->text() != t) e->setText(t);
 }
 
 void setValue(QScrollBar* b, int v) {
@@ -156,9 +145,9 @@ void ToolboxWindow::refresh() {
         if (i >= slotList_->count()) slotList_->addItem(t.slotList[i]);
         else if (slotList_->itemText(i) != t.slotList[i]) slotList_->setItemText(i, t.slotList[i]);
     }
-    setText(ct1_, t.ct1);
-    setText(ct2_, t.ct2);
-    setText(segt_, t.segt);
+    showText(ct1_, t.ct1);
+    showText(ct2_, t.ct2);
+    showText(segt_, t.segt);
     setValue(vsc1_, t.vsc1);
     setValue(vsc2_, t.vsc2);
     setValue(hscseg_, t.hscseg);

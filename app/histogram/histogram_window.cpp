@@ -1,5 +1,6 @@
 #include "histogram_window.h"
 
+#include "core/form_layout.h"
 #include "core/picture_view.h"
 #include "histogram.h"
 
@@ -16,18 +17,7 @@ namespace tovra {
 
 namespace {
 
-QRect at(int left, int top, int width, int height) { return {twips(left), twips(top), twips(width), twips(height)}; }
-
-template <typename W> W* place(QWidget* parent, const char* name, QRect g) {
-    auto* w = new W(parent);
-    w->setObjectName(QLatin1String(name));
-    w->setGeometry(g);
-    return w;
-}
-
-void setText(QLineEdit* e, const QString& t) {
-    if (e->text() != t) e->setText(t);
-}
+QRect at(int left, int top, int width, int height) { return twipsRect(left, top, width, height); }
 
 } // namespace
 
@@ -108,11 +98,11 @@ HistogramWindow::HistogramWindow(HistogramModule& histogram, QWidget* parent)
 
 void HistogramWindow::refresh() {
     const HistogramFields& f = h_.fields();
-    setText(ht_, f.ht);
-    setText(ht2_, f.ht2);
-    setText(lh2_, f.lh2);
-    setText(hfx1_, f.hfx1);
-    setText(hfy1_, f.hfy1);
+    showText(ht_, f.ht);
+    showText(ht2_, f.ht2);
+    showText(lh2_, f.lh2);
+    showText(hfx1_, f.hfx1);
+    showText(hfy1_, f.hfy1);
     if (xy_->text() != f.xy) xy_->setText(f.xy);
     for (auto [bar, v] : {std::pair{vsch_, f.vsch}, {vsch2_, f.vsch2}, {vscl2_, f.vscl2}}) {
         const QSignalBlocker block(bar);

@@ -1,5 +1,6 @@
 #include "info_window.h"
 
+#include "core/form_layout.h"
 #include "core/module.h"
 
 #include <QLabel>
@@ -10,12 +11,11 @@ namespace tovra {
 
 namespace {
 
-QRect at(int left, int top, int width, int height) { return {twips(left), twips(top), twips(width), twips(height)}; }
+QRect at(int left, int top, int width, int height) { return twipsRect(left, top, width, height); }
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, QRect g, bool white = false) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(g);
+    auto* l = place<QLabel>(parent, name, g);
+    l->setText(text);
     if (white) {
         l->setAutoFillBackground(true);
         QPalette p = l->palette();
@@ -23,10 +23,6 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QRect g, b
         l->setPalette(p);
     }
     return l;
-}
-
-void setText(QLineEdit* e, const QString& t) {
-    if (e->text() != t) e->setText(t);
 }
 
 } // namespace
@@ -50,9 +46,7 @@ InfoWindow::InfoWindow(Module& module, QWidget* parent) : QWidget(parent, Qt::Wi
     label(this, "Label4(1)", QStringLiteral("選択x-y"), at(0, 1320, 375, 375))->setWordWrap(true);
 
     auto box = [&](const char* name, QRect g, void (AppState::*setter)(const QString&)) {
-        auto* e = new QLineEdit(this);
-        e->setObjectName(QLatin1String(name));
-        e->setGeometry(g);
+        auto* e = place<QLineEdit>(this, name, g);
         connect(e, &QLineEdit::textEdited, this, [&st, setter](const QString& t) { (st.*setter)(t); });
         return e;
     };
@@ -64,13 +58,11 @@ InfoWindow::InfoWindow(Module& module, QWidget* parent) : QWidget(parent, Qt::Wi
     hfy2_ = box("hfy2", at(1320, 1560, 735, 270), &AppState::setHfy2);
 
     Module* m = &module;
-    auto* show = new QPushButton(QStringLiteral("選択矩形表示"), this);
-    show->setObjectName(QStringLiteral("Command16"));
-    show->setGeometry(at(120, 1800, 1215, 255));
+    auto* show = place<QPushButton>(this, "Command16", at(120, 1800, 1215, 255));
+    show->setText(QStringLiteral("選択矩形表示"));
     connect(show, &QPushButton::clicked, this, [m] { m->drawSelectedRectangle(); });
-    auto* erase = new QPushButton(QStringLiteral("矩形消"), this);
-    erase->setObjectName(QStringLiteral("Command1"));
-    erase->setGeometry(at(1320, 1800, 735, 255));
+    auto* erase = place<QPushButton>(this, "Command1", at(1320, 1800, 735, 255));
+    erase->setText(QStringLiteral("矩形消"));
     connect(erase, &QPushButton::clicked, this, [m] { m->drawSlot(); });
 
     connect(&st, &AppState::changed, this, &InfoWindow::refresh);
@@ -81,12 +73,12 @@ void InfoWindow::refresh() {
     const InfoFields& f = module_.state().info();
     if (id_->text() != f.id) id_->setText(f.id);
     if (xy_->text() != f.xy) xy_->setText(f.xy);
-    setText(mx_, f.mx);
-    setText(my_, f.my);
-    setText(hfx1_, f.hfx1);
-    setText(hfy1_, f.hfy1);
-    setText(hfx2_, f.hfx2);
-    setText(hfy2_, f.hfy2);
+    showText(mx_, f.mx);
+    showText(my_, f.my);
+    showText(hfx1_, f.hfx1);
+    showText(hfy1_, f.hfy1);
+    showText(hfx2_, f.hfx2);
+    showText(hfy2_, f.hfy2);
 }
 
 } // namespace tovra
