@@ -126,7 +126,7 @@ bool Module::openImage(const QString& path, const QString& title) {
             win.caption += QStringLiteral(" ID %1").arg(id);
             win.picture->setPixelScale();
         }
-        win.picture->resize(w, h);
+        if (fits(w, h)) win.picture->resize(w, h); // no picture larger than any image can be
         win.nameLabel = path;
         win.picture->clear();
         state_.imageWindowUpdated(id);

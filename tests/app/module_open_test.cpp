@@ -133,6 +133,8 @@ TEST_F(ModuleTest, UndecodablePictureLeavesSlotAsItWas) {
 TEST_F(ModuleTest, SizesBeyondTheBufferAreNeverPassedOn) {
     openRaw(0, 2000, 2000, ramp(100));
     EXPECT_FALSE(workExists("0_inf.tmp"));
+    openRaw(0, 30000, 30000, ramp(100));
+    EXPECT_LE(state.imageWindow(0).picture->pixelWidth(), 1024); // no picture of 30000 x 30000
     // A slot whose info file claims more than the buffer holds is not read.
     openRaw(1, 2, 2, ramp(4));
     testing_support::writeBytes(workFile("1_inf.tmp").toStdString(), "2000\r\r\n2000\r\r\n1\r\r\n");
