@@ -32,7 +32,8 @@ const std::vector<double>& secondImage() {
 const std::vector<double>& binaryImage() {
     static const auto img = [] {
         auto v = bench_images::grey();
-        for (double& x : v) x = x > 120 ? 255 : 0;
+        for (double& x : v)
+            x = x > 120 ? 255 : 0;
         return v;
     }();
     return img;
@@ -61,75 +62,97 @@ template <typename Op> void timeInPlace(benchmark::State& state, const std::vect
     }
 }
 
-#define PAIR(name, fast, plain, image)                                                                      \
-    void BM_##name(benchmark::State& s) { timeInPlace(s, image(), fast); }                                 \
-    void BM_##name##_plain(benchmark::State& s) { timeInPlace(s, image(), plain); }                         \
-    BENCHMARK(BM_##name)->Unit(benchmark::kMillisecond);                                                    \
+#define PAIR(name, fast, plain, image)                                                                       \
+    void BM_##name(benchmark::State& s) {                                                                    \
+        timeInPlace(s, image(), fast);                                                                       \
+    }                                                                                                        \
+    void BM_##name##_plain(benchmark::State& s) {                                                            \
+        timeInPlace(s, image(), plain);                                                                      \
+    }                                                                                                        \
+    BENCHMARK(BM_##name)->Unit(benchmark::kMillisecond);                                                     \
     BENCHMARK(BM_##name##_plain)->Unit(benchmark::kMillisecond);
 
-PAIR(Rofk, [](double* p) { Rofk(kSide, kSide, p); }, [](double* p) { reference::stretch(kSide, kSide, p); },
-     greyImage)
-PAIR(Conk, [](double* p) { Conk(40, 200, kSide, kSide, p); },
-     [](double* p) { reference::contrast(40, 200, kSide, kSide, p); }, greyImage)
-PAIR(Segmk, [](double* p) { Segmk(128, kSide, kSide, p); },
-     [](double* p) { reference::binarize(128, kSide, kSide, p); }, greyImage)
-PAIR(Rdk, [](double* p) { Rdk(kSide, kSide, p); }, [](double* p) { reference::invert(kSide, kSide, p); },
-     greyImage)
-PAIR(Dpk, [](double* p) { Dpk(kSide, kSide, p, secondImage().data()); },
-     [](double* p) { reference::difference(kSide, kSide, p, secondImage().data()); }, greyImage)
-PAIR(Medk, [](double* p) { Medk(kSide, kSide, p); }, [](double* p) { reference::median(kSide, kSide, p); },
-     greyImage)
-PAIR(Edgek, [](double* p) { Edgek(1, kSide, kSide, p); },
-     [](double* p) { reference::edge(1, kSide, kSide, p); }, greyImage)
-PAIR(Dmk, [](double* p) { Dmk(kSide, kSide, p); }, [](double* p) { reference::dust(kSide, kSide, p); },
-     binaryImage)
-PAIR(Turnk, [](double* p) {
-         static std::vector<double> scratch(kN);
-         Turnk(0, kSide, kSide, p, scratch.data());
-     },
-     [](double* p) {
-         static std::vector<double> scratch(kN);
-         reference::turn(0, kSide, kSide, p, scratch.data());
-     },
-     greyImage)
-PAIR(Compok, [](double* p) { Compok(kSide, kSide, p, binaryImage().data()); },
-     [](double* p) { reference::composite(kSide, kSide, p, binaryImage().data()); }, greyImage)
+PAIR(
+    Rofk, [](double* p) { Rofk(kSide, kSide, p); }, [](double* p) { reference::stretch(kSide, kSide, p); },
+    greyImage)
+PAIR(
+    Conk, [](double* p) { Conk(40, 200, kSide, kSide, p); },
+    [](double* p) { reference::contrast(40, 200, kSide, kSide, p); }, greyImage)
+PAIR(
+    Segmk, [](double* p) { Segmk(128, kSide, kSide, p); },
+    [](double* p) { reference::binarize(128, kSide, kSide, p); }, greyImage)
+PAIR(
+    Rdk, [](double* p) { Rdk(kSide, kSide, p); }, [](double* p) { reference::invert(kSide, kSide, p); },
+    greyImage)
+PAIR(
+    Dpk, [](double* p) { Dpk(kSide, kSide, p, secondImage().data()); },
+    [](double* p) { reference::difference(kSide, kSide, p, secondImage().data()); }, greyImage)
+PAIR(
+    Medk, [](double* p) { Medk(kSide, kSide, p); }, [](double* p) { reference::median(kSide, kSide, p); },
+    greyImage)
+PAIR(
+    Edgek, [](double* p) { Edgek(1, kSide, kSide, p); },
+    [](double* p) { reference::edge(1, kSide, kSide, p); }, greyImage)
+PAIR(
+    Dmk, [](double* p) { Dmk(kSide, kSide, p); }, [](double* p) { reference::dust(kSide, kSide, p); },
+    binaryImage)
+PAIR(
+    Turnk,
+    [](double* p) {
+        static std::vector<double> scratch(kN);
+        Turnk(0, kSide, kSide, p, scratch.data());
+    },
+    [](double* p) {
+        static std::vector<double> scratch(kN);
+        reference::turn(0, kSide, kSide, p, scratch.data());
+    },
+    greyImage)
+PAIR(
+    Compok, [](double* p) { Compok(kSide, kSide, p, binaryImage().data()); },
+    [](double* p) { reference::composite(kSide, kSide, p, binaryImage().data()); }, greyImage)
 
 // ---- Files ----
 
 void BM_Savek(benchmark::State& state) {
     workDir();
-    for (auto _ : state) Savek("bench.mon", kSide, kSide, greyImage().data());
+    for (auto _ : state)
+        Savek("bench.mon", kSide, kSide, greyImage().data());
 }
 void BM_Savek_plain(benchmark::State& state) {
     workDir();
-    for (auto _ : state) reference::saveRaw("bench.mon", kSide, kSide, greyImage().data());
+    for (auto _ : state)
+        reference::saveRaw("bench.mon", kSide, kSide, greyImage().data());
 }
 void BM_Openk(benchmark::State& state) {
     workDir();
     Savek("bench.mon", kSide, kSide, greyImage().data());
     std::vector<double> buf(kN);
-    for (auto _ : state) Openk("bench.mon", kSide, kSide, buf.data());
+    for (auto _ : state)
+        Openk("bench.mon", kSide, kSide, buf.data());
 }
 void BM_Openk_plain(benchmark::State& state) {
     workDir();
     Savek("bench.mon", kSide, kSide, greyImage().data());
     std::vector<double> buf(kN);
-    for (auto _ : state) reference::openRaw("bench.mon", kSide, kSide, buf.data());
+    for (auto _ : state)
+        reference::openRaw("bench.mon", kSide, kSide, buf.data());
 }
 void BM_Savecsvk(benchmark::State& state) {
     workDir();
-    for (auto _ : state) Savecsvk("bench.csv", kSide, kSide, greyImage().data());
+    for (auto _ : state)
+        Savecsvk("bench.csv", kSide, kSide, greyImage().data());
 }
 void BM_Savecsvk_plain(benchmark::State& state) {
     workDir();
-    for (auto _ : state) reference::saveCsv("bench.csv", kSide, kSide, greyImage().data());
+    for (auto _ : state)
+        reference::saveCsv("bench.csv", kSide, kSide, greyImage().data());
 }
 void BM_Opencsvk(benchmark::State& state) {
     workDir();
     Savecsvk("bench.csv", kSide, kSide, greyImage().data());
     std::vector<double> buf(kN);
-    for (auto _ : state) Opencsvk("bench.csv", kSide, kSide, buf.data());
+    for (auto _ : state)
+        Opencsvk("bench.csv", kSide, kSide, buf.data());
 }
 BENCHMARK(BM_Savek)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Savek_plain)->Unit(benchmark::kMillisecond);
@@ -160,7 +183,8 @@ void BM_Hcck_plain(benchmark::State& state) {
     for (auto _ : state) {
         int32_t bound = 3000;
         double slope, intercept;
-        reference::hough(512, 0, 0, 512, 512, &bound, 1.0, &slope, &intercept, stripeImage().data(), acc.data());
+        reference::hough(512, 0, 0, 512, 512, &bound, 1.0, &slope, &intercept, stripeImage().data(),
+                         acc.data());
         benchmark::DoNotOptimize(bound);
     }
 }
@@ -171,7 +195,8 @@ BENCHMARK(BM_Hcck_plain)->Unit(benchmark::kMillisecond)->Iterations(5);
 void BM_CvHoughLines(benchmark::State& state) {
     cv::setNumThreads(1);
     cv::Mat img(512, 512, CV_8U);
-    for (int i = 0; i < 512 * 512; ++i) img.data[i] = stripeImage()[i] == 0.0 ? 255 : 0; // black votes
+    for (int i = 0; i < 512 * 512; ++i)
+        img.data[i] = stripeImage()[i] == 0.0 ? 255 : 0; // black votes
     std::vector<cv::Vec2f> lines;
     for (auto _ : state) {
         cv::HoughLines(img, lines, 1, CV_PI / 180, 200);
@@ -181,7 +206,8 @@ void BM_CvHoughLines(benchmark::State& state) {
 void BM_CvMedianBlur(benchmark::State& state) {
     cv::setNumThreads(1);
     cv::Mat src(kSide, kSide, CV_8U), dst;
-    for (int i = 0; i < kN; ++i) src.data[i] = static_cast<uint8_t>(greyImage()[i]);
+    for (int i = 0; i < kN; ++i)
+        src.data[i] = static_cast<uint8_t>(greyImage()[i]);
     for (auto _ : state) {
         cv::medianBlur(src, dst, 3);
         benchmark::DoNotOptimize(dst.data);
@@ -204,7 +230,8 @@ struct SlotFixture {
 
 void BM_Toutim(benchmark::State& state) {
     SlotFixture f;
-    for (auto _ : state) Toutim(0, f.buf.data());
+    for (auto _ : state)
+        Toutim(0, f.buf.data());
 }
 void BM_Medim(benchmark::State& state) {
     SlotFixture f;
@@ -218,12 +245,14 @@ void BM_Medim(benchmark::State& state) {
 }
 void BM_Rofim(benchmark::State& state) {
     SlotFixture f;
-    for (auto _ : state) Rofim(0, f.buf.data());
+    for (auto _ : state)
+        Rofim(0, f.buf.data());
 }
 void BM_Hist(benchmark::State& state) {
     SlotFixture f;
     int32_t result = 0;
-    for (auto _ : state) Hist(1, &result, 0, 0, f.buf.data());
+    for (auto _ : state)
+        Hist(1, &result, 0, 0, f.buf.data());
 }
 void BM_Hcc(benchmark::State& state) {
     workDir();

@@ -32,7 +32,8 @@ template <typename Sample> std::vector<double> profile(int32_t n, bool differenc
             high = std::max(high, entry[k]);
         }
         // Equal steps all along the line have no range to stretch: they read as a flat 0.
-        for (int32_t k = 1; k < n; ++k) entry[k] = high == low ? 0 : (entry[k] - low) * 255 / (high - low);
+        for (int32_t k = 1; k < n; ++k)
+            entry[k] = high == low ? 0 : (entry[k] - low) * 255 / (high - low);
     }
     return std::vector<double>(entry.begin(), entry.end());
 }
@@ -54,7 +55,8 @@ void countLevels(const double* buf, int64_t n, int64_t* counts) {
             if (static_cast<uint32_t>(levels[i]) < kLevels) ++part[0][levels[i]];
         if ((start / kBlock) % 1024 == 1023 || start + kBlock >= n) { // fold before 32 bits run out
             for (int k = 0; k < 4; ++k)
-                for (int l = 0; l < kLevels; ++l) counts[l] += part[k][l], part[k][l] = 0;
+                for (int l = 0; l < kLevels; ++l)
+                    counts[l] += part[k][l], part[k][l] = 0;
         }
     }
 }
@@ -77,7 +79,8 @@ int32_t Hist(int32_t mode, int32_t* result, int32_t number, int32_t id, double* 
         *result = best;
     } else if (mode == 1) {
         double sum = 0.0;
-        for (int32_t i = 0; i < kLevels; ++i) sum += static_cast<double>(i * counts[i]);
+        for (int32_t i = 0; i < kLevels; ++i)
+            sum += static_cast<double>(i * counts[i]);
         *result = n > 0 ? truncToInt(sum / static_cast<double>(n)) : 0;
     }
     std::vector<double> column(counts, counts + kLevels);

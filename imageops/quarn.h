@@ -64,7 +64,8 @@ QUARN_API int32_t Savecsv(const char* name, int32_t id, double* buf);
 /* Saves the rectangle x0 <= x < x1, y0 <= y < y1 of slot id as a raw image file. Codes 1, 3, and
  * 5 when the file cannot be written or a corner lies outside the image (no file is created then);
  * an empty rectangle inside the image writes an empty file. */
-QUARN_API int32_t Savert(const char* name, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t id, double* buf);
+QUARN_API int32_t Savert(const char* name, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t id,
+                         double* buf);
 
 /* Stores the width and height of slot id. Code 3 (nothing stored) when its info file cannot be
  * read. */
@@ -74,13 +75,13 @@ QUARN_API int32_t Xyretid(int32_t id, int32_t* width, int32_t* height);
 /* Codes: 1 slot not read, 6 undo not written, 3 info not read, 5 kernel failed (the undo slot then
  * holds the unchanged image and the slot is untouched), 2 result not written. */
 
-QUARN_API int32_t Conim(int32_t low, int32_t high, int32_t id, double* buf);   /* contrast window */
-QUARN_API int32_t Segmim(int32_t threshold, int32_t id, double* buf);          /* binarization */
-QUARN_API int32_t Rofim(int32_t id, double* buf);                              /* over-value correction */
-QUARN_API int32_t Rdim(int32_t id, double* buf);                               /* gradation inversion */
-QUARN_API int32_t Medim(int32_t id, double* buf);                              /* recursive 3 x 3 median */
-QUARN_API int32_t Edgeim(int32_t flag, int32_t id, double* buf);               /* edge, 0 two-level, 1 grey */
-QUARN_API int32_t Dmim(int32_t id, double* buf);                               /* dust removal */
+QUARN_API int32_t Conim(int32_t low, int32_t high, int32_t id, double* buf); /* contrast window */
+QUARN_API int32_t Segmim(int32_t threshold, int32_t id, double* buf);        /* binarization */
+QUARN_API int32_t Rofim(int32_t id, double* buf);                            /* over-value correction */
+QUARN_API int32_t Rdim(int32_t id, double* buf);                             /* gradation inversion */
+QUARN_API int32_t Medim(int32_t id, double* buf);                            /* recursive 3 x 3 median */
+QUARN_API int32_t Edgeim(int32_t flag, int32_t id, double* buf);             /* edge, 0 two-level, 1 grey */
+QUARN_API int32_t Dmim(int32_t id, double* buf);                             /* dust removal */
 /* Axis flip: mode 0 left-right, 1 top-bottom (any other mode: 5); scratch holds width * height. */
 QUARN_API int32_t Turnim(int32_t mode, int32_t id, double* buf, double* scratch);
 

@@ -12,7 +12,9 @@ namespace {
 
 constexpr int kInfoLineChars = 14;
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // One line of at most 14 characters, taken as a reader of lines into a 15-byte buffer would.
 bool nextLine(const char*& p, const char* end, std::string& line) {
@@ -28,7 +30,8 @@ bool nextLine(const char*& p, const char* end, std::string& line) {
 
 bool parseLeadingInt(const std::string& line, int32_t& out) {
     size_t i = 0;
-    while (i < line.size() && isSpace(line[i])) ++i;
+    while (i < line.size() && isSpace(line[i]))
+        ++i;
     bool negative = false;
     if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
     int64_t value = 0;
@@ -43,8 +46,12 @@ bool parseLeadingInt(const std::string& line, int32_t& out) {
 
 } // namespace
 
-std::string pixelFileName(int64_t id) { return std::to_string(id) + "_im.tmp"; }
-std::string infoFileName(int64_t id) { return std::to_string(id) + "_inf.tmp"; }
+std::string pixelFileName(int64_t id) {
+    return std::to_string(id) + "_im.tmp";
+}
+std::string infoFileName(int64_t id) {
+    return std::to_string(id) + "_inf.tmp";
+}
 
 bool parseInfo(const char* text, size_t size, SlotSize& out) {
     const char* p = text;

@@ -11,7 +11,9 @@ using namespace quarn;
 
 namespace {
 
-int64_t undoOf(int32_t id) { return static_cast<int64_t>(id) + 8; }
+int64_t undoOf(int32_t id) {
+    return static_cast<int64_t>(id) + 8;
+}
 
 // Sizes that an info file could not hold are refused before anything is written.
 bool validSize(int32_t width, int32_t height) {

@@ -76,8 +76,8 @@ Votes gatherBlack(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
 
 // rho index of each x of one black row at one angle, computed as x cos + y sin + 750 and truncated;
 // a vote outside the table goes to the spare cell kRhoCells. No branch, so it runs in vectors.
-__attribute__((target_clones("avx2", "default"))) void rhoIndices(const double* x, size_t n, double c, double ys,
-                                                                   int32_t* out) {
+__attribute__((target_clones("avx2", "default"))) void rhoIndices(const double* x, size_t n, double c,
+                                                                  double ys, int32_t* out) {
     for (size_t i = 0; i < n; ++i) {
         const double rho = x[i] * c + ys + kRhoOffset;
         const bool inside = rho > -1.0 && rho < static_cast<double>(kRhoCells);
@@ -108,10 +108,12 @@ void vote(const Votes& v, const Angle* first, const Angle* last, uint32_t* count
                 ++l2[idx[i + 2]];
                 ++l3[idx[i + 3]];
             }
-            for (; i < n; ++i) ++l0[idx[i]];
+            for (; i < n; ++i)
+                ++l0[idx[i]];
         }
         uint32_t* row = counts + static_cast<size_t>(ang->index) * kRhoCells;
-        for (int32_t r = 0; r < kRhoCells; ++r) row[r] += l0[r] + l1[r] + l2[r] + l3[r];
+        for (int32_t r = 0; r < kRhoCells; ++r)
+            row[r] += l0[r] + l1[r] + l2[r] + l3[r];
     }
 }
 
@@ -131,7 +133,8 @@ extern "C" int32_t Hcck(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32
     if (work >= 2 * kVotesPerThread && std::thread::hardware_concurrency() > 1) {
         // Split where the angle index changes, so the two halves never share a rho row.
         const Angle* mid = begin + angles.size() / 2;
-        while (mid != end && mid != begin && mid->index == (mid - 1)->index) ++mid;
+        while (mid != end && mid != begin && mid->index == (mid - 1)->index)
+            ++mid;
         std::thread helper(vote, std::cref(black), mid, end, counts.data());
         vote(black, begin, mid, counts.data());
         helper.join();
@@ -145,7 +148,8 @@ extern "C" int32_t Hcck(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32
     int32_t bestRho = 0;
     for (int32_t r = 0; r < kRhoCells; ++r) {
         double* out = acc + static_cast<int64_t>(r) * kRhoCells;
-        for (int32_t a = 0; a <= count; ++a) out[a] = counts[static_cast<size_t>(a) * kRhoCells + r];
+        for (int32_t a = 0; a <= count; ++a)
+            out[a] = counts[static_cast<size_t>(a) * kRhoCells + r];
         std::fill(out + count + 1, out + kRhoCells, 0.0);
         if (r == 0) continue;
         for (int32_t a = 1; a <= count; ++a) {

@@ -69,7 +69,8 @@ int32_t Openk(const char* name, int32_t width, int32_t height, double* buf) {
         done += got;
         if (got < want) break;
     }
-    for (; done < count; ++done) buf[done] = -1.0; // the file ended early
+    for (; done < count; ++done)
+        buf[done] = -1.0; // the file ended early
     return 0;
 }
 
@@ -79,8 +80,10 @@ int32_t Opencsvk(const char* name, int32_t width, int32_t height, double* buf) {
     const int64_t count = elementCount(width, height);
     bool ended = false;
     int64_t i = 0;
-    for (; i < count && !ended; ++i) buf[i] = readCsvField(*in, ended);
-    for (; i < count; ++i) buf[i] = 0.0;
+    for (; i < count && !ended; ++i)
+        buf[i] = readCsvField(*in, ended);
+    for (; i < count; ++i)
+        buf[i] = 0.0;
     return 0;
 }
 

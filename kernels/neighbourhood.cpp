@@ -27,8 +27,8 @@ template <typename T> inline void sort2(T& a, T& b) {
 // its right neighbour, and the row below. Only the new left neighbour m is still missing, and the
 // median is then max(k4, min(m, k5)): a short serial chain.
 template <typename T>
-inline __attribute__((always_inline)) void selectRange(const T* above, const T* cur, const T* below, int32_t x0,
-                                                       int32_t len, T* k4, T* k5) {
+inline __attribute__((always_inline)) void selectRange(const T* above, const T* cur, const T* below,
+                                                       int32_t x0, int32_t len, T* k4, T* k5) {
     for (int32_t x = x0; x < x0 + len; ++x) {
         T a0 = above[x - 1], a1 = above[x], a2 = above[x + 1], a3 = cur[x];
         T b0 = cur[x + 1], b1 = below[x - 1], b2 = below[x], b3 = below[x + 1];
@@ -36,36 +36,39 @@ inline __attribute__((always_inline)) void selectRange(const T* above, const T* 
         sort2(b0, b1), sort2(b2, b3), sort2(b0, b2), sort2(b1, b3), sort2(b1, b2);
         // k-th smallest of two sorted runs: the least, over every split, of the larger of the two
         // elements that end the split.
-        k4[x] = std::min(std::min(std::min(a3, b3), std::max(a0, b2)), std::min(std::max(a1, b1), std::max(a2, b0)));
-        k5[x] = std::min(std::min(std::max(a0, b3), std::max(a1, b2)), std::min(std::max(a2, b1), std::max(a3, b0)));
+        k4[x] = std::min(std::min(std::min(a3, b3), std::max(a0, b2)),
+                         std::min(std::max(a1, b1), std::max(a2, b0)));
+        k5[x] = std::min(std::min(std::max(a0, b3), std::max(a1, b2)),
+                         std::min(std::max(a2, b1), std::max(a3, b0)));
     }
 }
 
 __attribute__((target_clones("avx2", "default"))) void selectRange16(const int16_t* above, const int16_t* cur,
-                                                                      const int16_t* below, int32_t x0, int32_t len,
-                                                                      int16_t* k4, int16_t* k5) {
+                                                                     const int16_t* below, int32_t x0,
+                                                                     int32_t len, int16_t* k4, int16_t* k5) {
     selectRange(above, cur, below, x0, len, k4, k5);
 }
 
 __attribute__((target_clones("avx2", "default"))) void selectRange32(const int32_t* above, const int32_t* cur,
-                                                                      const int32_t* below, int32_t x0, int32_t len,
-                                                                      int32_t* k4, int32_t* k5) {
+                                                                     const int32_t* below, int32_t x0,
+                                                                     int32_t len, int32_t* k4, int32_t* k5) {
     selectRange(above, cur, below, x0, len, k4, k5);
 }
 
-inline void selectRangeOf(const int16_t* a, const int16_t* c, const int16_t* b, int32_t x0, int32_t len, int16_t* k4,
-                          int16_t* k5) {
+inline void selectRangeOf(const int16_t* a, const int16_t* c, const int16_t* b, int32_t x0, int32_t len,
+                          int16_t* k4, int16_t* k5) {
     selectRange16(a, c, b, x0, len, k4, k5);
 }
-inline void selectRangeOf(const int32_t* a, const int32_t* c, const int32_t* b, int32_t x0, int32_t len, int32_t* k4,
-                          int32_t* k5) {
+inline void selectRangeOf(const int32_t* a, const int32_t* c, const int32_t* b, int32_t x0, int32_t len,
+                          int32_t* k4, int32_t* k5) {
     selectRange32(a, c, b, x0, len, k4, k5);
 }
 
 // Truncates a row of the buffer in place (each window stores its values back truncated) and
 // keeps it as whole numbers of type T, which they fit.
 void loadRowOf(double* row, int32_t width, int32_t* out) {
-    for (int32_t x = 0; x < width; ++x) row[x] = out[x] = truncToInt(row[x]);
+    for (int32_t x = 0; x < width; ++x)
+        row[x] = out[x] = truncToInt(row[x]);
 }
 
 void loadRowOf(double* row, int32_t width, int16_t* out) {
@@ -83,17 +86,21 @@ void loadRowOf(double* row, int32_t width, int16_t* out) {
         _mm_storeu_pd(row + x + 2, _mm_cvtepi32_pd(_mm_unpackhi_epi64(t, t)));
     }
 #endif
-    for (; x < width; ++x) row[x] = out[x] = static_cast<int16_t>(truncToInt(row[x]));
+    for (; x < width; ++x)
+        row[x] = out[x] = static_cast<int16_t>(truncToInt(row[x]));
 }
 
 // N serial chains side by side, each over kBlock pixels: m = max(k4, min(m, k5)).
 template <typename T, int N, int32_t kBlock>
 void chains(const T* const* k4, const T* const* k5, T* const* out, T* carry) {
     T m[N];
-    for (int j = 0; j < N; ++j) m[j] = carry[j];
+    for (int j = 0; j < N; ++j)
+        m[j] = carry[j];
     for (int32_t i = 0; i < kBlock; ++i)
-        for (int j = 0; j < N; ++j) out[j][i] = m[j] = std::max(k4[j][i], std::min(m[j], k5[j][i]));
-    for (int j = 0; j < N; ++j) carry[j] = m[j];
+        for (int j = 0; j < N; ++j)
+            out[j][i] = m[j] = std::max(k4[j][i], std::min(m[j], k5[j][i]));
+    for (int j = 0; j < N; ++j)
+        carry[j] = m[j];
 }
 
 // The recursive median over a buffer whose truncated values all fit T.
@@ -112,14 +119,17 @@ template <typename T> void medianRows(int32_t width, int32_t height, double* buf
     const size_t stride = static_cast<size_t>(blocks) * kBlock + 2;
     std::vector<T> rowStore((kBand + 2) * stride), k4Store(kBand * stride), k5Store(kBand * stride);
     T* rows[kBand + 2];
-    for (int i = 0; i < kBand + 2; ++i) rows[i] = rowStore.data() + i * stride;
+    for (int i = 0; i < kBand + 2; ++i)
+        rows[i] = rowStore.data() + i * stride;
     loadRowOf(buf, width, rows[0]);
 
     for (int32_t y = 1; y < height - 1; y += kBand) {
         const int band = std::min<int32_t>(kBand, height - 1 - y);
-        for (int j = 1; j <= band + 1; ++j) loadRowOf(buf + (y + j - 1) * w, width, rows[j]);
+        for (int j = 1; j <= band + 1; ++j)
+            loadRowOf(buf + (y + j - 1) * w, width, rows[j]);
         T carry[kBand], border[kBand];
-        for (int j = 0; j < band; ++j) carry[j] = rows[j + 1][0], border[j] = rows[j + 1][width - 1];
+        for (int j = 0; j < band; ++j)
+            carry[j] = rows[j + 1][0], border[j] = rows[j + 1][width - 1];
 
         for (int32_t step = 0; step < blocks + 2 * (band - 1); ++step) {
             const T* k4[kBand];
@@ -140,11 +150,20 @@ template <typename T> void medianRows(int32_t width, int32_t height, double* buf
                 active[count++] = j;
             }
             switch (count) {
-            case 4: chains<T, 4, kBlock>(k4, k5, out, held); break;
-            case 3: chains<T, 3, kBlock>(k4, k5, out, held); break;
-            case 2: chains<T, 2, kBlock>(k4, k5, out, held); break;
-            case 1: chains<T, 1, kBlock>(k4, k5, out, held); break;
-            default: break;
+            case 4:
+                chains<T, 4, kBlock>(k4, k5, out, held);
+                break;
+            case 3:
+                chains<T, 3, kBlock>(k4, k5, out, held);
+                break;
+            case 2:
+                chains<T, 2, kBlock>(k4, k5, out, held);
+                break;
+            case 1:
+                chains<T, 1, kBlock>(k4, k5, out, held);
+                break;
+            default:
+                break;
             }
             for (int i = 0; i < count; ++i) {
                 carry[active[i]] = held[i];
@@ -154,7 +173,8 @@ template <typename T> void medianRows(int32_t width, int32_t height, double* buf
         }
         for (int j = 1; j <= band; ++j) {
             double* row = buf + (y + j - 1) * w;
-            for (int32_t x = 1; x < width - 1; ++x) row[x] = rows[j][x];
+            for (int32_t x = 1; x < width - 1; ++x)
+                row[x] = rows[j][x];
         }
         std::swap(rows[0], rows[band]);
     }
@@ -204,12 +224,14 @@ int32_t Dmk(int32_t width, int32_t height, double* buf) {
         for (int64_t j = 0; j <= width - 6; ++j) {
             if (at(j, i) + at(j + 1, i) + at(j + 2, i) + at(j + 3, i) + at(j + 4, i) != 1275.0) continue;
             bool sides = true;
-            for (int64_t r = i + 1; r <= i + 3 && sides; ++r) sides = at(j, r) + at(j + 4, r) == 510.0;
+            for (int64_t r = i + 1; r <= i + 3 && sides; ++r)
+                sides = at(j, r) + at(j + 4, r) == 510.0;
             if (!sides) continue;
             const int64_t b = i + 4;
             if (at(j, b) + at(j + 1, b) + at(j + 2, b) + at(j + 3, b) + at(j + 4, b) != 1275.0) continue;
             for (int64_t r = i + 1; r <= i + 3; ++r)
-                for (int64_t c = j + 1; c <= j + 3; ++c) at(c, r) = 255.0;
+                for (int64_t c = j + 1; c <= j + 3; ++c)
+                    at(c, r) = 255.0;
         }
     }
     return 0;

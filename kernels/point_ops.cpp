@@ -11,9 +11,7 @@
 using quarn::elementCount;
 using quarn::truncToInt;
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 namespace quarn {
 
@@ -28,7 +26,8 @@ void minMax(int64_t count, const double* buf, double& lo, double& hi) {
         hi0 = _mm_max_pd(a, hi0), hi1 = _mm_max_pd(b, hi1);
     }
     double lanes[8];
-    _mm_storeu_pd(lanes, lo0), _mm_storeu_pd(lanes + 2, lo1), _mm_storeu_pd(lanes + 4, hi0), _mm_storeu_pd(lanes + 6, hi1);
+    _mm_storeu_pd(lanes, lo0), _mm_storeu_pd(lanes + 2, lo1), _mm_storeu_pd(lanes + 4, hi0),
+        _mm_storeu_pd(lanes + 6, hi1);
     for (int k = 0; k < 4; ++k) {
         if (lo > lanes[k]) lo = lanes[k];
         if (hi < lanes[4 + k]) hi = lanes[4 + k];
@@ -46,9 +45,10 @@ void minMax(int64_t count, const double* buf, double& lo, double& hi) {
 namespace {
 
 // One correctly rounded division per element: wider vectors give the same bits.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void mapRange(int64_t count, double* buf, double lo,
-                                                                          double range) {
-    for (int64_t i = 0; i < count; ++i) buf[i] = (buf[i] - lo) * 255.0 / range;
+__attribute__((target_clones("avx512f", "avx2", "default"))) void mapRange(int64_t count, double* buf,
+                                                                           double lo, double range) {
+    for (int64_t i = 0; i < count; ++i)
+        buf[i] = (buf[i] - lo) * 255.0 / range;
 }
 
 } // namespace
@@ -77,7 +77,8 @@ int32_t Conk(int32_t low, int32_t high, int32_t width, int32_t height, double* b
     const double lo = low;
     if (high == low) {
         // No window to map: the clamps of the general rule make this a threshold at low.
-        for (int64_t i = 0; i < count; ++i) buf[i] = buf[i] > lo ? 255.0 : 0.0;
+        for (int64_t i = 0; i < count; ++i)
+            buf[i] = buf[i] > lo ? 255.0 : 0.0;
         return 0;
     }
     const double d = static_cast<double>(static_cast<int64_t>(high) - low);
@@ -93,19 +94,22 @@ int32_t Conk(int32_t low, int32_t high, int32_t width, int32_t height, double* b
 int32_t Segmk(int32_t threshold, int32_t width, int32_t height, double* buf) {
     const int64_t count = elementCount(width, height);
     const double t = threshold;
-    for (int64_t i = 0; i < count; ++i) buf[i] = buf[i] > t ? 255.0 : 0.0;
+    for (int64_t i = 0; i < count; ++i)
+        buf[i] = buf[i] > t ? 255.0 : 0.0;
     return 0;
 }
 
 int32_t Rdk(int32_t width, int32_t height, double* buf) {
     const int64_t count = elementCount(width, height);
-    for (int64_t i = 0; i < count; ++i) buf[i] = truncToInt(127.5 - buf[i] + 127.5);
+    for (int64_t i = 0; i < count; ++i)
+        buf[i] = truncToInt(127.5 - buf[i] + 127.5);
     return 0;
 }
 
 int32_t Dpk(int32_t width, int32_t height, double* a, const double* b) {
     const int64_t count = elementCount(width, height);
-    for (int64_t i = 0; i < count; ++i) a[i] = a[i] - b[i];
+    for (int64_t i = 0; i < count; ++i)
+        a[i] = a[i] - b[i];
     quarn::fullRangeStretch(count, a);
     return 0;
 }

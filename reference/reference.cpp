@@ -16,7 +16,8 @@ int32_t openRaw(const char* name, int32_t width, int32_t height, double* buf) {
     FILE* f = std::fopen(name, "rb");
     if (!f) return -1;
     for (int32_t y = 0; y < height; ++y)
-        for (int32_t x = 0; x < width; ++x) buf[static_cast<int64_t>(y) * width + x] = std::fgetc(f);
+        for (int32_t x = 0; x < width; ++x)
+            buf[static_cast<int64_t>(y) * width + x] = std::fgetc(f);
     std::fclose(f);
     return 0;
 }
@@ -24,7 +25,8 @@ int32_t openRaw(const char* name, int32_t width, int32_t height, double* buf) {
 int32_t saveRaw(const char* name, int32_t width, int32_t height, const double* buf) {
     FILE* f = std::fopen(name, "wb");
     if (!f) return -1;
-    for (int64_t i = 0; i < static_cast<int64_t>(width) * height; ++i) std::fputc(toByte(buf[i]), f);
+    for (int64_t i = 0; i < static_cast<int64_t>(width) * height; ++i)
+        std::fputc(toByte(buf[i]), f);
     std::fclose(f);
     return 0;
 }
@@ -33,7 +35,8 @@ int32_t saveCsv(const char* name, int32_t width, int32_t height, const double* b
     FILE* f = std::fopen(name, "wb");
     if (!f) return -1;
     for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width - 1; ++x) std::fprintf(f, "%d,", truncToInt(buf[static_cast<int64_t>(y) * width + x]));
+        for (int32_t x = 0; x < width - 1; ++x)
+            std::fprintf(f, "%d,", truncToInt(buf[static_cast<int64_t>(y) * width + x]));
         std::fprintf(f, "%d\r\n", truncToInt(buf[static_cast<int64_t>(y) * width + width - 1]));
     }
     std::fclose(f);
@@ -48,7 +51,8 @@ void stretch(int32_t width, int32_t height, double* buf) {
         if (mx < buf[i]) mx = buf[i];
     }
     if (!(mx > mn)) return;
-    for (int64_t i = 0; i < n; ++i) buf[i] = (buf[i] - mn) * 255 / (mx - mn);
+    for (int64_t i = 0; i < n; ++i)
+        buf[i] = (buf[i] - mn) * 255 / (mx - mn);
 }
 
 void contrast(int32_t low, int32_t high, int32_t width, int32_t height, double* buf) {
@@ -65,15 +69,18 @@ void contrast(int32_t low, int32_t high, int32_t width, int32_t height, double* 
 }
 
 void binarize(int32_t threshold, int32_t width, int32_t height, double* buf) {
-    for (int64_t i = 0; i < static_cast<int64_t>(width) * height; ++i) buf[i] = buf[i] > threshold ? 255 : 0;
+    for (int64_t i = 0; i < static_cast<int64_t>(width) * height; ++i)
+        buf[i] = buf[i] > threshold ? 255 : 0;
 }
 
 void invert(int32_t width, int32_t height, double* buf) {
-    for (int64_t i = 0; i < static_cast<int64_t>(width) * height; ++i) buf[i] = truncToInt(127.5 - buf[i] + 127.5);
+    for (int64_t i = 0; i < static_cast<int64_t>(width) * height; ++i)
+        buf[i] = truncToInt(127.5 - buf[i] + 127.5);
 }
 
 void difference(int32_t width, int32_t height, double* a, const double* b) {
-    for (int64_t i = 0; i < static_cast<int64_t>(width) * height; ++i) a[i] = a[i] - b[i];
+    for (int64_t i = 0; i < static_cast<int64_t>(width) * height; ++i)
+        a[i] = a[i] - b[i];
     stretch(width, height, a);
 }
 
@@ -90,7 +97,8 @@ void median(int32_t width, int32_t height, double* buf) {
             win[4] = sorted[4];
             k = 0;
             for (int32_t dy = -1; dy <= 1; ++dy)
-                for (int32_t dx = -1; dx <= 1; ++dx) buf[static_cast<int64_t>(y + dy) * width + x + dx] = win[k++];
+                for (int32_t dx = -1; dx <= 1; ++dx)
+                    buf[static_cast<int64_t>(y + dy) * width + x + dx] = win[k++];
         }
     }
 }
@@ -118,9 +126,11 @@ void dust(int32_t width, int32_t height, double* buf) {
             if (v(j, i + 1) + v(j + 4, i + 1) != 510) continue;
             if (v(j, i + 2) + v(j + 4, i + 2) != 510) continue;
             if (v(j, i + 3) + v(j + 4, i + 3) != 510) continue;
-            if (v(j, i + 4) + v(j + 1, i + 4) + v(j + 2, i + 4) + v(j + 3, i + 4) + v(j + 4, i + 4) != 1275) continue;
+            if (v(j, i + 4) + v(j + 1, i + 4) + v(j + 2, i + 4) + v(j + 3, i + 4) + v(j + 4, i + 4) != 1275)
+                continue;
             for (int32_t r = i + 1; r <= i + 3; ++r)
-                for (int32_t c = j + 1; c <= j + 3; ++c) v(c, r) = 255;
+                for (int32_t c = j + 1; c <= j + 3; ++c)
+                    v(c, r) = 255;
         }
     }
 }
@@ -133,7 +143,8 @@ int32_t turn(int32_t mode, int32_t width, int32_t height, double* buf, double* s
                                          : static_cast<int64_t>(height - 1 - y) * width + x;
             scratch[to] = buf[static_cast<int64_t>(y) * width + x];
         }
-    for (int64_t i = 0; i < static_cast<int64_t>(width) * height; ++i) buf[i] = scratch[i];
+    for (int64_t i = 0; i < static_cast<int64_t>(width) * height; ++i)
+        buf[i] = scratch[i];
     return 0;
 }
 
@@ -145,7 +156,8 @@ void composite(int32_t width, int32_t height, double* a, const double* b) {
 void hough(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t* bound, double step,
            double* slope, double* intercept, const double* image, double* acc) {
     const double rad = 0.017453292519943278;
-    for (int64_t i = 0; i <= 2253300; ++i) acc[i] = 0;
+    for (int64_t i = 0; i <= 2253300; ++i)
+        acc[i] = 0;
     for (int32_t y = y0; y < y1; ++y)
         for (int32_t x = x0; x < x1; ++x) {
             if (image[static_cast<int64_t>(y) * width + x] != 0) continue;

@@ -7,7 +7,7 @@
 
 namespace reference {
 
-int32_t openRaw(const char* name, int32_t width, int32_t height, double* buf);    // a byte per call
+int32_t openRaw(const char* name, int32_t width, int32_t height, double* buf); // a byte per call
 int32_t saveRaw(const char* name, int32_t width, int32_t height, const double* buf);
 int32_t saveCsv(const char* name, int32_t width, int32_t height, const double* buf);
 void stretch(int32_t width, int32_t height, double* buf);

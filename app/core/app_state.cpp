@@ -4,14 +4,22 @@
 
 namespace tovra {
 
-AppState::AppState() { resetSlotList(); }
+AppState::AppState() {
+    resetSlotList();
+}
 
 namespace {
-QString normalised(const QString& text) { return isNumeric(text) ? numberText(numericValue(text)) : text; }
+QString normalised(const QString& text) {
+    return isNumeric(text) ? numberText(numericValue(text)) : text;
+}
 } // namespace
 
-void AppState::setMx(const QString& v) { set(info_.mx, normalised(v)); }
-void AppState::setMy(const QString& v) { set(info_.my, normalised(v)); }
+void AppState::setMx(const QString& v) {
+    set(info_.mx, normalised(v));
+}
+void AppState::setMy(const QString& v) {
+    set(info_.my, normalised(v));
+}
 
 // A box whose text is a number within 0..255 moves its bar; when the bar really moves, its change
 // writes the bar's value back into the box ("12.5" becomes 12 and "12").
@@ -26,9 +34,15 @@ void AppState::linkBox(QString& box, int& bar, const QString& text) {
     set(box, QString::number(value));
 }
 
-void AppState::setCt1(const QString& v) { linkBox(tool_.ct1, tool_.vsc1, v); }
-void AppState::setCt2(const QString& v) { linkBox(tool_.ct2, tool_.vsc2, v); }
-void AppState::setSegt(const QString& v) { linkBox(tool_.segt, tool_.hscseg, v); }
+void AppState::setCt1(const QString& v) {
+    linkBox(tool_.ct1, tool_.vsc1, v);
+}
+void AppState::setCt2(const QString& v) {
+    linkBox(tool_.ct2, tool_.vsc2, v);
+}
+void AppState::setSegt(const QString& v) {
+    linkBox(tool_.segt, tool_.hscseg, v);
+}
 
 // A bar's change writes its value into the box, whose change then finds the same value.
 void AppState::setVsc1(int v) {
@@ -71,7 +85,8 @@ void AppState::setSlotListLine(int slot, const QString& line) {
 
 void AppState::resetSlotList() {
     QStringList lines;
-    for (int i = 0; i < kSlots; ++i) lines << QStringLiteral("ID %1 empty").arg(i);
+    for (int i = 0; i < kSlots; ++i)
+        lines << QStringLiteral("ID %1 empty").arg(i);
     set(tool_.slotList, lines);
 }
 

@@ -18,7 +18,9 @@ namespace tovra {
 constexpr int kSlots = 8;
 constexpr int64_t kBufferCapacity = 1048577;
 // Screen positions and sizes of the windows are given in twips, 15 to a pixel.
-constexpr int twips(int t) { return t / 15; }
+constexpr int twips(int t) {
+    return t / 15;
+}
 
 // The information window.
 struct InfoFields {
@@ -26,7 +28,8 @@ struct InfoFields {
     QString mx = QStringLiteral("256");
     QString my = QStringLiteral("256");
     QString xy = QStringLiteral("0-0");
-    QString hfx1 = QStringLiteral("0"), hfy1 = QStringLiteral("0"), hfx2 = QStringLiteral("0"), hfy2 = QStringLiteral("0");
+    QString hfx1 = QStringLiteral("0"), hfy1 = QStringLiteral("0"), hfx2 = QStringLiteral("0"),
+            hfy2 = QStringLiteral("0");
 };
 
 // The toolbox.
@@ -46,10 +49,10 @@ struct ToolFields {
 struct ImageWindowModel {
     bool visible = false;
     QString caption = QStringLiteral("イメージ");
-    QString nameLabel;             // com2
+    QString nameLabel; // com2
     int nameLabelWidth = twips(3000);
-    QPoint position;               // where the window was last placed by the program
-    int placement = 0;             // counts placements, so views know when to move
+    QPoint position;   // where the window was last placed by the program
+    int placement = 0; // counts placements, so views know when to move
     std::unique_ptr<Canvas> picture = std::make_unique<Canvas>(twips(735), twips(615)); // Pic
 };
 

@@ -12,7 +12,9 @@ namespace tovra {
 namespace {
 
 // A line whose value is the number 0 closes a list.
-bool closesList(const QString& line) { return isNumeric(line) && numericValue(line) == 0; }
+bool closesList(const QString& line) {
+    return isNumeric(line) && numericValue(line) == 0;
+}
 
 } // namespace
 
@@ -97,7 +99,8 @@ BatchRunner::Outcome BatchRunner::run(const QString& scriptFile) {
         }
         if (!onReport) continue;
         if (!complete)
-            onReport(QStringLiteral("%1: stopped, the reference image %2 cannot be read").arg(name, script->referenceName));
+            onReport(QStringLiteral("%1: stopped, the reference image %2 cannot be read")
+                         .arg(name, script->referenceName));
         else if (saved.isEmpty())
             onReport(QStringLiteral("%1: done, nothing saved").arg(name));
         else
@@ -117,7 +120,9 @@ bool BatchRunner::runOperation(int16_t code, const Script& script, const QString
                      : QStringLiteral("could not save %1").arg(QFileInfo(path).fileName()));
     };
     switch (code) {
-    case 10: module_.doMedian(); break;
+    case 10:
+        module_.doMedian();
+        break;
     case 20:
     case 30: {
         // The reference image is loaded afresh for every difference.
@@ -126,18 +131,33 @@ bool BatchRunner::runOperation(int16_t code, const Script& script, const QString
                                               QFileInfo(scriptPath(folder, script.referenceName)).fileName());
         st.setId(script.slot);
         if (!loaded) return false;
-        const QString work = QString::number(module_.currentId()), ref = QString::number(script.referenceSlot);
-        if (code == 20) st.setDifferenceSources(work, ref);
-        else st.setDifferenceSources(ref, work);
+        const QString work = QString::number(module_.currentId()),
+                      ref = QString::number(script.referenceSlot);
+        if (code == 20)
+            st.setDifferenceSources(work, ref);
+        else
+            st.setDifferenceSources(ref, work);
         module_.doDifference();
         break;
     }
-    case 40: module_.doBinarize(); break;
-    case 50: module_.doOverValueCorrection(); break;
-    case 60: module_.doEdge(0); break;
-    case 65: module_.doEdge(1); break;
-    case 70: module_.doDustRemoval(); break;
-    case 80: module_.doGradationInvert(); break;
+    case 40:
+        module_.doBinarize();
+        break;
+    case 50:
+        module_.doOverValueCorrection();
+        break;
+    case 60:
+        module_.doEdge(0);
+        break;
+    case 65:
+        module_.doEdge(1);
+        break;
+    case 70:
+        module_.doDustRemoval();
+        break;
+    case 80:
+        module_.doGradationInvert();
+        break;
     case 90:
     case 95:
         if (makeHistogram) makeHistogram(code == 90 ? 0 : 1);
@@ -146,12 +166,23 @@ bool BatchRunner::runOperation(int16_t code, const Script& script, const QString
         if (!st.autoDraw()) module_.drawSlot();
         save(QStringLiteral(".bmp"));
         break;
-    case 110: save(QStringLiteral(".mon")); break;
-    case 120: save(QStringLiteral(".csv")); break;
-    case 130: module_.doContrast(); break;
-    case 140: module_.doAxisFlip(0); break;
-    case 145: module_.doAxisFlip(1); break;
-    default: break; // codes outside the table do nothing
+    case 110:
+        save(QStringLiteral(".mon"));
+        break;
+    case 120:
+        save(QStringLiteral(".csv"));
+        break;
+    case 130:
+        module_.doContrast();
+        break;
+    case 140:
+        module_.doAxisFlip(0);
+        break;
+    case 145:
+        module_.doAxisFlip(1);
+        break;
+    default:
+        break; // codes outside the table do nothing
     }
     return true;
 }

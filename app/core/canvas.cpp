@@ -31,7 +31,9 @@ void Canvas::resize(int width, int height) {
     changed();
 }
 
-void Canvas::setPixelScale() { pixelScale_ = true; }
+void Canvas::setPixelScale() {
+    pixelScale_ = true;
+}
 
 bool Canvas::setScaleWidth(double w) {
     if (!(w != 0) || !std::isfinite(w)) return false;
@@ -49,8 +51,12 @@ bool Canvas::setScaleHeight(double h) {
     return true;
 }
 
-double Canvas::scaleWidth() const { return pixelScale_ ? image_.width() : scaleWidth_; }
-double Canvas::scaleHeight() const { return pixelScale_ ? image_.height() : scaleHeight_; }
+double Canvas::scaleWidth() const {
+    return pixelScale_ ? image_.width() : scaleWidth_;
+}
+double Canvas::scaleHeight() const {
+    return pixelScale_ ? image_.height() : scaleHeight_;
+}
 
 QPointF Canvas::toPixels(double x, double y) const {
     if (pixelScale_) return {x, y};
@@ -72,7 +78,8 @@ void Canvas::point(double x, double y, QColor c) {
 void Canvas::line(double x1, double y1, double x2, double y2, QColor c) {
     if (image_.isNull()) return;
     const QPointF a = toPixels(x1, y1), b = toPixels(x2, y2);
-    if (!std::isfinite(a.x()) || !std::isfinite(a.y()) || !std::isfinite(b.x()) || !std::isfinite(b.y())) return;
+    if (!std::isfinite(a.x()) || !std::isfinite(a.y()) || !std::isfinite(b.x()) || !std::isfinite(b.y()))
+        return;
     QPainter p(&image_);
     p.setPen(QPen(c, lineWidth_));
     p.drawLine(a, b);
@@ -90,7 +97,8 @@ void Canvas::box(double x1, double y1, double x2, double y2, QColor c) {
 void Canvas::fillBox(double x1, double y1, double x2, double y2, QColor c) {
     if (image_.isNull()) return;
     const QPointF a = toPixels(x1, y1), b = toPixels(x2, y2);
-    if (!std::isfinite(a.x()) || !std::isfinite(a.y()) || !std::isfinite(b.x()) || !std::isfinite(b.y())) return;
+    if (!std::isfinite(a.x()) || !std::isfinite(a.y()) || !std::isfinite(b.x()) || !std::isfinite(b.y()))
+        return;
     QPainter p(&image_);
     p.fillRect(QRectF(a, b).normalized(), c);
     p.end();
@@ -101,7 +109,8 @@ int64_t Canvas::pointColor(double x, double y) const {
     const QPointF p = toPixels(x, y);
     if (!(p.x() >= 0 && p.y() >= 0 && p.x() < image_.width() && p.y() < image_.height())) return -1;
     const QRgb c = image_.pixel(static_cast<int>(p.x()), static_cast<int>(p.y()));
-    return static_cast<int64_t>(qRed(c)) | (static_cast<int64_t>(qGreen(c)) << 8) | (static_cast<int64_t>(qBlue(c)) << 16);
+    return static_cast<int64_t>(qRed(c)) | (static_cast<int64_t>(qGreen(c)) << 8) |
+           (static_cast<int64_t>(qBlue(c)) << 16);
 }
 
 void Canvas::clear() {
@@ -146,7 +155,9 @@ void Canvas::drawImage(const QImage& picture) {
     changed();
 }
 
-void Canvas::keepSnapshot() { snapshot_ = image_.copy(); }
+void Canvas::keepSnapshot() {
+    snapshot_ = image_.copy();
+}
 
 void Canvas::restoreSnapshot() {
     if (snapshot_.isNull()) return;

@@ -15,18 +15,24 @@ namespace tovra {
 
 namespace {
 
-const QString kOpenFilter = QStringLiteral(
-    "専用形式 (*.mon)|*.mon|汎用形式 (*.bmp;*.jpg;*.gif)|*.bmp;*.jpg;*.gif|csvファイル (*.csv;*.txt)|*.csv;*.txt|"
-    "連続処理用スクリプト (*.tvs)|*.tvs|その他 (*.*)|*.*");
-const QString kSaveFilter =
-    QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|csvファイル (*.csv)|*.csv|その他 (*.*)|*.*");
-const QString kSaveRectangleFilter = QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|その他 (*.*)|*.*");
+const QString kOpenFilter =
+    QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp;*.jpg;*.gif)|*.bmp;*.jpg;*.gif|csvファイル "
+                   "(*.csv;*.txt)|*.csv;*.txt|"
+                   "連続処理用スクリプト (*.tvs)|*.tvs|その他 (*.*)|*.*");
+const QString kSaveFilter = QStringLiteral(
+    "専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|csvファイル (*.csv)|*.csv|その他 (*.*)|*.*");
+const QString kSaveRectangleFilter =
+    QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|その他 (*.*)|*.*");
 const QString kCropFile = QStringLiteral("srt.tmp");
 
-bool validSlot(int id) { return id >= 0 && id < kSlots; }
+bool validSlot(int id) {
+    return id >= 0 && id < kSlots;
+}
 
 // Whether a width x height image fits the program's buffers.
-bool fits(int64_t width, int64_t height) { return width >= 0 && height >= 0 && width * height <= kBufferCapacity; }
+bool fits(int64_t width, int64_t height) {
+    return width >= 0 && height >= 0 && width * height <= kBufferCapacity;
+}
 
 int slotFromCaption(const QString& caption) {
     if (caption.isEmpty()) return 0;
@@ -37,7 +43,8 @@ int slotFromCaption(const QString& caption) {
 // The width and height that a picture file declares. BMP files are read from their header (width
 // at byte 18, height at byte 22, little-endian; a negative height is a top-down bitmap); other
 // pictures from the decoder.
-std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, const QString& kind, const QImage& decoded) {
+std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, const QString& kind,
+                                                       const QImage& decoded) {
     if (kind != QLatin1String("bmp")) return std::pair<int64_t, int64_t>{decoded.width(), decoded.height()};
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
@@ -71,12 +78,20 @@ PixelBuffer::PixelBuffer() {
     }
 }
 
-PixelBuffer::~PixelBuffer() { bufferPool().push_back(std::move(data_)); }
+PixelBuffer::~PixelBuffer() {
+    bufferPool().push_back(std::move(data_));
+}
 
-void PixelBuffer::zero(int64_t n) { std::fill(data_.get(), data_.get() + std::clamp<int64_t>(n, 0, kBufferCapacity), 0.0); }
+void PixelBuffer::zero(int64_t n) {
+    std::fill(data_.get(), data_.get() + std::clamp<int64_t>(n, 0, kBufferCapacity), 0.0);
+}
 
-QString fileKind(const QString& name) { return name.right(3); }
-QString fileTitle(const QString& path) { return QFileInfo(path).fileName(); }
+QString fileKind(const QString& name) {
+    return name.right(3);
+}
+QString fileTitle(const QString& path) {
+    return QFileInfo(path).fileName();
+}
 
 QString FileDialogs::toQtFilter(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
@@ -95,9 +110,15 @@ QString FileDialogs::toQtFilter(const QString& filter) {
 Module::Module(AppState& state, QuarnBinder& quarn, FileDialogs& dialogs)
     : state_(state), quarn_(quarn), dialogs_(dialogs) {}
 
-int16_t Module::currentId() const { return int16Or(state_.info().id); }
-int16_t Module::currentWidth() const { return int16Or(state_.info().mx); }
-int16_t Module::currentHeight() const { return int16Or(state_.info().my); }
+int16_t Module::currentId() const {
+    return int16Or(state_.info().id);
+}
+int16_t Module::currentWidth() const {
+    return int16Or(state_.info().mx);
+}
+int16_t Module::currentHeight() const {
+    return int16Or(state_.info().my);
+}
 
 bool Module::slotFitsBuffer(int32_t id) {
     int32_t w = 0, h = 0;
@@ -380,7 +401,8 @@ void Module::doComposite() {
 
 void Module::toolboxLoad() {
     state_.resetSlotList();
-    for (int s = 0; s < kSlots; ++s) state_.setSlotInUse(s, false);
+    for (int s = 0; s < kSlots; ++s)
+        state_.setSlotInUse(s, false);
 }
 
 void Module::openButton() {
@@ -429,7 +451,9 @@ void Module::imageWindowClosed(int slot) {
     state_.imageWindowUpdated(slot);
 }
 
-void Module::pictureMouseMove(int x, int y) { state_.setXy(QStringLiteral("%1-%2").arg(x).arg(y)); }
+void Module::pictureMouseMove(int x, int y) {
+    state_.setXy(QStringLiteral("%1-%2").arg(x).arg(y));
+}
 
 void Module::pictureMousePress(int x, int y) {
     state_.setHfx1(QString::number(x));
@@ -469,9 +493,12 @@ void Module::showImageWindow(int slot) {
 void Module::drawSelectedRectangle() {
     const int id = currentId();
     const InfoFields& f = state_.info();
-    if (!validSlot(id) || !isNumeric(f.hfx1) || !isNumeric(f.hfy1) || !isNumeric(f.hfx2) || !isNumeric(f.hfy2)) return;
+    if (!validSlot(id) || !isNumeric(f.hfx1) || !isNumeric(f.hfy1) || !isNumeric(f.hfx2) ||
+        !isNumeric(f.hfy2))
+        return;
     auto single = [](const QString& t) { return static_cast<double>(static_cast<float>(numericValue(t))); };
-    state_.imageWindow(id).picture->box(single(f.hfx1), single(f.hfy1), single(f.hfx2), single(f.hfy2), Qt::black);
+    state_.imageWindow(id).picture->box(single(f.hfx1), single(f.hfy1), single(f.hfx2), single(f.hfy2),
+                                        Qt::black);
 }
 
 // ---- Main window ---------------------------------------------------------------------------
@@ -479,7 +506,8 @@ void Module::drawSelectedRectangle() {
 void Module::startUp(const QString& programFolder) {
     QSaveFile ini(QStringLiteral("Tovra.ini"));
     if (ini.open(QIODevice::WriteOnly)) {
-        ini.write("\"" + QFile::encodeName(QDir::toNativeSeparators(programFolder) + QDir::separator()) + "\"\r\n");
+        ini.write("\"" + QFile::encodeName(QDir::toNativeSeparators(programFolder) + QDir::separator()) +
+                  "\"\r\n");
         ini.commit();
     }
     toolboxLoad();
@@ -495,7 +523,8 @@ void Module::presetSize(int width, int height) {
 
 void Module::deleteWorkFiles() {
     QDir dir(quarn_.workFolder());
-    for (const QString& name : dir.entryList({QStringLiteral("*.tmp")}, QDir::Files)) dir.remove(name);
+    for (const QString& name : dir.entryList({QStringLiteral("*.tmp")}, QDir::Files))
+        dir.remove(name);
 }
 
 } // namespace tovra

@@ -14,12 +14,14 @@ size_t scanNumber(const std::string& s, size_t pos, double& value) {
     size_t i = pos;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
     const size_t digitsStart = i;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
+        ++i;
     size_t mantissaDigits = i - digitsStart;
     if (i < s.size() && s[i] == '.') {
         ++i;
         const size_t fracStart = i;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
+        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
+            ++i;
         mantissaDigits += i - fracStart;
     }
     if (mantissaDigits == 0) return pos;
@@ -28,7 +30,8 @@ size_t scanNumber(const std::string& s, size_t pos, double& value) {
         size_t j = i + 1;
         if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
         const size_t expStart = j;
-        while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j;
+        while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j])))
+            ++j;
         if (j > expStart) end = j;
     }
     // from_chars takes no "+" sign; it reads ".5" and "5." as they are.
@@ -37,8 +40,10 @@ size_t scanNumber(const std::string& s, size_t pos, double& value) {
     for (size_t k = pos; k < end; ++k)
         if (s[k] != '+') text.push_back(s[k]);
     auto res = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (res.ec == std::errc::result_out_of_range) value = text[0] == '-' ? -HUGE_VAL : HUGE_VAL;
-    else if (res.ec != std::errc()) return pos;
+    if (res.ec == std::errc::result_out_of_range)
+        value = text[0] == '-' ? -HUGE_VAL : HUGE_VAL;
+    else if (res.ec != std::errc())
+        return pos;
     return end;
 }
 
@@ -54,12 +59,15 @@ bool isNumeric(const QString& text) {
 double numericValue(const QString& text) {
     std::string s;
     for (QChar c : text)
-        if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r') s.push_back(c.unicode() < 128 ? static_cast<char>(c.unicode()) : '?');
+        if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r')
+            s.push_back(c.unicode() < 128 ? static_cast<char>(c.unicode()) : '?');
     double v = 0;
     return scanNumber(s, 0, v) > 0 && std::isfinite(v) ? v : 0.0;
 }
 
-double roundHalfEven(double v) { return std::nearbyint(v); }
+double roundHalfEven(double v) {
+    return std::nearbyint(v);
+}
 
 std::optional<int16_t> toInt16(const QString& text) {
     const auto v = toInt32(text);

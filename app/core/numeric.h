@@ -27,7 +27,9 @@ std::optional<int16_t> toInt16(const QString& text);
 std::optional<int32_t> toInt32(const QString& text);
 
 // The 16-bit value of a text, or `fallback` when it does not convert.
-inline int16_t int16Or(const QString& text, int16_t fallback = 0) { return toInt16(text).value_or(fallback); }
+inline int16_t int16Or(const QString& text, int16_t fallback = 0) {
+    return toInt16(text).value_or(fallback);
+}
 
 // The shortest decimal text that reads back as v: "1000", "12.5", "-3", "1e+20".
 QString numberText(double v);

@@ -12,7 +12,9 @@ PictureView::PictureView(Canvas& canvas, QWidget* parent) : QWidget(parent), can
     setFixedSize(canvas_.pixelWidth(), canvas_.pixelHeight());
 }
 
-PictureView::~PictureView() { canvas_.setOnChange(nullptr); }
+PictureView::~PictureView() {
+    canvas_.setOnChange(nullptr);
+}
 
 void PictureView::canvasChanged() {
     if (follow_ && size() != QSize(canvas_.pixelWidth(), canvas_.pixelHeight()))

@@ -5,13 +5,18 @@
 
 namespace tovra {
 
-WorkFolderScope::WorkFolderScope(const QString& folder) : saved_(QDir::currentPath()) { QDir::setCurrent(folder); }
-WorkFolderScope::~WorkFolderScope() { QDir::setCurrent(saved_); }
+WorkFolderScope::WorkFolderScope(const QString& folder) : saved_(QDir::currentPath()) {
+    QDir::setCurrent(folder);
+}
+WorkFolderScope::~WorkFolderScope() {
+    QDir::setCurrent(saved_);
+}
 
 QuarnBinder::QuarnBinder(QString libraryPath, QString workFolder)
     : library_(std::move(libraryPath)), workFolder_(std::move(workFolder)) {}
 
-template <typename Fn, typename... Args> int32_t QuarnBinder::call(const char* name, void*& address, Args... args) {
+template <typename Fn, typename... Args>
+int32_t QuarnBinder::call(const char* name, void*& address, Args... args) {
     if (address == nullptr) {
         address = reinterpret_cast<void*>(library_.resolve(name));
         if (address == nullptr) return kUnbound;
@@ -22,7 +27,9 @@ template <typename Fn, typename... Args> int32_t QuarnBinder::call(const char* n
 
 namespace {
 // File names go to the library in the system's 8-bit encoding.
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
 } // namespace
 
 // One slot of addresses_ per export, in the order of this file.
@@ -36,8 +43,12 @@ I QuarnBinder::Openim(const QString& p, I w, I h, I id, double* b) {
 I QuarnBinder::Opencsv(const QString& p, I w, I h, I id, double* b) {
     return QUARN_CALL(1, Opencsv, I(const char*, I, I, I, double*), native(p).constData(), w, h, id, b);
 }
-I QuarnBinder::Openxim(I w, I h, I id, double* b) { return QUARN_CALL(2, Openxim, I(I, I, I, double*), w, h, id, b); }
-I QuarnBinder::Toutim(I id, double* b) { return QUARN_CALL(3, Toutim, I(I, double*), id, b); }
+I QuarnBinder::Openxim(I w, I h, I id, double* b) {
+    return QUARN_CALL(2, Openxim, I(I, I, I, double*), w, h, id, b);
+}
+I QuarnBinder::Toutim(I id, double* b) {
+    return QUARN_CALL(3, Toutim, I(I, double*), id, b);
+}
 I QuarnBinder::Saveim(const QString& p, I id, double* b) {
     return QUARN_CALL(4, Saveim, I(const char*, I, double*), native(p).constData(), id, b);
 }
@@ -45,16 +56,33 @@ I QuarnBinder::Savecsv(const QString& p, I id, double* b) {
     return QUARN_CALL(5, Savecsv, I(const char*, I, double*), native(p).constData(), id, b);
 }
 I QuarnBinder::Savert(const QString& p, I x0, I y0, I x1, I y1, I id, double* b) {
-    return QUARN_CALL(6, Savert, I(const char*, I, I, I, I, I, double*), native(p).constData(), x0, y0, x1, y1, id, b);
+    return QUARN_CALL(6, Savert, I(const char*, I, I, I, I, I, double*), native(p).constData(), x0, y0, x1,
+                      y1, id, b);
 }
-I QuarnBinder::Xyretid(I id, I* w, I* h) { return QUARN_CALL(7, Xyretid, I(I, I*, I*), id, w, h); }
-I QuarnBinder::Conim(I lo, I hi, I id, double* b) { return QUARN_CALL(8, Conim, I(I, I, I, double*), lo, hi, id, b); }
-I QuarnBinder::Segmim(I t, I id, double* b) { return QUARN_CALL(9, Segmim, I(I, I, double*), t, id, b); }
-I QuarnBinder::Rofim(I id, double* b) { return QUARN_CALL(10, Rofim, I(I, double*), id, b); }
-I QuarnBinder::Rdim(I id, double* b) { return QUARN_CALL(11, Rdim, I(I, double*), id, b); }
-I QuarnBinder::Medim(I id, double* b) { return QUARN_CALL(12, Medim, I(I, double*), id, b); }
-I QuarnBinder::Edgeim(I f, I id, double* b) { return QUARN_CALL(13, Edgeim, I(I, I, double*), f, id, b); }
-I QuarnBinder::Dmim(I id, double* b) { return QUARN_CALL(14, Dmim, I(I, double*), id, b); }
+I QuarnBinder::Xyretid(I id, I* w, I* h) {
+    return QUARN_CALL(7, Xyretid, I(I, I*, I*), id, w, h);
+}
+I QuarnBinder::Conim(I lo, I hi, I id, double* b) {
+    return QUARN_CALL(8, Conim, I(I, I, I, double*), lo, hi, id, b);
+}
+I QuarnBinder::Segmim(I t, I id, double* b) {
+    return QUARN_CALL(9, Segmim, I(I, I, double*), t, id, b);
+}
+I QuarnBinder::Rofim(I id, double* b) {
+    return QUARN_CALL(10, Rofim, I(I, double*), id, b);
+}
+I QuarnBinder::Rdim(I id, double* b) {
+    return QUARN_CALL(11, Rdim, I(I, double*), id, b);
+}
+I QuarnBinder::Medim(I id, double* b) {
+    return QUARN_CALL(12, Medim, I(I, double*), id, b);
+}
+I QuarnBinder::Edgeim(I f, I id, double* b) {
+    return QUARN_CALL(13, Edgeim, I(I, I, double*), f, id, b);
+}
+I QuarnBinder::Dmim(I id, double* b) {
+    return QUARN_CALL(14, Dmim, I(I, double*), id, b);
+}
 I QuarnBinder::Turnim(I m, I id, double* b, double* s) {
     return QUARN_CALL(15, Turnim, I(I, I, double*, double*), m, id, b, s);
 }
@@ -64,17 +92,19 @@ I QuarnBinder::Dpim(I a, I b, I d, double* p, double* q) {
 I QuarnBinder::Compoim(I a, I b, I d, double* p, double* q) {
     return QUARN_CALL(17, Compoim, I(I, I, I, double*, double*), a, b, d, p, q);
 }
-I QuarnBinder::Undoim(I id, double* b, double* s) { return QUARN_CALL(18, Undoim, I(I, double*, double*), id, b, s); }
+I QuarnBinder::Undoim(I id, double* b, double* s) {
+    return QUARN_CALL(18, Undoim, I(I, double*, double*), id, b, s);
+}
 I QuarnBinder::Hist(I m, I* r, I n, I id, double* b) {
     return QUARN_CALL(19, Hist, I(I, I*, I, I, double*), m, r, n, id, b);
 }
 I QuarnBinder::Lhist(I x, I y, I n, I m, I id, double* b) {
     return QUARN_CALL(20, Lhist, I(I, I, I, I, I, double*), x, y, n, m, id, b);
 }
-I QuarnBinder::Hcc(I x0, I y0, I x1, I y1, I* bound, double step, double* slope, double* intercept, I id, double* b,
-                   double* acc) {
-    return QUARN_CALL(21, Hcc, I(I, I, I, I, I*, double, double*, double*, I, double*, double*), x0, y0, x1, y1, bound,
-                      step, slope, intercept, id, b, acc);
+I QuarnBinder::Hcc(I x0, I y0, I x1, I y1, I* bound, double step, double* slope, double* intercept, I id,
+                   double* b, double* acc) {
+    return QUARN_CALL(21, Hcc, I(I, I, I, I, I*, double, double*, double*, I, double*, double*), x0, y0, x1,
+                      y1, bound, step, slope, intercept, id, b, acc);
 }
 
 #undef QUARN_CALL

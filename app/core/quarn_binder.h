@@ -38,7 +38,8 @@ public:
     int32_t Toutim(int32_t id, double* buf);
     int32_t Saveim(const QString& path, int32_t id, double* buf);
     int32_t Savecsv(const QString& path, int32_t id, double* buf);
-    int32_t Savert(const QString& path, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t id, double* buf);
+    int32_t Savert(const QString& path, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t id,
+                   double* buf);
     int32_t Xyretid(int32_t id, int32_t* width, int32_t* height);
     int32_t Conim(int32_t low, int32_t high, int32_t id, double* buf);
     int32_t Segmim(int32_t threshold, int32_t id, double* buf);

@@ -17,7 +17,9 @@ namespace tovra {
 namespace {
 
 // Buttons are 1455 x 495 twips unless given.
-QRect at(int left, int top, int width = 1455, int height = 495) { return twipsRect(left, top, width, height); }
+QRect at(int left, int top, int width = 1455, int height = 495) {
+    return twipsRect(left, top, width, height);
+}
 
 QPushButton* button(QWidget* parent, const char* name, const QString& caption, QRect geometry,
                     std::function<void()> action) {
@@ -30,7 +32,8 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, Q
 QComboBox* slotCombo(QWidget* parent, const char* name, QRect geometry) {
     auto* c = place<QComboBox>(parent, name, geometry);
     c->setEditable(true);
-    for (int i = 0; i < kSlots; ++i) c->addItem(QString::number(i));
+    for (int i = 0; i < kSlots; ++i)
+        c->addItem(QString::number(i));
     return c;
 }
 
@@ -94,11 +97,16 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
     button(this, "Command4", QStringLiteral("メディアン10"), at(0, 2040), [m] { m->doMedian(); });
     button(this, "Command5", QStringLiteral("差分処理20,30"), at(0, 2520), [m] { m->doDifference(); });
     for (int e = 0; e < 2; ++e) {
-        const QByteArray n1 = "dpcb1(" + QByteArray::number(e) + ")", n2 = "dpcb2(" + QByteArray::number(e) + ")";
-        dpcb1_[e] = slotCombo(this, n1.constData(), e == 0 ? at(0, 3000, 735, 300) : at(1560, 4920, 735, 300));
-        dpcb2_[e] = slotCombo(this, n2.constData(), e == 0 ? at(720, 3000, 735, 300) : at(2280, 4920, 735, 300));
-        connect(dpcb1_[e], &QComboBox::currentTextChanged, this, [&st, e](const QString& t) { st.setDpcb(e, false, t); });
-        connect(dpcb2_[e], &QComboBox::currentTextChanged, this, [&st, e](const QString& t) { st.setDpcb(e, true, t); });
+        const QByteArray n1 = "dpcb1(" + QByteArray::number(e) + ")",
+                         n2 = "dpcb2(" + QByteArray::number(e) + ")";
+        dpcb1_[e] =
+            slotCombo(this, n1.constData(), e == 0 ? at(0, 3000, 735, 300) : at(1560, 4920, 735, 300));
+        dpcb2_[e] =
+            slotCombo(this, n2.constData(), e == 0 ? at(720, 3000, 735, 300) : at(2280, 4920, 735, 300));
+        connect(dpcb1_[e], &QComboBox::currentTextChanged, this,
+                [&st, e](const QString& t) { st.setDpcb(e, false, t); });
+        connect(dpcb2_[e], &QComboBox::currentTextChanged, this,
+                [&st, e](const QString& t) { st.setDpcb(e, true, t); });
     }
     button(this, "Command6", QStringLiteral("二値化40"), at(0, 3240), [m] { m->doBinarize(); });
     button(this, "Command10", QStringLiteral("階調反転8"), at(1560, 3240), [m] { m->doGradationInvert(); });
@@ -106,10 +114,12 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
     button(this, "Command17", QStringLiteral("軸反転140,145"), at(1560, 3720), [m] { m->doAxisFlip(99); });
     hscseg_ = bar("HScseg", at(0, 3960, 1455, 255), Qt::Horizontal, &AppState::setHscseg);
     hscseg_->setPageStep(10);
-    button(this, "Command7", QStringLiteral("オーバー値補正50"), at(0, 4200), [m] { m->doOverValueCorrection(); });
+    button(this, "Command7", QStringLiteral("オーバー値補正50"), at(0, 4200),
+           [m] { m->doOverValueCorrection(); });
 
-    auto optionFrame = [&](const char* name, QRect g, const char* first, const QString& firstText, const char* second,
-                           const QString& secondText, QRadioButton*& a, QRadioButton*& b) {
+    auto optionFrame = [&](const char* name, QRect g, const char* first, const QString& firstText,
+                           const char* second, const QString& secondText, QRadioButton*& a,
+                           QRadioButton*& b) {
         auto* frame = place<QFrame>(this, name, g);
         a = place<QRadioButton>(frame, first, QRect(0, 0, g.width() / 2, g.height()));
         a->setText(firstText);
@@ -117,13 +127,13 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
         b->setText(secondText);
         a->setChecked(true);
     };
-    optionFrame("Picture1", at(1560, 4200, 1455, 255), "hec0", QStringLiteral("左右"), "hec1", QStringLiteral("上下"),
-                hec0_, hec1_);
+    optionFrame("Picture1", at(1560, 4200, 1455, 255), "hec0", QStringLiteral("左右"), "hec1",
+                QStringLiteral("上下"), hec0_, hec1_);
     connect(hec1_, &QRadioButton::toggled, this, [&st](bool on) { st.setFlipUpDown(on); });
     button(this, "Command18", QStringLiteral("画像合成"), at(1560, 4440), [m] { m->doComposite(); });
     button(this, "Command8", QStringLiteral("エッジ60,65"), at(0, 4680), [m] { m->doEdge(99); });
-    optionFrame("Picture2", at(0, 5160, 1455, 255), "ns0", QStringLiteral("二値"), "ns1", QStringLiteral("普通"), ns0_,
-                ns1_);
+    optionFrame("Picture2", at(0, 5160, 1455, 255), "ns0", QStringLiteral("二値"), "ns1",
+                QStringLiteral("普通"), ns0_, ns1_);
     connect(ns1_, &QRadioButton::toggled, this, [&st](bool on) { st.setEdgeOrdinary(on); });
     button(this, "Command9", QStringLiteral("ゴミ消し7"), at(0, 5400), [m] { m->doDustRemoval(); });
     button(this, "Command12", QStringLiteral("ALL再描画"), at(0, 6000), [m] { m->redrawAll(); });
@@ -142,8 +152,10 @@ void ToolboxWindow::refresh() {
     const ToolFields& t = module_.state().tool();
     if (rawOverride_->isChecked() != t.rawOverride) rawOverride_->setChecked(t.rawOverride);
     for (int i = 0; i < t.slotList.size(); ++i) {
-        if (i >= slotList_->count()) slotList_->addItem(t.slotList[i]);
-        else if (slotList_->itemText(i) != t.slotList[i]) slotList_->setItemText(i, t.slotList[i]);
+        if (i >= slotList_->count())
+            slotList_->addItem(t.slotList[i]);
+        else if (slotList_->itemText(i) != t.slotList[i])
+            slotList_->setItemText(i, t.slotList[i]);
     }
     showText(ct1_, t.ct1);
     showText(ct2_, t.ct2);

@@ -59,7 +59,8 @@ QStringList HistogramModule::readLines(const QString& fileName) const {
     // Bounded: nothing here needs more lines than an image has rows or columns.
     while (!file.atEnd() && lines.size() < 1 << 16) {
         QByteArray line = file.readLine(256);
-        while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
         lines << QString::fromLatin1(line);
     }
     return lines;
@@ -80,7 +81,8 @@ void HistogramModule::drawHistogram(const QString& number, bool cut) {
     }
     hist_.setScaleHeight(largest); // fails for 0: the previous scale stays
     hist_.setScaleWidth(kLevels);
-    for (int i = 1; i < kLevels; ++i) hist_.line(i, largest - count[i - 1], i + 1, largest - count[i], kCurveColour);
+    for (int i = 1; i < kLevels; ++i)
+        hist_.line(i, largest - count[i - 1], i + 1, largest - count[i], kCurveColour);
 }
 
 void HistogramModule::histogramButton() {
@@ -88,7 +90,9 @@ void HistogramModule::histogramButton() {
     drawHistogram(numberText(numericValue(f_.ht) - 1), false);
 }
 
-void HistogramModule::maximumCutButton() { drawHistogram(f_.ht2, true); }
+void HistogramModule::maximumCutButton() {
+    drawHistogram(f_.ht2, true);
+}
 
 // ---- Line profiles ---------------------------------------------------------------------------
 
@@ -125,12 +129,14 @@ void HistogramModule::drawLineProfiles() {
     lhy_.setScaleHeight(h);
     lhy_.setScaleWidth(kLevels);
     const double right = lhy_.scaleWidth();
-    for (int i = 1; i < h; ++i) lhy_.line(right - profile_[i - 1], i, right - profile_[i], i + 1, kCurveColour);
+    for (int i = 1; i < h; ++i)
+        lhy_.line(right - profile_[i - 1], i, right - profile_[i], i + 1, kCurveColour);
 
     readProfile(m + QStringLiteral("_xlhdat.csv"), w);
     lhx_.setScaleHeight(kLevels);
     lhx_.setScaleWidth(w);
-    for (int i = 1; i < w; ++i) lhx_.line(i, profile_[i - 1], i + 1, profile_[i], kCurveColour);
+    for (int i = 1; i < w; ++i)
+        lhx_.line(i, profile_[i - 1], i + 1, profile_[i], kCurveColour);
 }
 
 void HistogramModule::lineProfileButton() {
@@ -141,21 +147,31 @@ void HistogramModule::lineProfileButton() {
 // ---- Read-outs -------------------------------------------------------------------------------
 
 namespace {
-QString floorText(double v) { return std::isfinite(v) ? numberText(std::floor(v)) : QStringLiteral("0"); }
-QString pair(double a, double b) { return floorText(a) + QLatin1Char('-') + floorText(b); }
+QString floorText(double v) {
+    return std::isfinite(v) ? numberText(std::floor(v)) : QStringLiteral("0");
+}
+QString pair(double a, double b) {
+    return floorText(a) + QLatin1Char('-') + floorText(b);
+}
 } // namespace
 
-void HistogramModule::histMove(double x, double y) { set(f_.xy, pair(hist_.scaleHeight() - y, x)); }
+void HistogramModule::histMove(double x, double y) {
+    set(f_.xy, pair(hist_.scaleHeight() - y, x));
+}
 void HistogramModule::histPress(double x, double y) {
     set(f_.hfx1, floorText(hist_.scaleHeight() - y));
     set(f_.hfy1, floorText(x));
 }
-void HistogramModule::lhxMove(double x, double y) { set(f_.xy, pair(x, y)); }
+void HistogramModule::lhxMove(double x, double y) {
+    set(f_.xy, pair(x, y));
+}
 void HistogramModule::lhxPress(double x, double y) {
     set(f_.hfx1, floorText(x));
     set(f_.hfy1, floorText(y));
 }
-void HistogramModule::lhyMove(double x, double y) { set(f_.xy, pair(y, lhy_.scaleWidth() - x)); }
+void HistogramModule::lhyMove(double x, double y) {
+    set(f_.xy, pair(y, lhy_.scaleWidth() - x));
+}
 void HistogramModule::lhyPress(double x, double y) {
     set(f_.hfx1, floorText(y));
     set(f_.hfy1, floorText(lhy_.scaleWidth() - x));

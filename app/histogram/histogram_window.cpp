@@ -17,7 +17,9 @@ namespace tovra {
 
 namespace {
 
-QRect at(int left, int top, int width, int height) { return twipsRect(left, top, width, height); }
+QRect at(int left, int top, int width, int height) {
+    return twipsRect(left, top, width, height);
+}
 
 } // namespace
 
@@ -50,9 +52,12 @@ HistogramWindow::HistogramWindow(HistogramModule& histogram, QWidget* parent)
         b->setText(caption);
         connect(b, &QPushButton::clicked, this, [h, action] { (h->*action)(); });
     };
-    button("Command13", QStringLiteral("ヒストグラム90,95"), at(6600, 0, 1455, 495), &HistogramModule::histogramButton);
-    button("Command18", QStringLiteral("最大値カット"), at(6600, 960, 1455, 495), &HistogramModule::maximumCutButton);
-    button("Command14", QStringLiteral("ラインヒスト"), at(6600, 2040, 1455, 495), &HistogramModule::lineProfileButton);
+    button("Command13", QStringLiteral("ヒストグラム90,95"), at(6600, 0, 1455, 495),
+           &HistogramModule::histogramButton);
+    button("Command18", QStringLiteral("最大値カット"), at(6600, 960, 1455, 495),
+           &HistogramModule::maximumCutButton);
+    button("Command14", QStringLiteral("ラインヒスト"), at(6600, 2040, 1455, 495),
+           &HistogramModule::lineProfileButton);
 
     auto* frame = place<QFrame>(this, "sthr", at(6600, 480, 855, 495));
     op1_ = place<QRadioButton>(frame, "Op1", at(0, 0, 855, 255));
@@ -62,8 +67,9 @@ HistogramWindow::HistogramWindow(HistogramModule& histogram, QWidget* parent)
     op2_->setText(QStringLiteral("平均"));
     connect(op2_, &QRadioButton::toggled, this, [h](bool on) { h->setMeanMode(on); });
 
-    auto number = [&](const char* box, const char* barName, int top, void (HistogramModule::*setText)(const QString&),
-                      void (HistogramModule::*setBar)(int), QScrollBar*& bar) {
+    auto number = [&](const char* box, const char* barName, int top,
+                      void (HistogramModule::*setText)(const QString&), void (HistogramModule::*setBar)(int),
+                      QScrollBar*& bar) {
         auto* e = place<QLineEdit>(this, box, at(7440, top, 375, 375));
         connect(e, &QLineEdit::textEdited, this, [h, setText](const QString& t) { (h->*setText)(t); });
         bar = place<QScrollBar>(this, barName, at(7800, top, 255, 375));

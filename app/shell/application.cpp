@@ -63,7 +63,8 @@ Application::Application(const QString& programFolder, const Options& options)
     actions.showInfo = [this] { info_->show(), info_->raise(); };
     actions.showToolbox = [this] { toolbox_->show(), toolbox_->raise(); };
     actions.openHelp = [this] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(programFolder_).filePath(QStringLiteral("user-guide.md"))));
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QDir(programFolder_).filePath(QStringLiteral("user-guide.md"))));
     };
     actions.mailAuthor = [] { QDesktopServices::openUrl(QUrl(kMailAddress)); };
     main_ = std::make_unique<MainWindow>(module_, actions);

@@ -2,12 +2,12 @@
 // together and started from the command line.
 #pragma once
 
+#include "command_line.h"
 #include "core/app_state.h"
+#include "core/batch.h"
 #include "core/dialogs.h"
 #include "core/module.h"
 #include "core/quarn_binder.h"
-#include "command_line.h"
-#include "core/batch.h"
 #include "histogram/histogram.h"
 
 #include <QStringList>

@@ -26,11 +26,13 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         "listed file to standard error, and exits 0 only when every file was read and every save\n"
         "succeeded (1 otherwise, 2 when the script cannot be read)."));
     parser.addHelpOption();
-    const QCommandLineOption workdir(QStringLiteral("workdir"),
-                                     QStringLiteral("Keep the work files in DIR instead of the program's folder. "
-                                                    "Runs at the same time need folders of their own."),
-                                     QStringLiteral("DIR"));
-    const QCommandLineOption batch(QStringLiteral("batch"), QStringLiteral("Run the batch script SCRIPT headless."),
+    const QCommandLineOption workdir(
+        QStringLiteral("workdir"),
+        QStringLiteral("Keep the work files in DIR instead of the program's folder. "
+                       "Runs at the same time need folders of their own."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption batch(QStringLiteral("batch"),
+                                   QStringLiteral("Run the batch script SCRIPT headless."),
                                    QStringLiteral("SCRIPT"));
     const QCommandLineOption threshold(QStringLiteral("threshold"),
                                        QStringLiteral("Binarization threshold for code 40 (default 128)."),
@@ -38,10 +40,12 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     const QCommandLineOption contrast(QStringLiteral("contrast"),
                                       QStringLiteral("Contrast window for code 130 (default 0 255)."),
                                       QStringLiteral("LOW HIGH"));
-    const QCommandLineOption raw(QStringLiteral("raw-override"),
-                                 QStringLiteral("Read and write every file as a raw image, whatever its name."));
-    const QCommandLineOption noDraw(QStringLiteral("no-auto-draw"),
-                                    QStringLiteral("Do not redraw after each step (code 100 still draws before saving)."));
+    const QCommandLineOption raw(
+        QStringLiteral("raw-override"),
+        QStringLiteral("Read and write every file as a raw image, whatever its name."));
+    const QCommandLineOption noDraw(
+        QStringLiteral("no-auto-draw"),
+        QStringLiteral("Do not redraw after each step (code 100 still draws before saving)."));
     parser.addOptions({workdir, batch, threshold, contrast, raw, noDraw});
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
                                  QStringLiteral("[FILE...]"));

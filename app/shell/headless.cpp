@@ -10,7 +10,8 @@
 namespace tovra {
 
 int runHeadless(const QString& programFolder, const Options& options, std::FILE* err) {
-    const QString work = QDir(options.workFolder.isEmpty() ? programFolder : options.workFolder).absolutePath();
+    const QString work =
+        QDir(options.workFolder.isEmpty() ? programFolder : options.workFolder).absolutePath();
     if (!QDir().mkpath(work)) {
         std::fprintf(err, "cannot use the work folder %s\n", qPrintable(work));
         return 2;
@@ -41,7 +42,8 @@ int runHeadless(const QString& programFolder, const Options& options, std::FILE*
     const BatchRunner::Outcome outcome = runner.run(script);
     module.deleteWorkFiles(); // as the program does when it ends
     if (!outcome.scriptRead) return 2;
-    std::fprintf(err, "%d of %d files read, %d saves failed\n", outcome.read, outcome.files, outcome.savesFailed);
+    std::fprintf(err, "%d of %d files read, %d saves failed\n", outcome.read, outcome.files,
+                 outcome.savesFailed);
     return outcome.ok() ? 0 : 1;
 }
 

@@ -68,9 +68,15 @@ ImageWindow::ImageWindow(Module& module, int slot, QWidget* parent)
     if (slot_ >= 0) {
         view_ = new PictureView(*module.state().imageWindow(slot_).picture);
         view_->setObjectName(QStringLiteral("Pic"));
-        view_->onMove = [m](double x, double y) { m->pictureMouseMove(int(std::floor(x)), int(std::floor(y))); };
-        view_->onPress = [m](double x, double y) { m->pictureMousePress(int(std::floor(x)), int(std::floor(y))); };
-        view_->onRelease = [m](double x, double y) { m->pictureMouseRelease(int(std::floor(x)), int(std::floor(y))); };
+        view_->onMove = [m](double x, double y) {
+            m->pictureMouseMove(int(std::floor(x)), int(std::floor(y)));
+        };
+        view_->onPress = [m](double x, double y) {
+            m->pictureMousePress(int(std::floor(x)), int(std::floor(y)));
+        };
+        view_->onRelease = [m](double x, double y) {
+            m->pictureMouseRelease(int(std::floor(x)), int(std::floor(y)));
+        };
         area_->setWidget(view_);
         connect(&module.state(), &AppState::imageWindowChanged, this, [this](int s) {
             if (s == slot_) sync();
@@ -93,11 +99,14 @@ void ImageWindow::sync() {
     if (!model.visible && isVisible()) hide();
 }
 
-void ImageWindow::resizeEvent(QResizeEvent*) { area_->resize(width(), std::max(0, height() - twips(240))); }
+void ImageWindow::resizeEvent(QResizeEvent*) {
+    area_->resize(width(), std::max(0, height() - twips(240)));
+}
 
 void ImageWindow::changeEvent(QEvent* e) {
     QWidget::changeEvent(e);
-    if (e->type() == QEvent::ActivationChange && isActiveWindow()) module_.imageWindowActivated(windowTitle());
+    if (e->type() == QEvent::ActivationChange && isActiveWindow())
+        module_.imageWindowActivated(windowTitle());
 }
 
 void ImageWindow::closeEvent(QCloseEvent* e) {

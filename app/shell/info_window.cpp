@@ -11,7 +11,9 @@ namespace tovra {
 
 namespace {
 
-QRect at(int left, int top, int width, int height) { return twipsRect(left, top, width, height); }
+QRect at(int left, int top, int width, int height) {
+    return twipsRect(left, top, width, height);
+}
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, QRect g, bool white = false) {
     auto* l = place<QLabel>(parent, name, g);

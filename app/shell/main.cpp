@@ -7,7 +7,8 @@
 
 int main(int argc, char** argv) {
     QStringList args;
-    for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
     QString message;
     int exitCode = 0;
     const auto options = tovra::parseCommandLine(args, message, exitCode);

@@ -57,7 +57,8 @@ MainWindow::MainWindow(Module& module, Actions actions, QWidget* parent)
     };
     for (Preset p : {Preset{"Label1", 1320, 256, 256}, Preset{"Label2", 2400, 512, 512},
                      Preset{"Label3", 3480, 1024, 1024}, Preset{"Label5", 4560, 640, 480}}) {
-        auto* b = new SizeButton(QStringLiteral("%1×%2").arg(p.w).arg(p.h), client, [m, p] { m->presetSize(p.w, p.h); });
+        auto* b = new SizeButton(QStringLiteral("%1×%2").arg(p.w).arg(p.h), client,
+                                 [m, p] { m->presetSize(p.w, p.h); });
         b->setObjectName(QLatin1String(p.name));
         b->setGeometry(twips(p.left), twips(120), twips(975), twips(255));
     }
@@ -98,7 +99,8 @@ QAction* MainWindow::addWindowItem(const char* name, const QString& caption, std
 }
 
 void MainWindow::refresh() {
-    if (autoDraw_->isChecked() != module_.state().autoDraw()) autoDraw_->setChecked(module_.state().autoDraw());
+    if (autoDraw_->isChecked() != module_.state().autoDraw())
+        autoDraw_->setChecked(module_.state().autoDraw());
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

@@ -14,7 +14,9 @@ namespace {
 std::atomic<unsigned> tempCounter{0};
 }
 
-AtomicFile::~AtomicFile() { discard(); }
+AtomicFile::~AtomicFile() {
+    discard();
+}
 
 bool AtomicFile::open(const char* path) {
     discard();

@@ -29,7 +29,8 @@ public:
     size_t read(void* out, size_t size) {
         uint8_t* dst = static_cast<uint8_t*>(out);
         size_t got = 0;
-        while (got < size && pos_ < fill_) dst[got++] = buffer_[pos_++];
+        while (got < size && pos_ < fill_)
+            dst[got++] = buffer_[pos_++];
         while (got < size && !ended_) {
             ssize_t n = ::read(fd_, dst + got, size - got);
             if (n < 0 && errno == EINTR) continue;

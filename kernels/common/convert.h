@@ -48,7 +48,8 @@ inline void toBytes(const double* src, int64_t n, uint8_t* dst) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(words, words));
     }
 #endif
-    for (; i < n; ++i) dst[i] = toByte(src[i]);
+    for (; i < n; ++i)
+        dst[i] = toByte(src[i]);
 }
 
 // Bytes as the reals 0.0..255.0.
@@ -66,7 +67,8 @@ inline void bytesToReals(const uint8_t* src, int64_t n, double* dst) {
         _mm_storeu_pd(dst + i + 6, _mm_cvtepi32_pd(_mm_unpackhi_epi64(hi, hi)));
     }
 #endif
-    for (; i < n; ++i) dst[i] = src[i];
+    for (; i < n; ++i)
+        dst[i] = src[i];
 }
 
 // Truncates n reals toward zero into 32-bit integers, each as truncToInt gives it, except that a

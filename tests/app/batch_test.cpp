@@ -9,7 +9,8 @@ using namespace tovra;
 using namespace tovra_test;
 
 TEST(ScriptText, ListsAndLineEnds) {
-    const auto s = parseScript("512\r\n512\r\n0\r\n1\r\nback.mon\r\n20\r\n40\r\n110\r\n0\r\na.mon\r\nb.mon\r\n0\r\n");
+    const auto s =
+        parseScript("512\r\n512\r\n0\r\n1\r\nback.mon\r\n20\r\n40\r\n110\r\n0\r\na.mon\r\nb.mon\r\n0\r\n");
     ASSERT_TRUE(s);
     EXPECT_EQ(s->width, QStringLiteral("512"));
     EXPECT_EQ(s->slot, QStringLiteral("0"));
@@ -45,9 +46,12 @@ TEST(ScriptText, EmptyListsAndMalformedLines) {
 }
 
 TEST(ScriptText, NamesTakeEitherSeparator) {
-    EXPECT_EQ(scriptPath(QStringLiteral("/data/run"), QStringLiteral("sub\\a.mon")), QStringLiteral("/data/run/sub/a.mon"));
-    EXPECT_EQ(scriptPath(QStringLiteral("/data/run"), QStringLiteral("b.mon")), QStringLiteral("/data/run/b.mon"));
-    EXPECT_EQ(scriptPath(QStringLiteral("/data/run"), QStringLiteral("/abs/c.mon")), QStringLiteral("/abs/c.mon"));
+    EXPECT_EQ(scriptPath(QStringLiteral("/data/run"), QStringLiteral("sub\\a.mon")),
+              QStringLiteral("/data/run/sub/a.mon"));
+    EXPECT_EQ(scriptPath(QStringLiteral("/data/run"), QStringLiteral("b.mon")),
+              QStringLiteral("/data/run/b.mon"));
+    EXPECT_EQ(scriptPath(QStringLiteral("/data/run"), QStringLiteral("/abs/c.mon")),
+              QStringLiteral("/abs/c.mon"));
 }
 
 namespace {
@@ -62,12 +66,15 @@ protected:
         runner.makeHistogram = [this](int mode) { histogram.makeHistogram(mode); };
         runner.onReport = [this](const QString& line) { reports << line; };
     }
-    BatchRunner::Outcome run(const std::string& script) { return runner.run(writeData(QStringLiteral("s.tvs"), script)); }
+    BatchRunner::Outcome run(const std::string& script) {
+        return runner.run(writeData(QStringLiteral("s.tvs"), script));
+    }
 };
 
 std::string image(int n, int seed) {
     std::string s;
-    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((i * 37 + seed * 11 + (i / 7) * seed) & 0xFF));
+    for (int i = 0; i < n; ++i)
+        s.push_back(static_cast<char>((i * 37 + seed * 11 + (i / 7) * seed) & 0xFF));
     return s;
 }
 
@@ -95,7 +102,8 @@ TEST_F(BatchTest, ExampleScriptReplacesSourcesByResults) {
     writeData(QStringLiteral("back.mon"), back);
     writeData(QStringLiteral("a.mon"), a);
     writeData(QStringLiteral("b.mon"), b);
-    const auto out = run("512\r\n512\r\n0\r\n1\r\nback.mon\r\n20\r\n40\r\n110\r\n0\r\na.mon\r\nb.mon\r\n0\r\n");
+    const auto out =
+        run("512\r\n512\r\n0\r\n1\r\nback.mon\r\n20\r\n40\r\n110\r\n0\r\na.mon\r\nb.mon\r\n0\r\n");
     EXPECT_TRUE(out.ok());
     EXPECT_EQ(out.read, 2);
     EXPECT_EQ(dataBytes("a.mon"), differenceBinarized(a, back));
@@ -194,10 +202,12 @@ TEST_F(BatchTest, UnreadableScript) {
 
 TEST_F(BatchTest, DemoScriptInTheProgram) {
     for (const char* f : {"demo.tvs", "kerr_bg_256.mon", "kerr_a_256.mon", "kerr_b_256.mon"})
-        QFile::copy(QString::fromStdString((testing_support::projectSamplesDir() / f).string()), dataFile(QLatin1String(f)));
+        QFile::copy(QString::fromStdString((testing_support::projectSamplesDir() / f).string()),
+                    dataFile(QLatin1String(f)));
     module.runScript = [this](const QString& path, const QString&) { runner.run(path); };
     module.openImage(dataFile("demo.tvs"), QStringLiteral("demo.tvs"));
-    for (const char* f : {"kerr_a_256.bmp", "kerr_b_256.bmp"}) EXPECT_EQ(QImage(dataFile(QLatin1String(f))).size(), QSize(256, 256)) << f;
+    for (const char* f : {"kerr_a_256.bmp", "kerr_b_256.bmp"})
+        EXPECT_EQ(QImage(dataFile(QLatin1String(f))).size(), QSize(256, 256)) << f;
     EXPECT_EQ(histogram.fields().ht, QStringLiteral("2")); // code 95 once per file
 }
 

@@ -29,23 +29,28 @@ protected:
     }
     Result finish(QProcess* p) {
         p->waitForFinished(60000);
-        Result r{p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1, QString::fromLocal8Bit(p->readAllStandardError())};
+        Result r{p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1,
+                 QString::fromLocal8Bit(p->readAllStandardError())};
         delete p;
         return r;
     }
     Result run(const QStringList& args) { return finish(start(args)); }
     void copySample(const char* name) {
-        QFile::copy(QString::fromStdString((testing_support::projectSamplesDir() / name).string()), dataFile(QLatin1String(name)));
+        QFile::copy(QString::fromStdString((testing_support::projectSamplesDir() / name).string()),
+                    dataFile(QLatin1String(name)));
     }
 };
 
 } // namespace
 
 TEST_F(HeadlessTest, DemoScriptWritesItsTwoResults) {
-    for (const char* f : {"demo.tvs", "kerr_bg_256.mon", "kerr_a_256.mon", "kerr_b_256.mon"}) copySample(f);
-    const Result r = run({QStringLiteral("--batch"), dataFile("demo.tvs"), QStringLiteral("--workdir"), work});
+    for (const char* f : {"demo.tvs", "kerr_bg_256.mon", "kerr_a_256.mon", "kerr_b_256.mon"})
+        copySample(f);
+    const Result r =
+        run({QStringLiteral("--batch"), dataFile("demo.tvs"), QStringLiteral("--workdir"), work});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("kerr_a_256.mon: saved kerr_a_256.bmp"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("kerr_a_256.mon: saved kerr_a_256.bmp")))
+        << r.err.toStdString();
     for (const char* f : {"kerr_a_256.bmp", "kerr_b_256.bmp"}) {
         const QImage bmp(dataFile(QLatin1String(f)));
         EXPECT_EQ(bmp.size(), QSize(256, 256)) << f;
@@ -54,7 +59,8 @@ TEST_F(HeadlessTest, DemoScriptWritesItsTwoResults) {
     const QImage a(dataFile("kerr_a_256.bmp"));
     int black = 0;
     for (int y = 0; y < 256; ++y)
-        for (int x = 0; x < 256; ++x) black += qRed(a.pixel(x, y)) == 0;
+        for (int x = 0; x < 256; ++x)
+            black += qRed(a.pixel(x, y)) == 0;
     EXPECT_NEAR(black / 65536.0, 0.5, 0.05);
     EXPECT_FALSE(QFile::exists(workFile("0_im.tmp"))); // the work files are cleaned up
 }
@@ -63,32 +69,43 @@ TEST_F(HeadlessTest, ExitCodes) {
     writeData(QStringLiteral("a.mon"), std::string(4, '\x10'));
     writeData(QStringLiteral("ok.tvs"), "2\n2\n0\n1\nr.mon\n40\n110\n0\na.mon\n0\n");
     writeData(QStringLiteral("gap.tvs"), "2\n2\n0\n1\nr.mon\n110\n0\na.mon\nlost.mon\n0\n");
-    EXPECT_EQ(run({QStringLiteral("--batch"), dataFile("ok.tvs"), QStringLiteral("--workdir"), work}).code, 0);
+    EXPECT_EQ(run({QStringLiteral("--batch"), dataFile("ok.tvs"), QStringLiteral("--workdir"), work}).code,
+              0);
     EXPECT_EQ(dataBytes("a.mon"), std::string(4, '\x00'));
-    const Result gap = run({QStringLiteral("--batch"), dataFile("gap.tvs"), QStringLiteral("--workdir"), work});
+    const Result gap =
+        run({QStringLiteral("--batch"), dataFile("gap.tvs"), QStringLiteral("--workdir"), work});
     EXPECT_EQ(gap.code, 1);
     EXPECT_TRUE(gap.err.contains(QStringLiteral("lost.mon: skipped"))) << gap.err.toStdString();
-    EXPECT_EQ(run({QStringLiteral("--batch"), dataFile("none.tvs"), QStringLiteral("--workdir"), work}).code, 2);
+    EXPECT_EQ(run({QStringLiteral("--batch"), dataFile("none.tvs"), QStringLiteral("--workdir"), work}).code,
+              2);
     EXPECT_EQ(run({QStringLiteral("--batch")}).code, 2);
-    EXPECT_EQ(run({QStringLiteral("--threshold"), QStringLiteral("x"), QStringLiteral("--batch"), dataFile("ok.tvs")}).code, 2);
+    EXPECT_EQ(run({QStringLiteral("--threshold"), QStringLiteral("x"), QStringLiteral("--batch"),
+                   dataFile("ok.tvs")})
+                  .code,
+              2);
 }
 
 TEST_F(HeadlessTest, OptionsSetTheToolbox) {
     writeData(QStringLiteral("a.mon"), std::string("\x0a\xc8", 2)); // 10, 200
     writeData(QStringLiteral("t.tvs"), "2\n1\n0\n1\nr.mon\n40\n110\n0\na.mon\n0\n");
     ASSERT_EQ(run({QStringLiteral("--batch"), dataFile("t.tvs"), QStringLiteral("--workdir"), work,
-                   QStringLiteral("--threshold"), QStringLiteral("5")}).code, 0);
+                   QStringLiteral("--threshold"), QStringLiteral("5")})
+                  .code,
+              0);
     EXPECT_EQ(dataBytes("a.mon"), "\xff\xff");
     writeData(QStringLiteral("a.mon"), std::string("\x0a\xc8", 2));
     writeData(QStringLiteral("c.tvs"), "2\n1\n0\n1\nr.mon\n130\n110\n0\na.mon\n0\n");
-    ASSERT_EQ(run({QStringLiteral("--batch"), dataFile("c.tvs"), QStringLiteral("--contrast"), QStringLiteral("10"),
-                   QStringLiteral("20"), QStringLiteral("--workdir"), work}).code, 0);
+    ASSERT_EQ(run({QStringLiteral("--batch"), dataFile("c.tvs"), QStringLiteral("--contrast"),
+                   QStringLiteral("10"), QStringLiteral("20"), QStringLiteral("--workdir"), work})
+                  .code,
+              0);
     EXPECT_EQ(dataBytes("a.mon"), std::string("\x00\xff", 2));
 }
 
 TEST_F(HeadlessTest, ConcurrentRunsKeepToTheirWorkFolders) {
     std::string img;
-    for (int i = 0; i < 512 * 512; ++i) img.push_back(static_cast<char>(i * 7));
+    for (int i = 0; i < 512 * 512; ++i)
+        img.push_back(static_cast<char>(i * 7));
     std::string script = "512\n512\n0\n1\nr.mon\n10\n110\n0\n";
     for (int i = 0; i < 6; ++i) {
         writeData(QStringLiteral("f%1.mon").arg(i), img);
@@ -101,15 +118,20 @@ TEST_F(HeadlessTest, ConcurrentRunsKeepToTheirWorkFolders) {
         other += "g" + std::to_string(i) + ".mon\n";
     }
     writeData(QStringLiteral("two.tvs"), other + "0\n");
-    QProcess* a = start({QStringLiteral("--batch"), dataFile("one.tvs"), QStringLiteral("--workdir"), work + "/a"});
-    QProcess* b = start({QStringLiteral("--batch"), dataFile("two.tvs"), QStringLiteral("--workdir"), work + "/b"});
+    QProcess* a =
+        start({QStringLiteral("--batch"), dataFile("one.tvs"), QStringLiteral("--workdir"), work + "/a"});
+    QProcess* b =
+        start({QStringLiteral("--batch"), dataFile("two.tvs"), QStringLiteral("--workdir"), work + "/b"});
     EXPECT_EQ(finish(a).code, 0);
     EXPECT_EQ(finish(b).code, 0);
     std::string inverted = img;
-    for (char& c : inverted) c = static_cast<char>(255 - static_cast<unsigned char>(c));
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(dataBytes(QStringLiteral("g%1.mon").arg(i)), inverted) << i;
+    for (char& c : inverted)
+        c = static_cast<char>(255 - static_cast<unsigned char>(c));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(dataBytes(QStringLiteral("g%1.mon").arg(i)), inverted) << i;
     const std::string first = dataBytes("f0.mon");
-    for (int i = 1; i < 6; ++i) EXPECT_EQ(dataBytes(QStringLiteral("f%1.mon").arg(i)), first) << i;
+    for (int i = 1; i < 6; ++i)
+        EXPECT_EQ(dataBytes(QStringLiteral("f%1.mon").arg(i)), first) << i;
     EXPECT_NE(first, img);
 }
 
@@ -127,14 +149,16 @@ TEST(CommandLine, OptionsAndHelp) {
     EXPECT_TRUE(o->rawOverride);
     EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--help")}, message, code));
     EXPECT_EQ(code, 0);
-    for (const char* opt : {"--batch", "--workdir", "--threshold", "--contrast", "--raw-override", "--no-auto-draw"})
+    for (const char* opt :
+         {"--batch", "--workdir", "--threshold", "--contrast", "--raw-override", "--no-auto-draw"})
         EXPECT_TRUE(message.contains(QLatin1String(opt))) << opt;
     EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--bogus")}, message, code));
     EXPECT_EQ(code, 2);
-    EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--batch"), QStringLiteral("s.tvs"),
-                                   QStringLiteral("a.mon")},
+    EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--batch"),
+                                   QStringLiteral("s.tvs"), QStringLiteral("a.mon")},
                                   message, code));
-    o = parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("a.mon"), QStringLiteral("b.bmp")}, message, code);
+    o = parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("a.mon"), QStringLiteral("b.bmp")}, message,
+                         code);
     ASSERT_TRUE(o);
     EXPECT_EQ(o->files.size(), 2);
 }

@@ -20,7 +20,8 @@ protected:
     }
     std::string lines(std::initializer_list<int> values) {
         std::string s;
-        for (int v : values) s += std::to_string(v) + "\r\n";
+        for (int v : values)
+            s += std::to_string(v) + "\r\n";
         return s;
     }
 };
@@ -65,7 +66,8 @@ TEST_F(HistogramTest, MaximumCutLowersTheScalePeakByPeak) {
     std::vector<int> counts(256, 0);
     counts[10] = 500, counts[100] = 300, counts[200] = 40, counts[201] = 40;
     std::string text;
-    for (int c : counts) text += std::to_string(c) + "\r\n";
+    for (int c : counts)
+        text += std::to_string(c) + "\r\n";
     testing_support::writeBytes(workFile("3_hdat.csv").toStdString(), text);
     histogram.drawHistogram(QStringLiteral("3"), false);
     EXPECT_EQ(histogram.hist().scaleHeight(), 500);
@@ -84,13 +86,15 @@ TEST_F(HistogramTest, MaximumCutLowersTheScalePeakByPeak) {
 TEST_F(HistogramTest, BinarizedSampleDrawsBothPeaksOnScale) {
     // Counts far above 32767: both peaks stay inside the picture.
     std::string img(512 * 512, '\x00');
-    for (size_t i = 0; i < img.size(); i += 3) img[i] = '\xff';
+    for (size_t i = 0; i < img.size(); i += 3)
+        img[i] = '\xff';
     openRaw(0, 512, 512, img);
     histogram.histogramButton();
     const int top = curveRow(histogram.hist(), 1);
     EXPECT_EQ(histogram.hist().scaleHeight(), 174762);
     EXPECT_EQ(top, 0); // the larger peak touches the top edge
-    const int white = curveRow(histogram.hist(), static_cast<int>(256 * histogram.hist().pixelWidth() / 256.0) - 1);
+    const int white =
+        curveRow(histogram.hist(), static_cast<int>(256 * histogram.hist().pixelWidth() / 256.0) - 1);
     EXPECT_GT(white, 0); // the smaller one lies below it, on the picture
 }
 
@@ -115,7 +119,8 @@ TEST_F(HistogramTest, LineProfilesPlainAndDifference) {
 TEST_F(HistogramTest, ProfilePicturesFollowTheFiles) {
     openRaw(0, 256, 4, std::string(256 * 4, '\x00'));
     std::string row;
-    for (int k = 0; k < 256; ++k) row += std::to_string(k) + "\r\n";
+    for (int k = 0; k < 256; ++k)
+        row += std::to_string(k) + "\r\n";
     testing_support::writeBytes(workFile("0_xlhdat.csv").toStdString(), row);
     testing_support::writeBytes(workFile("0_ylhdat.csv").toStdString(), lines({0, 200, 200, 200}));
     histogram.setLh2(QStringLiteral("1"));
@@ -142,7 +147,8 @@ TEST_F(HistogramTest, ProfilePicturesFollowTheFiles) {
 
 TEST_F(HistogramTest, ReadOutsUseThePictureScale) {
     std::string text;
-    for (int k = 0; k < 256; ++k) text += (k == 5 ? "1000" : "0") + std::string("\r\n");
+    for (int k = 0; k < 256; ++k)
+        text += (k == 5 ? "1000" : "0") + std::string("\r\n");
     testing_support::writeBytes(workFile("0_hdat.csv").toStdString(), text);
     histogram.drawHistogram(QStringLiteral("0"), false);
     histogram.histMove(12.7, 250.2);

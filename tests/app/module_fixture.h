@@ -31,12 +31,17 @@ protected:
         testing_support::writeBytes(dataFile(name).toStdString(), bytes);
         return dataFile(name);
     }
-    std::string workBytes(const QString& name) const { return testing_support::readBytes(workFile(name).toStdString()); }
-    std::string dataBytes(const QString& name) const { return testing_support::readBytes(dataFile(name).toStdString()); }
+    std::string workBytes(const QString& name) const {
+        return testing_support::readBytes(workFile(name).toStdString());
+    }
+    std::string dataBytes(const QString& name) const {
+        return testing_support::readBytes(dataFile(name).toStdString());
+    }
     bool workExists(const QString& name) const { return QFile::exists(workFile(name)); }
 
     // Opens a raw image of the given bytes into the current slot with the given size.
-    void openRaw(int slot, int w, int h, const std::string& bytes, const QString& name = QStringLiteral("img.mon")) {
+    void openRaw(int slot, int w, int h, const std::string& bytes,
+                 const QString& name = QStringLiteral("img.mon")) {
         state.setId(QString::number(slot));
         state.setMx(QString::number(w));
         state.setMy(QString::number(h));
@@ -57,7 +62,8 @@ protected:
 
 inline std::string ramp(int n, int step = 1) {
     std::string s;
-    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>((i * step) & 0xFF));
+    for (int i = 0; i < n; ++i)
+        s.push_back(static_cast<char>((i * step) & 0xFF));
     return s;
 }
 

@@ -47,21 +47,24 @@ TEST_F(ModuleTest, OpenCsvStretchesToFullRange) {
 TEST_F(ModuleTest, OpenPicturesTakeSizeAndRedChannel) {
     QImage img(5, 3, QImage::Format_RGB32);
     for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 5; ++x) img.setPixel(x, y, qRgb(x * 50 + y, 7, 9));
+        for (int x = 0; x < 5; ++x)
+            img.setPixel(x, y, qRgb(x * 50 + y, 7, 9));
     ASSERT_TRUE(img.save(dataFile("p.bmp"), "BMP"));
     module.openImage(dataFile("p.bmp"), QStringLiteral("p.bmp"));
     EXPECT_EQ(state.info().mx, QStringLiteral("5"));
     EXPECT_EQ(state.info().my, QStringLiteral("3"));
     std::string expected;
     for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 5; ++x) expected.push_back(static_cast<char>(x * 50 + y));
+        for (int x = 0; x < 5; ++x)
+            expected.push_back(static_cast<char>(x * 50 + y));
     EXPECT_EQ(workBytes("0_im.tmp"), expected);
     // The window shows the picture as loaded.
     EXPECT_EQ(qGreen(state.imageWindow(0).picture->image().pixel(0, 0)), 7);
 }
 
 TEST_F(ModuleTest, OpenGifSample) {
-    const QString gif = QString::fromStdString((testing_support::projectSamplesDir() / "maze_256.gif").string());
+    const QString gif =
+        QString::fromStdString((testing_support::projectSamplesDir() / "maze_256.gif").string());
     state.setMx(QStringLiteral("9"));
     module.openImage(gif, QStringLiteral("maze_256.gif"));
     EXPECT_EQ(state.info().mx, QStringLiteral("256"));
@@ -87,7 +90,8 @@ TEST_F(ModuleTest, TopDownBitmapReadsRowsInStoredOrder) {
     // A 2 x 2, 24-bit BMP with a negative height: rows are stored top row first.
     QByteArray bmp;
     auto le = [&](uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) bmp.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+        for (int i = 0; i < n; ++i)
+            bmp.append(static_cast<char>((v >> (8 * i)) & 0xFF));
     };
     bmp.append("BM");
     le(54 + 16, 4), le(0, 4), le(54, 4);
@@ -124,7 +128,8 @@ TEST_F(ModuleTest, NamesDecideTheKindCaseSensitively) {
 TEST_F(ModuleTest, UndecodablePictureLeavesSlotAsItWas) {
     openRaw(0, 2, 1, "\x05\x06");
     const std::string before = workBytes("0_im.tmp");
-    writeData(QStringLiteral("bad.bmp"), "BM this is not a bitmap at all, not even close to one..............");
+    writeData(QStringLiteral("bad.bmp"),
+              "BM this is not a bitmap at all, not even close to one..............");
     module.openImage(dataFile("bad.bmp"), QStringLiteral("bad.bmp"));
     EXPECT_EQ(workBytes("0_im.tmp"), before);
     EXPECT_EQ(state.info().mx, QStringLiteral("2"));

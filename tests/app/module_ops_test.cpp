@@ -31,7 +31,10 @@ TEST_F(ModuleTest, EveryOperationRedrawsOnlyWithAutoDraw) {
     const std::vector<Op> ops = {
         {"contrast", [](Module& m) { m.state().setCt1(QStringLiteral("50")), m.doContrast(); }},
         {"median", [](Module& m) { m.doMedian(); }},
-        {"difference", [](Module& m) { m.state().setDifferenceSources(QStringLiteral("0"), QStringLiteral("1")), m.doDifference(); }},
+        {"difference",
+         [](Module& m) {
+             m.state().setDifferenceSources(QStringLiteral("0"), QStringLiteral("1")), m.doDifference();
+         }},
         {"binarize", [](Module& m) { m.doBinarize(); }},
         {"over-value", [](Module& m) { m.doOverValueCorrection(); }},
         {"edge", [](Module& m) { m.doEdge(99); }},
@@ -39,17 +42,22 @@ TEST_F(ModuleTest, EveryOperationRedrawsOnlyWithAutoDraw) {
          [this](Module&) {
              std::string speck(64, '\xff');
              for (int y = 1; y <= 3; ++y)
-                 for (int x = 1; x <= 3; ++x) speck[y * 8 + x] = '\x00';
+                 for (int x = 1; x <= 3; ++x)
+                     speck[y * 8 + x] = '\x00';
              openRaw(0, 8, 8, speck);
          }},
         {"invert", [](Module& m) { m.doGradationInvert(); }},
         {"undo", [](Module& m) { m.doUndo(); }, [](Module& m) { m.doGradationInvert(); }},
         {"flip", [](Module& m) { m.doAxisFlip(99); }},
-        {"composite", [](Module& m) { m.state().setCompositionSources(QStringLiteral("0"), QStringLiteral("1")), m.doComposite(); }},
+        {"composite",
+         [](Module& m) {
+             m.state().setCompositionSources(QStringLiteral("0"), QStringLiteral("1")), m.doComposite();
+         }},
     };
     // An 8 x 8 image whose every operation changes it; slot 1 has black pixels for the composite.
     std::string img(64, '\xff'), other(64, '\x00');
-    for (int i = 0; i < 64; ++i) img[i] = static_cast<char>((i * 29 + (i % 8) * 60) & 0xFF);
+    for (int i = 0; i < 64; ++i)
+        img[i] = static_cast<char>((i * 29 + (i % 8) * 60) & 0xFF);
     img[9 * 1 + 18] = '\x00';
     for (bool autoDraw : {false, true}) {
         for (const Op& op : ops) {
@@ -106,10 +114,10 @@ TEST_F(ModuleTest, EdgeAndFlipModes) {
     const std::string img("\x00\xff\xff\xff\xff\xff\xff\xff\xff", 9);
     openRaw(0, 3, 3, img);
     state.setEdgeOrdinary(true);
-    module.doEdge(99);                                         // mode 1 from the option
+    module.doEdge(99); // mode 1 from the option
     EXPECT_EQ(static_cast<unsigned char>(workBytes("0_im.tmp")[2]), 127);
     openRaw(0, 3, 3, img);
-    module.doEdge(0);                                          // explicit mode wins
+    module.doEdge(0); // explicit mode wins
     EXPECT_EQ(static_cast<unsigned char>(workBytes("0_im.tmp")[2]), 255);
     openRaw(0, 3, 1, std::string("\x01\x02\x03", 3));
     module.doAxisFlip(99);
@@ -207,11 +215,14 @@ TEST_F(ModuleTest, SaveDialogsAndCancel) {
     dialogs.queueAnswer(dataFile("s.mon"));
     module.saveButton();
     EXPECT_EQ(dataBytes("s.mon"), "\x01\x02");
-    EXPECT_EQ(dialogs.lastFilter(),
-              QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|csvファイル (*.csv)|*.csv|その他 (*.*)|*.*"));
+    EXPECT_EQ(
+        dialogs.lastFilter(),
+        QStringLiteral(
+            "専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|csvファイル (*.csv)|*.csv|その他 (*.*)|*.*"));
     dialogs.queueAnswer(std::nullopt);
     module.saveRectangleButton();
-    EXPECT_EQ(dialogs.lastFilter(), QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|その他 (*.*)|*.*"));
+    EXPECT_EQ(dialogs.lastFilter(),
+              QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|その他 (*.*)|*.*"));
 }
 
 TEST_F(ModuleTest, DrawUsesTheCurrentSize) {
@@ -229,7 +240,8 @@ TEST(Canvas, GreyLevelsRoundHalvesToEvenAndClamp) {
     const double v[] = {0.5, 1.5, 2.5, -3.0, 300.0, std::nan(""), 254.5};
     c.drawGrey(v, 7, 1);
     const int expected[] = {0, 2, 2, 0, 255, 0, 254};
-    for (int x = 0; x < 7; ++x) EXPECT_EQ(qRed(c.image().pixel(x, 0)), expected[x]) << x;
+    for (int x = 0; x < 7; ++x)
+        EXPECT_EQ(qRed(c.image().pixel(x, 0)), expected[x]) << x;
     EXPECT_EQ(qBlue(c.image().pixel(1, 0)), 2);
 }
 

@@ -69,7 +69,8 @@ private slots:
         QCOMPARE(find<QLineEdit>(app_->info(), "mx")->text(), QStringLiteral("256"));
         QCOMPARE(find<QComboBox>(app_->toolbox(), "idx")->itemText(5), QStringLiteral("ID 5 empty"));
         QCOMPARE(app_->toolbox().size(), QSize(200, 430));
-        for (int s = 0; s < kSlots; ++s) QVERIFY(!app_->imageWindow(s) || !app_->imageWindow(s)->isVisible());
+        for (int s = 0; s < kSlots; ++s)
+            QVERIFY(!app_->imageWindow(s) || !app_->imageWindow(s)->isVisible());
     }
 
     void numberBoxesAndScrollBars() {
@@ -180,7 +181,8 @@ private slots:
         auto& main = app_->mainWindow();
         // Clicked through the window, as the pointer would: press and release both reach the label.
         QLabel* preset = find<QLabel>(main, "Label5");
-        QTest::mouseClick(main.windowHandle(), Qt::LeftButton, {}, preset->mapTo(&main, preset->rect().center()));
+        QTest::mouseClick(main.windowHandle(), Qt::LeftButton, {},
+                          preset->mapTo(&main, preset->rect().center()));
         QCOMPARE(app_->state().info().mx, QStringLiteral("640"));
         QCOMPARE(app_->state().info().my, QStringLiteral("480"));
         QCOMPARE(find<QLabel>(main, "Label3")->text(), QStringLiteral("1024×1024"));
@@ -232,7 +234,8 @@ private slots:
         const QString data = QString::fromStdString(tmp_->path().string());
         writeRaw("a.mon", QByteArray(4, '\x10'));
         writeRaw("b.mon", QByteArray(4, '\x20'));
-        const QString script = writeRaw("run.tvs", "2\r\n2\r\n3\r\n1\r\nr.mon\r\n80\r\n110\r\n0\r\na.mon\r\nb.mon\r\n0\r\n");
+        const QString script =
+            writeRaw("run.tvs", "2\r\n2\r\n3\r\n1\r\nr.mon\r\n80\r\n110\r\n0\r\na.mon\r\nb.mon\r\n0\r\n");
         app_->dialogs().queueAnswer(script);
         QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command1"), Qt::LeftButton);
         QFile a(data + "/a.mon"), b(data + "/b.mon");

@@ -12,13 +12,15 @@ namespace {
 
 std::string lines(std::initializer_list<int> values) {
     std::string s;
-    for (int v : values) s += std::to_string(v) + "\r\n";
+    for (int v : values)
+        s += std::to_string(v) + "\r\n";
     return s;
 }
 
 std::string histogramText(const std::vector<int>& counts) {
     std::string s;
-    for (int c : counts) s += std::to_string(c) + "\r\n";
+    for (int c : counts)
+        s += std::to_string(c) + "\r\n";
     return s;
 }
 
@@ -136,7 +138,8 @@ TEST(HccExport, ClipsRegionToTheImage) {
     auto buf = bigBuffer();
     std::vector<double> acc(2700001);
     V img(100 * 60, 255.0);
-    for (int x = 0; x < 100; ++x) img[30 * 100 + x] = 0;
+    for (int x = 0; x < 100; ++x)
+        img[30 * 100 + x] = 0;
     ASSERT_EQ(Openxim(100, 60, 16, img.data()), 0);
     int32_t bound = 3000;
     double slope = 0, intercept = 0;

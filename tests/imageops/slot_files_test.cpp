@@ -7,7 +7,9 @@ using namespace quarn;
 using namespace testing_support;
 
 namespace {
-bool parse(const std::string& text, SlotSize& s) { return parseInfo(text.data(), text.size(), s); }
+bool parse(const std::string& text, SlotSize& s) {
+    return parseInfo(text.data(), text.size(), s);
+}
 } // namespace
 
 TEST(InfoFile, ParsesFirstTwoLines) {

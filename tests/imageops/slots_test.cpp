@@ -120,7 +120,8 @@ TEST(ReadOnly, SavesWholeSlotAndRectangle) {
     EXPECT_EQ(readBytes("r.mon"), std::string("\x05\x06", 2));
     ASSERT_EQ(Savert("e.mon", 3, 0, 1, 2, 0, buf.data()), 0);
     EXPECT_EQ(readBytes("e.mon"), "");
-    const std::array<int32_t, 4> outside[] = {{-1, 0, 2, 1}, {0, 0, 5, 1}, {0, 0, 2, 3}, {0, -2, 1, 1}, {5, 0, 0, 1}};
+    const std::array<int32_t, 4> outside[] = {
+        {-1, 0, 2, 1}, {0, 0, 5, 1}, {0, 0, 2, 3}, {0, -2, 1, 1}, {5, 0, 0, 1}};
     for (auto [x0, y0, x1, y1] : outside) {
         EXPECT_EQ(Savert("out.mon", x0, y0, x1, y1, 0, buf.data()), 5);
         EXPECT_FALSE(exists("out.mon"));
@@ -253,15 +254,33 @@ TEST(Slots, RandomOperationSequencesKeepUndoConsistent) {
     load(1, 40, 30, randomImage(40, 30, 4));
     for (int i = 0; i < 30; ++i) {
         switch (gen() % 9) {
-        case 0: ASSERT_EQ(Medim(0, buf.data()), 0); break;
-        case 1: ASSERT_EQ(Edgeim(gen() % 2, 0, buf.data()), 0); break;
-        case 2: ASSERT_EQ(Dmim(0, buf.data()), 0); break;
-        case 3: ASSERT_EQ(Turnim(gen() % 2, 0, buf.data(), buf2.data()), 0); break;
-        case 4: ASSERT_EQ(Dpim(0, 1, 0, buf.data(), buf2.data()), 0); break;
-        case 5: ASSERT_EQ(Compoim(1, 0, 0, buf.data(), buf2.data()), 0); break;
-        case 6: ASSERT_EQ(Conim(gen() % 100, 100 + gen() % 156, 0, buf.data()), 0); break;
-        case 7: ASSERT_EQ(Segmim(gen() % 256, 0, buf.data()), 0); break;
-        default: ASSERT_EQ(Rofim(0, buf.data()), 0); break;
+        case 0:
+            ASSERT_EQ(Medim(0, buf.data()), 0);
+            break;
+        case 1:
+            ASSERT_EQ(Edgeim(gen() % 2, 0, buf.data()), 0);
+            break;
+        case 2:
+            ASSERT_EQ(Dmim(0, buf.data()), 0);
+            break;
+        case 3:
+            ASSERT_EQ(Turnim(gen() % 2, 0, buf.data(), buf2.data()), 0);
+            break;
+        case 4:
+            ASSERT_EQ(Dpim(0, 1, 0, buf.data(), buf2.data()), 0);
+            break;
+        case 5:
+            ASSERT_EQ(Compoim(1, 0, 0, buf.data(), buf2.data()), 0);
+            break;
+        case 6:
+            ASSERT_EQ(Conim(gen() % 100, 100 + gen() % 156, 0, buf.data()), 0);
+            break;
+        case 7:
+            ASSERT_EQ(Segmim(gen() % 256, 0, buf.data()), 0);
+            break;
+        default:
+            ASSERT_EQ(Rofim(0, buf.data()), 0);
+            break;
         }
         const std::string s = slotFiles(0), u = slotFiles(8);
         ASSERT_EQ(Undoim(0, buf.data(), buf2.data()), 0);
@@ -276,5 +295,6 @@ TEST(Slots, WorkFilesLeaveNoTemporaries) {
     auto buf = bigBuffer();
     load(0, 8, 8, randomImage(8, 8, 1));
     ASSERT_EQ(Medim(0, buf.data()), 0);
-    for (auto& e : std::filesystem::directory_iterator(".")) EXPECT_NE(e.path().extension(), ".part");
+    for (auto& e : std::filesystem::directory_iterator("."))
+        EXPECT_NE(e.path().extension(), ".part");
 }

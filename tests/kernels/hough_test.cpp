@@ -30,7 +30,8 @@ struct Fixture {
     void black(int32_t x, int32_t y) { image[static_cast<size_t>(y) * width + x] = 0; }
     Line run(int32_t bound, double step, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
         Line l{bound, 0, 0};
-        EXPECT_EQ(Hcck(width, x0, y0, x1, y1, &l.votes, step, &l.slope, &l.intercept, image.data(), acc.data()), 0);
+        EXPECT_EQ(
+            Hcck(width, x0, y0, x1, y1, &l.votes, step, &l.slope, &l.intercept, image.data(), acc.data()), 0);
         return l;
     }
     Line run(int32_t bound, double step = 1.0) { return run(bound, step, 0, 0, width, height); }
@@ -51,7 +52,8 @@ TEST(Hough, EmptyRegionGivesFallbackLine) {
 
 TEST(Hough, VerticalLinePeaksAtAngle180) {
     Fixture f(200, 200);
-    for (int32_t y = 0; y < 100; ++y) f.black(100, y);
+    for (int32_t y = 0; y < 100; ++y)
+        f.black(100, y);
     const Line l = f.run(3000);
     EXPECT_EQ(l.votes, 100);
     EXPECT_EQ(f.acc[650 * 1501 + 180], 100.0);
@@ -60,8 +62,10 @@ TEST(Hough, VerticalLinePeaksAtAngle180) {
 
 TEST(Hough, HorizontalLineAndBoundFeedback) {
     Fixture f(200, 200);
-    for (int32_t x = 0; x < 100; ++x) f.black(x, 50);
-    for (int32_t x = 0; x < 100; ++x) f.black(x, 120); // a second line with as many votes
+    for (int32_t x = 0; x < 100; ++x)
+        f.black(x, 50);
+    for (int32_t x = 0; x < 100; ++x)
+        f.black(x, 120); // a second line with as many votes
     const Line first = f.run(3000);
     EXPECT_EQ(first.votes, 100);
     EXPECT_EQ(f.acc[800 * 1501 + 90], 100.0);
@@ -80,7 +84,8 @@ TEST(Hough, AngleIndexFromRepeatedAddition) {
     f.black(3, 4);
     f.run(3000, 0.7);
     double col2 = 0, col3 = 0;
-    for (int r = 0; r <= 1500; ++r) col2 += f.acc[r * 1501 + 2], col3 += f.acc[r * 1501 + 3];
+    for (int r = 0; r <= 1500; ++r)
+        col2 += f.acc[r * 1501 + 2], col3 += f.acc[r * 1501 + 3];
     EXPECT_EQ(col2, 2.0);
     EXPECT_EQ(col3, 0.0);
 }
@@ -91,7 +96,8 @@ TEST(Hough, HalfDegreeStepUsesAngleIndices0To360) {
     f.run(3000, 0.5);
     double votes = 0;
     for (int r = 0; r <= 1500; ++r)
-        for (int a = 0; a <= 360; ++a) votes += f.acc[r * 1501 + a];
+        for (int a = 0; a <= 360; ++a)
+            votes += f.acc[r * 1501 + a];
     EXPECT_EQ(votes, 361.0);
 }
 
@@ -122,7 +128,8 @@ TEST(Hough, MatchesPlainVersionBitForBit) {
         Fixture f(w, h);
         f.image = randomImage(w, h, gen(), 2);
         if (trial >= 3) // dense enough to take the two-thread path
-            for (size_t i = 0; i < f.image.size(); ++i) f.image[i] = (i % 3 == 0) ? 255 : 0;
+            for (size_t i = 0; i < f.image.size(); ++i)
+                f.image[i] = (i % 3 == 0) ? 255 : 0;
         const double steps[] = {1.0, 0.7, 0.25, 1.0, 3.3, 0.12};
         const int32_t x0 = trial, y0 = 2 * trial, x1 = w - trial, y1 = h - 1;
         std::vector<double> acc(kAccCells, -5.0);

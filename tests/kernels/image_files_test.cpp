@@ -21,7 +21,8 @@ std::vector<double> readCsv(const std::string& text, int32_t w, int32_t h, doubl
 
 size_t leftoverPartFiles() {
     size_t n = 0;
-    for (auto& e : std::filesystem::directory_iterator(".")) n += e.path().extension() == ".part";
+    for (auto& e : std::filesystem::directory_iterator("."))
+        n += e.path().extension() == ".part";
     return n;
 }
 

@@ -45,7 +45,8 @@ TEST(Median, SmallImagesUnchangedAndValuesTruncated) {
 TEST(Median, MatchesPlainVersionBitForBit) {
     std::mt19937 gen(11);
     // Widths around the column blocks (64) and heights around the row bands (4), then random sizes.
-    const std::pair<int32_t, int32_t> sizes[] = {{3, 3}, {65, 4}, {66, 5}, {67, 6}, {130, 7}, {131, 8}, {1024, 9}};
+    const std::pair<int32_t, int32_t> sizes[] = {{3, 3},   {65, 4},  {66, 5},  {67, 6},
+                                                 {130, 7}, {131, 8}, {1024, 9}};
     for (int trial = 0; trial < 47; ++trial) {
         const bool fixed = trial < 7;
         const int32_t w = fixed ? sizes[trial].first : 3 + gen() % 200;
@@ -54,7 +55,8 @@ TEST(Median, MatchesPlainVersionBitForBit) {
         const int levels[] = {2, 3, 256};
         auto img = randomImage(w, h, gen(), levels[trial % 3]);
         if (trial % 5 == 4)
-            for (double& x : img) x = x * 1000.0 - 70000.5;
+            for (double& x : img)
+                x = x * 1000.0 - 70000.5;
         V a = img, b = img;
         Medk(w, h, a.data());
         reference::median(w, h, b.data());
@@ -96,7 +98,8 @@ namespace {
 V whiteWithBlackSquare(int32_t size, int32_t side, int32_t at) {
     V v(static_cast<size_t>(size) * size, 255.0);
     for (int32_t y = at; y < at + side; ++y)
-        for (int32_t x = at; x < at + side; ++x) v[y * size + x] = 0;
+        for (int32_t x = at; x < at + side; ++x)
+            v[y * size + x] = 0;
     return v;
 }
 } // namespace
@@ -128,7 +131,8 @@ TEST(Dust, BlockCornersStopShortOfTheLastRowAndColumn) {
 
 TEST(Dust, MatchesPlainVersionOnBinaryImages) {
     auto img = randomImage(60, 40, 9, 2);
-    for (double& x : img) x = x > 0 ? 255 : (x == 0 && (&x - img.data()) % 7 == 0 ? 0 : 255);
+    for (double& x : img)
+        x = x > 0 ? 255 : (x == 0 && (&x - img.data()) % 7 == 0 ? 0 : 255);
     V a = img, b = img;
     Dmk(60, 40, a.data());
     reference::dust(60, 40, b.data());

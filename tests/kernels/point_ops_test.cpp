@@ -75,7 +75,8 @@ TEST(PointOps, AgreeWithPlainVersionsOnRandomImages) {
         EXPECT_EQ(a, b);
     };
     check([](double* p) { Rofk(64, 48, p); }, [](double* p) { reference::stretch(64, 48, p); });
-    check([](double* p) { Conk(30, 200, 64, 48, p); }, [](double* p) { reference::contrast(30, 200, 64, 48, p); });
+    check([](double* p) { Conk(30, 200, 64, 48, p); },
+          [](double* p) { reference::contrast(30, 200, 64, 48, p); });
     check([](double* p) { Segmk(77, 64, 48, p); }, [](double* p) { reference::binarize(77, 64, 48, p); });
     check([](double* p) { Rdk(64, 48, p); }, [](double* p) { reference::invert(64, 48, p); });
     check([&](double* p) { Dpk(64, 48, p, img2.data()); },

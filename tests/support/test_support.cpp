@@ -11,8 +11,8 @@ namespace fs = std::filesystem;
 TempDir::TempDir() {
     static int counter = 0;
     std::random_device rd;
-    path_ = fs::temp_directory_path() /
-            ("tovra-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
+    path_ =
+        fs::temp_directory_path() / ("tovra-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
     fs::create_directories(path_);
     previous_ = fs::current_path();
     fs::current_path(path_);
@@ -34,23 +34,30 @@ void writeBytes(const fs::path& file, const std::string& bytes) {
     out << bytes;
 }
 
-bool exists(const fs::path& file) { return fs::exists(file); }
+bool exists(const fs::path& file) {
+    return fs::exists(file);
+}
 
-std::vector<double> bigBuffer() { return std::vector<double>(1048577, 0.0); }
+std::vector<double> bigBuffer() {
+    return std::vector<double>(1048577, 0.0);
+}
 
 std::vector<double> randomImage(int32_t width, int32_t height, uint32_t seed, int levels) {
     std::mt19937 gen(seed);
     std::uniform_int_distribution<int> dist(0, levels - 1);
     std::vector<double> v(static_cast<size_t>(width) * height);
-    for (double& x : v) x = dist(gen) * (255 / (levels - 1));
+    for (double& x : v)
+        x = dist(gen) * (255 / (levels - 1));
     return v;
 }
 
-fs::path projectSamplesDir() { return fs::path(TOVRA_SOURCE_DIR) / "samples"; }
+fs::path projectSamplesDir() {
+    return fs::path(TOVRA_SOURCE_DIR) / "samples";
+}
 
 fs::path samplesDir() {
-    for (fs::path p : {fs::path(TOVRA_SOURCE_DIR) / ".." / "shared" / "samples",
-                       fs::path(TOVRA_SOURCE_DIR) / "samples"}) {
+    for (fs::path p :
+         {fs::path(TOVRA_SOURCE_DIR) / ".." / "shared" / "samples", fs::path(TOVRA_SOURCE_DIR) / "samples"}) {
         if (fs::exists(p / "stripes_256.mon")) return p;
     }
     return {};
