@@ -3,6 +3,9 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -33,6 +36,11 @@ int main(int argc, char** argv) {
     font.setPixelSize(11);
     QApplication::setFont(font);
     QApplication::setQuitOnLastWindowClosed(false);
+    // The toolkit's own texts (file dialogs, progress dialog) in Japanese like the rest.
+    QTranslator toolkitTexts;
+    if (toolkitTexts.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&toolkitTexts);
     tovra::Application tovraApp(QApplication::applicationDirPath(), *options);
     tovraApp.start();
     return QApplication::exec();
