@@ -7,10 +7,9 @@ packages=(
     build-essential cmake make git
     qt6-base-dev qt6-image-formats-plugins qt6-translations-l10n libgl1-mesa-dev fonts-noto-cjk
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    xvfb xauth imagemagick
 )
 if [[ "${1:-}" == "--bench" ]]; then
-    packages+=(libopencv-dev python3-numpy python3-opencv python3-scipy)
+    packages+=(libopencv-dev python3-numpy python3-opencv python3-scipy bc)
 fi
 
 missing=()
