@@ -117,6 +117,30 @@ void vote(const Votes& v, const Angle* first, const Angle* last, uint32_t* count
     }
 }
 
+struct Peak {
+    int32_t votes;
+    int32_t angle;
+    int32_t rho;
+};
+
+// Writes accumulator rows [r0, r1) from the counts and scans them in order (rho index from 1,
+// angle index 1..count), a cell winning only with more votes than the best so far and fewer than
+// the bound.
+Peak writeRows(int32_t r0, int32_t r1, int32_t count, const uint32_t* counts, int32_t bound, Peak best,
+               double* acc) {
+    for (int32_t r = r0; r < r1; ++r) {
+        double* out = acc + static_cast<int64_t>(r) * kRhoCells;
+        for (int32_t a = 0; a <= count; ++a) out[a] = counts[static_cast<size_t>(a) * kRhoCells + r];
+        std::fill(out + count + 1, out + kRhoCells, 0.0);
+        if (r == 0) continue;
+        for (int32_t a = 1; a <= count; ++a) {
+            const int32_t v = static_cast<int32_t>(out[a]);
+            if (v > best.votes && v < bound) best = {v, a, r};
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 extern "C" int32_t Hcck(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t* vote_bound,
@@ -130,7 +154,8 @@ extern "C" int32_t Hcck(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32
     const int64_t work = static_cast<int64_t>(black.xs.size()) * static_cast<int64_t>(angles.size());
     const Angle* begin = angles.data();
     const Angle* end = begin + angles.size();
-    if (work >= 2 * kVotesPerThread && std::thread::hardware_concurrency() > 1) {
+    const bool threads = work >= 2 * kVotesPerThread && std::thread::hardware_concurrency() > 1;
+    if (threads) {
         // Split where the angle index changes, so the two halves never share a rho row.
         const Angle* mid = begin + angles.size() / 2;
         while (mid != end && mid != begin && mid->index == (mid - 1)->index)
@@ -142,26 +167,23 @@ extern "C" int32_t Hcck(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32
         vote(black, begin, end, counts.data());
     }
 
+    // The accumulator rows, written once each and scanned while hot; the two halves of the rows
+    // can go to the two cores, since the later half only wins with strictly more votes.
     const int32_t bound = *vote_bound;
-    int32_t bestVotes = static_cast<int32_t>(counts[0]);
-    int32_t bestAngle = 0;
-    int32_t bestRho = 0;
-    for (int32_t r = 0; r < kRhoCells; ++r) {
-        double* out = acc + static_cast<int64_t>(r) * kRhoCells;
-        for (int32_t a = 0; a <= count; ++a)
-            out[a] = counts[static_cast<size_t>(a) * kRhoCells + r];
-        std::fill(out + count + 1, out + kRhoCells, 0.0);
-        if (r == 0) continue;
-        for (int32_t a = 1; a <= count; ++a) {
-            const int32_t v = static_cast<int32_t>(counts[static_cast<size_t>(a) * kRhoCells + r]);
-            if (v > bestVotes && v < bound) {
-                bestVotes = v;
-                bestAngle = a;
-                bestRho = r;
-            }
-        }
+    const Peak initial{static_cast<int32_t>(counts[0]), 0, 0};
+    constexpr int32_t kSplit = kRhoCells / 2 + 1;
+    Peak peak;
+    if (threads) {
+        Peak later;
+        std::thread helper([&] { later = writeRows(kSplit, kRhoCells, count, counts.data(), bound, initial, acc); });
+        peak = writeRows(0, kSplit, count, counts.data(), bound, initial, acc);
+        helper.join();
+        if (later.votes > peak.votes) peak = later;
+    } else {
+        peak = writeRows(0, kRhoCells, count, counts.data(), bound, initial, acc);
     }
     std::fill(acc + static_cast<int64_t>(kRhoCells) * kRhoCells, acc + kClearedCells, 0.0);
+    const int32_t bestVotes = peak.votes, bestAngle = peak.angle, bestRho = peak.rho;
 
     *vote_bound = bestVotes;
     double theta = step * bestAngle * kDegToRad;

@@ -121,6 +121,24 @@ TEST(Hough, FarPixelsSkipVotesOutsideTheTable) {
     EXPECT_EQ(f.acc[2253301], -5.0);
 }
 
+TEST(Hough, EqualPeaksInBothHalvesOfTheRowsGoToTheLowerRho) {
+    // Two 200-vote lines: vertical x = 100 (rho index 650) and horizontal y = 50 (rho index 800),
+    // with enough scattered black pixels that both cores share the work.
+    Fixture f(400, 400);
+    for (int32_t i = 0; i < 200; ++i) f.black(100, i), f.black(i + 150, 50);
+    std::mt19937 gen(9);
+    for (int i = 0; i < 4000; ++i) f.black(200 + gen() % 200, 200 + gen() % 200);
+    const Line l = f.run(3000);
+    std::vector<double> acc(kAccCells);
+    int32_t bound = 3000;
+    double slope, intercept;
+    reference::hough(400, 0, 0, 400, 400, &bound, 1.0, &slope, &intercept, f.image.data(), acc.data());
+    EXPECT_EQ(l.votes, 200);
+    EXPECT_EQ(bound, 200);
+    EXPECT_EQ(l.slope, slope);
+    EXPECT_GT(std::fabs(l.slope), 1e10); // the vertical line, first in scan order
+}
+
 TEST(Hough, MatchesPlainVersionBitForBit) {
     std::mt19937 gen(5);
     for (int trial = 0; trial < 6; ++trial) {
