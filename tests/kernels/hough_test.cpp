@@ -122,10 +122,10 @@ TEST(Hough, FarPixelsSkipVotesOutsideTheTable) {
 }
 
 TEST(Hough, EqualPeaksInBothHalvesOfTheRowsGoToTheLowerRho) {
-    // Two 200-vote lines: vertical x = 100 (rho index 650) and horizontal y = 50 (rho index 800),
+    // Two 200-vote lines: vertical x = 100 (rho index 650) and horizontal y = 300 (rho index 1050),
     // with enough scattered black pixels that both cores share the work.
     Fixture f(400, 400);
-    for (int32_t i = 0; i < 200; ++i) f.black(100, i), f.black(i + 150, 50);
+    for (int32_t i = 0; i < 200; ++i) f.black(100, i), f.black(i, 300);
     std::mt19937 gen(9);
     for (int i = 0; i < 4000; ++i) f.black(200 + gen() % 200, 200 + gen() % 200);
     const Line l = f.run(3000);
