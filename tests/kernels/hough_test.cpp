@@ -127,7 +127,7 @@ TEST(Hough, EqualPeaksInBothHalvesOfTheRowsGoToTheLowerRho) {
     Fixture f(400, 400);
     for (int32_t i = 0; i < 200; ++i) f.black(100, i), f.black(i, 300);
     std::mt19937 gen(9);
-    for (int i = 0; i < 4000; ++i) f.black(200 + gen() % 200, 200 + gen() % 200);
+    for (int i = 0; i < 4000; ++i) f.black(200 + gen() % 200, gen() % 180);
     const Line l = f.run(3000);
     std::vector<double> acc(kAccCells);
     int32_t bound = 3000;
