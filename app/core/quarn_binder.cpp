@@ -12,8 +12,8 @@ WorkFolderScope::~WorkFolderScope() {
     QDir::setCurrent(saved_);
 }
 
-QuarnBinder::QuarnBinder(QString libraryPath, QString workFolder)
-    : library_(std::move(libraryPath)), workFolder_(std::move(workFolder)) {}
+QuarnBinder::QuarnBinder(const QString& libraryPath, QString workFolder)
+    : library_(libraryPath), workFolder_(std::move(workFolder)) {}
 
 template <typename Fn, typename... Args>
 int32_t QuarnBinder::call(const char* name, void*& address, Args... args) {

@@ -28,7 +28,7 @@ public:
     // Returned when the library or the export cannot be found: a failure like any other status.
     static constexpr int32_t kUnbound = -1;
 
-    QuarnBinder(QString libraryPath, QString workFolder);
+    QuarnBinder(const QString& libraryPath, QString workFolder);
 
     const QString& workFolder() const { return workFolder_; }
 

@@ -66,7 +66,7 @@ MainWindow::MainWindow(Module& module, Actions actions, QWidget* parent)
     auto item = [&](const char* name, const QString& caption, std::function<void()> action) {
         QAction* a = menuBar()->addAction(caption);
         a->setObjectName(QLatin1String(name));
-        connect(a, &QAction::triggered, this, [action] {
+        connect(a, &QAction::triggered, this, [action = std::move(action)] {
             if (action) action();
         });
         return a;
@@ -93,7 +93,7 @@ MainWindow::MainWindow(Module& module, Actions actions, QWidget* parent)
 QAction* MainWindow::addWindowItem(const char* name, const QString& caption, std::function<void()> action) {
     auto* a = new QAction(caption, this);
     a->setObjectName(QLatin1String(name));
-    connect(a, &QAction::triggered, this, [action] { action(); });
+    connect(a, &QAction::triggered, this, [action = std::move(action)] { action(); });
     menuBar()->insertAction(help_->menuAction(), a);
     return a;
 }
