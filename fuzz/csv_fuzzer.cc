@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = "/tmp/tovra-csv-fuzz-" + std::to_string(::getpid()) + ".csv";
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return 0;
-    std::fwrite(in.data(), 1, in.size(), f);
+    if (in.size() > 0) std::fwrite(in.data(), 1, in.size(), f);
     std::fclose(f);
     std::vector<double> buf(width > 0 && height > 0 ? static_cast<size_t>(width) * height : 0);
     Opencsvk(path.c_str(), width, height, buf.data());

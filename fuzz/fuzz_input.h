@@ -11,6 +11,7 @@ public:
     template <typename T> T take() {
         T v{};
         const size_t n = size_ < sizeof(T) ? size_ : sizeof(T);
+        if (n == 0) return v; // an empty input may come with no data pointer at all
         std::memcpy(&v, data_, n);
         data_ += n;
         size_ -= n;
