@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <random>
 
 using namespace tovra;
 using namespace tovra_test;
@@ -182,4 +183,40 @@ TEST_F(ModuleTest, SlotOutsideTheTableIsSkippedButStillLoaded) {
     openRaw(9, 2, 1, "\x01\x02");
     EXPECT_FALSE(state.hasImageWindow(0));
     EXPECT_EQ(workBytes("9_im.tmp"), "\x01\x02"); // the library takes any slot number
+}
+
+TEST_F(ModuleTest, AnyBytesInAnyFileOrWorkFile) {
+    // Readers and procedures survive whatever a file holds; the sanitizer build checks the memory.
+    std::mt19937 gen(21);
+    auto junk = [&](size_t n) {
+        std::string s(n, '\0');
+        for (char& c : s) c = static_cast<char>(gen());
+        return s;
+    };
+    module.runScript = [](const QString&, const QString&) {};
+    const char* kinds[] = {"bmp", "gif", "jpg", "csv", "mon", "tvs"};
+    for (int i = 0; i < 60; ++i) {
+        const QString name = QStringLiteral("j%1.%2").arg(i).arg(QLatin1String(kinds[i % 6]));
+        std::string bytes = junk(gen() % 4000);
+        if (i % 6 == 0 && bytes.size() > 30) bytes.replace(0, 2, "BM"); // a bitmap header that lies
+        state.setMx(QString::number(gen() % 300));
+        state.setMy(QString::number(gen() % 300));
+        module.openImage(writeData(name, bytes), name);
+    }
+    // Work files with any content: every procedure reads them safely or skips.
+    for (int i = 0; i < 30; ++i) {
+        testing_support::writeBytes(workFile("0_inf.tmp").toStdString(), i % 3 ? junk(gen() % 40) : "9\r\r\n7\r\r\n0\r\r\n");
+        testing_support::writeBytes(workFile("0_im.tmp").toStdString(), junk(gen() % 200));
+        testing_support::writeBytes(workFile("8_inf.tmp").toStdString(), junk(gen() % 40));
+        state.setId(QStringLiteral("0"));
+        state.setMx(QString::number(gen() % 50));
+        state.setMy(QString::number(gen() % 50));
+        module.drawSlot();
+        module.doMedian();
+        module.doEdge(1);
+        module.doUndo();
+        module.doAxisFlip(0);
+        module.redrawAll();
+        module.saveImage(dataFile("out.csv"));
+    }
 }
