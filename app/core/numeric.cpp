@@ -40,10 +40,14 @@ size_t scanNumber(const std::string& s, size_t pos, double& value) {
     for (size_t k = pos; k < end; ++k)
         if (s[k] != '+') text.push_back(s[k]);
     auto res = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (res.ec == std::errc::result_out_of_range)
-        value = text[0] == '-' ? -HUGE_VAL : HUGE_VAL;
-    else if (res.ec != std::errc())
+    if (res.ec == std::errc::result_out_of_range) {
+        // Too small for a real reads as 0, too large as an infinity (which no field accepts).
+        const size_t e = text.find_first_of("eE");
+        const bool tiny = e != std::string::npos && e + 1 < text.size() && text[e + 1] == '-';
+        value = tiny ? 0.0 : (text[0] == '-' ? -HUGE_VAL : HUGE_VAL);
+    } else if (res.ec != std::errc()) {
         return pos;
+    }
     return end;
 }
 

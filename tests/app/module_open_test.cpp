@@ -190,7 +190,8 @@ TEST_F(ModuleTest, AnyBytesInAnyFileOrWorkFile) {
     std::mt19937 gen(21);
     auto junk = [&](size_t n) {
         std::string s(n, '\0');
-        for (char& c : s) c = static_cast<char>(gen());
+        for (char& c : s)
+            c = static_cast<char>(gen());
         return s;
     };
     module.runScript = [](const QString&, const QString&) {};
@@ -205,7 +206,8 @@ TEST_F(ModuleTest, AnyBytesInAnyFileOrWorkFile) {
     }
     // Work files with any content: every procedure reads them safely or skips.
     for (int i = 0; i < 30; ++i) {
-        testing_support::writeBytes(workFile("0_inf.tmp").toStdString(), i % 3 ? junk(gen() % 40) : "9\r\r\n7\r\r\n0\r\r\n");
+        testing_support::writeBytes(workFile("0_inf.tmp").toStdString(),
+                                    i % 3 ? junk(gen() % 40) : "9\r\r\n7\r\r\n0\r\r\n");
         testing_support::writeBytes(workFile("0_im.tmp").toStdString(), junk(gen() % 200));
         testing_support::writeBytes(workFile("8_inf.tmp").toStdString(), junk(gen() % 40));
         state.setId(QStringLiteral("0"));

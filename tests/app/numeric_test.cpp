@@ -1,6 +1,8 @@
 #include "core/numeric.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace tovra;
 
@@ -42,4 +44,22 @@ TEST(Numeric, NumberTextIsShortest) {
     EXPECT_EQ(numberText(0.1), QStringLiteral("0.1"));
     EXPECT_EQ(numberText(1e20), QStringLiteral("1e+20"));
     EXPECT_EQ(numberText(-0.0), QStringLiteral("0"));
+}
+
+TEST(Numeric, AnyTextConvertsOrFailsCleanly) {
+    EXPECT_EQ(numericValue(QStringLiteral("1e-99999")), 0);
+    EXPECT_TRUE(isNumeric(QStringLiteral("1e-99999")));
+    EXPECT_FALSE(isNumeric(QStringLiteral("1e99999")));
+    EXPECT_EQ(toInt16(QStringLiteral("-1e99999")), std::nullopt);
+    std::mt19937 gen(4);
+    const QString alphabet = QStringLiteral("0123456789+-.eE ,x\t\nあ");
+    for (int i = 0; i < 20000; ++i) {
+        QString t;
+        for (int n = gen() % 12; n > 0; --n)
+            t += alphabet[static_cast<int>(gen() % alphabet.size())];
+        const double v = numericValue(t);
+        EXPECT_TRUE(std::isfinite(v)) << t.toStdString();
+        if (auto i16 = toInt16(t)) EXPECT_TRUE(isNumeric(t)) << t.toStdString();
+        (void)numberText(v);
+    }
 }
