@@ -23,6 +23,14 @@ template <typename W> W* place(QWidget* parent, const char* name, QRect geometry
     return w;
 }
 
+// A text box whose typing (not the program's own changes) goes to `edited`.
+template <typename Edited>
+QLineEdit* editBox(QWidget* parent, const char* name, QRect geometry, Edited edited) {
+    auto* box = place<QLineEdit>(parent, name, geometry);
+    QObject::connect(box, &QLineEdit::textEdited, parent, std::move(edited));
+    return box;
+}
+
 // Sets a box's text only when it differs, so the cursor stays where the user is typing.
 inline void showText(QLineEdit* box, const QString& text) {
     if (box->text() != text) box->setText(text);

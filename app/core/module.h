@@ -122,7 +122,6 @@ public:
         Module& m_;
         bool was_;
     };
-    bool scriptRunning() const { return scriptRunning_; }
 
     // Whether slot `id` (if it exists at all) fits the program's buffers, so the library can read
     // it without writing past them. A slot that cannot be read is harmless to pass on.

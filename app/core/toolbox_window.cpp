@@ -75,9 +75,7 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
     })->setVisible(false);
 
     auto numberBox = [&](const char* name, QRect g, void (AppState::*setter)(const QString&)) {
-        auto* e = place<QLineEdit>(this, name, g);
-        connect(e, &QLineEdit::textEdited, this, [&st, setter](const QString& t) { (st.*setter)(t); });
-        return e;
+        return editBox(this, name, g, [&st, setter](const QString& t) { (st.*setter)(t); });
     };
     auto bar = [&](const char* name, QRect g, Qt::Orientation o, void (AppState::*setter)(int)) {
         auto* b = place<QScrollBar>(this, name, g);

@@ -70,8 +70,8 @@ HistogramWindow::HistogramWindow(HistogramModule& histogram, QWidget* parent)
     auto number = [&](const char* box, const char* barName, int top,
                       void (HistogramModule::*setText)(const QString&), void (HistogramModule::*setBar)(int),
                       QScrollBar*& bar) {
-        auto* e = place<QLineEdit>(this, box, at(7440, top, 375, 375));
-        connect(e, &QLineEdit::textEdited, this, [h, setText](const QString& t) { (h->*setText)(t); });
+        auto* e =
+            editBox(this, box, at(7440, top, 375, 375), [h, setText](const QString& t) { (h->*setText)(t); });
         bar = place<QScrollBar>(this, barName, at(7800, top, 255, 375));
         bar->setOrientation(Qt::Vertical);
         bar->setRange(0, 64);

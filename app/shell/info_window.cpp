@@ -48,9 +48,7 @@ InfoWindow::InfoWindow(Module& module, QWidget* parent) : QWidget(parent, Qt::Wi
     label(this, "Label4(1)", QStringLiteral("選択x-y"), at(0, 1320, 375, 375))->setWordWrap(true);
 
     auto box = [&](const char* name, QRect g, void (AppState::*setter)(const QString&)) {
-        auto* e = place<QLineEdit>(this, name, g);
-        connect(e, &QLineEdit::textEdited, this, [&st, setter](const QString& t) { (st.*setter)(t); });
-        return e;
+        return editBox(this, name, g, [&st, setter](const QString& t) { (st.*setter)(t); });
     };
     mx_ = box("mx", at(360, 480, 615, 375), &AppState::setMx);
     my_ = box("my", at(1440, 480, 615, 375), &AppState::setMy);

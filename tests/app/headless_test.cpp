@@ -109,13 +109,13 @@ TEST_F(HeadlessTest, ConcurrentRunsKeepToTheirWorkFolders) {
     std::string script = "512\n512\n0\n1\nr.mon\n10\n110\n0\n";
     for (int i = 0; i < 6; ++i) {
         writeData(QStringLiteral("f%1.mon").arg(i), img);
-        script += "f" + std::to_string(i) + ".mon\n";
+        script.append("f").append(std::to_string(i)).append(".mon\n");
     }
     writeData(QStringLiteral("one.tvs"), script + "0\n");
     std::string other = "512\n512\n0\n1\nr.mon\n80\n110\n0\n";
     for (int i = 0; i < 6; ++i) {
         writeData(QStringLiteral("g%1.mon").arg(i), img);
-        other += "g" + std::to_string(i) + ".mon\n";
+        other.append("g").append(std::to_string(i)).append(".mon\n");
     }
     writeData(QStringLiteral("two.tvs"), other + "0\n");
     QProcess* a =

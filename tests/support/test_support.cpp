@@ -55,12 +55,4 @@ fs::path projectSamplesDir() {
     return fs::path(TOVRA_SOURCE_DIR) / "samples";
 }
 
-fs::path samplesDir() {
-    for (fs::path p :
-         {fs::path(TOVRA_SOURCE_DIR) / ".." / "shared" / "samples", fs::path(TOVRA_SOURCE_DIR) / "samples"}) {
-        if (fs::exists(p / "stripes_256.mon")) return p;
-    }
-    return {};
-}
-
 } // namespace testing_support

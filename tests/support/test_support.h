@@ -32,8 +32,6 @@ std::vector<double> bigBuffer();
 // Deterministic pseudo-random grey image (0..255 whole numbers).
 std::vector<double> randomImage(int32_t width, int32_t height, uint32_t seed, int levels = 256);
 
-// The folder of the shared sample micrographs, or empty when it is not beside the checkout.
-std::filesystem::path samplesDir();
 // The sample images that ship with the project.
 std::filesystem::path projectSamplesDir();
 
