@@ -1,4 +1,5 @@
 // Histograms and line profiles, left as numbered CSV files in the current directory.
+#include "common/no_throw.h"
 #include "quarn.h"
 
 #include "common/convert.h"
@@ -66,40 +67,44 @@ void countLevels(const double* buf, int64_t n, int64_t* counts) {
 extern "C" {
 
 int32_t Hist(int32_t mode, int32_t* result, int32_t number, int32_t id, double* buf) {
-    int64_t counts[kLevels] = {};
-    SlotSize size;
-    if (!readPixels(id, buf, size)) return 1;
-    if (!readInfo(id, size)) return 3;
-    const int64_t n = size.count();
-    countLevels(buf, n, counts);
-    if (mode == 0) {
-        int32_t best = 0;
-        for (int32_t i = 1; i < kLevels; ++i)
-            if (counts[i] > counts[best]) best = i;
-        *result = best;
-    } else if (mode == 1) {
-        double sum = 0.0;
-        for (int32_t i = 0; i < kLevels; ++i)
-            sum += static_cast<double>(i * counts[i]);
-        *result = n > 0 ? truncToInt(sum / static_cast<double>(n)) : 0;
-    }
-    std::vector<double> column(counts, counts + kLevels);
-    return writeColumn(std::to_string(number) + "_hdat.csv", column) ? 0 : 5;
+    return quarnk::noThrow<int32_t>(5, [&]() -> int32_t {
+        int64_t counts[kLevels] = {};
+        SlotSize size;
+        if (!readPixels(id, buf, size)) return 1;
+        if (!readInfo(id, size)) return 3;
+        const int64_t n = size.count();
+        countLevels(buf, n, counts);
+        if (mode == 0) {
+            int32_t best = 0;
+            for (int32_t i = 1; i < kLevels; ++i)
+                if (counts[i] > counts[best]) best = i;
+            *result = best;
+        } else if (mode == 1) {
+            double sum = 0.0;
+            for (int32_t i = 0; i < kLevels; ++i)
+                sum += static_cast<double>(i * counts[i]);
+            *result = n > 0 ? truncToInt(sum / static_cast<double>(n)) : 0;
+        }
+        std::vector<double> column(counts, counts + kLevels);
+        return writeColumn(std::to_string(number) + "_hdat.csv", column) ? 0 : 5;
+    });
 }
 
 int32_t Lhist(int32_t x, int32_t y, int32_t number, int32_t mode, int32_t id, double* buf) {
-    SlotSize size;
-    if (!readPixels(id, buf, size)) return 1;
-    if (!readInfo(id, size)) return 3;
-    if (x < 0 || x >= size.width || y < 0 || y >= size.height) return 5;
-    const int64_t w = size.width;
-    const bool difference = mode == 1;
-    const std::string prefix = std::to_string(number);
-    auto down = profile(size.height, difference, [&](int32_t k) { return buf[k * w + x]; });
-    if (!writeColumn(prefix + "_ylhdat.csv", down)) return 5;
-    auto along = profile(size.width, difference, [&](int32_t k) { return buf[y * w + k]; });
-    if (!writeColumn(prefix + "_xlhdat.csv", along)) return 5;
-    return 0;
+    return quarnk::noThrow<int32_t>(5, [&]() -> int32_t {
+        SlotSize size;
+        if (!readPixels(id, buf, size)) return 1;
+        if (!readInfo(id, size)) return 3;
+        if (x < 0 || x >= size.width || y < 0 || y >= size.height) return 5;
+        const int64_t w = size.width;
+        const bool difference = mode == 1;
+        const std::string prefix = std::to_string(number);
+        auto down = profile(size.height, difference, [&](int32_t k) { return buf[k * w + x]; });
+        if (!writeColumn(prefix + "_ylhdat.csv", down)) return 5;
+        auto along = profile(size.width, difference, [&](int32_t k) { return buf[y * w + k]; });
+        if (!writeColumn(prefix + "_xlhdat.csv", along)) return 5;
+        return 0;
+    });
 }
 
 } // extern "C"

@@ -2,6 +2,7 @@
 
 #include "common/atomic_file.h"
 #include "common/byte_reader.h"
+#include "common/no_throw.h"
 #include "quarnk.h"
 
 #include <memory>
@@ -65,33 +66,41 @@ bool parseInfo(const char* text, size_t size, SlotSize& out) {
     return true;
 }
 
-bool readInfo(int64_t id, SlotSize& out) {
-    auto in = std::make_unique<ByteReader>();
-    if (!in->open(infoFileName(id).c_str())) return false;
-    char text[2 * kInfoLineChars];
-    const size_t got = in->read(text, sizeof(text));
-    return parseInfo(text, got, out);
+bool readInfo(int64_t id, SlotSize& out) noexcept {
+    return quarnk::noThrow(false, [&] {
+        auto in = std::make_unique<ByteReader>();
+        if (!in->open(infoFileName(id).c_str())) return false;
+        char text[2 * kInfoLineChars];
+        const size_t got = in->read(text, sizeof(text));
+        return parseInfo(text, got, out);
+    });
 }
 
-bool writeInfo(int64_t id, SlotSize size) {
-    auto file = std::make_unique<AtomicFile>();
-    if (!file->open(infoFileName(id).c_str())) return false;
-    for (int64_t v : {static_cast<int64_t>(size.width), static_cast<int64_t>(size.height), id}) {
-        file->putInt(v);
-        file->write("\r\r\n", 3);
-    }
-    return file->commit();
+bool writeInfo(int64_t id, SlotSize size) noexcept {
+    return quarnk::noThrow(false, [&] {
+        auto file = std::make_unique<AtomicFile>();
+        if (!file->open(infoFileName(id).c_str())) return false;
+        for (int64_t v : {static_cast<int64_t>(size.width), static_cast<int64_t>(size.height), id}) {
+            file->putInt(v);
+            file->write("\r\r\n", 3);
+        }
+        return file->commit();
+    });
 }
 
-bool readPixels(int64_t id, double* buf, SlotSize& size) {
-    if (!readInfo(id, size)) return false;
-    return Openk(pixelFileName(id).c_str(), size.width, size.height, buf) == 0;
+bool readPixels(int64_t id, double* buf, SlotSize& size) noexcept {
+    return quarnk::noThrow(false, [&] {
+        if (!readInfo(id, size)) return false;
+        return Openk(pixelFileName(id).c_str(), size.width, size.height, buf) == 0;
+    });
 }
 
-bool writePixels(int64_t id, const double* buf) {
-    SlotSize size;
-    if (!readInfo(id, size)) return false;
-    return Savek(pixelFileName(id).c_str(), size.width, size.height, buf) == 0;
+bool writePixels(int64_t id, const double* buf) noexcept {
+    return quarnk::noThrow(false, [&] {
+        SlotSize size;
+        if (!readInfo(id, size)) return false;
+        return Savek(pixelFileName(id).c_str(), size.width, size.height, buf) == 0;
+    });
 }
 
 } // namespace quarn

@@ -22,11 +22,11 @@ std::string infoFileName(int64_t id);
 // large, or width x height does not fit a 32-bit integer.
 bool parseInfo(const char* text, size_t size, SlotSize& out);
 
-bool readInfo(int64_t id, SlotSize& out);
-bool writeInfo(int64_t id, SlotSize size);
+bool readInfo(int64_t id, SlotSize& out) noexcept;
+bool writeInfo(int64_t id, SlotSize size) noexcept;
 // Reads the slot's pixels into buf; `size` receives the slot's size.
-bool readPixels(int64_t id, double* buf, SlotSize& size);
+bool readPixels(int64_t id, double* buf, SlotSize& size) noexcept;
 // Writes width x height elements of buf, the size being the slot's own.
-bool writePixels(int64_t id, const double* buf);
+bool writePixels(int64_t id, const double* buf) noexcept;
 
 } // namespace quarn

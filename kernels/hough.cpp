@@ -9,12 +9,15 @@
 // row, and scanned for the peak in the same order while it is hot. Every number that decides a
 // vote is computed exactly as the plain algorithm computes it, so the result is the same to the
 // last bit.
+#include "common/no_throw.h"
 #include "quarnk.h"
 
 #include "common/convert.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -130,7 +133,8 @@ Peak writeRows(int32_t r0, int32_t r1, int32_t count, const uint32_t* counts, in
                double* acc) {
     for (int32_t r = r0; r < r1; ++r) {
         double* out = acc + static_cast<int64_t>(r) * kRhoCells;
-        for (int32_t a = 0; a <= count; ++a) out[a] = counts[static_cast<size_t>(a) * kRhoCells + r];
+        for (int32_t a = 0; a <= count; ++a)
+            out[a] = counts[static_cast<size_t>(a) * kRhoCells + r];
         std::fill(out + count + 1, out + kRhoCells, 0.0);
         if (r == 0) continue;
         for (int32_t a = 1; a <= count; ++a) {
@@ -141,54 +145,78 @@ Peak writeRows(int32_t r0, int32_t r1, int32_t count, const uint32_t* counts, in
     return best;
 }
 
+// Runs `there` on a second thread while `here` runs on this one. Without a second thread both run
+// here. False when `there` failed on its thread; a failure of `here` propagates once both ended.
+template <typename There, typename Here> bool beside(There&& there, Here&& here) {
+    std::atomic<bool> failed{false};
+    std::jthread helper;
+    try {
+        helper = std::jthread([&] {
+            try {
+                there();
+            } catch (...) {
+                failed = true;
+            }
+        });
+    } catch (const std::system_error&) {
+        there();
+    }
+    here();
+    helper = std::jthread(); // joins
+    return !failed;
+}
+
 } // namespace
 
 extern "C" int32_t Hcck(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t* vote_bound,
                         double step, double* slope, double* intercept, const double* image, double* acc) {
-    if (!(step >= kMinStep)) return -1;
-    const std::vector<Angle> angles = angleTable(step);
-    const int32_t count = static_cast<int32_t>(180.0 / step);
-    const Votes black = gatherBlack(width, x0, y0, x1, y1, image);
+    return quarnk::noThrow<int32_t>(-1, [&]() -> int32_t {
+        if (!(step >= kMinStep)) return -1;
+        const std::vector<Angle> angles = angleTable(step);
+        const int32_t count = static_cast<int32_t>(180.0 / step);
+        const Votes black = gatherBlack(width, x0, y0, x1, y1, image);
 
-    std::vector<uint32_t> counts(static_cast<size_t>(count + 1) * kRhoCells, 0u);
-    const int64_t work = static_cast<int64_t>(black.xs.size()) * static_cast<int64_t>(angles.size());
-    const Angle* begin = angles.data();
-    const Angle* end = begin + angles.size();
-    const bool threads = work >= 2 * kVotesPerThread && std::thread::hardware_concurrency() > 1;
-    if (threads) {
-        // Split where the angle index changes, so the two halves never share a rho row.
-        const Angle* mid = begin + angles.size() / 2;
-        while (mid != end && mid != begin && mid->index == (mid - 1)->index)
-            ++mid;
-        std::thread helper(vote, std::cref(black), mid, end, counts.data());
-        vote(black, begin, mid, counts.data());
-        helper.join();
-    } else {
-        vote(black, begin, end, counts.data());
-    }
+        std::vector<uint32_t> counts(static_cast<size_t>(count + 1) * kRhoCells, 0u);
+        const int64_t work = static_cast<int64_t>(black.xs.size()) * static_cast<int64_t>(angles.size());
+        const Angle* begin = angles.data();
+        const Angle* end = begin + angles.size();
+        const bool threads = work >= 2 * kVotesPerThread && std::thread::hardware_concurrency() > 1;
+        if (threads) {
+            // Split where the angle index changes, so the two halves never share a rho row.
+            const Angle* mid = begin + angles.size() / 2;
+            while (mid != end && mid != begin && mid->index == (mid - 1)->index)
+                ++mid;
+            if (!beside([&] { vote(black, mid, end, counts.data()); },
+                        [&] { vote(black, begin, mid, counts.data()); }))
+                return -1;
+        } else {
+            vote(black, begin, end, counts.data());
+        }
 
-    // The accumulator rows, written once each and scanned while hot; the two halves of the rows
-    // can go to the two cores, since the later half only wins with strictly more votes.
-    const int32_t bound = *vote_bound;
-    const Peak initial{static_cast<int32_t>(counts[0]), 0, 0};
-    constexpr int32_t kSplit = kRhoCells / 2 + 1;
-    Peak peak;
-    if (threads) {
-        Peak later;
-        std::thread helper([&] { later = writeRows(kSplit, kRhoCells, count, counts.data(), bound, initial, acc); });
-        peak = writeRows(0, kSplit, count, counts.data(), bound, initial, acc);
-        helper.join();
-        if (later.votes > peak.votes) peak = later;
-    } else {
-        peak = writeRows(0, kRhoCells, count, counts.data(), bound, initial, acc);
-    }
-    std::fill(acc + static_cast<int64_t>(kRhoCells) * kRhoCells, acc + kClearedCells, 0.0);
-    const int32_t bestVotes = peak.votes, bestAngle = peak.angle, bestRho = peak.rho;
+        // The accumulator rows, written once each and scanned while hot; the two halves of the rows
+        // can go to the two cores, since the later half only wins with strictly more votes.
+        const int32_t bound = *vote_bound;
+        const Peak initial{static_cast<int32_t>(counts[0]), 0, 0};
+        constexpr int32_t kSplit = kRhoCells / 2 + 1;
+        Peak peak;
+        if (threads) {
+            Peak later;
+            if (!beside(
+                    [&] { later = writeRows(kSplit, kRhoCells, count, counts.data(), bound, initial, acc); },
+                    [&] { peak = writeRows(0, kSplit, count, counts.data(), bound, initial, acc); }))
+                return -1;
+            if (later.votes > peak.votes) peak = later;
+        } else {
+            peak = writeRows(0, kRhoCells, count, counts.data(), bound, initial, acc);
+        }
+        std::fill(acc + static_cast<int64_t>(kRhoCells) * kRhoCells, acc + kClearedCells, 0.0);
+        const int32_t bestVotes = peak.votes, bestAngle = peak.angle, bestRho = peak.rho;
 
-    *vote_bound = bestVotes;
-    double theta = step * bestAngle * kDegToRad;
-    if (theta == 0.0) theta = 0.001;
-    *slope = -std::cos(theta) / std::sin(theta);
-    *intercept = (bestRho - kRhoOffset) / std::sin(theta);
-    return 0;
+        *vote_bound = bestVotes;
+        double theta = step * bestAngle * kDegToRad;
+        if (theta == 0.0) theta = 0.001;
+        *slope = -std::cos(theta) / std::sin(theta);
+        *intercept = (bestRho - kRhoOffset) / std::sin(theta);
+        return 0;
+    });
 }

@@ -1,4 +1,5 @@
 // Raw and CSV image files.
+#include "common/no_throw.h"
 #include "quarnk.h"
 
 #include "common/atomic_file.h"
@@ -57,70 +58,80 @@ double readCsvField(ByteReader& in, bool& ended) {
 extern "C" {
 
 int32_t Openk(const char* name, int32_t width, int32_t height, double* buf) {
-    auto in = std::make_unique<ByteReader>();
-    if (!in->open(name)) return -1;
-    const int64_t count = elementCount(width, height);
-    std::unique_ptr<uint8_t[]> bytes(new uint8_t[static_cast<size_t>(count < kChunk ? count : kChunk)]);
-    int64_t done = 0;
-    while (done < count) {
-        int64_t want = count - done < kChunk ? count - done : kChunk;
-        int64_t got = static_cast<int64_t>(in->read(bytes.get(), static_cast<size_t>(want)));
-        quarn::bytesToReals(bytes.get(), got, buf + done);
-        done += got;
-        if (got < want) break;
-    }
-    for (; done < count; ++done)
-        buf[done] = -1.0; // the file ended early
-    return 0;
+    return quarnk::noThrow<int32_t>(-1, [&]() -> int32_t {
+        auto in = std::make_unique<ByteReader>();
+        if (!in->open(name)) return -1;
+        const int64_t count = elementCount(width, height);
+        std::unique_ptr<uint8_t[]> bytes(new uint8_t[static_cast<size_t>(count < kChunk ? count : kChunk)]);
+        int64_t done = 0;
+        while (done < count) {
+            int64_t want = count - done < kChunk ? count - done : kChunk;
+            int64_t got = static_cast<int64_t>(in->read(bytes.get(), static_cast<size_t>(want)));
+            quarn::bytesToReals(bytes.get(), got, buf + done);
+            done += got;
+            if (got < want) break;
+        }
+        for (; done < count; ++done)
+            buf[done] = -1.0; // the file ended early
+        return 0;
+    });
 }
 
 int32_t Opencsvk(const char* name, int32_t width, int32_t height, double* buf) {
-    auto in = std::make_unique<ByteReader>();
-    if (!in->open(name)) return -1;
-    const int64_t count = elementCount(width, height);
-    bool ended = false;
-    int64_t i = 0;
-    for (; i < count && !ended; ++i)
-        buf[i] = readCsvField(*in, ended);
-    for (; i < count; ++i)
-        buf[i] = 0.0;
-    return 0;
+    return quarnk::noThrow<int32_t>(-1, [&]() -> int32_t {
+        auto in = std::make_unique<ByteReader>();
+        if (!in->open(name)) return -1;
+        const int64_t count = elementCount(width, height);
+        bool ended = false;
+        int64_t i = 0;
+        for (; i < count && !ended; ++i)
+            buf[i] = readCsvField(*in, ended);
+        for (; i < count; ++i)
+            buf[i] = 0.0;
+        return 0;
+    });
 }
 
 int32_t Savek(const char* name, int32_t width, int32_t height, const double* buf) {
-    auto file = std::make_unique<AtomicFile>();
-    if (!file->open(name)) return -1;
-    putBytes(*file, buf, elementCount(width, height));
-    return file->commit() ? 0 : -1;
+    return quarnk::noThrow<int32_t>(-1, [&]() -> int32_t {
+        auto file = std::make_unique<AtomicFile>();
+        if (!file->open(name)) return -1;
+        putBytes(*file, buf, elementCount(width, height));
+        return file->commit() ? 0 : -1;
+    });
 }
 
 int32_t Savecsvk(const char* name, int32_t width, int32_t height, const double* buf) {
-    auto file = std::make_unique<AtomicFile>();
-    if (!file->open(name)) return -1;
-    if (width > 0 && height > 0) {
-        for (int32_t y = 0; y < height; ++y) {
-            const double* row = buf + static_cast<int64_t>(y) * width;
-            for (int32_t x = 0; x < width; ++x) {
-                file->putInt(truncToInt(row[x]));
-                file->put(x + 1 < width ? ',' : '\r');
+    return quarnk::noThrow<int32_t>(-1, [&]() -> int32_t {
+        auto file = std::make_unique<AtomicFile>();
+        if (!file->open(name)) return -1;
+        if (width > 0 && height > 0) {
+            for (int32_t y = 0; y < height; ++y) {
+                const double* row = buf + static_cast<int64_t>(y) * width;
+                for (int32_t x = 0; x < width; ++x) {
+                    file->putInt(truncToInt(row[x]));
+                    file->put(x + 1 < width ? ',' : '\r');
+                }
+                file->put('\n');
             }
-            file->put('\n');
         }
-    }
-    return file->commit() ? 0 : -1;
+        return file->commit() ? 0 : -1;
+    });
 }
 
 int32_t Savertk(const char* name, int32_t width, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
                 const double* buf) {
-    const bool empty = x1 <= x0 || y1 <= y0;
-    if (!empty && (x0 < 0 || y0 < 0 || x1 > width)) return -1;
-    auto file = std::make_unique<AtomicFile>();
-    if (!file->open(name)) return -1;
-    if (!empty) {
-        for (int32_t y = y0; y < y1; ++y)
-            putBytes(*file, buf + static_cast<int64_t>(y) * width + x0, static_cast<int64_t>(x1) - x0);
-    }
-    return file->commit() ? 0 : -1;
+    return quarnk::noThrow<int32_t>(-1, [&]() -> int32_t {
+        const bool empty = x1 <= x0 || y1 <= y0;
+        if (!empty && (x0 < 0 || y0 < 0 || x1 > width)) return -1;
+        auto file = std::make_unique<AtomicFile>();
+        if (!file->open(name)) return -1;
+        if (!empty) {
+            for (int32_t y = y0; y < y1; ++y)
+                putBytes(*file, buf + static_cast<int64_t>(y) * width + x0, static_cast<int64_t>(x1) - x0);
+        }
+        return file->commit() ? 0 : -1;
+    });
 }
 
 } // extern "C"

@@ -3,37 +3,130 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace quarn {
 
 namespace {
+
 std::atomic<unsigned> tempCounter{0};
+constexpr const char kTempPrefix[] = ".tovra-";
+constexpr const char kTempSuffix[] = ".part";
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a save of `path` writes: the final target of a chain of symbolic links (also one whose
+// target does not exist yet), else `path` itself.
+std::string writeTarget(const std::string& path) {
+    std::string p = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(p.c_str(), target, sizeof(target) - 1);
+        if (n <= 0) return p;
+        const std::string t(target, static_cast<size_t>(n));
+        p = t[0] == '/' ? t : folderOf(p) + "/" + t;
+    }
+    return p;
+}
+
+// Removes the stale temporaries of a folder, once per folder in the life of a process.
+void sweepOnce(const std::string& folder) {
+    static std::mutex mutex;
+    static std::set<std::string> swept;
+    char real[PATH_MAX];
+    if (::realpath(folder.c_str(), real) == nullptr) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!swept.insert(real).second) return;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* e = ::readdir(dir)) {
+        if (AtomicFile::isStaleTemporary(e->d_name)) ::unlinkat(::dirfd(dir), e->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+bool procFdsAvailable() {
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+} // namespace
+
+bool AtomicFile::isStaleTemporary(const std::string& name) {
+    const size_t prefix = sizeof(kTempPrefix) - 1, suffix = sizeof(kTempSuffix) - 1;
+    if (name.size() <= prefix + suffix || name.compare(0, prefix, kTempPrefix) != 0 ||
+        name.compare(name.size() - suffix, suffix, kTempSuffix) != 0)
+        return false;
+    long pid = 0;
+    const char* first = name.data() + prefix;
+    const auto [end, ec] = std::from_chars(first, name.data() + name.size(), pid);
+    if (ec != std::errc() || end == first || *end != '-' || pid <= 0) return false;
+    if (pid == ::getpid()) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
 AtomicFile::~AtomicFile() {
     discard();
 }
 
+std::string AtomicFile::newTemporaryName() const {
+    return folder_ + "/" + kTempPrefix + std::to_string(::getpid()) + "-" + std::to_string(tempCounter++) +
+           kTempSuffix;
+}
+
 bool AtomicFile::open(const char* path) {
     discard();
     if (path == nullptr || *path == '\0') return false;
-    path_ = path;
+    path_ = writeTarget(path);
+    folder_ = folderOf(path_);
     // An existing file that we may not write stays as it is, as a plain open for writing would.
     struct stat st {};
-    if (::stat(path, &st) == 0 && (S_ISDIR(st.st_mode) || ::access(path, W_OK) != 0)) return false;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath_ = path_ + "." + std::to_string(::getpid()) + "-" + std::to_string(tempCounter++) + ".part";
+    const bool exists = ::stat(path_.c_str(), &st) == 0;
+    if (exists && (!S_ISREG(st.st_mode) || ::access(path_.c_str(), W_OK) != 0)) return false;
+    sweepOnce(folder_);
+    unnamed_ = false;
+#ifdef O_TMPFILE
+    if (procFdsAvailable()) {
+        fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        unnamed_ = fd_ >= 0;
+    }
+#endif
+    for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
+        tempPath_ = newTemporaryName();
         fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0) break;
-        if (errno != EEXIST) break;
+        if (fd_ < 0 && errno != EEXIST) break;
     }
     if (fd_ < 0) {
         tempPath_.clear();
         return false;
+    }
+    if (exists) {
+        // The replacement keeps the permissions (and, where allowed, the owner) of what it replaces.
+        const int owned = ::fchown(fd_, st.st_uid, st.st_gid); // refused unless privileged
+        (void)owned;
+        ::fchmod(fd_, st.st_mode & 07777);
+    } else if (unnamed_) {
+        // An unnamed file is created with mode 0666 less the umask, like a named one.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd_, 0666 & ~mask);
     }
     failed_ = false;
     fill_ = 0;
@@ -80,10 +173,22 @@ bool AtomicFile::commit() {
     if (fd_ < 0) return false;
     flush();
     bool ok = !failed_;
+    if (ok && unnamed_) {
+        // The complete file gets a name only now, for the moment until the rename.
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            tempPath_ = newTemporaryName();
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tempPath_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+            const bool taken = errno == EEXIST;
+            tempPath_.clear();
+            if (!taken) break;
+        }
+        if (tempPath_.empty()) ok = false;
+    }
     if (::close(fd_) != 0) ok = false;
     fd_ = -1;
     if (ok && ::rename(tempPath_.c_str(), path_.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(tempPath_.c_str());
+    if (!ok && !tempPath_.empty()) ::unlink(tempPath_.c_str());
     tempPath_.clear();
     return ok;
 }
@@ -92,7 +197,7 @@ void AtomicFile::discard() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
-        ::unlink(tempPath_.c_str());
+        if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
     }
     tempPath_.clear();
 }

@@ -1,5 +1,11 @@
 // A file written beside its final name and renamed into place when complete, so that a crash or
 // a failed write never leaves a half-written file where a good one was.
+//
+// Where the file system allows it the file is written unnamed (O_TMPFILE) and only linked under
+// a short temporary name just before the rename, so a process killed while writing leaves
+// nothing behind. Elsewhere the temporary is named ".tovra-<pid>-<n>.part" from the start; the
+// first save of a process into a folder removes such files whose process no longer runs.
+// Saving over a symbolic link writes its target; an existing file keeps its permissions.
 #pragma once
 
 #include <cstddef>
@@ -30,15 +36,22 @@ public:
     // case the temporary file is removed and the old file, if any, is untouched.
     bool commit();
 
+    // Whether `name` (a file name without folder) is a temporary of this kind whose process has
+    // ended.
+    static bool isStaleTemporary(const std::string& name);
+
 private:
     void flush();
     void writeAll(const char* p, size_t size);
     void discard();
+    std::string newTemporaryName() const;
 
     int fd_ = -1;
+    bool unnamed_ = false;
     bool failed_ = false;
-    std::string path_;
-    std::string tempPath_;
+    std::string path_;     // the file finally written: the link's target for a symbolic link
+    std::string folder_;   // its folder, "." for a bare name
+    std::string tempPath_; // named temporary, while it has a name
     size_t fill_ = 0;
     char buffer_[1 << 16];
 };

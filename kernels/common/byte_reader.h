@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quarn {
@@ -18,10 +19,21 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
 
+    // Only a regular file opens: a directory would read as an empty file and a FIFO or device
+    // could block for ever. The check is made without blocking, then reads block as usual.
     bool open(const char* path) {
         if (path == nullptr) return false;
-        fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-        return fd_ >= 0;
+        fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd_ < 0) return false;
+        struct stat st {};
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+            ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+            return false;
+        }
+        return true;
     }
 
     // Up to `size` bytes into `out`; fewer only at the end of the file (or on a read error,

@@ -1,0 +1,114 @@
+// What the file readers and writers do with files that are not plain images, links, long names,
+// killed writers and failed allocations.
+#include "common/atomic_file.h"
+#include "quarnk.h"
+#include "support/test_support.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+size_t temporaries(const fs::path& folder) {
+    size_t n = 0;
+    for (auto& e : fs::directory_iterator(folder))
+        n += e.path().extension() == ".part";
+    return n;
+}
+
+// A process id that no process has: one of a child that has been waited for.
+pid_t endedProcess() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+} // namespace
+
+// A directory read as an empty file, or a FIFO that blocks for ever, are refused as unreadable.
+TEST(FileSafety, OnlyRegularFilesAreRead) {
+    TempDir dir;
+    fs::create_directory("adir.mon");
+    ASSERT_EQ(::mkfifo("pipe.mon", 0600), 0);
+    std::vector<double> buf(4, 7.0);
+    for (const char* name : {"adir.mon", "pipe.mon"}) {
+        EXPECT_EQ(Openk(name, 2, 2, buf.data()), -1) << name;
+        EXPECT_EQ(Opencsvk(name, 2, 2, buf.data()), -1) << name;
+    }
+    EXPECT_EQ(buf, std::vector<double>(4, 7.0));
+}
+
+TEST(FileSafety, SaveWritesThroughALinkAndKeepsPermissions) {
+    TempDir dir;
+    const double img[] = {1, 2, 3, 4};
+    fs::create_directory("real");
+    writeBytes("real/target.mon", "old");
+    ::chmod("real/target.mon", 0640);
+    fs::create_symlink("real/target.mon", "link.mon");
+    ASSERT_EQ(Savek("link.mon", 2, 2, img), 0);
+    EXPECT_TRUE(fs::is_symlink("link.mon"));
+    EXPECT_EQ(readBytes("real/target.mon"), std::string("\x01\x02\x03\x04", 4));
+    struct stat st {};
+    ASSERT_EQ(::stat("real/target.mon", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(temporaries("."), 0u);
+    EXPECT_EQ(temporaries("real"), 0u);
+    // A name as long as a folder entry may be.
+    const std::string longName(250, 'n');
+    EXPECT_EQ(Savek((longName + ".mon").c_str(), 2, 2, img), 0);
+    EXPECT_EQ(readBytes(longName + ".mon").size(), 4u);
+}
+
+// Temporaries left by a killed process go at the next save into their folder; a running
+// process's never.
+TEST(FileSafety, StaleTemporariesOfEndedProcessesAreRemoved) {
+    TempDir dir;
+    const std::string dead = ".tovra-" + std::to_string(endedProcess()) + "-3.part";
+    const std::string live = ".tovra-" + std::to_string(::getppid()) + "-3.part";
+    writeBytes(dead, "x");
+    writeBytes(live, "x");
+    EXPECT_TRUE(quarn::AtomicFile::isStaleTemporary(dead));
+    EXPECT_FALSE(quarn::AtomicFile::isStaleTemporary(live));
+    EXPECT_FALSE(quarn::AtomicFile::isStaleTemporary(".tovra-x-3.part"));
+    const double img[] = {1};
+    ASSERT_EQ(Savek("a.mon", 1, 1, img), 0);
+    EXPECT_FALSE(exists(dead));
+    EXPECT_TRUE(exists(live));
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// With no memory to spare, an export returns its failure status instead of throwing through the
+// C interface (which would end the calling program).
+TEST(FileSafety, AllocationFailureBecomesTheFailureStatus) {
+    std::vector<double> img(64 * 64, 0.0), acc(2'253'301, 0.0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_AS, &limit);
+        // Room for nothing large: the Hough kernel's vote table at the finest step needs 9 MB.
+        limit.rlim_cur = 0;
+        FILE* status = std::fopen("/proc/self/statm", "r");
+        unsigned long pages = 0;
+        if (status == nullptr || std::fscanf(status, "%lu", &pages) != 1) ::_exit(3);
+        std::fclose(status);
+        limit.rlim_cur = pages * static_cast<unsigned long>(::sysconf(_SC_PAGESIZE)) + (4u << 20);
+        ::setrlimit(RLIMIT_AS, &limit);
+        int32_t bound = 1'000'000;
+        double slope = 0, intercept = 0;
+        const int32_t r = Hcck(64, 0, 0, 64, 64, &bound, 0.12, &slope, &intercept, img.data(), acc.data());
+        ::_exit(r == -1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the export let an exception through";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+#endif
