@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 namespace tovra {
 
@@ -16,22 +17,44 @@ bool closesList(const QString& line) {
     return isNumeric(line) && numericValue(line) == 0;
 }
 
+// A whole number written as one ("12", " 7 "), not "12.5", "1e3" or "abc".
+std::optional<int> wholeNumber(const QString& text) {
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    return ok ? std::optional<int>(v) : std::nullopt;
+}
+
+QString decodeScript(const QByteArray& text) {
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString asUtf8 = utf8.decode(text);
+    if (!utf8.hasError()) return asUtf8;
+    QStringDecoder sjis("Shift_JIS");
+    if (sjis.isValid()) {
+        const QString asSjis = sjis.decode(text);
+        if (!sjis.hasError()) return asSjis;
+    }
+    return asUtf8;
+}
+
 } // namespace
 
+bool Script::usesReference() const {
+    return std::any_of(operations.begin(), operations.end(), [](int16_t c) {
+        return c == kCodeDifferenceWorkFirst || c == kCodeDifferenceReferenceFirst;
+    });
+}
+
 std::optional<Script> parseScript(const QByteArray& text) {
-    QList<QByteArray> raw = text.split('\n');
-    if (!raw.isEmpty() && raw.back().isEmpty()) raw.removeLast(); // the final line end
-    QStringList lines;
-    for (QByteArray& l : raw) {
-        if (l.endsWith('\r')) l.chop(1);
-        lines << QString::fromLocal8Bit(l);
-    }
+    QStringList lines = decodeScript(text).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast(); // the final line end
+    for (QString& l : lines)
+        if (l.endsWith(QLatin1Char('\r'))) l.chop(1);
     if (lines.size() < 5) return std::nullopt;
     Script s;
     s.width = lines[0].trimmed();
     s.height = lines[1].trimmed();
     s.slot = lines[2].trimmed();
-    s.referenceSlot = int16Or(lines[3]);
+    s.referenceSlot = lines[3].trimmed();
     s.referenceName = lines[4].trimmed();
     qsizetype i = 5;
     for (; i < lines.size(); ++i) {
@@ -52,6 +75,41 @@ std::optional<Script> parseScript(const QByteArray& text) {
     return s;
 }
 
+std::optional<ScriptRefusal> checkHeader(const Script& s) {
+    const auto w = wholeNumber(s.width), h = wholeNumber(s.height);
+    if (!w || *w < 1)
+        return ScriptRefusal{1, QStringLiteral("the width \"%1\" is not a whole number from 1").arg(s.width),
+                             QStringLiteral("幅「%1」が 1 以上の整数ではありません").arg(s.width)};
+    if (!h || *h < 1)
+        return ScriptRefusal{2,
+                             QStringLiteral("the height \"%1\" is not a whole number from 1").arg(s.height),
+                             QStringLiteral("高さ「%1」が 1 以上の整数ではありません").arg(s.height)};
+    if (static_cast<int64_t>(*w) * *h > kBufferCapacity)
+        return ScriptRefusal{
+            2,
+            QStringLiteral("%1 x %2 is more than the %3 pixels an image may have")
+                .arg(*w)
+                .arg(*h)
+                .arg(kBufferCapacity),
+            QStringLiteral("%1 × %2 は画像の上限 %3 画素を超えます").arg(*w).arg(*h).arg(kBufferCapacity)};
+    const auto slot = wholeNumber(s.slot), ref = wholeNumber(s.referenceSlot);
+    if (!slot || *slot < 0 || *slot >= kSlots)
+        return ScriptRefusal{3, QStringLiteral("the working slot \"%1\" is not one of 0 to 7").arg(s.slot),
+                             QStringLiteral("作業スロット「%1」が 0～7 ではありません").arg(s.slot)};
+    if (!ref || *ref < 0 || *ref >= kSlots)
+        return ScriptRefusal{
+            4, QStringLiteral("the reference slot \"%1\" is not one of 0 to 7").arg(s.referenceSlot),
+            QStringLiteral("参照スロット「%1」が 0～7 ではありません").arg(s.referenceSlot)};
+    if (*ref == *slot)
+        return ScriptRefusal{4, QStringLiteral("the reference slot is the working slot"),
+                             QStringLiteral("参照スロットが作業スロットと同じです")};
+    if (s.usesReference() && (s.referenceName.isEmpty() || fileKind(s.referenceName) == QLatin1String("tvs")))
+        return ScriptRefusal{
+            5, QStringLiteral("the reference image \"%1\" is not an image name").arg(s.referenceName),
+            QStringLiteral("参照画像「%1」が画像ファイル名ではありません").arg(s.referenceName)};
+    return std::nullopt;
+}
+
 QString scriptPath(const QString& scriptFolder, const QString& name) {
     QString n = name;
     n.replace(QLatin1Char('\\'), QLatin1Char('/'));
@@ -59,14 +117,35 @@ QString scriptPath(const QString& scriptFolder, const QString& name) {
     return QDir::cleanPath(scriptFolder + QLatin1Char('/') + n);
 }
 
+QString outputBase(const QString& path) {
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot > 0 ? name.left(dot) : name; // ".mon" alone is a name, not an extension
+    return info.dir().path() + QLatin1Char('/') + base;
+}
+
+struct BatchRunner::FileRun {
+    QString base;
+    QStringList saved;
+    QString stopped; // why the file stopped, when it did
+};
+
 BatchRunner::Outcome BatchRunner::run(const QString& scriptFile) {
     Outcome outcome;
     BusyCursor busy;
     QFile file(scriptFile);
     std::optional<Script> script;
-    if (file.open(QIODevice::ReadOnly)) script = parseScript(file.readAll());
+    // Only a regular file: a FIFO would block the run before it starts.
+    if (QFileInfo(scriptFile).isFile() && file.open(QIODevice::ReadOnly))
+        script = parseScript(file.readAll());
     if (!script) {
-        if (onReport) onReport(QStringLiteral("%1: not a batch script that can be read").arg(scriptFile));
+        report(QStringLiteral("%1: not a batch script that can be read").arg(scriptFile));
+        return outcome;
+    }
+    if (auto refused = checkHeader(*script)) {
+        report(QStringLiteral("%1: line %2: %3").arg(scriptFile).arg(refused->line).arg(refused->reason));
+        outcome.refusal = std::move(refused);
         return outcome;
     }
     outcome.scriptRead = true;
@@ -79,112 +158,125 @@ BatchRunner::Outcome BatchRunner::run(const QString& scriptFile) {
 
     Module::ScriptRun running(module_);
     for (int i = 0; i < script->files.size(); ++i) {
-        const QString name = script->files[i];
-        const QString path = scriptPath(folder, name);
-        if (onFile) onFile(i + 1, outcome.files, name);
-        // A file that cannot be read is not processed: its result would be the previous file's.
-        if (!module_.openImage(path, QFileInfo(path).fileName())) {
-            if (onReport) onReport(QStringLiteral("%1: skipped, the image cannot be read").arg(name));
-            continue;
-        }
-        ++outcome.read;
-        const QString base = path.left(path.size() - 4);
-        QStringList saved;
-        bool complete = true;
-        for (int16_t code : script->operations) {
-            if (!runOperation(code, *script, folder, base, saved, outcome)) {
-                complete = false;
-                break;
-            }
-        }
-        if (!onReport) continue;
-        if (!complete)
-            onReport(QStringLiteral("%1: stopped, the reference image %2 cannot be read")
-                         .arg(name, script->referenceName));
-        else if (saved.isEmpty())
-            onReport(QStringLiteral("%1: done, nothing saved").arg(name));
-        else
-            onReport(QStringLiteral("%1: %2").arg(name, saved.join(QStringLiteral(", "))));
+        if (onFile) onFile(i + 1, outcome.files, script->files[i]);
+        runFile(*script, folder, script->files[i], outcome);
     }
     return outcome;
 }
 
-bool BatchRunner::runOperation(int16_t code, const Script& script, const QString& folder, const QString& base,
-                               QStringList& saved, Outcome& outcome) {
+void BatchRunner::runFile(const Script& script, const QString& folder, const QString& name,
+                          Outcome& outcome) {
+    const QString path = scriptPath(folder, name);
+    const QString kind = fileKind(name);
+    // One script runs at a time: a script in the list would run inside this one.
+    if (kind == QLatin1String("tvs")) {
+        report(QStringLiteral("%1: skipped, a script is not an image").arg(name));
+        return;
+    }
+    // A raw file of another size than the script names would be padded or cut into a wrong image
+    // that then replaces its source.
+    if (kind == QLatin1String("mon") || module_.state().tool().rawOverride) {
+        const int64_t expected = static_cast<int64_t>(module_.currentWidth()) * module_.currentHeight();
+        const QFileInfo info(path);
+        if (info.isFile() && info.size() != expected) {
+            report(QStringLiteral("%1: skipped, its %2 bytes are not the %3 x %4 image the script names")
+                       .arg(name)
+                       .arg(info.size())
+                       .arg(module_.currentWidth())
+                       .arg(module_.currentHeight()));
+            return;
+        }
+    }
+    // A file that cannot be read is not processed: its result would be the previous file's.
+    if (!module_.openImage(path, QFileInfo(path).fileName())) {
+        report(QStringLiteral("%1: skipped, the image cannot be read").arg(name));
+        return;
+    }
+    ++outcome.read;
+    FileRun run{outputBase(path), {}, {}};
+    for (int16_t code : script.operations) {
+        if (!runOperation(code, script, folder, run, outcome)) {
+            ++outcome.failed;
+            QStringList parts = run.saved;
+            parts << run.stopped;
+            report(QStringLiteral("%1: %2").arg(name, parts.join(QStringLiteral(", "))));
+            return;
+        }
+    }
+    if (run.saved.isEmpty())
+        report(QStringLiteral("%1: done, nothing saved").arg(name));
+    else
+        report(QStringLiteral("%1: %2").arg(name, run.saved.join(QStringLiteral(", "))));
+}
+
+bool BatchRunner::runOperation(int16_t code, const Script& script, const QString& folder, FileRun& file,
+                               Outcome& outcome) {
     AppState& st = module_.state();
     auto save = [&](const QString& extension) {
-        const QString path = base + extension;
+        const QString path = file.base + extension;
         const bool ok = module_.saveImage(path);
         if (!ok) ++outcome.savesFailed;
-        saved << (ok ? QStringLiteral("saved %1").arg(QFileInfo(path).fileName())
-                     : QStringLiteral("could not save %1").arg(QFileInfo(path).fileName()));
+        file.saved << (ok ? QStringLiteral("saved %1").arg(QFileInfo(path).fileName())
+                          : QStringLiteral("could not save %1").arg(QFileInfo(path).fileName()));
+        return true;
+    };
+    auto check = [&](int32_t status) {
+        if (status == kStatusOk) return true;
+        file.stopped = QStringLiteral("stopped, operation %1 failed with status %2").arg(code).arg(status);
+        return false;
     };
     switch (code) {
-    case 10:
-        module_.doMedian();
-        break;
-    case 20:
-    case 30: {
+    case kCodeMedian:
+        return check(module_.doMedian());
+    case kCodeDifferenceWorkFirst:
+    case kCodeDifferenceReferenceFirst: {
         // The reference image is loaded afresh for every difference.
-        st.setId(QString::number(script.referenceSlot));
-        const bool loaded = module_.openImage(scriptPath(folder, script.referenceName),
-                                              QFileInfo(scriptPath(folder, script.referenceName)).fileName());
+        const QString reference = scriptPath(folder, script.referenceName);
+        st.setId(script.referenceSlot);
+        const bool loaded = module_.openImage(reference, QFileInfo(reference).fileName());
         st.setId(script.slot);
-        if (!loaded) return false;
-        const QString work = QString::number(module_.currentId()),
-                      ref = QString::number(script.referenceSlot);
-        if (code == 20)
-            st.setDifferenceSources(work, ref);
+        if (!loaded) {
+            file.stopped =
+                QStringLiteral("stopped, the reference image %1 cannot be read").arg(script.referenceName);
+            return false;
+        }
+        if (code == kCodeDifferenceWorkFirst)
+            st.setDifferenceSources(script.slot, script.referenceSlot);
         else
-            st.setDifferenceSources(ref, work);
-        module_.doDifference();
-        break;
+            st.setDifferenceSources(script.referenceSlot, script.slot);
+        return check(module_.doDifference());
     }
-    case 40:
-        module_.doBinarize();
-        break;
-    case 50:
-        module_.doOverValueCorrection();
-        break;
-    case 60:
-        module_.doEdge(0);
-        break;
-    case 65:
-        module_.doEdge(1);
-        break;
-    case 70:
-        module_.doDustRemoval();
-        break;
-    case 80:
-        module_.doGradationInvert();
-        break;
-    case 90:
-    case 95:
-        if (makeHistogram) makeHistogram(code == 90 ? 0 : 1);
-        break;
-    case 100:
+    case kCodeBinarize:
+        return check(module_.doBinarize());
+    case kCodeOverValue:
+        return check(module_.doOverValueCorrection());
+    case kCodeEdgeTwoLevel:
+        return check(module_.doEdge(0));
+    case kCodeEdgeOrdinary:
+        return check(module_.doEdge(1));
+    case kCodeDust:
+        return check(module_.doDustRemoval());
+    case kCodeInvert:
+        return check(module_.doGradationInvert());
+    case kCodeHistogramPeak:
+    case kCodeHistogramMean:
+        return !makeHistogram || check(makeHistogram(code == kCodeHistogramPeak ? 0 : 1));
+    case kCodeSaveBmp:
         if (!st.autoDraw()) module_.drawSlot();
-        save(QStringLiteral(".bmp"));
-        break;
-    case 110:
-        save(QStringLiteral(".mon"));
-        break;
-    case 120:
-        save(QStringLiteral(".csv"));
-        break;
-    case 130:
-        module_.doContrast();
-        break;
-    case 140:
-        module_.doAxisFlip(0);
-        break;
-    case 145:
-        module_.doAxisFlip(1);
-        break;
+        return save(QStringLiteral(".bmp"));
+    case kCodeSaveRaw:
+        return save(QStringLiteral(".mon"));
+    case kCodeSaveCsv:
+        return save(QStringLiteral(".csv"));
+    case kCodeContrast:
+        return check(module_.doContrast());
+    case kCodeFlipLeftRight:
+        return check(module_.doAxisFlip(0));
+    case kCodeFlipUpDown:
+        return check(module_.doAxisFlip(1));
     default:
-        break; // codes outside the table do nothing
+        return true; // codes outside the table do nothing
     }
-    return true;
 }
 
 } // namespace tovra

@@ -15,37 +15,80 @@
 
 namespace tovra {
 
+// The operation codes of a script.
+enum BatchCode : int16_t {
+    kCodeMedian = 10,
+    kCodeDifferenceWorkFirst = 20,
+    kCodeDifferenceReferenceFirst = 30,
+    kCodeBinarize = 40,
+    kCodeOverValue = 50,
+    kCodeEdgeTwoLevel = 60,
+    kCodeEdgeOrdinary = 65,
+    kCodeDust = 70,
+    kCodeInvert = 80,
+    kCodeHistogramPeak = 90,
+    kCodeHistogramMean = 95,
+    kCodeSaveBmp = 100,
+    kCodeSaveRaw = 110,
+    kCodeSaveCsv = 120,
+    kCodeContrast = 130,
+    kCodeFlipLeftRight = 140,
+    kCodeFlipUpDown = 145,
+};
+
 struct Script {
     QString width, height, slot; // written into the information window as they stand
-    int16_t referenceSlot = 0;
+    QString referenceSlot;
     QString referenceName;
     std::vector<int16_t> operations;
     QStringList files;
+
+    bool usesReference() const;
 };
 
-// Reads a script's text. Lines may end in CR LF or LF. A list that the text ends before its closing
-// line ends there; an operation line that is not a number is skipped; blank lines in the file list
-// are skipped. Nothing when the five header lines are not all there.
+// Why a script is refused before anything runs: the header line (1..5) and the reason, in English
+// for the command line and in Japanese for the program's message.
+struct ScriptRefusal {
+    int line = 0;
+    QString reason;
+    QString reasonJa;
+};
+
+// Reads a script's text, UTF-8 or, where that is not valid, Shift-JIS. Lines may end in CR LF or
+// LF. A list that the text ends before its closing line ends there; an operation line that is not
+// a number is skipped; blank lines in the file list are skipped. Nothing when the five header
+// lines are not all there.
 std::optional<Script> parseScript(const QByteArray& text);
+
+// A header that cannot be run: a size that is not a whole number from 1 (or too large for the
+// buffers), slots outside 0..7 or the same twice, a reference image that is missing or a script
+// while the operations use it.
+std::optional<ScriptRefusal> checkHeader(const Script& script);
 
 // A name from a script as a path: "\" or "/" separate folders; a relative name is taken from the
 // script's folder.
 QString scriptPath(const QString& scriptFolder, const QString& name);
+
+// Where the results of a listed file go: its path without the extension of its name.
+QString outputBase(const QString& path);
 
 class BatchRunner {
 public:
     struct Outcome {
         int files = 0;       // listed
         int read = 0;        // opened into the working slot
+        int failed = 0;      // read, but an operation or the reference image failed
         int savesFailed = 0; // saves that did not write their file
         bool scriptRead = false;
-        bool ok() const { return scriptRead && read == files && savesFailed == 0; }
+        std::optional<ScriptRefusal> refusal; // why the script did not run, when it was read
+        bool ok() const { return scriptRead && read == files && failed == 0 && savesFailed == 0; }
     };
 
     explicit BatchRunner(Module& module) : module_(module) {}
 
-    // Computes an intensity histogram (codes 90 and 95); set by whoever owns histograms.
-    std::function<void(int mode)> makeHistogram;
+    // Computes an intensity histogram (codes 90 and 95) and returns the library's status; set by
+    // whoever owns histograms.
+    std::function<int32_t(int mode)> makeHistogram;
     // Told before each file (index from 1) and after it, with one line on what happened.
     std::function<void(int index, int count, const QString& file)> onFile;
     std::function<void(const QString& line)> onReport;
@@ -53,8 +96,14 @@ public:
     Outcome run(const QString& scriptFile);
 
 private:
-    bool runOperation(int16_t code, const Script& script, const QString& folder, const QString& base,
-                      QStringList& saved, Outcome& outcome);
+    struct FileRun;
+    void runFile(const Script& script, const QString& folder, const QString& name, Outcome& outcome);
+    // False when the file must stop: the reference image cannot be read or an operation failed.
+    bool runOperation(int16_t code, const Script& script, const QString& folder, FileRun& file,
+                      Outcome& outcome);
+    void report(const QString& line) {
+        if (onReport) onReport(line);
+    }
 
     Module& module_;
 };

@@ -18,6 +18,13 @@ public:
     using Show = std::function<Answer(bool save, const QString& filter)>;
 
     void setPlatform(Show show) { show_ = std::move(show); }
+    // How a message reaches the user; without one it is only kept as the last message.
+    void setMessagePlatform(std::function<void(const QString&)> show) { showMessage_ = std::move(show); }
+    void inform(const QString& text) {
+        lastMessage_ = text;
+        if (showMessage_) showMessage_(text);
+    }
+    const QString& lastMessage() const { return lastMessage_; }
     // The next dialogs return these answers, in order, without showing anything.
     void queueAnswer(Answer a) { queued_.push_back(std::move(a)); }
     // The filter of the last dialog asked for.
@@ -42,6 +49,8 @@ private:
     }
 
     Show show_;
+    std::function<void(const QString&)> showMessage_;
+    QString lastMessage_;
     std::deque<Answer> queued_;
     QString lastFilter_;
 };

@@ -129,75 +129,116 @@ bool Module::slotFitsBuffer(int32_t id) {
 // ---- Opening -------------------------------------------------------------------------------
 
 bool Module::openImage(const QString& path, const QString& title) {
-    const int id = currentId();
-    int w = currentWidth();
-    int h = currentHeight();
-    BusyCursor busy;
     const QString kind = fileKind(title);
-    bool loaded = false;
-
-    if (validSlot(id)) {
-        ImageWindowModel& win = state_.imageWindow(id);
-        if (!state_.slotInUse(id)) {
-            state_.setSlotListLine(id, QStringLiteral("ID %1 be").arg(id));
-            state_.setSlotInUse(id, true);
-            win.visible = true;
-            win.position = state_.defaultWindowPosition() + QPoint(twips(300) * id, twips(300) * id);
-            ++win.placement;
-            win.caption += QStringLiteral(" ID %1").arg(id);
-            win.picture->setPixelScale();
-        }
-        if (fits(w, h)) win.picture->resize(w, h); // no picture larger than any image can be
-        win.nameLabel = path;
-        win.picture->clear();
-        state_.imageWindowUpdated(id);
+    const bool raw = kind == QLatin1String("mon") || state_.tool().rawOverride;
+    BusyCursor busy;
+    // A picture is decoded before anything changes: one that cannot be shown leaves the slot and
+    // its window as they were.
+    std::optional<QImage> picture;
+    if (isPictureKind(kind)) {
+        picture = decodePicture(path, kind);
+        if (!picture && !raw) return false;
     }
+    prepareImageWindow(path);
+    bool loaded = false;
+    if (picture) loaded = openPicture(*picture);
+    if (kind == QLatin1String("tvs") && runScript && !scriptRunning_) runScript(path, title);
+    if (raw) loaded = openRaw(path);
+    if (kind == QLatin1String("csv")) loaded = openCsv(path);
+    fitNameLabel();
+    return loaded;
+}
 
-    if (kind == QLatin1String("bmp") || kind == QLatin1String("jpg") || kind == QLatin1String("gif")) {
+bool Module::isPictureKind(const QString& kind) {
+    return kind == QLatin1String("bmp") || kind == QLatin1String("jpg") || kind == QLatin1String("gif");
+}
+
+std::optional<QImage> Module::decodePicture(const QString& path, const QString& kind) {
+    // Only a regular file: a FIFO would block the decoder for ever.
+    QImage picture;
+    if (QFileInfo(path).isFile()) {
         QImageReader reader(path);
         reader.setAutoTransform(false);
-        const QImage picture = reader.read();
-        const auto size = picture.isNull() ? std::nullopt : pictureSize(path, kind, picture);
-        if (size) { // a picture that cannot be decoded leaves the slot as it was
-            state_.setMx(QString::number(size->first));
-            state_.setMy(QString::number(size->second));
-            if (auto v = toInt16(state_.info().mx)) w = *v;
-            if (auto v = toInt16(state_.info().my)) h = *v;
-            const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
-            if (validSlot(id)) {
-                // The window shows the whole picture, as decoded.
-                Canvas& pic = *state_.imageWindow(id).picture;
-                pic.resize(rgb.width(), rgb.height());
-                pic.drawImage(rgb);
-                state_.imageWindowUpdated(id);
-            }
-            if (fits(w, h)) {
-                PixelBuffer buf;
-                int64_t k = 0;
-                for (int y = 0; y < h; ++y)
-                    for (int x = 0; x < w; ++x)
-                        buf[k++] = rgb.valid(x, y) ? qRed(rgb.pixel(x, y)) : 255; // outside: the colour -1
-                loaded = quarn_.Openxim(w, h, id, buf.data()) == 0;
-            }
-        }
+        picture = reader.read();
     }
-    if (kind == QLatin1String("tvs") && runScript) runScript(path, title);
-    if (kind == QLatin1String("mon") || state_.tool().rawOverride) {
-        if (fits(w, h)) {
-            PixelBuffer buf;
-            loaded = quarn_.Openim(path, w, h, id, buf.data()) == 0;
-            if (state_.autoDraw()) drawSlot();
-        }
+    const auto size = picture.isNull() ? std::nullopt : pictureSize(path, kind, picture);
+    if (!size || size->first <= 0 || size->second <= 0) {
+        inform(QStringLiteral("画像ファイルを読み込めません。\n%1").arg(path));
+        return std::nullopt;
     }
-    if (kind == QLatin1String("csv")) {
-        if (fits(w, h)) {
-            PixelBuffer buf;
-            loaded = quarn_.Opencsv(path, w, h, id, buf.data()) == 0;
-            quarn_.Rofim(id, buf.data());
-            if (state_.autoDraw()) drawSlot();
-        }
+    if (!fits(size->first, size->second) || !fits(picture.width(), picture.height())) {
+        inform(QStringLiteral("画像が大きすぎます（%1 × %2）。読み込めるのは %3 画素までです。\n%4")
+                   .arg(size->first)
+                   .arg(size->second)
+                   .arg(kBufferCapacity)
+                   .arg(path));
+        return std::nullopt;
     }
-    fitNameLabel();
+    state_.setMx(QString::number(size->first));
+    state_.setMy(QString::number(size->second));
+    return picture.convertToFormat(QImage::Format_RGB32);
+}
+
+void Module::inform(const QString& text) {
+    if (!scriptRunning_) dialogs_.inform(text); // a batch run reports on its own line instead
+}
+
+void Module::prepareImageWindow(const QString& path) {
+    const int id = currentId();
+    if (!validSlot(id)) return;
+    ImageWindowModel& win = state_.imageWindow(id);
+    if (!state_.slotInUse(id)) {
+        state_.setSlotListLine(id, QStringLiteral("ID %1 be").arg(id));
+        state_.setSlotInUse(id, true);
+        win.visible = true;
+        win.position = state_.defaultWindowPosition() + QPoint(twips(300) * id, twips(300) * id);
+        ++win.placement;
+        win.caption += QStringLiteral(" ID %1").arg(id);
+        win.picture->setPixelScale();
+    }
+    const int w = currentWidth(), h = currentHeight();
+    if (fits(w, h)) win.picture->resize(w, h); // no picture larger than any image can be
+    win.nameLabel = path;
+    win.picture->clear();
+    state_.imageWindowUpdated(id);
+}
+
+bool Module::openPicture(const QImage& rgb) {
+    const int id = currentId();
+    const int w = currentWidth(), h = currentHeight();
+    if (validSlot(id)) {
+        // The window shows the whole picture, as decoded.
+        Canvas& pic = *state_.imageWindow(id).picture;
+        pic.resize(rgb.width(), rgb.height());
+        pic.drawImage(rgb);
+        state_.imageWindowUpdated(id);
+    }
+    if (!fits(w, h)) return false;
+    PixelBuffer buf;
+    int64_t k = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            buf[k++] = rgb.valid(x, y) ? qRed(rgb.pixel(x, y)) : 255; // outside: the colour -1
+    return quarn_.Openxim(w, h, id, buf.data()) == kStatusOk;
+}
+
+bool Module::openRaw(const QString& path) {
+    const int w = currentWidth(), h = currentHeight();
+    if (!fits(w, h)) return false;
+    PixelBuffer buf;
+    const bool loaded = quarn_.Openim(path, w, h, currentId(), buf.data()) == kStatusOk;
+    if (state_.autoDraw()) drawSlot();
+    return loaded;
+}
+
+bool Module::openCsv(const QString& path) {
+    const int id = currentId();
+    const int w = currentWidth(), h = currentHeight();
+    if (!fits(w, h)) return false;
+    PixelBuffer buf;
+    const bool loaded = quarn_.Opencsv(path, w, h, id, buf.data()) == kStatusOk;
+    quarn_.Rofim(id, buf.data());
+    if (state_.autoDraw()) drawSlot();
     return loaded;
 }
 
@@ -328,73 +369,75 @@ void Module::redrawAll() {
 
 // The common shape of every operation command: the library is called only when every slot it
 // reads fits the buffers; a status of 0 redraws the slot when the auto-draw box is ticked.
-template <typename Call> void Module::operation(std::initializer_list<int> reads, Call call) {
+template <typename Call> int32_t Module::operation(std::initializer_list<int> reads, Call call) {
     BusyCursor busy;
     for (int s : reads)
-        if (!slotFitsBuffer(s)) return;
+        if (!slotFitsBuffer(s)) return kNotCalled;
     PixelBuffer buf, buf2;
-    if (call(buf.data(), buf2.data()) == 0 && state_.autoDraw()) drawSlot();
+    const int32_t status = call(buf.data(), buf2.data());
+    if (status == kStatusOk && state_.autoDraw()) drawSlot();
+    return status;
 }
 
-void Module::doContrast() {
+int32_t Module::doContrast() {
     const int id = currentId();
     const int low = int16Or(state_.tool().ct1), high = int16Or(state_.tool().ct2);
-    operation({id}, [&](double* b, double*) { return quarn_.Conim(low, high, id, b); });
+    return operation({id}, [&](double* b, double*) { return quarn_.Conim(low, high, id, b); });
 }
 
-void Module::doMedian() {
+int32_t Module::doMedian() {
     const int id = currentId();
-    operation({id}, [&](double* b, double*) { return quarn_.Medim(id, b); });
+    return operation({id}, [&](double* b, double*) { return quarn_.Medim(id, b); });
 }
 
-void Module::doDifference() {
+int32_t Module::doDifference() {
     const int id = currentId();
     const int a = int16Or(state_.tool().dpcb1[0]), b = int16Or(state_.tool().dpcb2[0]);
-    operation({id, a, b}, [&](double* p, double* q) { return quarn_.Dpim(a, b, id, p, q); });
+    return operation({id, a, b}, [&](double* p, double* q) { return quarn_.Dpim(a, b, id, p, q); });
 }
 
-void Module::doBinarize() {
+int32_t Module::doBinarize() {
     const int id = currentId();
     const int threshold = int16Or(state_.tool().segt);
-    operation({id}, [&](double* b, double*) { return quarn_.Segmim(threshold, id, b); });
+    return operation({id}, [&](double* b, double*) { return quarn_.Segmim(threshold, id, b); });
 }
 
-void Module::doOverValueCorrection() {
+int32_t Module::doOverValueCorrection() {
     const int id = currentId();
-    operation({id}, [&](double* b, double*) { return quarn_.Rofim(id, b); });
+    return operation({id}, [&](double* b, double*) { return quarn_.Rofim(id, b); });
 }
 
-void Module::doEdge(int mode) {
+int32_t Module::doEdge(int mode) {
     const int id = currentId();
     if (mode == 99) mode = state_.tool().edgeOrdinary ? 1 : 0;
-    operation({id}, [&](double* b, double*) { return quarn_.Edgeim(mode, id, b); });
+    return operation({id}, [&](double* b, double*) { return quarn_.Edgeim(mode, id, b); });
 }
 
-void Module::doDustRemoval() {
+int32_t Module::doDustRemoval() {
     const int id = currentId();
-    operation({id}, [&](double* b, double*) { return quarn_.Dmim(id, b); });
+    return operation({id}, [&](double* b, double*) { return quarn_.Dmim(id, b); });
 }
 
-void Module::doGradationInvert() {
+int32_t Module::doGradationInvert() {
     const int id = currentId();
-    operation({id}, [&](double* b, double*) { return quarn_.Rdim(id, b); });
+    return operation({id}, [&](double* b, double*) { return quarn_.Rdim(id, b); });
 }
 
-void Module::doUndo() {
+int32_t Module::doUndo() {
     const int id = currentId();
-    operation({id, id + 8}, [&](double* b, double* scratch) { return quarn_.Undoim(id, b, scratch); });
+    return operation({id, id + 8}, [&](double* b, double* scratch) { return quarn_.Undoim(id, b, scratch); });
 }
 
-void Module::doAxisFlip(int mode) {
+int32_t Module::doAxisFlip(int mode) {
     const int id = currentId();
     if (mode == 99) mode = state_.tool().flipUpDown ? 1 : 0;
-    operation({id}, [&](double* b, double* scratch) { return quarn_.Turnim(mode, id, b, scratch); });
+    return operation({id}, [&](double* b, double* scratch) { return quarn_.Turnim(mode, id, b, scratch); });
 }
 
-void Module::doComposite() {
+int32_t Module::doComposite() {
     const int id = currentId();
     const int a = int16Or(state_.tool().dpcb1[1]), b = int16Or(state_.tool().dpcb2[1]);
-    operation({id, a, b}, [&](double* p, double* q) { return quarn_.Compoim(a, b, id, p, q); });
+    return operation({id, a, b}, [&](double* p, double* q) { return quarn_.Compoim(a, b, id, p, q); });
 }
 
 // ---- Toolbox -------------------------------------------------------------------------------

@@ -11,10 +11,12 @@
 #include "dialogs.h"
 #include "quarn_binder.h"
 
+#include <QImage>
 #include <QString>
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tovra {
@@ -69,17 +71,18 @@ public:
     void redrawAll();
 
     // ---- Operation commands; a mode of 99 takes the mode from the toolbox's option buttons ----
-    void doContrast();
-    void doMedian();
-    void doDifference();
-    void doBinarize();
-    void doOverValueCorrection();
-    void doEdge(int mode);
-    void doDustRemoval();
-    void doGradationInvert();
-    void doUndo();
-    void doAxisFlip(int mode);
-    void doComposite();
+    // Each returns the library's status (kNotCalled when a slot is beyond the buffers).
+    int32_t doContrast();
+    int32_t doMedian();
+    int32_t doDifference();
+    int32_t doBinarize();
+    int32_t doOverValueCorrection();
+    int32_t doEdge(int mode);
+    int32_t doDustRemoval();
+    int32_t doGradationInvert();
+    int32_t doUndo();
+    int32_t doAxisFlip(int mode);
+    int32_t doComposite();
 
     // ---- Toolbox ----
     void toolboxLoad();
@@ -106,7 +109,9 @@ public:
     void presetSize(int width, int height);
     void deleteWorkFiles();
 
-    // Runs a batch script; set by the part that owns scripts.
+    bool scriptRunning() const { return scriptRunning_; }
+
+    // Runs a batch script; set by the part that owns scripts. Never called while one runs.
     std::function<void(const QString& path, const QString& title)> runScript;
 
     // While a script runs, a window that comes to the front does not change the current slot
@@ -128,7 +133,16 @@ public:
     bool slotFitsBuffer(int32_t id);
 
 private:
-    template <typename Call> void operation(std::initializer_list<int> reads, Call call);
+    static bool isPictureKind(const QString& kind);
+    // The picture's pixels with the size fields set to its size, or nothing (and a message) when it
+    // cannot be decoded or is larger than the buffers.
+    std::optional<QImage> decodePicture(const QString& path, const QString& kind);
+    void prepareImageWindow(const QString& path);
+    bool openPicture(const QImage& rgb);
+    bool openRaw(const QString& path);
+    bool openCsv(const QString& path);
+    void inform(const QString& text);
+    template <typename Call> int32_t operation(std::initializer_list<int> reads, Call call);
     bool saveBmp(int slot, const QString& path);
 
     AppState& state_;

@@ -10,6 +10,19 @@
 
 namespace tovra {
 
+// The status codes every export of the library returns (documented in its header).
+enum QuarnStatus : int32_t {
+    kStatusOk = 0,
+    kSourceUnreadable = 1,
+    kResultUnwritable = 2,
+    kInfoUnreadable = 3,
+    kInfoUnwritable = 4,
+    kKernelFailed = 5,
+    kUndoFailed = 6,
+    // Not the library's: the program did not call it, since a slot is larger than its buffers.
+    kNotCalled = -2,
+};
+
 // Saves the current directory, makes `folder` current, and changes back when it goes out of scope.
 // Brackets nest: each keeps its own saved directory.
 class WorkFolderScope {

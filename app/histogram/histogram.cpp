@@ -36,20 +36,22 @@ void HistogramModule::linkBar(int& bar, QString& box, int value) {
 
 // ---- Intensity histogram ---------------------------------------------------------------------
 
-void HistogramModule::makeHistogram(int mode) {
+int32_t HistogramModule::makeHistogram(int mode) {
     if (mode == 99) mode = f_.meanMode ? 1 : 0;
     const int id = module_.currentId();
     BusyCursor busy;
     const int number = int16Or(f_.ht);
     int32_t result = 0;
+    int32_t status = kNotCalled;
     if (module_.slotFitsBuffer(id)) {
         PixelBuffer buf;
-        module_.quarn().Hist(mode, &result, number, id, buf.data());
+        status = module_.quarn().Hist(mode, &result, number, id, buf.data());
     }
     setHt(numberText(numericValue(f_.ht) + 1));
     module_.state().setSegt(QString::number(result));
     hist_.setScaleHeight(numericValue(module_.state().tool().segt));
     emit changed();
+    return status;
 }
 
 QStringList HistogramModule::readLines(const QString& fileName) const {

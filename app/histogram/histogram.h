@@ -50,7 +50,8 @@ public:
     // Computes the histogram of the current slot into "<ht>_hdat.csv", advances ht, and hands the
     // peak (mode 0) or mean (mode 1) grey level to the toolbox as the threshold; 99 takes the mode
     // from the option buttons. The picture's vertical scale becomes that level.
-    void makeHistogram(int mode);
+    // Returns the library's status (kNotCalled when the slot is beyond the buffers).
+    int32_t makeHistogram(int mode);
     // Draws "<number>_hdat.csv". With cut, bins at or above the picture's current vertical scale are
     // left out of the new maximum, so each cut reveals the next peak.
     void drawHistogram(const QString& number, bool cut);

@@ -36,7 +36,7 @@ Application::Application(const QString& programFolder, const Options& options)
 
     // Opening a ".tvs" file runs it. A run that takes more than a moment shows its progress in a
     // modal dialog, so no other command can start before it ends.
-    batch_.makeHistogram = [this](int mode) { histogram_.makeHistogram(mode); };
+    batch_.makeHistogram = [this](int mode) { return histogram_.makeHistogram(mode); };
     module_.runScript = [this](const QString& path, const QString&) {
         QProgressDialog progress(QStringLiteral("連続処理中…"), QString(), 0, 1);
         progress.setWindowTitle(QStringLiteral("連続処理"));

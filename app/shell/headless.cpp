@@ -29,7 +29,7 @@ int runHeadless(const QString& programFolder, const Options& options, std::FILE*
     state.setAutoDraw(options.autoDraw);
 
     BatchRunner runner(module);
-    runner.makeHistogram = [&histogram](int mode) { histogram.makeHistogram(mode); };
+    runner.makeHistogram = [&histogram](int mode) { return histogram.makeHistogram(mode); };
     const bool terminal = ::isatty(::fileno(err));
     runner.onFile = [&](int i, int n, const QString& file) {
         if (terminal) std::fprintf(err, "\r\033[K[%d/%d] %s", i, n, qPrintable(file));

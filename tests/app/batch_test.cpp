@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QImage>
+#include <QStringEncoder>
+#include <sys/stat.h>
 
 using namespace tovra;
 using namespace tovra_test;
@@ -14,7 +16,7 @@ TEST(ScriptText, ListsAndLineEnds) {
     ASSERT_TRUE(s);
     EXPECT_EQ(s->width, QStringLiteral("512"));
     EXPECT_EQ(s->slot, QStringLiteral("0"));
-    EXPECT_EQ(s->referenceSlot, 1);
+    EXPECT_EQ(s->referenceSlot, QStringLiteral("1"));
     EXPECT_EQ(s->referenceName, QStringLiteral("back.mon"));
     EXPECT_EQ(s->operations, (std::vector<int16_t>{20, 40, 110}));
     EXPECT_EQ(s->files, (QStringList{QStringLiteral("a.mon"), QStringLiteral("b.mon")}));
@@ -63,7 +65,7 @@ protected:
     QStringList reports;
 
     BatchTest() {
-        runner.makeHistogram = [this](int mode) { histogram.makeHistogram(mode); };
+        runner.makeHistogram = [this](int mode) { return histogram.makeHistogram(mode); };
         runner.onReport = [this](const QString& line) { reports << line; };
     }
     BatchRunner::Outcome run(const std::string& script) {
@@ -161,10 +163,18 @@ TEST_F(BatchTest, PictureInTheListSetsTheSizeForLaterRawFiles) {
 TEST_F(BatchTest, UnreadableFileIsSkippedAndTheOthersDone) {
     writeData(QStringLiteral("a.mon"), std::string("\x01\x02", 2));
     writeData(QStringLiteral("c.mon"), std::string("\x03\x04", 2));
-    const auto out = run("2\n1\n0\n1\nr.mon\n80\n110\n0\na.mon\nmissing.mon\nc.mon\n0\n");
+    // A folder would read as an empty file, a FIFO would block the run for ever.
+    QDir().mkpath(dataFile("adir.mon"));
+    ASSERT_EQ(::mkfifo(dataFile("fifo.mon").toLocal8Bit().constData(), 0600), 0);
+    const auto out = run("2\n1\n0\n1\nr.mon\n80\n110\n0\na.mon\nmissing.mon\nadir.mon\nfifo.mon\nc.mon\n0\n");
     EXPECT_FALSE(out.ok());
     EXPECT_EQ(out.read, 2);
     EXPECT_FALSE(QFile::exists(dataFile("missing.mon")));
+    EXPECT_TRUE(QFileInfo(dataFile("adir.mon")).isDir());
+    for (const char* name : {"adir.mon", "fifo.mon"})
+        EXPECT_TRUE(reports.contains(
+            QStringLiteral("%1: skipped, the image cannot be read").arg(QLatin1String(name))))
+            << name;
     EXPECT_EQ(dataBytes("c.mon"), "\xfc\xfb");
     EXPECT_TRUE(reports.contains(QStringLiteral("missing.mon: skipped, the image cannot be read")));
 }
@@ -174,6 +184,7 @@ TEST_F(BatchTest, MissingReferenceStopsThatFile) {
     const auto out = run("2\n1\n0\n1\nnothere.mon\n20\n110\n0\na.mon\n0\n");
     EXPECT_EQ(dataBytes("a.mon"), "\x01\x02"); // not saved over
     EXPECT_EQ(out.read, 1);
+    EXPECT_FALSE(out.ok());
     EXPECT_TRUE(reports.back().contains(QStringLiteral("nothere.mon")));
 }
 
@@ -217,4 +228,103 @@ TEST_F(BatchTest, OpeningAScriptRunsIt) {
     const QString script = writeData(QStringLiteral("go.tvs"), "2\n1\n0\n1\nr.mon\n80\n110\n0\na.mon\n0\n");
     module.openImage(script, QStringLiteral("go.tvs"));
     EXPECT_EQ(dataBytes("a.mon"), "\xfe\xfd");
+}
+
+// A header that cannot be run is refused before anything is opened or saved.
+TEST(ScriptHeader, RefusedWithTheLineAndTheReason) {
+    const struct {
+        const char* text;
+        int line; // 0: no script at all
+    } rows[] = {
+        {"abc\n2\n0\n1\nr.mon\n110\n0\na.mon\n0\n", 1},
+        {"0\n2\n0\n1\nr.mon\n110\n0\na.mon\n0\n", 1},
+        {"12.5\n2\n0\n1\nr.mon\n110\n0\na.mon\n0\n", 1},
+        {"2\n-3\n0\n1\nr.mon\n110\n0\na.mon\n0\n", 2},
+        {"2000\n2000\n0\n1\nr.mon\n110\n0\na.mon\n0\n", 2},
+        {"2\n2\n9\n1\nr.mon\n110\n0\na.mon\n0\n", 3},
+        {"2\n2\n0\n16\nr.mon\n110\n0\na.mon\n0\n", 4},
+        {"2\n2\n3\n3\nr.mon\n20\n0\na.mon\n0\n", 4},
+        {"2\n2\n0\n1\ns.tvs\n20\n0\na.mon\n0\n", 5},
+        {"2\n2\n0\n1\n\n30\n0\na.mon\n0\n", 5},
+        {"# Tovra\n\nTovra measures micrographs.\n\n## Getting started\n", 1},
+        {"\x89PNG\r\n\x1a\n\x00\x00", 0},
+    };
+    for (const auto& row : rows) {
+        const auto script = parseScript(QByteArray(row.text));
+        if (row.line == 0) {
+            EXPECT_FALSE(script) << row.text;
+            continue;
+        }
+        ASSERT_TRUE(script) << row.text;
+        const auto refused = checkHeader(*script);
+        ASSERT_TRUE(refused) << row.text;
+        EXPECT_EQ(refused->line, row.line) << row.text;
+    }
+    // No reference image is needed when no operation uses it.
+    EXPECT_FALSE(checkHeader(*parseScript("2\n2\n0\n1\n\n110\n0\na.mon\n0\n")));
+}
+
+TEST(ScriptHeader, ResultsGoBesideTheListedFileUnderItsOwnName) {
+    const struct {
+        const char *path, *base;
+    } rows[] = {{"/d/run/abc", "/d/run/abc"}, {"/d/img_0001", "/d/img_0001"}, {"/d/a.b.mon", "/d/a.b"},
+                {"/d/x.mon", "/d/x"},         {"/d/.mon", "/d/.mon"},         {"/d/v1.2/x", "/d/v1.2/x"}};
+    for (const auto& row : rows)
+        EXPECT_EQ(outputBase(QLatin1String(row.path)), QLatin1String(row.base)) << row.path;
+}
+
+TEST_F(BatchTest, RefusedScriptTouchesNothing) {
+    writeData(QStringLiteral("a.mon"), "\x01\x02");
+    const auto out = run("abc\n1\n0\n1\nr.mon\n110\n0\na.mon\n0\n");
+    EXPECT_FALSE(out.ok());
+    ASSERT_TRUE(out.refusal);
+    EXPECT_EQ(out.refusal->line, 1);
+    EXPECT_EQ(dataBytes("a.mon"), "\x01\x02");
+    EXPECT_FALSE(workExists("0_im.tmp"));
+}
+
+TEST_F(BatchTest, RawFileOfAnotherSizeIsSkippedNotPadded) {
+    writeData(QStringLiteral("a.mon"), std::string(4, '\x10'));
+    const auto out = run("3\n1\n0\n1\nr.mon\n110\n0\na.mon\n0\n");
+    EXPECT_FALSE(out.ok());
+    EXPECT_EQ(dataBytes("a.mon"), std::string(4, '\x10'));
+    EXPECT_TRUE(reports.back().contains(QStringLiteral("skipped"))) << reports.back().toStdString();
+}
+
+TEST_F(BatchTest, ShortListedNameSavesBesideItself) {
+    QDir().mkpath(dataFile("run"));
+    writeData(QStringLiteral("run/abc"), "\x01\x02");
+    state.setRawOverride(true);
+    ASSERT_TRUE(run("2\n1\n0\n1\nr.mon\n120\n0\nrun/abc\n0\n").ok());
+    EXPECT_EQ(dataBytes("run/abc.csv"), "1,2\r\n");
+    EXPECT_FALSE(QFile::exists(dataFile("run.csv")));
+}
+
+TEST_F(BatchTest, FailedOperationStopsTheFileAndIsReported) {
+    writeData(QStringLiteral("a.mon"), "\x01\x02");
+    QImage ref(3, 3, QImage::Format_RGB32); // a reference of another size: the difference is refused
+    ref.fill(qRgb(1, 1, 1));
+    ASSERT_TRUE(ref.save(dataFile("r.bmp"), "BMP"));
+    const auto out = run("2\n1\n0\n1\nr.bmp\n20\n110\n0\na.mon\n0\n");
+    EXPECT_FALSE(out.ok());
+    EXPECT_EQ(out.failed, 1);
+    EXPECT_EQ(dataBytes("a.mon"), "\x01\x02");
+    EXPECT_EQ(reports.back(), QStringLiteral("a.mon: stopped, operation 20 failed with status 5"));
+}
+
+TEST_F(BatchTest, ListedScriptIsSkippedNotRunInside) {
+    module.runScript = [this](const QString& path, const QString&) { runner.run(path); };
+    const auto out = run("2\n1\n0\n1\nr.mon\n0\ns.tvs\n0\n");
+    EXPECT_FALSE(out.ok());
+    EXPECT_EQ(reports.back(), QStringLiteral("s.tvs: skipped, a script is not an image"));
+}
+
+TEST_F(BatchTest, ShiftJisScriptFindsJapaneseNames) {
+    QStringEncoder sjis("Shift_JIS");
+    ASSERT_TRUE(sjis.isValid());
+    writeData(QStringLiteral("磁区.mon"), "\x01\x02");
+    const QByteArray name = sjis.encode(QStringLiteral("磁区.mon"));
+    const std::string script = "2\n1\n0\n1\nr.mon\n80\n110\n0\n" + name.toStdString() + "\n0\n";
+    ASSERT_TRUE(run(script).ok());
+    EXPECT_EQ(dataBytes(QStringLiteral("磁区.mon")), "\xfe\xfd");
 }

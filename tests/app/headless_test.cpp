@@ -79,6 +79,11 @@ TEST_F(HeadlessTest, ExitCodes) {
     EXPECT_EQ(run({QStringLiteral("--batch"), dataFile("none.tvs"), QStringLiteral("--workdir"), work}).code,
               2);
     EXPECT_EQ(run({QStringLiteral("--batch")}).code, 2);
+    writeData(QStringLiteral("bad.tvs"), "abc\n2\n0\n1\nr.mon\n110\n0\na.mon\n0\n");
+    const Result bad =
+        run({QStringLiteral("--batch"), dataFile("bad.tvs"), QStringLiteral("--workdir"), work});
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_TRUE(bad.err.contains(QStringLiteral("line 1: the width \"abc\""))) << bad.err.toStdString();
     EXPECT_EQ(run({QStringLiteral("--threshold"), QStringLiteral("x"), QStringLiteral("--batch"),
                    dataFile("ok.tvs")})
                   .code,

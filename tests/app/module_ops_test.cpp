@@ -254,7 +254,7 @@ TEST(Canvas, ScalesDrawingAndSnapshots) {
     ASSERT_TRUE(c.setScaleHeight(5));
     EXPECT_EQ(c.toPixels(5, 2.5), QPointF(50, 25));
     EXPECT_EQ(c.fromPixels(50, 25), QPointF(5, 2.5));
-    c.fillBox(1, 1, 2, 2, Qt::red); // pixels 10..20 in both directions
+    c.fillBox(1, 1, 2, 2, Qt::red);              // pixels 10..20 in both directions
     EXPECT_EQ(c.pointColor(1.5, 1.5), 0x0000FF); // red as 0x00BBGGRR
     EXPECT_EQ(c.pointColor(-1, 0), -1);
     EXPECT_EQ(c.pointColor(10, 0), -1);
