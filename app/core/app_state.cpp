@@ -21,17 +21,16 @@ void AppState::setMy(const QString& v) {
     set(info_.my, normalised(v));
 }
 
-// A box whose text is a number within 0..255 moves its bar; when the bar really moves, its change
-// writes the bar's value back into the box ("12.5" becomes 12 and "12").
 void AppState::linkBox(QString& box, int& bar, const QString& text) {
-    set(box, text);
-    if (!isNumeric(text)) return;
-    const double v = numericValue(text);
-    if (!(v >= 0 && v <= 255)) return;
-    const int value = static_cast<int>(roundHalfEven(v));
-    if (value == bar) return;
-    set(bar, value);
-    set(box, QString::number(value));
+    const NumberLink next = typedIntoBox({box, bar}, text, 0, 255);
+    set(box, next.box);
+    set(bar, next.bar);
+}
+
+void AppState::moveBar(QString& box, int& bar, int value) {
+    const NumberLink next = movedBar({box, bar}, value);
+    set(box, next.box);
+    set(bar, next.bar);
 }
 
 void AppState::setCt1(const QString& v) {
@@ -44,21 +43,14 @@ void AppState::setSegt(const QString& v) {
     linkBox(tool_.segt, tool_.hscseg, v);
 }
 
-// A bar's change writes its value into the box, whose change then finds the same value.
 void AppState::setVsc1(int v) {
-    if (v == tool_.vsc1) return;
-    set(tool_.vsc1, v);
-    setCt1(QString::number(v));
+    moveBar(tool_.ct1, tool_.vsc1, v);
 }
 void AppState::setVsc2(int v) {
-    if (v == tool_.vsc2) return;
-    set(tool_.vsc2, v);
-    setCt2(QString::number(v));
+    moveBar(tool_.ct2, tool_.vsc2, v);
 }
 void AppState::setHscseg(int v) {
-    if (v == tool_.hscseg) return;
-    set(tool_.hscseg, v);
-    setSegt(QString::number(v));
+    moveBar(tool_.segt, tool_.hscseg, v);
 }
 
 void AppState::setDifferenceSources(const QString& a, const QString& b) {

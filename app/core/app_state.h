@@ -118,6 +118,7 @@ private:
         emit changed();
     }
     void linkBox(QString& box, int& bar, const QString& text);
+    void moveBar(QString& box, int& bar, int value);
 
     InfoFields info_;
     ToolFields tool_;

@@ -2,6 +2,7 @@
 
 #include "busy_cursor.h"
 #include "numeric.h"
+#include "work_folder.h"
 
 #include <QDir>
 #include <QFile>
@@ -102,6 +103,8 @@ QString FileDialogs::toQtFilter(const QString& filter) {
         if (paren > 0) desc = desc.left(paren).trimmed();
         QString patterns = parts[i + 1];
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        // "*.*" would hide the files without a dot, the very ones that raw override reads.
+        if (patterns == QLatin1String("*.*")) patterns = QStringLiteral("*");
         out << QStringLiteral("%1 (%2)").arg(desc, patterns);
     }
     return out.join(QStringLiteral(";;"));
@@ -302,18 +305,20 @@ void Module::saveRectangle(const QString& path) {
     const QString dy = QString::number(std::llabs(static_cast<int64_t>(y2) - y1));
     const QString kind = fileKind(path);
 
+    // Only a rectangle that was written changes the size fields.
     if ((kind == QLatin1String("mon") || state_.tool().rawOverride) && slotFitsBuffer(id)) {
         PixelBuffer buf;
-        quarn_.Savert(path, x1, y1, x2, y2, id, buf.data());
-        state_.setMx(dx);
-        state_.setMy(dy);
+        if (quarn_.Savert(path, x1, y1, x2, y2, id, buf.data()) == kStatusOk) {
+            state_.setMx(dx);
+            state_.setMy(dy);
+        }
     }
     if (kind == QLatin1String("bmp") && slotFitsBuffer(id)) {
         const QString crop = QDir(quarn_.workFolder()).filePath(kCropFile);
         QFile::remove(crop);
         PixelBuffer buf;
-        // Only a rectangle that was actually cut out replaces the slot and becomes the picture.
-        if (quarn_.Savert(kCropFile, x1, y1, x2, y2, id, buf.data()) == 0) {
+        // Only a rectangle that was cut out replaces the slot and becomes the picture.
+        if (quarn_.Savert(kCropFile, x1, y1, x2, y2, id, buf.data()) == kStatusOk) {
             state_.setMx(dx);
             state_.setMy(dy);
             const int w = currentWidth(), h = currentHeight();
@@ -565,8 +570,9 @@ void Module::presetSize(int width, int height) {
 }
 
 void Module::deleteWorkFiles() {
+    // Only what the program writes: the folder may hold the user's own files.
     QDir dir(quarn_.workFolder());
-    for (const QString& name : dir.entryList({QStringLiteral("*.tmp")}, QDir::Files))
+    for (const QString& name : workFileNames())
         dir.remove(name);
 }
 

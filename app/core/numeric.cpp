@@ -95,4 +95,19 @@ QString numberText(double v) {
     return QString::fromLatin1(buf, static_cast<int>(res.ptr - buf));
 }
 
+NumberLink typedIntoBox(const NumberLink& now, const QString& text, int lo, int hi) {
+    NumberLink next{text, now.bar};
+    if (!isNumeric(text)) return next;
+    const double v = numericValue(text);
+    if (!(v >= lo && v <= hi)) return next;
+    const int value = static_cast<int>(roundHalfEven(v));
+    if (value == now.bar) return next;
+    return {QString::number(value), value};
+}
+
+NumberLink movedBar(const NumberLink& now, int value) {
+    if (value == now.bar) return now;
+    return {QString::number(value), value};
+}
+
 } // namespace tovra

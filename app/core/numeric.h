@@ -34,4 +34,16 @@ inline int16_t int16Or(const QString& text, int16_t fallback = 0) {
 // The shortest decimal text that reads back as v: "1000", "12.5", "-3", "1e+20".
 QString numberText(double v);
 
+// A number box linked to a scroll bar over lo..hi, as the state holds them.
+struct NumberLink {
+    QString box;
+    int bar = 0;
+    bool operator==(const NumberLink&) const = default;
+};
+// After a text is typed into the box: the text is kept; a number within lo..hi (rounded, halves
+// to even) moves the bar, and a bar that really moves writes its value back ("12.5" -> "12").
+NumberLink typedIntoBox(const NumberLink& now, const QString& text, int lo, int hi);
+// After the bar moved to `value`: the box shows the value.
+NumberLink movedBar(const NumberLink& now, int value);
+
 } // namespace tovra

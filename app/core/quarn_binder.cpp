@@ -5,9 +5,8 @@
 
 namespace tovra {
 
-WorkFolderScope::WorkFolderScope(const QString& folder) : saved_(QDir::currentPath()) {
-    QDir::setCurrent(folder);
-}
+WorkFolderScope::WorkFolderScope(const QString& folder)
+    : saved_(QDir::currentPath()), entered_(!folder.isEmpty() && QDir::setCurrent(folder)) {}
 WorkFolderScope::~WorkFolderScope() {
     QDir::setCurrent(saved_);
 }
@@ -21,7 +20,9 @@ int32_t QuarnBinder::call(const char* name, void*& address, Args... args) {
         address = reinterpret_cast<void*>(library_.resolve(name));
         if (address == nullptr) return kUnbound;
     }
+    // Work files never go to whatever folder happens to be current.
     WorkFolderScope scope(workFolder_);
+    if (!scope.entered()) return kUnbound;
     return reinterpret_cast<Fn*>(address)(args...);
 }
 

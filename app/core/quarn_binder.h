@@ -29,11 +29,14 @@ class WorkFolderScope {
 public:
     explicit WorkFolderScope(const QString& folder);
     ~WorkFolderScope();
+    // False when the folder could not be made current (then nothing may be written relative to it).
+    bool entered() const { return entered_; }
     WorkFolderScope(const WorkFolderScope&) = delete;
     WorkFolderScope& operator=(const WorkFolderScope&) = delete;
 
 private:
     QString saved_;
+    bool entered_ = false;
 };
 
 class QuarnBinder {

@@ -1,7 +1,7 @@
 #include "toolbox_window.h"
 
-#include "form_layout.h"
 #include "module.h"
+#include "widgets/form_layout.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,11 +15,6 @@
 namespace tovra {
 
 namespace {
-
-// Buttons are 1455 x 495 twips unless given.
-QRect at(int left, int top, int width = 1455, int height = 495) {
-    return twipsRect(left, top, width, height);
-}
 
 QPushButton* button(QWidget* parent, const char* name, const QString& caption, QRect geometry,
                     std::function<void()> action) {
@@ -35,11 +30,6 @@ QComboBox* slotCombo(QWidget* parent, const char* name, QRect geometry) {
     for (int i = 0; i < kSlots; ++i)
         c->addItem(QString::number(i));
     return c;
-}
-
-void setValue(QScrollBar* b, int v) {
-    const QSignalBlocker block(b);
-    b->setValue(v);
 }
 
 void setComboText(QComboBox* c, const QString& t) {
@@ -58,8 +48,8 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
     AppState& st = module.state();
     Module* m = &module;
 
-    button(this, "Command1", QStringLiteral("開く"), at(0, 0, 1335), [m] { m->openButton(); });
-    rawOverride_ = place<QCheckBox>(this, "Ch1", at(1680, 0, 1335));
+    button(this, "Command1", QStringLiteral("開く"), at(0, 0, 1335, 495), [m] { m->openButton(); });
+    rawOverride_ = place<QCheckBox>(this, "Ch1", at(1680, 0, 1335, 495));
     rawOverride_->setText(QStringLiteral("強制書読"));
     connect(rawOverride_, &QCheckBox::toggled, this, [&st](bool on) { st.setRawOverride(on); });
 
@@ -67,10 +57,13 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
     slotList_->setPlaceholderText(QStringLiteral("ID"));
     connect(slotList_, &QComboBox::activated, this, [m](int line) { m->chooseSlot(line); });
 
-    button(this, "Command2", QStringLiteral("保存100,110,120"), at(0, 720), [m] { m->saveButton(); });
-    button(this, "Command16", QStringLiteral("矩形保存"), at(1560, 720), [m] { m->saveRectangleButton(); });
-    button(this, "Command3", QStringLiteral("コントラスト130"), at(0, 1200), [m] { m->doContrast(); });
-    button(this, "Command13", QStringLiteral("ヒストグラム"), at(1560, 1440), [this] {
+    button(this, "Command2", QStringLiteral("保存100,110,120"), at(0, 720, 1455, 495),
+           [m] { m->saveButton(); });
+    button(this, "Command16", QStringLiteral("矩形保存"), at(1560, 720, 1455, 495),
+           [m] { m->saveRectangleButton(); });
+    button(this, "Command3", QStringLiteral("コントラスト130"), at(0, 1200, 1455, 495),
+           [m] { m->doContrast(); });
+    button(this, "Command13", QStringLiteral("ヒストグラム"), at(1560, 1440, 1455, 495), [this] {
         if (showHistogram_) showHistogram_();
     })->setVisible(false);
 
@@ -78,22 +71,16 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
         return editBox(this, name, g, [&st, setter](const QString& t) { (st.*setter)(t); });
     };
     auto bar = [&](const char* name, QRect g, Qt::Orientation o, void (AppState::*setter)(int)) {
-        auto* b = place<QScrollBar>(this, name, g);
-        b->setOrientation(o);
-        b->setRange(0, 255);
-        // Vertical bars run from 255 at the top to 0 at the bottom: pushing up raises the value.
-        b->setInvertedAppearance(o == Qt::Vertical);
-        b->setInvertedControls(o == Qt::Vertical);
-        connect(b, &QScrollBar::valueChanged, this, [&st, setter](int v) { (st.*setter)(v); });
-        return b;
+        return new NumberBar(this, name, g, o, 0, 255, [&st, setter](int v) { (st.*setter)(v); });
     };
     ct1_ = numberBox("ct1", at(0, 1680, 495, 375), &AppState::setCt1);
     vsc1_ = bar("VSc1", at(480, 1680, 255, 375), Qt::Vertical, &AppState::setVsc1);
     ct2_ = numberBox("ct2", at(720, 1680, 495, 375), &AppState::setCt2);
     vsc2_ = bar("VSc2", at(1200, 1680, 255, 375), Qt::Vertical, &AppState::setVsc2);
 
-    button(this, "Command4", QStringLiteral("メディアン10"), at(0, 2040), [m] { m->doMedian(); });
-    button(this, "Command5", QStringLiteral("差分処理20,30"), at(0, 2520), [m] { m->doDifference(); });
+    button(this, "Command4", QStringLiteral("メディアン10"), at(0, 2040, 1455, 495), [m] { m->doMedian(); });
+    button(this, "Command5", QStringLiteral("差分処理20,30"), at(0, 2520, 1455, 495),
+           [m] { m->doDifference(); });
     for (int e = 0; e < 2; ++e) {
         const QByteArray n1 = "dpcb1(" + QByteArray::number(e) + ")",
                          n2 = "dpcb2(" + QByteArray::number(e) + ")";
@@ -106,13 +93,15 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
         connect(dpcb2_[e], &QComboBox::currentTextChanged, this,
                 [&st, e](const QString& t) { st.setDpcb(e, true, t); });
     }
-    button(this, "Command6", QStringLiteral("二値化40"), at(0, 3240), [m] { m->doBinarize(); });
-    button(this, "Command10", QStringLiteral("階調反転8"), at(1560, 3240), [m] { m->doGradationInvert(); });
+    button(this, "Command6", QStringLiteral("二値化40"), at(0, 3240, 1455, 495), [m] { m->doBinarize(); });
+    button(this, "Command10", QStringLiteral("階調反転8"), at(1560, 3240, 1455, 495),
+           [m] { m->doGradationInvert(); });
     segt_ = numberBox("segt", at(0, 3720, 1455, 270), &AppState::setSegt);
-    button(this, "Command17", QStringLiteral("軸反転140,145"), at(1560, 3720), [m] { m->doAxisFlip(99); });
+    button(this, "Command17", QStringLiteral("軸反転140,145"), at(1560, 3720, 1455, 495),
+           [m] { m->doAxisFlip(99); });
     hscseg_ = bar("HScseg", at(0, 3960, 1455, 255), Qt::Horizontal, &AppState::setHscseg);
     hscseg_->setPageStep(10);
-    button(this, "Command7", QStringLiteral("オーバー値補正50"), at(0, 4200),
+    button(this, "Command7", QStringLiteral("オーバー値補正50"), at(0, 4200, 1455, 495),
            [m] { m->doOverValueCorrection(); });
 
     auto optionFrame = [&](const char* name, QRect g, const char* first, const QString& firstText,
@@ -128,14 +117,16 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
     optionFrame("Picture1", at(1560, 4200, 1455, 255), "hec0", QStringLiteral("左右"), "hec1",
                 QStringLiteral("上下"), hec0_, hec1_);
     connect(hec1_, &QRadioButton::toggled, this, [&st](bool on) { st.setFlipUpDown(on); });
-    button(this, "Command18", QStringLiteral("画像合成"), at(1560, 4440), [m] { m->doComposite(); });
-    button(this, "Command8", QStringLiteral("エッジ60,65"), at(0, 4680), [m] { m->doEdge(99); });
+    button(this, "Command18", QStringLiteral("画像合成"), at(1560, 4440, 1455, 495),
+           [m] { m->doComposite(); });
+    button(this, "Command8", QStringLiteral("エッジ60,65"), at(0, 4680, 1455, 495), [m] { m->doEdge(99); });
     optionFrame("Picture2", at(0, 5160, 1455, 255), "ns0", QStringLiteral("二値"), "ns1",
                 QStringLiteral("普通"), ns0_, ns1_);
     connect(ns1_, &QRadioButton::toggled, this, [&st](bool on) { st.setEdgeOrdinary(on); });
-    button(this, "Command9", QStringLiteral("ゴミ消し7"), at(0, 5400), [m] { m->doDustRemoval(); });
-    button(this, "Command12", QStringLiteral("ALL再描画"), at(0, 6000), [m] { m->redrawAll(); });
-    button(this, "Command11", QStringLiteral("undo"), at(1560, 6000), [m] { m->doUndo(); });
+    button(this, "Command9", QStringLiteral("ゴミ消し7"), at(0, 5400, 1455, 495),
+           [m] { m->doDustRemoval(); });
+    button(this, "Command12", QStringLiteral("ALL再描画"), at(0, 6000, 1455, 495), [m] { m->redrawAll(); });
+    button(this, "Command11", QStringLiteral("undo"), at(1560, 6000, 1455, 495), [m] { m->doUndo(); });
 
     connect(&st, &AppState::changed, this, &ToolboxWindow::refresh);
     refresh();
@@ -158,9 +149,9 @@ void ToolboxWindow::refresh() {
     showText(ct1_, t.ct1);
     showText(ct2_, t.ct2);
     showText(segt_, t.segt);
-    setValue(vsc1_, t.vsc1);
-    setValue(vsc2_, t.vsc2);
-    setValue(hscseg_, t.hscseg);
+    vsc1_->showNumber(t.vsc1);
+    vsc2_->showNumber(t.vsc2);
+    hscseg_->showNumber(t.hscseg);
     for (int e = 0; e < 2; ++e) {
         setComboText(dpcb1_[e], t.dpcb1[e]);
         setComboText(dpcb2_[e], t.dpcb2[e]);

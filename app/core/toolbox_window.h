@@ -8,10 +8,10 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QRadioButton;
-class QScrollBar;
 
 namespace tovra {
 
+class NumberBar;
 class Module;
 
 class ToolboxWindow : public QWidget {
@@ -28,7 +28,7 @@ private:
     QCheckBox* rawOverride_;
     QComboBox* slotList_;
     QLineEdit *ct1_, *ct2_, *segt_;
-    QScrollBar *vsc1_, *vsc2_, *hscseg_;
+    NumberBar *vsc1_, *vsc2_, *hscseg_;
     QComboBox* dpcb1_[2];
     QComboBox* dpcb2_[2];
     QRadioButton *hec0_, *hec1_, *ns0_, *ns1_;

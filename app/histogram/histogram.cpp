@@ -10,7 +10,6 @@
 namespace tovra {
 
 namespace {
-constexpr int kBarMax = 64;
 constexpr int kLevels = 256;
 const QColor kCurveColour = QColor::fromRgb(HistogramModule::kCurve);
 } // namespace
@@ -20,18 +19,15 @@ HistogramModule::HistogramModule(Module& module)
       lhy_(twips(1335), twips(5175)), profile_(1024, 0) {}
 
 void HistogramModule::linkNumber(QString& box, int& bar, const QString& text) {
-    set(box, text);
-    if (!isNumeric(text)) return;
-    const double v = numericValue(text);
-    if (v >= 0 && v <= kBarMax) {
-        if (auto n = toInt16(text)) set(bar, static_cast<int>(*n));
-    }
+    const NumberLink next = typedIntoBox({box, bar}, text, 0, kBarMax);
+    set(box, next.box);
+    set(bar, next.bar);
 }
 
 void HistogramModule::linkBar(int& bar, QString& box, int value) {
-    if (bar == value) return;
-    set(bar, value);
-    set(box, QString::number(value));
+    const NumberLink next = movedBar({box, bar}, value);
+    set(box, next.box);
+    set(bar, next.bar);
 }
 
 // ---- Intensity histogram ---------------------------------------------------------------------
@@ -47,7 +43,7 @@ int32_t HistogramModule::makeHistogram(int mode) {
         PixelBuffer buf;
         status = module_.quarn().Hist(mode, &result, number, id, buf.data());
     }
-    setHt(numberText(numericValue(f_.ht) + 1));
+    setHt(QString::number(number + 1)); // a whole number: the file drawn is the file written
     module_.state().setSegt(QString::number(result));
     hist_.setScaleHeight(numericValue(module_.state().tool().segt));
     emit changed();
@@ -93,7 +89,8 @@ void HistogramModule::histogramButton() {
 }
 
 void HistogramModule::maximumCutButton() {
-    drawHistogram(f_.ht2, true);
+    const auto n = toInt16(f_.ht2); // "12.5" names the file 12 that a histogram of 12.5 wrote
+    drawHistogram(n ? QString::number(*n) : f_.ht2, true);
 }
 
 // ---- Line profiles ---------------------------------------------------------------------------
@@ -108,7 +105,7 @@ void HistogramModule::makeLineProfiles() {
         PixelBuffer buf;
         module_.quarn().Lhist(x, y, number, f_.difference ? 1 : 0, id, buf.data());
     }
-    setLh2(numberText(numericValue(f_.lh2) + 1));
+    setLh2(QString::number(number + 1));
 }
 
 void HistogramModule::readProfile(const QString& fileName, int count) {

@@ -29,6 +29,8 @@ class HistogramModule : public QObject {
 public:
     // The curve colour: dark blue.
     static constexpr QRgb kCurve = 0xFF000080;
+    // The number boxes' scroll bars run from 0 to this.
+    static constexpr int kBarMax = 64;
 
     explicit HistogramModule(Module& module);
 

@@ -1,8 +1,8 @@
 #include "histogram_window.h"
 
-#include "core/form_layout.h"
-#include "core/picture_view.h"
 #include "histogram.h"
+#include "widgets/form_layout.h"
+#include "widgets/picture_view.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -14,14 +14,6 @@
 #include <QSignalBlocker>
 
 namespace tovra {
-
-namespace {
-
-QRect at(int left, int top, int width, int height) {
-    return twipsRect(left, top, width, height);
-}
-
-} // namespace
 
 HistogramWindow::HistogramWindow(HistogramModule& histogram, QWidget* parent)
     : QWidget(parent, Qt::Window), h_(histogram) {
@@ -69,16 +61,11 @@ HistogramWindow::HistogramWindow(HistogramModule& histogram, QWidget* parent)
 
     auto number = [&](const char* box, const char* barName, int top,
                       void (HistogramModule::*setText)(const QString&), void (HistogramModule::*setBar)(int),
-                      QScrollBar*& bar) {
+                      NumberBar*& bar) {
         auto* e =
             editBox(this, box, at(7440, top, 375, 375), [h, setText](const QString& t) { (h->*setText)(t); });
-        bar = place<QScrollBar>(this, barName, at(7800, top, 255, 375));
-        bar->setOrientation(Qt::Vertical);
-        bar->setRange(0, 64);
-        // 64 at the top, 0 at the bottom: the up arrow raises the number.
-        bar->setInvertedAppearance(true);
-        bar->setInvertedControls(true);
-        connect(bar, &QScrollBar::valueChanged, this, [h, setBar](int v) { (h->*setBar)(v); });
+        bar = new NumberBar(this, barName, at(7800, top, 255, 375), Qt::Vertical, 0, HistogramModule::kBarMax,
+                            [h, setBar](int v) { (h->*setBar)(v); });
         return e;
     };
     ht_ = number("ht", "VSch", 480, &HistogramModule::setHt, &HistogramModule::setVsch, vsch_);
@@ -110,10 +97,8 @@ void HistogramWindow::refresh() {
     showText(hfx1_, f.hfx1);
     showText(hfy1_, f.hfy1);
     if (xy_->text() != f.xy) xy_->setText(f.xy);
-    for (auto [bar, v] : {std::pair{vsch_, f.vsch}, {vsch2_, f.vsch2}, {vscl2_, f.vscl2}}) {
-        const QSignalBlocker block(bar);
-        bar->setValue(v);
-    }
+    for (auto [bar, v] : {std::pair{vsch_, f.vsch}, {vsch2_, f.vsch2}, {vscl2_, f.vscl2}})
+        bar->showNumber(v);
     if (op2_->isChecked() != f.meanMode) (f.meanMode ? op2_ : op1_)->setChecked(true);
     if (ch2_->isChecked() != f.difference) ch2_->setChecked(f.difference);
 }

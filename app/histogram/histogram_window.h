@@ -8,10 +8,10 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
-class QScrollBar;
 
 namespace tovra {
 
+class NumberBar;
 class HistogramModule;
 
 class HistogramWindow : public QWidget {
@@ -24,7 +24,7 @@ private:
 
     HistogramModule& h_;
     QLineEdit *ht_, *ht2_, *lh2_, *hfx1_, *hfy1_;
-    QScrollBar *vsch_, *vsch2_, *vscl2_;
+    NumberBar *vsch_, *vsch2_, *vscl2_;
     QRadioButton *op1_, *op2_;
     QCheckBox* ch2_;
     QLabel* xy_;

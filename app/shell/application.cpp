@@ -1,31 +1,54 @@
 #include "application.h"
 
 #include "core/toolbox_window.h"
+#include "core/work_folder.h"
 #include "histogram/histogram_window.h"
 #include "image_window.h"
 #include "info_window.h"
 #include "main_window.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QUrl>
 
 namespace tovra {
 
 namespace {
+
 const QString kMailAddress = QStringLiteral("mailto:tovra-support@tovra.org");
-}
+
+// The progress of a batch run: shown at once, application-modal, with no cancel button, and
+// neither Esc nor the window's close button dismisses it.
+class RunProgress : public QProgressDialog {
+public:
+    RunProgress() : QProgressDialog(QStringLiteral("連続処理中…"), QString(), 0, 1) {
+        setObjectName(QStringLiteral("batchProgress"));
+        setWindowTitle(QStringLiteral("連続処理"));
+        setWindowModality(Qt::ApplicationModal);
+        setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+        setMinimumDuration(0);
+        setAutoClose(false);
+        setAutoReset(false);
+    }
+    void reject() override {}
+
+protected:
+    void closeEvent(QCloseEvent* e) override { e->ignore(); }
+};
+
+} // namespace
 
 Application::Application(const QString& programFolder, const Options& options)
     : programFolder_(programFolder), options_(options),
-      quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")),
-             QDir(options.workFolder.isEmpty() ? programFolder : options.workFolder).absolutePath()),
+      workFolder_(chooseWorkFolder(options.workFolder.isEmpty() ? programFolder : options.workFolder)),
+      quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")), workFolder_.folder),
       module_(state_, quarn_, dialogs_), histogram_(module_), batch_(module_) {
     ImageWindow::setClosingForExit(false);
-    QDir().mkpath(quarn_.workFolder());
     dialogs_.setPlatform([this](bool save, const QString& filter) -> FileDialogs::Answer {
         const QString qtFilter = FileDialogs::toQtFilter(filter);
         const QString path = save ? QFileDialog::getSaveFileName(nullptr, QString(), QString(), qtFilter)
@@ -33,24 +56,14 @@ Application::Application(const QString& programFolder, const Options& options)
         if (path.isEmpty()) return std::nullopt;
         return path;
     });
+    dialogs_.setMessagePlatform([](const QString& text) {
+        QMessageBox::information(QApplication::activeWindow(), QStringLiteral("Tovra"), text);
+    });
 
-    // Opening a ".tvs" file runs it. A run that takes more than a moment shows its progress in a
-    // modal dialog, so no other command can start before it ends.
+    // Opening a ".tvs" file runs it behind a modal progress dialog that cannot be dismissed, so
+    // no other command (not even the exit, which deletes the work files) starts before it ends.
     batch_.makeHistogram = [this](int mode) { return histogram_.makeHistogram(mode); };
-    module_.runScript = [this](const QString& path, const QString&) {
-        QProgressDialog progress(QStringLiteral("連続処理中…"), QString(), 0, 1);
-        progress.setWindowTitle(QStringLiteral("連続処理"));
-        progress.setWindowModality(Qt::ApplicationModal);
-        progress.setMinimumDuration(500);
-        batch_.onFile = [&progress](int i, int n, const QString& file) {
-            progress.setMaximum(n);
-            progress.setLabelText(QStringLiteral("%1 / %2  %3").arg(i).arg(n).arg(file));
-            progress.setValue(i - 1);
-        };
-        batch_.run(path);
-        progress.setValue(progress.maximum());
-        batch_.onFile = nullptr;
-    };
+    module_.runScript = [this](const QString& path, const QString&) { runScript(path); };
 
     QObject::connect(&state_, &AppState::imageWindowCreated, [this](int slot) {
         images_[slot] = new ImageWindow(module_, slot);
@@ -96,9 +109,11 @@ void Application::start() {
     defaultImage_->move(origin);
 
     module_.startUp(programFolder_);
+    main_->setWorkFolder(quarn_.workFolder());
     toolbox_->show();
     info_->show();
     main_->show();
+    if (!workFolder_.notice.isEmpty()) dialogs_.inform(workFolder_.notice);
     for (int i = 0; i < options_.files.size() && i < kSlots; ++i) {
         const QString path = QFileInfo(options_.files[i]).absoluteFilePath();
         state_.setId(QString::number(i));
@@ -106,7 +121,33 @@ void Application::start() {
     }
 }
 
+void Application::runScript(const QString& path) {
+    BatchRunner::Outcome outcome;
+    {
+        Module::ScriptRun running(module_);
+        RunProgress progress;
+        batch_.onFile = [&progress](int i, int n, const QString& file) {
+            progress.setMaximum(n);
+            progress.setLabelText(QStringLiteral("%1 / %2  %3").arg(i).arg(n).arg(file));
+            progress.setValue(i - 1);
+        };
+        outcome = batch_.run(path);
+        batch_.onFile = nullptr;
+        progress.setValue(progress.maximum());
+        // Window activations queued during the run are spent while it still counts as running, so
+        // the working slot stays the current one.
+        QCoreApplication::processEvents();
+    }
+    if (outcome.refusal)
+        dialogs_.inform(QStringLiteral("連続処理スクリプトを実行できません（%1 行目）: %2\n%3")
+                            .arg(outcome.refusal->line)
+                            .arg(outcome.refusal->reasonJa, path));
+    else if (!outcome.scriptRead)
+        dialogs_.inform(QStringLiteral("連続処理スクリプトとして読み込めません。\n%1").arg(path));
+}
+
 void Application::exit() {
+    if (module_.scriptRunning()) return; // the run's work files are in use
     module_.deleteWorkFiles();
     ImageWindow::setClosingForExit(true);
     QCoreApplication::exit(0);

@@ -8,6 +8,7 @@
 #include "core/dialogs.h"
 #include "core/module.h"
 #include "core/quarn_binder.h"
+#include "core/work_folder.h"
 #include "histogram/histogram.h"
 
 #include <QStringList>
@@ -43,10 +44,13 @@ public:
     void start();
     // Deletes the work files and ends the program.
     void exit();
+    // Runs a batch script behind its progress dialog; says why when the script cannot run.
+    void runScript(const QString& path);
 
 private:
     QString programFolder_;
     Options options_;
+    WorkFolderChoice workFolder_;
     AppState state_;
     QuarnBinder quarn_;
     FileDialogs dialogs_;

@@ -1,19 +1,26 @@
 #include "headless.h"
 
 #include "core/batch.h"
+#include "core/work_folder.h"
 #include "histogram/histogram.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <unistd.h>
 
 namespace tovra {
 
 int runHeadless(const QString& programFolder, const Options& options, std::FILE* err) {
+    // Without a work folder of its own a run works in a private one that it removes afterwards,
+    // so it never touches the slots of a program running from the same folder.
+    QTemporaryDir privateFolder(QDir::temp().filePath(QStringLiteral("tovra-XXXXXX")));
     const QString work =
-        QDir(options.workFolder.isEmpty() ? programFolder : options.workFolder).absolutePath();
-    if (!QDir().mkpath(work)) {
-        std::fprintf(err, "cannot use the work folder %s\n", qPrintable(work));
+        options.workFolder.isEmpty() ? privateFolder.path() : QDir(options.workFolder).absolutePath();
+    QString reason;
+    if ((options.workFolder.isEmpty() && !privateFolder.isValid()) || !prepareWorkFolder(work, &reason)) {
+        std::fprintf(err, "cannot use the work folder: %s\n",
+                     qPrintable(reason.isEmpty() ? privateFolder.errorString() : reason));
         return 2;
     }
     AppState state;

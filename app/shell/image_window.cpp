@@ -1,7 +1,7 @@
 #include "image_window.h"
 
 #include "core/module.h"
-#include "core/picture_view.h"
+#include "widgets/picture_view.h"
 
 #include <QCloseEvent>
 #include <QEvent>

@@ -1,7 +1,7 @@
 #include "info_window.h"
 
-#include "core/form_layout.h"
 #include "core/module.h"
+#include "widgets/form_layout.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -10,10 +10,6 @@
 namespace tovra {
 
 namespace {
-
-QRect at(int left, int top, int width, int height) {
-    return twipsRect(left, top, width, height);
-}
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, QRect g, bool white = false) {
     auto* l = place<QLabel>(parent, name, g);

@@ -4,9 +4,11 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QStatusBar>
 
 namespace tovra {
 
@@ -96,6 +98,20 @@ QAction* MainWindow::addWindowItem(const char* name, const QString& caption, std
     connect(a, &QAction::triggered, this, [action = std::move(action)] { action(); });
     menuBar()->insertAction(help_->menuAction(), a);
     return a;
+}
+
+void MainWindow::setWorkFolder(const QString& folder) {
+    auto* label = findChild<QLabel*>(QStringLiteral("workFolder"));
+    if (label == nullptr) {
+        label = new QLabel(this);
+        label->setObjectName(QStringLiteral("workFolder"));
+        statusBar()->addWidget(label, 1);
+        statusBar()->setSizeGripEnabled(false);
+    }
+    const QString text = QStringLiteral("作業フォルダ: %1").arg(QDir::toNativeSeparators(folder));
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, centralWidget()->width()));
+    label->setToolTip(text);
+    setFixedSize(sizeHint());
 }
 
 void MainWindow::refresh() {

@@ -21,6 +21,8 @@ public:
     MainWindow(Module& module, Actions actions, QWidget* parent = nullptr);
     // Adds a menu item before "ヘルプ" (for windows that arrive with their own parts).
     QAction* addWindowItem(const char* name, const QString& caption, std::function<void()> action);
+    // Shows where the work, histogram, profile and interval files go.
+    void setWorkFolder(const QString& folder);
 
 protected:
     void closeEvent(QCloseEvent* e) override;

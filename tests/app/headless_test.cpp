@@ -90,6 +90,28 @@ TEST_F(HeadlessTest, ExitCodes) {
               2);
 }
 
+// Without --workdir a run keeps to a private folder that it removes, so it never touches the
+// slots of a program running from the same folder; a --workdir that cannot be used stops it.
+TEST_F(HeadlessTest, WorkFolderIsPrivateOrRefused) {
+    const QString sentinel = QCoreApplication::applicationDirPath() + QStringLiteral("/0_im.tmp");
+    testing_support::writeBytes(sentinel.toStdString(), "another run's slot");
+    writeData(QStringLiteral("a.mon"), "\x01\x02");
+    writeData(QStringLiteral("h.tvs"), "2\n1\n0\n1\nr.mon\n90\n80\n110\n0\na.mon\n0\n");
+    const Result r = run({QStringLiteral("--batch"), dataFile("h.tvs")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(testing_support::readBytes(sentinel.toStdString()), "another run's slot");
+    EXPECT_FALSE(QFile::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/0_hdat.csv")));
+    QFile::remove(sentinel);
+    EXPECT_EQ(dataBytes("a.mon"), "\xfe\xfd");
+    writeData(QStringLiteral("plain"), "a file, not a folder");
+    const Result refused =
+        run({QStringLiteral("--batch"), dataFile("h.tvs"), QStringLiteral("--workdir"), dataFile("plain/w")});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("cannot use the work folder")))
+        << refused.err.toStdString();
+    EXPECT_EQ(dataBytes("a.mon"), "\xfe\xfd");
+}
+
 TEST_F(HeadlessTest, OptionsSetTheToolbox) {
     writeData(QStringLiteral("a.mon"), std::string("\x0a\xc8", 2)); // 10, 200
     writeData(QStringLiteral("t.tvs"), "2\n1\n0\n1\nr.mon\n40\n110\n0\na.mon\n0\n");

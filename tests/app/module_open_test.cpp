@@ -1,5 +1,7 @@
 #include "module_fixture.h"
 
+#include <sys/stat.h>
+
 #include <QBuffer>
 #include <QFile>
 #include <random>
@@ -126,14 +128,28 @@ TEST_F(ModuleTest, NamesDecideTheKindCaseSensitively) {
     EXPECT_EQ(workBytes("0_im.tmp"), "\x01\x02");
 }
 
+// A picture that cannot be decoded, or is larger than the buffers, is said so; the slot, its
+// window and the size fields stay as they were.
 TEST_F(ModuleTest, UndecodablePictureLeavesSlotAsItWas) {
-    openRaw(0, 2, 1, "\x05\x06");
-    const std::string before = workBytes("0_im.tmp");
+    QImage big(1025, 1025, QImage::Format_RGB32);
+    big.fill(Qt::gray);
+    ASSERT_TRUE(big.save(dataFile("big.bmp"), "BMP"));
     writeData(QStringLiteral("bad.bmp"),
               "BM this is not a bitmap at all, not even close to one..............");
-    module.openImage(dataFile("bad.bmp"), QStringLiteral("bad.bmp"));
-    EXPECT_EQ(workBytes("0_im.tmp"), before);
-    EXPECT_EQ(state.info().mx, QStringLiteral("2"));
+    writeData(QStringLiteral("empty.bmp"), "");
+    QDir().mkpath(dataFile("dir.bmp"));
+    ASSERT_EQ(::mkfifo(dataFile("fifo.gif").toLocal8Bit().constData(), 0600), 0);
+    for (const char* name : {"bad.bmp", "empty.bmp", "big.bmp", "dir.bmp", "fifo.gif"}) {
+        openRaw(0, 2, 1, "\x05\x06");
+        const QImage picture = state.imageWindow(0).picture->image();
+        dialogs.inform(QString());
+        EXPECT_FALSE(module.openImage(dataFile(QLatin1String(name)), QLatin1String(name))) << name;
+        EXPECT_EQ(workBytes("0_im.tmp"), "\x05\x06") << name;
+        EXPECT_EQ(state.info().mx, QStringLiteral("2")) << name;
+        EXPECT_EQ(state.info().my, QStringLiteral("1")) << name;
+        EXPECT_EQ(state.imageWindow(0).picture->image(), picture) << name;
+        EXPECT_TRUE(dialogs.lastMessage().contains(QLatin1String(name))) << name;
+    }
 }
 
 TEST_F(ModuleTest, SizesBeyondTheBufferAreNeverPassedOn) {
@@ -168,8 +184,9 @@ TEST_F(ModuleTest, OpenButtonUsesTheDialog) {
     dialogs.queueAnswer(path);
     module.openButton();
     EXPECT_EQ(workBytes("0_im.tmp"), "\x09\x08");
+    // "その他" shows every file, those without a dot too.
     EXPECT_EQ(FileDialogs::toQtFilter(QStringLiteral("汎用形式 (*.bmp;*.jpg)|*.bmp;*.jpg|その他 (*.*)|*.*")),
-              QStringLiteral("汎用形式 (*.bmp *.jpg);;その他 (*.*)"));
+              QStringLiteral("汎用形式 (*.bmp *.jpg);;その他 (*)"));
 }
 
 TEST_F(ModuleTest, NameLabelFitsTheWidth) {

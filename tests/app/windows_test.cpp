@@ -1,6 +1,5 @@
 // The windows on the offscreen platform: controls found by their names, driven by clicks and
 // typing, with file dialogs answered through the dialogs' queue.
-#include "core/picture_view.h"
 #include "core/toolbox_window.h"
 #include "histogram/histogram_window.h"
 #include "shell/application.h"
@@ -8,12 +7,15 @@
 #include "shell/info_window.h"
 #include "shell/main_window.h"
 #include "support/test_support.h"
+#include "widgets/form_layout.h"
+#include "widgets/picture_view.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -37,6 +39,20 @@ private:
     void type(QLineEdit* e, const QString& text) {
         e->selectAll();
         QTest::keyClicks(e, text);
+    }
+    // A click on one of a scroll bar's arrows, where the style draws it.
+    void clickArrow(QScrollBar* bar, QStyle::SubControl arrow) {
+        QStyleOptionSlider opt;
+        opt.initFrom(bar);
+        opt.orientation = bar->orientation();
+        opt.minimum = bar->minimum();
+        opt.maximum = bar->maximum();
+        opt.sliderPosition = opt.sliderValue = bar->value();
+        opt.singleStep = bar->singleStep();
+        opt.pageStep = bar->pageStep();
+        opt.upsideDown = bar->invertedAppearance();
+        const QRect r = bar->style()->subControlRect(QStyle::CC_ScrollBar, &opt, arrow, bar);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, r.center());
     }
     QString writeRaw(const QString& name, const QByteArray& bytes) {
         const QString path = QString::fromStdString(tmp_->path().string()) + "/" + name;
@@ -78,11 +94,11 @@ private slots:
         auto* ct2 = find<QLineEdit>(tool, "ct2");
         ct2->selectAll();
         ct2->insert(QStringLiteral("300")); // as pasted: out of range, the bar stays
-        QCOMPARE(find<QScrollBar>(tool, "VSc2")->value(), 255);
+        QCOMPARE(find<NumberBar>(tool, "VSc2")->number(), 255);
         QCOMPARE(app_->state().tool().ct2, QStringLiteral("300"));
         type(find<QLineEdit>(tool, "segt"), QStringLiteral("12.5"));
-        QCOMPARE(find<QScrollBar>(tool, "HScseg")->value(), 12);
-        find<QScrollBar>(tool, "VSc1")->setValue(77);
+        QCOMPARE(find<NumberBar>(tool, "HScseg")->number(), 12);
+        find<NumberBar>(tool, "VSc1")->setValue(255 - 77);
         QCOMPARE(find<QLineEdit>(tool, "ct1")->text(), QStringLiteral("77"));
         find<QComboBox>(tool, "dpcb2(1)")->setEditText(QStringLiteral("5"));
         QCOMPARE(app_->state().tool().dpcb2[1], QStringLiteral("5"));
@@ -90,6 +106,95 @@ private slots:
         QVERIFY(app_->state().tool().edgeOrdinary);
         QTest::mouseClick(find<QCheckBox>(tool, "Ch1"), Qt::LeftButton);
         QVERIFY(app_->state().tool().rawOverride);
+    }
+
+    // Pushing a vertical bar up raises its number: the up arrow, the Up key and the wheel.
+    void verticalBarsRiseWhenPushedUp() {
+        auto& tool = app_->toolbox();
+        auto* vsc1 = find<NumberBar>(tool, "VSc1");
+        clickArrow(vsc1, QStyle::SC_ScrollBarSubLine);
+        QCOMPARE(app_->state().tool().ct1, QStringLiteral("1"));
+        vsc1->setFocus();
+        QTest::keyClick(vsc1, Qt::Key_Up);
+        QCOMPARE(app_->state().tool().ct1, QStringLiteral("2"));
+        QWheelEvent wheel(QPointF(5, 5), vsc1->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(vsc1, &wheel);
+        QVERIFY(app_->state().tool().ct1.toInt() > 2);
+        auto* vsc2 = find<NumberBar>(tool, "VSc2");
+        clickArrow(vsc2, QStyle::SC_ScrollBarAddLine);
+        QCOMPARE(app_->state().tool().ct2, QStringLiteral("254"));
+        auto& hw = app_->histogramWindow();
+        hw.show();
+        for (const char* name : {"VSch", "VSch2", "VScl2"})
+            clickArrow(find<NumberBar>(hw, name), QStyle::SC_ScrollBarSubLine);
+        QCOMPARE(app_->histogram().fields().ht, QStringLiteral("1"));
+        QCOMPARE(app_->histogram().fields().ht2, QStringLiteral("1"));
+        QCOMPARE(app_->histogram().fields().lh2, QStringLiteral("1"));
+    }
+
+    // A number box that names a file holds a whole number, so the file written is the file drawn.
+    void histogramNumberBoxesHoldWholeNumbers() {
+        auto& hw = app_->histogramWindow();
+        hw.show();
+        app_->module().openImage(writeRaw("w.mon", QByteArray(256 * 256, '\x30')), QStringLiteral("w.mon"));
+        type(find<QLineEdit>(hw, "ht"), QStringLiteral("12.5"));
+        QTest::mouseClick(find<QPushButton>(hw, "Command13"), Qt::LeftButton);
+        QVERIFY(QFile::exists(work_ + "/12_hdat.csv"));
+        QCOMPARE(find<QLineEdit>(hw, "ht")->text(), QStringLiteral("13"));
+        // The drawn curve is the file's: a flat image has one full bin, so the curve leaves the floor.
+        const QImage pic = app_->histogram().hist().image();
+        int curve = 0;
+        for (int y = 0; y < pic.height(); ++y)
+            for (int x = 0; x < pic.width(); ++x)
+                curve += pic.pixel(x, y) == HistogramModule::kCurve;
+        QVERIFY(curve > pic.height() / 2);
+    }
+
+    // While a script runs nothing else starts: its progress cannot be dismissed, the exit waits,
+    // and an activation queued during the run does not change the current slot afterwards.
+    void batchRunHoldsTheProgramUntilItEnds() {
+        app_->module().openImage(writeRaw("w.mon", QByteArray(256 * 256, '\x30')), QStringLiteral("w.mon"));
+        QString script = QStringLiteral("64\n64\n0\n1\nr.mon\n20\n80\n0\n");
+        writeRaw("r.mon", QByteArray(64 * 64, '\x01'));
+        for (int i = 0; i < 3; ++i) {
+            writeRaw(QStringLiteral("f%1.mon").arg(i), QByteArray(64 * 64, '\x20'));
+            script += QStringLiteral("f%1.mon\n").arg(i);
+        }
+        const QString path = writeRaw("s.tvs", (script + "0\n").toUtf8());
+        bool dismissed = true, exited = true, queued = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* d = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            if (!d || !d->labelText().startsWith(QStringLiteral("3 / 3"))) return;
+            poll.stop();
+            QTest::keyClick(d, Qt::Key_Escape);
+            d->close();
+            dismissed = !d->isVisible();
+            app_->mainWindow().findChild<QAction*>(QStringLiteral("en"))->trigger();
+            exited = !QFile::exists(work_ + "/0_im.tmp");
+            QMetaObject::invokeMethod(
+                &poll, [this] { app_->module().imageWindowActivated(QStringLiteral("イメージ ID 1")); },
+                Qt::QueuedConnection);
+            queued = true;
+        });
+        poll.start(0);
+        app_->module().openImage(path, QStringLiteral("s.tvs"));
+        QCoreApplication::processEvents();
+        QVERIFY(queued);
+        QVERIFY(!dismissed);
+        QVERIFY(!exited);
+        QCOMPARE(app_->state().info().id, QStringLiteral("0"));
+        QCOMPARE(QFile(QString::fromStdString(tmp_->path().string()) + "/f2.mon").size(), 64 * 64);
+    }
+
+    // A script that cannot run says why, in a message.
+    void refusedScriptIsExplained() {
+        QString said;
+        app_->dialogs().setMessagePlatform([&said](const QString& t) { said = t; });
+        const QString path = writeRaw("bad.tvs", "abc\n2\n0\n1\nr.mon\n110\n0\na.mon\n0\n");
+        app_->module().openImage(path, QStringLiteral("bad.tvs"));
+        QVERIFY(said.contains(QStringLiteral("1 行目")));
     }
 
     void clickingTheNameLabelReloads() {
@@ -208,12 +313,12 @@ private slots:
         QCOMPARE(hw.windowTitle(), QStringLiteral("ヒストグラム"));
         auto* ht = find<QLineEdit>(hw, "ht");
         type(ht, QStringLiteral("12"));
-        QCOMPARE(find<QScrollBar>(hw, "VSch")->value(), 12);
+        QCOMPARE(find<NumberBar>(hw, "VSch")->number(), 12);
         type(ht, QStringLiteral("65"));
-        QCOMPARE(find<QScrollBar>(hw, "VSch")->value(), 6); // "6" moved it; "65" is beyond 64
+        QCOMPARE(find<NumberBar>(hw, "VSch")->number(), 6); // "6" moved it; "65" is beyond 64
         QCOMPARE(app_->histogram().fields().ht, QStringLiteral("65"));
-        find<QScrollBar>(hw, "VScl2")->setValue(9);
-        QCOMPARE(find<QLineEdit>(hw, "lh2")->text(), QStringLiteral("9"));
+        clickArrow(find<NumberBar>(hw, "VScl2"), QStyle::SC_ScrollBarSubLine);
+        QCOMPARE(find<QLineEdit>(hw, "lh2")->text(), QStringLiteral("1"));
         // The toolbox's histogram button shows the same window.
         hw.hide();
         QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command13"), Qt::LeftButton);

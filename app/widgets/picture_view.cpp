@@ -1,4 +1,4 @@
-#include "picture_view.h"
+#include "widgets/picture_view.h"
 
 #include <QMouseEvent>
 #include <QPainter>

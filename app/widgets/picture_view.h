@@ -2,7 +2,7 @@
 // canvas's scale.
 #pragma once
 
-#include "canvas.h"
+#include "core/canvas.h"
 
 #include <QWidget>
 #include <functional>
