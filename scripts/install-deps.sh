@@ -8,9 +8,11 @@ packages=(
     qt6-base-dev qt6-image-formats-plugins qt6-translations-l10n libgl1-mesa-dev fonts-noto-cjk
     libgtest-dev libgmock-dev googletest libbenchmark-dev
 )
-if [[ "${1:-}" == "--bench" ]]; then
-    packages+=(libopencv-dev python3-numpy python3-opencv python3-scipy bc)
-fi
+case "${1:-}" in
+--bench) packages+=(libopencv-dev python3-numpy python3-opencv python3-scipy bc) ;;
+--fuzz) packages+=(clang libclang-rt-dev) ;;
+--style) packages+=(clang-format clang-tidy) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

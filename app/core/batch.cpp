@@ -26,11 +26,11 @@ std::optional<int> wholeNumber(const QString& text) {
 
 QString decodeScript(const QByteArray& text) {
     QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString asUtf8 = utf8.decode(text);
+    QString asUtf8 = utf8.decode(text);
     if (!utf8.hasError()) return asUtf8;
     QStringDecoder sjis("Shift_JIS");
     if (sjis.isValid()) {
-        const QString asSjis = sjis.decode(text);
+        QString asSjis = sjis.decode(text);
         if (!sjis.hasError()) return asSjis;
     }
     return asUtf8;

@@ -2,6 +2,7 @@
 
 #include "core/toolbox_window.h"
 #include "core/work_folder.h"
+#include "help_window.h"
 #include "histogram/histogram_window.h"
 #include "image_window.h"
 #include "info_window.h"
@@ -76,8 +77,10 @@ Application::Application(const QString& programFolder, const Options& options)
     actions.showInfo = [this] { info_->show(), info_->raise(); };
     actions.showToolbox = [this] { toolbox_->show(), toolbox_->raise(); };
     actions.openHelp = [this] {
-        QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QDir(programFolder_).filePath(QStringLiteral("user-guide.md"))));
+        if (!help_)
+            help_ =
+                std::make_unique<HelpWindow>(QDir(programFolder_).filePath(QStringLiteral("user-guide.md")));
+        help_->showGuide();
     };
     actions.mailAuthor = [] { QDesktopServices::openUrl(QUrl(kMailAddress)); };
     main_ = std::make_unique<MainWindow>(module_, actions);

@@ -17,6 +17,7 @@
 
 namespace tovra {
 
+class HelpWindow;
 class HistogramWindow;
 class ImageWindow;
 class InfoWindow;
@@ -38,6 +39,7 @@ public:
     HistogramModule& histogram() { return histogram_; }
     HistogramWindow& histogramWindow() { return *histogramWindow_; }
     BatchRunner& batch() { return batch_; }
+    HelpWindow* helpWindow() { return help_.get(); }
 
     // The start-up sequence: settings file, toolbox, default image window, information window,
     // size 256 x 256, the main window, then the files named on the command line.
@@ -62,6 +64,7 @@ private:
     std::unique_ptr<InfoWindow> info_;
     std::unique_ptr<ImageWindow> defaultImage_;
     std::unique_ptr<HistogramWindow> histogramWindow_;
+    std::unique_ptr<HelpWindow> help_;
     std::array<ImageWindow*, kSlots> images_{};
 };
 

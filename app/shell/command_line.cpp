@@ -23,13 +23,18 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         "Without --batch, the program starts with its windows and opens the FILEs given, one per\n"
         "slot from slot 0 (raw images are read as 256 x 256).\n\n"
         "With --batch, it runs a batch script with no window and no display, prints one line per\n"
-        "listed file to standard error, and exits 0 only when every file was read and every save\n"
-        "succeeded (1 otherwise, 2 when the script cannot be read)."));
+        "listed file to standard error, and exits 0 only when every file was read, every operation\n"
+        "succeeded and every save was written (1 otherwise, 2 when the script or the work folder\n"
+        "cannot be used; nothing runs then).\n\n"
+        "Without --workdir a batch run works in a private temporary folder that it removes at the\n"
+        "end, histogram files (codes 90 and 95) included. With --workdir DIR the work files are\n"
+        "removed at the end and the histogram files NN_hdat.csv stay in DIR."));
     parser.addHelpOption();
     const QCommandLineOption workdir(
         QStringLiteral("workdir"),
-        QStringLiteral("Keep the work files in DIR instead of the program's folder. "
-                       "Runs at the same time need folders of their own."),
+        QStringLiteral(
+            "Keep the work files in DIR instead of the program's folder (the windows) or a "
+            "private temporary folder (--batch). Runs at the same time need folders of their own."),
         QStringLiteral("DIR"));
     const QCommandLineOption batch(QStringLiteral("batch"),
                                    QStringLiteral("Run the batch script SCRIPT headless."),

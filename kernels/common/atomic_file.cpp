@@ -39,7 +39,12 @@ std::string writeTarget(const std::string& path) {
         const ssize_t n = ::readlink(p.c_str(), target, sizeof(target) - 1);
         if (n <= 0) return p;
         const std::string t(target, static_cast<size_t>(n));
-        p = t[0] == '/' ? t : folderOf(p) + "/" + t;
+        if (t[0] == '/') {
+            p = t;
+        } else {
+            p = folderOf(p);
+            p.append("/").append(t);
+        }
     }
     return p;
 }

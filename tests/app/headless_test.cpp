@@ -3,6 +3,7 @@
 #include "shell/command_line.h"
 
 #include <QProcess>
+#include <QThread>
 
 using namespace tovra;
 using namespace tovra_test;
@@ -110,6 +111,35 @@ TEST_F(HeadlessTest, WorkFolderIsPrivateOrRefused) {
     EXPECT_TRUE(refused.err.contains(QStringLiteral("cannot use the work folder")))
         << refused.err.toStdString();
     EXPECT_EQ(dataBytes("a.mon"), "\xfe\xfd");
+}
+
+// A run killed at any moment leaves every result whole or absent and no temporary behind, once
+// a later run has saved into the same folders.
+TEST_F(HeadlessTest, KilledRunsLeaveNoTemporaries) {
+    std::string script = "256\n256\n0\n1\nr.mon\n10\n120\n0\n";
+    for (int i = 0; i < 12; ++i) {
+        writeData(QStringLiteral("k%1.mon").arg(i), std::string(256 * 256, static_cast<char>(i * 20)));
+        script.append("k").append(std::to_string(i)).append(".mon\n");
+    }
+    writeData(QStringLiteral("k.tvs"), script + "0\n");
+    const QStringList args{QStringLiteral("--batch"), dataFile("k.tvs"), QStringLiteral("--workdir"), work};
+    for (int kill = 0; kill < 8; ++kill) {
+        QProcess* p = start(args);
+        p->waitForStarted();
+        QThread::msleep(static_cast<unsigned long>(20 + 25 * kill));
+        p->kill();
+        finish(p);
+    }
+    for (int i = 0; i < 12; ++i) { // a result is all 256 rows or nothing
+        const QString csv = QStringLiteral("k%1.csv").arg(i);
+        if (!QFile::exists(dataFile(csv))) continue;
+        const std::string text = dataBytes(csv);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 256) << i;
+    }
+    EXPECT_EQ(run(args).code, 0);
+    for (const QString& folder : {data, work})
+        EXPECT_EQ(QDir(folder, QStringLiteral("*.part"), QDir::Name, QDir::Files | QDir::Hidden).count(), 0u)
+            << folder.toStdString();
 }
 
 TEST_F(HeadlessTest, OptionsSetTheToolbox) {

@@ -3,6 +3,7 @@
 #include "core/toolbox_window.h"
 #include "histogram/histogram_window.h"
 #include "shell/application.h"
+#include "shell/help_window.h"
 #include "shell/image_window.h"
 #include "shell/info_window.h"
 #include "shell/main_window.h"
@@ -19,6 +20,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QtTest>
 
 using namespace tovra;
@@ -195,6 +198,26 @@ private slots:
         const QString path = writeRaw("bad.tvs", "abc\n2\n0\n1\nr.mon\n110\n0\na.mon\n0\n");
         app_->module().openImage(path, QStringLiteral("bad.tvs"));
         QVERIFY(said.contains(QStringLiteral("1 行目")));
+    }
+
+    // Help shows the guide, with its pictures, in a window of the program.
+    void helpShowsTheGuideWithItsPictures() {
+        auto* item = app_->mainWindow().findChild<QAction*>(QStringLiteral("he1"));
+        item->trigger();
+        HelpWindow* help = app_->helpWindow();
+        QVERIFY(help && help->isVisible());
+        const QTextDocument* doc = help->browser().document();
+        QVERIFY(doc->toPlainText().contains(QStringLiteral("Tovra")));
+        QTextBlock block = doc->begin();
+        int pictures = 0;
+        for (; block.isValid(); block = block.next())
+            for (auto it = block.begin(); !it.atEnd(); ++it)
+                if (it.fragment().charFormat().isImageFormat()) {
+                    const QString name = it.fragment().charFormat().toImageFormat().name();
+                    pictures +=
+                        !doc->resource(QTextDocument::ImageResource, QUrl(name)).value<QImage>().isNull();
+                }
+        QVERIFY(pictures >= 3);
     }
 
     void clickingTheNameLabelReloads() {

@@ -125,9 +125,11 @@ TEST(Hough, EqualPeaksInBothHalvesOfTheRowsGoToTheLowerRho) {
     // Two 200-vote lines: vertical x = 100 (rho index 650) and horizontal y = 300 (rho index 1050),
     // with enough scattered black pixels that both cores share the work.
     Fixture f(400, 400);
-    for (int32_t i = 0; i < 200; ++i) f.black(100, i), f.black(200 + i, 300);
+    for (int32_t i = 0; i < 200; ++i)
+        f.black(100, i), f.black(200 + i, 300);
     std::mt19937 gen(9);
-    for (int i = 0; i < 4000; ++i) f.black(200 + gen() % 200, gen() % 180);
+    for (int i = 0; i < 4000; ++i)
+        f.black(200 + gen() % 200, gen() % 180);
     const Line l = f.run(3000);
     std::vector<double> acc(kAccCells);
     int32_t bound = 3000;
