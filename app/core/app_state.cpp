@@ -22,15 +22,11 @@ void AppState::setMy(const QString& v) {
 }
 
 void AppState::linkBox(QString& box, int& bar, const QString& text) {
-    const NumberLink next = typedIntoBox({box, bar}, text, 0, 255);
-    set(box, next.box);
-    set(bar, next.bar);
+    typeIntoLink(box, bar, text, 0, 255, [this](auto& field, const auto& v) { set(field, v); });
 }
 
 void AppState::moveBar(QString& box, int& bar, int value) {
-    const NumberLink next = movedBar({box, bar}, value);
-    set(box, next.box);
-    set(bar, next.bar);
+    moveLink(box, bar, value, [this](auto& field, const auto& v) { set(field, v); });
 }
 
 void AppState::setCt1(const QString& v) {

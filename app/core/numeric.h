@@ -46,4 +46,18 @@ NumberLink typedIntoBox(const NumberLink& now, const QString& text, int lo, int 
 // After the bar moved to `value`: the box shows the value.
 NumberLink movedBar(const NumberLink& now, int value);
 
+// The same two steps written into a box and its bar through `set(field, value)`, which tells the
+// views of whoever holds them.
+template <typename Set>
+void typeIntoLink(QString& box, int& bar, const QString& text, int lo, int hi, Set&& set) {
+    const NumberLink next = typedIntoBox({box, bar}, text, lo, hi);
+    set(box, next.box);
+    set(bar, next.bar);
+}
+template <typename Set> void moveLink(QString& box, int& bar, int value, Set&& set) {
+    const NumberLink next = movedBar({box, bar}, value);
+    set(box, next.box);
+    set(bar, next.bar);
+}
+
 } // namespace tovra

@@ -19,15 +19,11 @@ HistogramModule::HistogramModule(Module& module)
       lhy_(twips(1335), twips(5175)), profile_(1024, 0) {}
 
 void HistogramModule::linkNumber(QString& box, int& bar, const QString& text) {
-    const NumberLink next = typedIntoBox({box, bar}, text, 0, kBarMax);
-    set(box, next.box);
-    set(bar, next.bar);
+    typeIntoLink(box, bar, text, 0, kBarMax, [this](auto& field, const auto& v) { set(field, v); });
 }
 
 void HistogramModule::linkBar(int& bar, QString& box, int value) {
-    const NumberLink next = movedBar({box, bar}, value);
-    set(box, next.box);
-    set(bar, next.bar);
+    moveLink(box, bar, value, [this](auto& field, const auto& v) { set(field, v); });
 }
 
 // ---- Intensity histogram ---------------------------------------------------------------------

@@ -104,10 +104,10 @@ Application::~Application() {
 
 void Application::start() {
     main_->move(20, 20);
-    toolbox_->move(20, 110);
-    info_->move(240, 110);
-    histogramWindow_->move(240, 460);
-    const QPoint origin(400, 110);
+    toolbox_->move(20, 130);
+    info_->move(240, 130);
+    histogramWindow_->move(240, 480);
+    const QPoint origin(400, 130);
     state_.setDefaultWindowPosition(origin);
     defaultImage_->move(origin);
 

@@ -1,5 +1,7 @@
 #include "module_fixture.h"
 
+#include <sys/stat.h>
+
 #include <QFile>
 #include <QImageReader>
 #include <cmath>
@@ -399,4 +401,28 @@ TEST(Binder, CallsRunInTheWorkFolderAndComeBack) {
     int32_t w = 0, h = 0;
     ASSERT_EQ(quarn.Xyretid(5, &w, &h), 0);
     EXPECT_EQ(w, 2);
+}
+
+// Saving over a file keeps its permissions and writes through a symbolic link, in every format;
+// names as long as a folder entry may be save too.
+TEST_F(ModuleTest, SavesKeepLinksPermissionsAndLongNames) {
+    openRaw(0, 2, 1, "\x01\x02");
+    module.drawSlot();
+    for (const char* ext : {"bmp", "mon", "csv"}) {
+        const QString target = dataFile(QStringLiteral("target.%1").arg(QLatin1String(ext)));
+        const QString link = dataFile(QStringLiteral("link.%1").arg(QLatin1String(ext)));
+        testing_support::writeBytes(target.toStdString(), "old");
+        ::chmod(target.toLocal8Bit().constData(), 0640);
+        ASSERT_TRUE(QFile::link(target, link));
+        EXPECT_TRUE(module.saveImage(link)) << ext;
+        EXPECT_TRUE(QFileInfo(link).isSymLink()) << ext;
+        EXPECT_NE(testing_support::readBytes(target.toStdString()), "old") << ext;
+        struct stat st {};
+        ASSERT_EQ(::stat(target.toLocal8Bit().constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << ext;
+        const QString longName =
+            dataFile(QString(250, QLatin1Char('n')) + QLatin1Char('.') + QLatin1String(ext));
+        EXPECT_TRUE(module.saveImage(longName)) << ext;
+        EXPECT_TRUE(QFile::exists(longName)) << ext;
+    }
 }
