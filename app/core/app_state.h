@@ -42,7 +42,6 @@ struct ToolFields {
     bool edgeOrdinary = false; // ns1 selected (else ns0)
     bool flipUpDown = false;   // hec1 selected (else hec0)
     QStringList slotList;      // idx lines
-    QString slotListText = QStringLiteral("ID");
 };
 
 // One image window, whether or not it is on screen. Closing the window resets it to this state.
@@ -91,7 +90,6 @@ public:
     void setEdgeOrdinary(bool v) { set(tool_.edgeOrdinary, v); }
     void setFlipUpDown(bool v) { set(tool_.flipUpDown, v); }
     void setSlotListLine(int slot, const QString& line);
-    void setSlotListText(const QString& v) { set(tool_.slotListText, v); }
     void resetSlotList();
 
     bool slotInUse(int slot) const { return slot >= 0 && slot < kSlots && slotInUse_[slot]; }

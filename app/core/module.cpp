@@ -414,7 +414,7 @@ int32_t Module::doOverValueCorrection() {
 
 int32_t Module::doEdge(int mode) {
     const int id = currentId();
-    if (mode == 99) mode = state_.tool().edgeOrdinary ? 1 : 0;
+    if (mode == kModeFromWindow) mode = state_.tool().edgeOrdinary ? 1 : 0;
     return operation({id}, [&](double* b, double*) { return quarn_.Edgeim(mode, id, b); });
 }
 
@@ -435,7 +435,7 @@ int32_t Module::doUndo() {
 
 int32_t Module::doAxisFlip(int mode) {
     const int id = currentId();
-    if (mode == 99) mode = state_.tool().flipUpDown ? 1 : 0;
+    if (mode == kModeFromWindow) mode = state_.tool().flipUpDown ? 1 : 0;
     return operation({id}, [&](double* b, double* scratch) { return quarn_.Turnim(mode, id, b, scratch); });
 }
 

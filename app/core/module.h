@@ -42,6 +42,9 @@ private:
     std::unique_ptr<double[]> data_;
 };
 
+// A mode argument that takes the mode from the window's option buttons instead.
+constexpr int kModeFromWindow = 99;
+
 // The last three characters of a name, which decide its kind ("bmp", "mon", ...), case-sensitive.
 QString fileKind(const QString& name);
 // The file name without its folder.

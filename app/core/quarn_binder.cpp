@@ -33,79 +33,80 @@ QByteArray native(const QString& path) {
 }
 } // namespace
 
-// One slot of addresses_ per export, in the order of this file.
-#define QUARN_CALL(index, name, signature, ...) call<signature>(#name, addresses_[index], __VA_ARGS__)
+// Each export's address is kept in the slot its own name indexes, so two exports can never share one.
+#define QUARN_CALL(name, signature, ...)                                                                     \
+    call<signature>(#name, addresses_[static_cast<int>(Export::name)], __VA_ARGS__)
 
 using I = int32_t;
 
 I QuarnBinder::Openim(const QString& p, I w, I h, I id, double* b) {
-    return QUARN_CALL(0, Openim, I(const char*, I, I, I, double*), native(p).constData(), w, h, id, b);
+    return QUARN_CALL(Openim, I(const char*, I, I, I, double*), native(p).constData(), w, h, id, b);
 }
 I QuarnBinder::Opencsv(const QString& p, I w, I h, I id, double* b) {
-    return QUARN_CALL(1, Opencsv, I(const char*, I, I, I, double*), native(p).constData(), w, h, id, b);
+    return QUARN_CALL(Opencsv, I(const char*, I, I, I, double*), native(p).constData(), w, h, id, b);
 }
 I QuarnBinder::Openxim(I w, I h, I id, double* b) {
-    return QUARN_CALL(2, Openxim, I(I, I, I, double*), w, h, id, b);
+    return QUARN_CALL(Openxim, I(I, I, I, double*), w, h, id, b);
 }
 I QuarnBinder::Toutim(I id, double* b) {
-    return QUARN_CALL(3, Toutim, I(I, double*), id, b);
+    return QUARN_CALL(Toutim, I(I, double*), id, b);
 }
 I QuarnBinder::Saveim(const QString& p, I id, double* b) {
-    return QUARN_CALL(4, Saveim, I(const char*, I, double*), native(p).constData(), id, b);
+    return QUARN_CALL(Saveim, I(const char*, I, double*), native(p).constData(), id, b);
 }
 I QuarnBinder::Savecsv(const QString& p, I id, double* b) {
-    return QUARN_CALL(5, Savecsv, I(const char*, I, double*), native(p).constData(), id, b);
+    return QUARN_CALL(Savecsv, I(const char*, I, double*), native(p).constData(), id, b);
 }
 I QuarnBinder::Savert(const QString& p, I x0, I y0, I x1, I y1, I id, double* b) {
-    return QUARN_CALL(6, Savert, I(const char*, I, I, I, I, I, double*), native(p).constData(), x0, y0, x1,
-                      y1, id, b);
+    return QUARN_CALL(Savert, I(const char*, I, I, I, I, I, double*), native(p).constData(), x0, y0, x1, y1,
+                      id, b);
 }
 I QuarnBinder::Xyretid(I id, I* w, I* h) {
-    return QUARN_CALL(7, Xyretid, I(I, I*, I*), id, w, h);
+    return QUARN_CALL(Xyretid, I(I, I*, I*), id, w, h);
 }
 I QuarnBinder::Conim(I lo, I hi, I id, double* b) {
-    return QUARN_CALL(8, Conim, I(I, I, I, double*), lo, hi, id, b);
+    return QUARN_CALL(Conim, I(I, I, I, double*), lo, hi, id, b);
 }
 I QuarnBinder::Segmim(I t, I id, double* b) {
-    return QUARN_CALL(9, Segmim, I(I, I, double*), t, id, b);
+    return QUARN_CALL(Segmim, I(I, I, double*), t, id, b);
 }
 I QuarnBinder::Rofim(I id, double* b) {
-    return QUARN_CALL(10, Rofim, I(I, double*), id, b);
+    return QUARN_CALL(Rofim, I(I, double*), id, b);
 }
 I QuarnBinder::Rdim(I id, double* b) {
-    return QUARN_CALL(11, Rdim, I(I, double*), id, b);
+    return QUARN_CALL(Rdim, I(I, double*), id, b);
 }
 I QuarnBinder::Medim(I id, double* b) {
-    return QUARN_CALL(12, Medim, I(I, double*), id, b);
+    return QUARN_CALL(Medim, I(I, double*), id, b);
 }
 I QuarnBinder::Edgeim(I f, I id, double* b) {
-    return QUARN_CALL(13, Edgeim, I(I, I, double*), f, id, b);
+    return QUARN_CALL(Edgeim, I(I, I, double*), f, id, b);
 }
 I QuarnBinder::Dmim(I id, double* b) {
-    return QUARN_CALL(14, Dmim, I(I, double*), id, b);
+    return QUARN_CALL(Dmim, I(I, double*), id, b);
 }
 I QuarnBinder::Turnim(I m, I id, double* b, double* s) {
-    return QUARN_CALL(15, Turnim, I(I, I, double*, double*), m, id, b, s);
+    return QUARN_CALL(Turnim, I(I, I, double*, double*), m, id, b, s);
 }
 I QuarnBinder::Dpim(I a, I b, I d, double* p, double* q) {
-    return QUARN_CALL(16, Dpim, I(I, I, I, double*, double*), a, b, d, p, q);
+    return QUARN_CALL(Dpim, I(I, I, I, double*, double*), a, b, d, p, q);
 }
 I QuarnBinder::Compoim(I a, I b, I d, double* p, double* q) {
-    return QUARN_CALL(17, Compoim, I(I, I, I, double*, double*), a, b, d, p, q);
+    return QUARN_CALL(Compoim, I(I, I, I, double*, double*), a, b, d, p, q);
 }
 I QuarnBinder::Undoim(I id, double* b, double* s) {
-    return QUARN_CALL(18, Undoim, I(I, double*, double*), id, b, s);
+    return QUARN_CALL(Undoim, I(I, double*, double*), id, b, s);
 }
 I QuarnBinder::Hist(I m, I* r, I n, I id, double* b) {
-    return QUARN_CALL(19, Hist, I(I, I*, I, I, double*), m, r, n, id, b);
+    return QUARN_CALL(Hist, I(I, I*, I, I, double*), m, r, n, id, b);
 }
 I QuarnBinder::Lhist(I x, I y, I n, I m, I id, double* b) {
-    return QUARN_CALL(20, Lhist, I(I, I, I, I, I, double*), x, y, n, m, id, b);
+    return QUARN_CALL(Lhist, I(I, I, I, I, I, double*), x, y, n, m, id, b);
 }
 I QuarnBinder::Hcc(I x0, I y0, I x1, I y1, I* bound, double step, double* slope, double* intercept, I id,
                    double* b, double* acc) {
-    return QUARN_CALL(21, Hcc, I(I, I, I, I, I*, double, double*, double*, I, double*, double*), x0, y0, x1,
-                      y1, bound, step, slope, intercept, id, b, acc);
+    return QUARN_CALL(Hcc, I(I, I, I, I, I*, double, double*, double*, I, double*, double*), x0, y0, x1, y1,
+                      bound, step, slope, intercept, id, b, acc);
 }
 
 #undef QUARN_CALL

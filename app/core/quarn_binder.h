@@ -76,9 +76,36 @@ public:
 private:
     template <typename Fn, typename... Args> int32_t call(const char* name, void*& address, Args... args);
 
+    // One entry per export, named as the export.
+    enum class Export {
+        Openim,
+        Opencsv,
+        Openxim,
+        Toutim,
+        Saveim,
+        Savecsv,
+        Savert,
+        Xyretid,
+        Conim,
+        Segmim,
+        Rofim,
+        Rdim,
+        Medim,
+        Edgeim,
+        Dmim,
+        Turnim,
+        Dpim,
+        Compoim,
+        Undoim,
+        Hist,
+        Lhist,
+        Hcc,
+        Count
+    };
+
     QLibrary library_;
     QString workFolder_;
-    void* addresses_[22] = {};
+    void* addresses_[static_cast<int>(Export::Count)] = {};
 };
 
 } // namespace tovra

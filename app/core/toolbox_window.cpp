@@ -98,7 +98,7 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
            [m] { m->doGradationInvert(); });
     segt_ = numberBox("segt", at(0, 3720, 1455, 270), &AppState::setSegt);
     button(this, "Command17", QStringLiteral("軸反転140,145"), at(1560, 3720, 1455, 495),
-           [m] { m->doAxisFlip(99); });
+           [m] { m->doAxisFlip(kModeFromWindow); });
     hscseg_ = bar("HScseg", at(0, 3960, 1455, 255), Qt::Horizontal, &AppState::setHscseg);
     hscseg_->setPageStep(10);
     button(this, "Command7", QStringLiteral("オーバー値補正50"), at(0, 4200, 1455, 495),
@@ -119,7 +119,8 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
     connect(hec1_, &QRadioButton::toggled, this, [&st](bool on) { st.setFlipUpDown(on); });
     button(this, "Command18", QStringLiteral("画像合成"), at(1560, 4440, 1455, 495),
            [m] { m->doComposite(); });
-    button(this, "Command8", QStringLiteral("エッジ60,65"), at(0, 4680, 1455, 495), [m] { m->doEdge(99); });
+    button(this, "Command8", QStringLiteral("エッジ60,65"), at(0, 4680, 1455, 495),
+           [m] { m->doEdge(kModeFromWindow); });
     optionFrame("Picture2", at(0, 5160, 1455, 255), "ns0", QStringLiteral("二値"), "ns1",
                 QStringLiteral("普通"), ns0_, ns1_);
     connect(ns1_, &QRadioButton::toggled, this, [&st](bool on) { st.setEdgeOrdinary(on); });

@@ -29,7 +29,7 @@ void HistogramModule::linkBar(int& bar, QString& box, int value) {
 // ---- Intensity histogram ---------------------------------------------------------------------
 
 int32_t HistogramModule::makeHistogram(int mode) {
-    if (mode == 99) mode = f_.meanMode ? 1 : 0;
+    if (mode == kModeFromWindow) mode = f_.meanMode ? 1 : 0;
     const int id = module_.currentId();
     BusyCursor busy;
     const int number = int16Or(f_.ht);
@@ -80,7 +80,7 @@ void HistogramModule::drawHistogram(const QString& number, bool cut) {
 }
 
 void HistogramModule::histogramButton() {
-    makeHistogram(99);
+    makeHistogram(kModeFromWindow);
     drawHistogram(numberText(numericValue(f_.ht) - 1), false);
 }
 

@@ -36,7 +36,6 @@ TEST(AppState, SlotListAndFlags) {
     AppState s;
     ASSERT_EQ(s.tool().slotList.size(), 8);
     EXPECT_EQ(s.tool().slotList[7], QStringLiteral("ID 7 empty"));
-    EXPECT_EQ(s.tool().slotListText, QStringLiteral("ID"));
     s.setSlotInUse(9, true); // outside the table: skipped
     s.setSlotInUse(-1, true);
     EXPECT_FALSE(s.slotInUse(9));

@@ -217,8 +217,10 @@ TEST_F(BatchTest, DemoScriptInTheProgram) {
                     dataFile(QLatin1String(f)));
     module.runScript = [this](const QString& path, const QString&) { runner.run(path); };
     module.openImage(dataFile("demo.tvs"), QStringLiteral("demo.tvs"));
-    for (const char* f : {"kerr_a_256.bmp", "kerr_b_256.bmp"})
-        EXPECT_EQ(QImage(dataFile(QLatin1String(f))).size(), QSize(256, 256)) << f;
+    // The results agree with the ideal binarizations about as well as a model of the kernels does
+    // (96.8 % and 94.7 %).
+    EXPECT_GE(maskAgreement(QImage(dataFile("kerr_a_256.bmp")), sampleFile("kerr_a_256_mask.png")), 0.96);
+    EXPECT_GE(maskAgreement(QImage(dataFile("kerr_b_256.bmp")), sampleFile("kerr_b_256_mask.png")), 0.94);
     EXPECT_EQ(histogram.fields().ht, QStringLiteral("2")); // code 95 once per file
 }
 

@@ -60,6 +60,21 @@ protected:
     tovra::Module module;
 };
 
+// The share of pixels whose black or white agrees with an ideal binarization (white = white).
+inline double maskAgreement(const QImage& result, const QString& mask) {
+    const QImage ideal(mask);
+    if (ideal.size() != result.size() || ideal.isNull()) return 0.0;
+    int64_t agree = 0;
+    for (int y = 0; y < ideal.height(); ++y)
+        for (int x = 0; x < ideal.width(); ++x)
+            agree += (qRed(result.pixel(x, y)) >= 128) == (qRed(ideal.pixel(x, y)) >= 128);
+    return static_cast<double>(agree) / (static_cast<double>(ideal.width()) * ideal.height());
+}
+
+inline QString sampleFile(const char* name) {
+    return QString::fromStdString((testing_support::projectSamplesDir() / name).string());
+}
+
 inline std::string ramp(int n, int step = 1) {
     std::string s;
     for (int i = 0; i < n; ++i)

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <functional>
 #include <random>
 
 using namespace tovra;
@@ -203,13 +204,20 @@ TEST_F(ModuleTest, SlotOutsideTheTableIsSkippedButStillLoaded) {
 }
 
 TEST_F(ModuleTest, AnyBytesInAnyFileOrWorkFile) {
-    // Readers and procedures survive whatever a file holds; the sanitizer build checks the memory.
+    // Readers and procedures survive whatever a file holds (the sanitizer build checks the memory):
+    // a slot that took a file holds an image of the size it says, and an operation that fails
+    // leaves the slot's image as it was.
     std::mt19937 gen(21);
     auto junk = [&](size_t n) {
         std::string s(n, '\0');
         for (char& c : s)
             c = static_cast<char>(gen());
         return s;
+    };
+    auto slotIsWhole = [&] {
+        int32_t w = -1, h = -1;
+        if (quarn.Xyretid(0, &w, &h) != kStatusOk) return true;
+        return static_cast<int64_t>(workBytes("0_im.tmp").size()) == static_cast<int64_t>(w) * h;
     };
     module.runScript = [](const QString&, const QString&) {};
     const char* kinds[] = {"bmp", "gif", "jpg", "csv", "mon", "tvs"};
@@ -219,9 +227,14 @@ TEST_F(ModuleTest, AnyBytesInAnyFileOrWorkFile) {
         if (i % 6 == 0 && bytes.size() > 30) bytes.replace(0, 2, "BM"); // a bitmap header that lies
         state.setMx(QString::number(gen() % 300));
         state.setMy(QString::number(gen() % 300));
-        module.openImage(writeData(name, bytes), name);
+        const bool loaded = module.openImage(writeData(name, bytes), name);
+        EXPECT_FALSE(loaded && i % 6 == 5) << "a script is no image";
+        EXPECT_TRUE(slotIsWhole()) << name.toStdString();
     }
-    // Work files with any content: every procedure reads them safely or skips.
+    // Work files with any content: every procedure reads them safely or refuses.
+    using Operation = std::function<int32_t()>;
+    const Operation operations[] = {[&] { return module.doMedian(); }, [&] { return module.doEdge(1); },
+                                    [&] { return module.doAxisFlip(0); }};
     for (int i = 0; i < 30; ++i) {
         testing_support::writeBytes(workFile("0_inf.tmp").toStdString(),
                                     i % 3 ? junk(gen() % 40) : "9\r\r\n7\r\r\n0\r\r\n");
@@ -231,11 +244,19 @@ TEST_F(ModuleTest, AnyBytesInAnyFileOrWorkFile) {
         state.setMx(QString::number(gen() % 50));
         state.setMy(QString::number(gen() % 50));
         module.drawSlot();
-        module.doMedian();
-        module.doEdge(1);
-        module.doUndo();
-        module.doAxisFlip(0);
+        for (const Operation& op : operations) {
+            const std::string before = workBytes("0_im.tmp");
+            const int32_t status = op();
+            EXPECT_TRUE(status == kNotCalled || (status >= kStatusOk && status <= kUndoFailed)) << status;
+            if (status != kStatusOk) {
+                EXPECT_EQ(workBytes("0_im.tmp"), before) << i;
+            }
+        }
+        const int32_t undone = module.doUndo();
+        EXPECT_TRUE(undone == kNotCalled || (undone >= kStatusOk && undone <= kUndoFailed)) << undone;
         module.redrawAll();
-        module.saveImage(dataFile("out.csv"));
+        if (module.saveImage(dataFile("out.csv"))) {
+            EXPECT_TRUE(QFile::exists(dataFile("out.csv")));
+        }
     }
 }

@@ -252,8 +252,9 @@ private slots:
 
     void slotListChoosesTheCurrentSlot() {
         auto* idx = find<QComboBox>(app_->toolbox(), "idx");
-        idx->setCurrentIndex(3);
-        emit idx->activated(3);
+        idx->setFocus();
+        for (int i = 0; i < 8 && idx->currentIndex() != 3; ++i) // chosen with the keyboard
+            QTest::keyClick(idx, Qt::Key_Down);
         QCOMPARE(find<QLabel>(app_->info(), "id")->text(), QStringLiteral("3"));
         QCOMPARE(app_->state().info().mx, QStringLiteral("256"));
     }
