@@ -11,6 +11,7 @@
 #include <vector>
 
 using namespace quarn;
+using namespace quarnk;
 
 namespace {
 

@@ -9,6 +9,9 @@
 
 namespace quarn {
 
+using quarnk::AtomicFile;
+using quarnk::ByteReader;
+
 namespace {
 
 constexpr int kInfoLineChars = 14;

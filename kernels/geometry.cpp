@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-using quarn::elementCount;
+using quarnk::elementCount;
 
 extern "C" {
 

@@ -210,13 +210,11 @@ extern "C" int32_t Hcck(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32
             peak = writeRows(0, kRhoCells, count, counts.data(), bound, initial, acc);
         }
         std::fill(acc + static_cast<int64_t>(kRhoCells) * kRhoCells, acc + kClearedCells, 0.0);
-        const int32_t bestVotes = peak.votes, bestAngle = peak.angle, bestRho = peak.rho;
-
-        *vote_bound = bestVotes;
-        double theta = step * bestAngle * kDegToRad;
+        *vote_bound = peak.votes;
+        double theta = step * peak.angle * kDegToRad;
         if (theta == 0.0) theta = 0.001;
         *slope = -std::cos(theta) / std::sin(theta);
-        *intercept = (bestRho - kRhoOffset) / std::sin(theta);
+        *intercept = (peak.rho - kRhoOffset) / std::sin(theta);
         return 0;
     });
 }

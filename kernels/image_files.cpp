@@ -8,10 +8,10 @@
 
 #include <memory>
 
-using quarn::AtomicFile;
-using quarn::ByteReader;
-using quarn::elementCount;
-using quarn::truncToInt;
+using quarnk::AtomicFile;
+using quarnk::ByteReader;
+using quarnk::elementCount;
+using quarnk::truncToInt;
 
 namespace {
 
@@ -23,7 +23,7 @@ void putBytes(AtomicFile& file, const double* src, int64_t count) {
     std::unique_ptr<uint8_t[]> bytes(new uint8_t[static_cast<size_t>(count < kChunk ? count : kChunk)]);
     while (count > 0) {
         int64_t n = count < kChunk ? count : kChunk;
-        quarn::toBytes(src, n, bytes.get());
+        quarnk::toBytes(src, n, bytes.get());
         file.write(bytes.get(), static_cast<size_t>(n));
         src += n;
         count -= n;
@@ -67,7 +67,7 @@ int32_t Openk(const char* name, int32_t width, int32_t height, double* buf) {
         while (done < count) {
             int64_t want = count - done < kChunk ? count - done : kChunk;
             int64_t got = static_cast<int64_t>(in->read(bytes.get(), static_cast<size_t>(want)));
-            quarn::bytesToReals(bytes.get(), got, buf + done);
+            quarnk::bytesToReals(bytes.get(), got, buf + done);
             done += got;
             if (got < want) break;
         }

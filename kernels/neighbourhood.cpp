@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <vector>
 
-using quarn::elementCount;
-using quarn::truncToInt;
+using quarnk::elementCount;
+using quarnk::truncToInt;
 
 namespace {
 
@@ -191,7 +191,7 @@ int32_t Medk(int32_t width, int32_t height, double* buf) {
         // Every pixel lies in some window, so every pixel ends truncated. Values that all fit 16 bits
         // (every grey image) take the narrow path; not-a-number at the start takes the wide one.
         double lo, hi;
-        quarn::minMax(elementCount(width, height), buf, lo, hi);
+        quarnk::minMax(elementCount(width, height), buf, lo, hi);
         if (lo > -32769.0 && hi < 32768.0)
             medianRows<int16_t>(width, height, buf);
         else
@@ -216,7 +216,7 @@ int32_t Edgek(int32_t flag, int32_t width, int32_t height, double* buf) {
                 row[x] = static_cast<double>(v);
             }
         }
-        quarn::fullRangeStretch(count, buf);
+        quarnk::fullRangeStretch(count, buf);
         return 0;
     });
 }

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace quarn {
+namespace quarnk {
 
 // Minimum and maximum of count > 0 elements as the sequential scan finds them ("if minimum > v,
 // minimum = v", starting from element 0): values that do not compare are skipped.
@@ -15,4 +15,4 @@ void minMax(int64_t count, const double* buf, double& lo, double& hi);
 // minimum) the values are left as they are, so no not-a-number ever comes out of it.
 void fullRangeStretch(int64_t count, double* buf);
 
-} // namespace quarn
+} // namespace quarnk

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-using quarn::toByte;
-using quarn::truncToInt;
+using quarnk::toByte;
+using quarnk::truncToInt;
 
 namespace reference {
 

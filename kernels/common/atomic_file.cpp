@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quarn {
+namespace quarnk {
 
 namespace {
 
@@ -207,4 +207,4 @@ void AtomicFile::discard() {
     tempPath_.clear();
 }
 
-} // namespace quarn
+} // namespace quarnk

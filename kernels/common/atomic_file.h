@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-namespace quarn {
+namespace quarnk {
 
 class AtomicFile {
 public:
@@ -56,4 +56,4 @@ private:
     char buffer_[1 << 16];
 };
 
-} // namespace quarn
+} // namespace quarnk

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quarn {
+namespace quarnk {
 
 class ByteReader {
 public:
@@ -84,4 +84,4 @@ private:
     uint8_t buffer_[1 << 16];
 };
 
-} // namespace quarn
+} // namespace quarnk

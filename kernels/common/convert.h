@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace quarn {
+namespace quarnk {
 
 // Truncates toward zero to a 32-bit integer. A value that has no such integer (not a number,
 // an infinity, or beyond the 32-bit range) becomes 0, so no conversion is ever undefined.
@@ -24,13 +24,13 @@ inline int64_t elementCount(int32_t width, int32_t height) {
     return static_cast<int64_t>(width) * height;
 }
 
-} // namespace quarn
+} // namespace quarnk
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-namespace quarn {
+namespace quarnk {
 
 // The stored bytes of n reals, as toByte gives them. The processor's truncating conversion yields
 // 0x80000000 for every real without a 32-bit integer, whose low byte is 0 as well, so the vector
@@ -89,4 +89,4 @@ inline void truncToIntsLoose(const double* src, int64_t n, int32_t* dst) {
     }
 }
 
-} // namespace quarn
+} // namespace quarnk

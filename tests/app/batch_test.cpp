@@ -1,6 +1,6 @@
 #include "core/batch.h"
 #include "histogram/histogram.h"
-#include "module_fixture.h"
+#include "support/module_fixture.h"
 
 #include <QFile>
 #include <QImage>

@@ -1,5 +1,5 @@
 #include "histogram/histogram.h"
-#include "module_fixture.h"
+#include "support/module_fixture.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "module_fixture.h"
+#include "support/module_fixture.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "module_fixture.h"
+#include "support/module_fixture.h"
 
 #include <sys/stat.h>
 
@@ -240,48 +240,6 @@ TEST_F(ModuleTest, DrawUsesTheCurrentSize) {
     module.drawSlot(); // draws nothing
 }
 
-TEST(Canvas, GreyLevelsRoundHalvesToEvenAndClamp) {
-    Canvas c(7, 1);
-    const double v[] = {0.5, 1.5, 2.5, -3.0, 300.0, std::nan(""), 254.5};
-    c.drawGrey(v, 7, 1);
-    const int expected[] = {0, 2, 2, 0, 255, 0, 254};
-    for (int x = 0; x < 7; ++x)
-        EXPECT_EQ(qRed(c.image().pixel(x, 0)), expected[x]) << x;
-    EXPECT_EQ(qBlue(c.image().pixel(1, 0)), 2);
-}
-
-TEST(Canvas, ScalesDrawingAndSnapshots) {
-    Canvas c(100, 50);
-    EXPECT_EQ(c.scaleWidth(), 100);
-    EXPECT_FALSE(c.setScaleHeight(0)); // a scale of 0 fails and keeps the old one
-    EXPECT_EQ(c.scaleHeight(), 50);
-    ASSERT_TRUE(c.setScaleWidth(10));
-    ASSERT_TRUE(c.setScaleHeight(5));
-    EXPECT_EQ(c.toPixels(5, 2.5), QPointF(50, 25));
-    EXPECT_EQ(c.fromPixels(50, 25), QPointF(5, 2.5));
-    c.fillBox(1, 1, 2, 2, Qt::red);              // pixels 10..20 in both directions
-    EXPECT_EQ(c.pointColor(1.5, 1.5), 0x0000FF); // red as 0x00BBGGRR
-    EXPECT_EQ(c.pointColor(-1, 0), -1);
-    EXPECT_EQ(c.pointColor(10, 0), -1);
-    c.keepSnapshot();
-    c.setLineWidth(3);
-    c.line(0, 4, 10, 4, Qt::blue);
-    EXPECT_EQ(c.pointColor(5, 4), 0xFF0000);
-    c.restoreSnapshot();
-    EXPECT_EQ(c.pointColor(5, 4), 0xFFFFFF);
-    EXPECT_EQ(c.pointColor(1.5, 1.5), 0x0000FF);
-    c.setPixelScale();
-    c.point(99, 49, Qt::black);
-    EXPECT_EQ(c.pointColor(99, 49), 0);
-    c.point(100, 49, Qt::black); // outside: clipped
-    c.box(0, 0, 99, 49, Qt::green);
-    EXPECT_EQ(c.pointColor(0, 30), 0x00FF00);
-    c.clear();
-    EXPECT_EQ(c.pointColor(0, 30), 0xFFFFFF);
-    c.resize(20, 10); // keeps what fits, in pixels
-    EXPECT_EQ(c.pixelWidth(), 20);
-}
-
 TEST_F(ModuleTest, RedrawAllLeavesTheHighestOccupiedSlotCurrent) {
     openRaw(1, 2, 1, "\x01\x02");
     openRaw(4, 3, 2, ramp(6));
@@ -372,35 +330,6 @@ TEST_F(ModuleTest, ExitDeletesOnlyWorkFiles) {
     EXPECT_FALSE(workExists("8_inf.tmp"));
     EXPECT_TRUE(workExists("0_hdat.csv"));
     EXPECT_TRUE(workExists("Tovra.ini"));
-}
-
-TEST(Binder, MissingLibraryMakesEachCallFail) {
-    testing_support::TempDir tmp;
-    AppState state;
-    QuarnBinder quarn(QStringLiteral("/nonexistent/Quarn"), QString::fromStdString(tmp.path().string()));
-    FileDialogs dialogs;
-    Module module(state, quarn, dialogs);
-    std::vector<double> buf(4);
-    EXPECT_EQ(quarn.Toutim(0, buf.data()), QuarnBinder::kUnbound);
-    module.doMedian();
-    module.drawSlot();
-    module.redrawAll();
-    EXPECT_EQ(state.info().id, QStringLiteral("0"));
-}
-
-TEST(Binder, CallsRunInTheWorkFolderAndComeBack) {
-    testing_support::TempDir tmp;
-    const QString work = QString::fromStdString((tmp.path() / "w").string());
-    QDir().mkpath(work);
-    QuarnBinder quarn(QCoreApplication::applicationDirPath() + QStringLiteral("/Quarn"), work);
-    const QString before = QDir::currentPath();
-    std::vector<double> buf{1, 2};
-    ASSERT_EQ(quarn.Openxim(2, 1, 5, buf.data()), 0);
-    EXPECT_EQ(QDir::currentPath(), before);
-    EXPECT_TRUE(QFile::exists(work + "/5_im.tmp"));
-    int32_t w = 0, h = 0;
-    ASSERT_EQ(quarn.Xyretid(5, &w, &h), 0);
-    EXPECT_EQ(w, 2);
 }
 
 // Saving over a file keeps its permissions and writes through a symbolic link, in every format;

@@ -1,6 +1,6 @@
 // Where the work files go, and what is removed from there.
 #include "core/work_folder.h"
-#include "module_fixture.h"
+#include "support/module_fixture.h"
 
 using namespace tovra;
 using namespace tovra_test;

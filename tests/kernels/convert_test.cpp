@@ -42,12 +42,12 @@ TEST(Convert, VectorPathsAgreeWithScalarRule) {
     for (int i = 0; i < 2000; ++i)
         values.push_back(std::ldexp(static_cast<double>(gen()) - 2147483648.0, gen() % 12 - 6));
     std::vector<uint8_t> bytes(values.size());
-    quarn::toBytes(values.data(), static_cast<int64_t>(values.size()), bytes.data());
+    quarnk::toBytes(values.data(), static_cast<int64_t>(values.size()), bytes.data());
     std::vector<int32_t> ints(values.size());
-    quarn::truncToIntsLoose(values.data(), static_cast<int64_t>(values.size()), ints.data());
+    quarnk::truncToIntsLoose(values.data(), static_cast<int64_t>(values.size()), ints.data());
     for (size_t i = 0; i < values.size(); ++i) {
-        ASSERT_EQ(bytes[i], quarn::toByte(values[i])) << values[i];
-        const int32_t t = quarn::truncToInt(values[i]);
+        ASSERT_EQ(bytes[i], quarnk::toByte(values[i])) << values[i];
+        const int32_t t = quarnk::truncToInt(values[i]);
         if (t != 0 || (values[i] > -1.0 && values[i] < 1.0))
             ASSERT_EQ(ints[i], t) << values[i];
         else

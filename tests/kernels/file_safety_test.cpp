@@ -75,9 +75,9 @@ TEST(FileSafety, StaleTemporariesOfEndedProcessesAreRemoved) {
     const std::string live = ".tovra-" + std::to_string(::getppid()) + "-3.part";
     writeBytes(dead, "x");
     writeBytes(live, "x");
-    EXPECT_TRUE(quarn::AtomicFile::isStaleTemporary(dead));
-    EXPECT_FALSE(quarn::AtomicFile::isStaleTemporary(live));
-    EXPECT_FALSE(quarn::AtomicFile::isStaleTemporary(".tovra-x-3.part"));
+    EXPECT_TRUE(quarnk::AtomicFile::isStaleTemporary(dead));
+    EXPECT_FALSE(quarnk::AtomicFile::isStaleTemporary(live));
+    EXPECT_FALSE(quarnk::AtomicFile::isStaleTemporary(".tovra-x-3.part"));
     const double img[] = {1};
     ASSERT_EQ(Savek("a.mon", 1, 1, img), 0);
     EXPECT_FALSE(exists(dead));

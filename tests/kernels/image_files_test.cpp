@@ -84,7 +84,7 @@ TEST(CsvFiles, MissingFileLeavesBuffer) {
     EXPECT_EQ(buf, std::vector<double>(4, 3.0));
 }
 
-TEST(RawFiles, ConversionOfReals) {
+TEST(RawFiles, RealsWithoutAnIntegerAreStoredAsZero) {
     TempDir dir;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
@@ -95,7 +95,7 @@ TEST(RawFiles, ConversionOfReals) {
     EXPECT_EQ(readBytes("r.csv"), "0,255,255,256,-1,300,0,0,0,0\r\n");
 }
 
-TEST(RawFiles, ShortAndLongFiles) {
+TEST(RawFiles, ShortFilesPadWithMinusOneAndLongOnesAreCut) {
     TempDir dir;
     writeBytes("s.mon", std::string("\x01\x02\x03", 3));
     std::vector<double> buf(6, 9.0);
@@ -124,16 +124,24 @@ TEST(RawFiles, RoundTripMatchesByteAtATimeReader) {
     EXPECT_EQ(readBytes("x.csv"), readBytes("ref.csv"));
 }
 
-TEST(RawFiles, Rectangle) {
+TEST(RawFiles, RectangleSavesOnlyItsOwnPixels) {
     TempDir dir;
     const double img[] = {0, 1, 2, 3, 4, 5, 6, 7};
     ASSERT_EQ(Savertk("r.mon", 4, 1, 1, 3, 2, img), 0);
     EXPECT_EQ(readBytes("r.mon"), std::string("\x05\x06", 2));
-    // Empty rectangles give empty files.
+}
+
+TEST(RawFiles, EmptyRectangleWritesAnEmptyFile) {
+    TempDir dir;
+    const double img[] = {0, 1, 2, 3, 4, 5, 6, 7};
     ASSERT_EQ(Savertk("e.mon", 4, 3, 1, 1, 2, img), 0);
     EXPECT_TRUE(exists("e.mon"));
     EXPECT_EQ(readBytes("e.mon"), "");
-    // A rectangle reaching outside the rows' extent is refused and writes nothing.
+}
+
+TEST(RawFiles, RectangleOutsideTheRowsIsRefusedAndWritesNothing) {
+    TempDir dir;
+    const double img[] = {0, 1, 2, 3, 4, 5, 6, 7};
     EXPECT_EQ(Savertk("o.mon", 4, -1, 0, 2, 1, img), -1);
     EXPECT_EQ(Savertk("o.mon", 4, 0, 0, 5, 1, img), -1);
     EXPECT_EQ(Savertk("o.mon", 4, 0, -1, 2, 1, img), -1);

@@ -1,0 +1,34 @@
+// The command line: options, help and refusals.
+#include "shell/command_line.h"
+
+#include <gtest/gtest.h>
+
+using namespace tovra;
+
+TEST(CommandLine, OptionsAndHelp) {
+    QString message;
+    int code = -1;
+    auto o = parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--batch"), QStringLiteral("s.tvs"),
+                               QStringLiteral("--contrast"), QStringLiteral("5"), QStringLiteral("250"),
+                               QStringLiteral("--raw-override")},
+                              message, code);
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->batchScript, QStringLiteral("s.tvs"));
+    EXPECT_EQ(o->contrastLow, QStringLiteral("5"));
+    EXPECT_EQ(o->contrastHigh, QStringLiteral("250"));
+    EXPECT_TRUE(o->rawOverride);
+    EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--help")}, message, code));
+    EXPECT_EQ(code, 0);
+    for (const char* opt :
+         {"--batch", "--workdir", "--threshold", "--contrast", "--raw-override", "--no-auto-draw"})
+        EXPECT_TRUE(message.contains(QLatin1String(opt))) << opt;
+    EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--bogus")}, message, code));
+    EXPECT_EQ(code, 2);
+    EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--batch"),
+                                   QStringLiteral("s.tvs"), QStringLiteral("a.mon")},
+                                  message, code));
+    o = parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("a.mon"), QStringLiteral("b.bmp")}, message,
+                         code);
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->files.size(), 2);
+}
