@@ -56,4 +56,3 @@ void fullRangeStretch(int64_t count, double* buf) {
 }
 
 } // namespace quarnk
-

@@ -209,6 +209,9 @@ TEST_F(BatchTest, UnreadableScript) {
     const auto out = runner.run(dataFile("none.tvs"));
     EXPECT_FALSE(out.scriptRead);
     EXPECT_FALSE(out.ok());
+    // A FIFO named as a script is refused at once instead of blocking the run for ever.
+    ASSERT_EQ(::mkfifo(dataFile("pipe.tvs").toLocal8Bit().constData(), 0600), 0);
+    EXPECT_FALSE(runner.run(dataFile("pipe.tvs")).scriptRead);
 }
 
 TEST_F(BatchTest, DemoScriptInTheProgram) {

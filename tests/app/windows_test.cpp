@@ -88,6 +88,8 @@ private slots:
         QCOMPARE(find<QLineEdit>(app_->info(), "mx")->text(), QStringLiteral("256"));
         QCOMPARE(find<QComboBox>(app_->toolbox(), "idx")->itemText(5), QStringLiteral("ID 5 empty"));
         QCOMPARE(app_->toolbox().size(), QSize(200, 430));
+        // The main window says where the work, histogram and profile files go.
+        QVERIFY(find<QLabel>(app_->mainWindow(), "workFolder")->toolTip().endsWith(work_));
         for (int s = 0; s < kSlots; ++s)
             QVERIFY(!app_->imageWindow(s) || !app_->imageWindow(s)->isVisible());
     }
