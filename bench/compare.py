@@ -1,17 +1,18 @@
 #!/usr/bin/env python3
 """Prints the benchmark ratios: each shipped kernel against its plain version and against the
-NumPy, SciPy and OpenCV jobs timed in the same run. Usage: compare.py bench.json numpy.json"""
+NumPy, SciPy and OpenCV jobs timed in the same run. Usage: compare.py bench.json[,more.json] numpy.json"""
 import json
 import sys
 
 
-def load_bench(path):
-    with open(path) as f:
-        data = json.load(f)
+def load_bench(paths):
     times = {}
-    for b in data["benchmarks"]:
-        scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
-        times[b["name"].split("/")[0].removeprefix("BM_")] = b["real_time"] * scale
+    for path in paths.split(","):
+        with open(path) as f:
+            data = json.load(f)
+        for b in data["benchmarks"]:
+            scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
+            times[b["name"].split("/")[0].removeprefix("BM_")] = b["real_time"] * scale
     return times
 
 

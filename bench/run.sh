@@ -7,8 +7,10 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 "$bin/kernel_bench" --benchmark_format=console --benchmark_out="$out/bench.json" --benchmark_out_format=json \
     --benchmark_min_time=0.3 >&2
+"$bin/simulator_bench" --benchmark_format=console --benchmark_out="$out/simulator.json" \
+    --benchmark_out_format=json >&2
 /usr/bin/python3 "$here/numpy_baseline.py" > "$out/numpy.json" || echo '{}' > "$out/numpy.json"
-/usr/bin/python3 "$here/compare.py" "$out/bench.json" "$out/numpy.json"
+/usr/bin/python3 "$here/compare.py" "$out/bench.json,$out/simulator.json" "$out/numpy.json"
 echo
 "$here/batch_bench.sh" "$bin"
 TOVRA_OPTIONS=--no-auto-draw "$here/batch_bench.sh" "$bin" | sed -n 's/Tovra --batch /Tovra --no-auto-draw/p'

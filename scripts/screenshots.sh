@@ -11,14 +11,16 @@ run=$(mktemp -d)
 mkdir -p "$data"
 python3 - "$data" <<'PY'
 import struct, sys
-# The 512 x 512 maze sample as an 8-bit grey BMP, which carries its own size.
-w = h = 512
-pixels = open("samples/maze_512.mon", "rb").read()
-palette = b"".join(bytes((i, i, i, 0)) for i in range(256))
-rows = b"".join(pixels[y * w:(y + 1) * w] for y in reversed(range(h)))
-header = struct.pack("<2sIHHI", b"BM", 14 + 40 + 1024 + len(rows), 0, 0, 14 + 40 + 1024)
-info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 8, 0, len(rows), 2835, 2835, 256, 0)
-open(sys.argv[1] + "/maze_512.bmp", "wb").write(header + info + palette + rows)
+# Raw samples as 8-bit grey BMPs, which carry their own size.
+def bmp(name, w, h):
+    pixels = open("samples/" + name + ".mon", "rb").read()
+    palette = b"".join(bytes((i, i, i, 0)) for i in range(256))
+    rows = b"".join(pixels[y * w:(y + 1) * w] for y in reversed(range(h)))
+    header = struct.pack("<2sIHHI", b"BM", 14 + 40 + 1024 + len(rows), 0, 0, 14 + 40 + 1024)
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 8, 0, len(rows), 2835, 2835, 256, 0)
+    open(sys.argv[1] + "/" + name + ".bmp", "wb").write(header + info + palette + rows)
+bmp("maze_512", 512, 512)
+bmp("stripes_bin_256", 256, 256)
 PY
 
 export DISPLAY=:97
@@ -29,12 +31,13 @@ sleep 1
 openbox >/dev/null 2>&1 &
 wm=$!
 sleep 1
-(cd "$run" && exec "$OLDPWD/$program" --workdir "$run" "$data/maze_512.bmp") &
+(cd "$run" && exec "$OLDPWD/$program" --workdir "$run" "$data/maze_512.bmp" "$data/stripes_bin_256.bmp") &
 tovra=$!
 sleep 3
 
 window() { xdotool search --name "^$1\$" | head -1; }
 click() { # window title, x, y in that window
+    xdotool windowactivate --sync "$(window "$1")"
     xdotool mousemove --window "$(window "$1")" "$2" "$3" click 1
     sleep 0.7
 }
@@ -43,6 +46,8 @@ shot() {
     echo "wrote $out/$1.png"
 }
 
+xdotool windowminimize "$(window "イメージ ID 1")" # the stripes wait for the simulator
+xdotool windowactivate --sync "$(window "イメージ ID 0")"
 xdotool windowsize "$(window "イメージ ID 0")" 530 550 # the whole picture, without scrolling
 sleep 0.5
 shot first-light
@@ -61,3 +66,20 @@ xdotool windowminimize "$(window "ヒストグラム")"
 click "道具箱" 48 232    # 二値化40
 click "道具箱" 48 376    # ゴミ消し7
 shot binarized
+# The simulator over a rectangle of the binarized stripes (slot 1).
+xdotool windowminimize "$(window "イメージ ID 0")"
+xdotool windowactivate --sync "$(window "イメージ ID 1")"
+xdotool windowmove "$(window "イメージ ID 1")" 600 130
+sleep 0.5
+click "イメージ ID 1" 100 100 # its slot becomes the current one
+click "道具箱" 150 176   # ハフ変換シミュレーター
+xdotool windowmove "$(window "ハフ変換シミュレータ")" 10 300
+sleep 0.5
+click "ハフ変換シミュレータ" 50 292   # 画像取得
+click "ハフ変換シミュレータ" 192 296  # Ch: select a rectangle
+sim=$(window "ハフ変換シミュレータ")
+xdotool mousemove --window "$sim" 60 60 mousedown 1 mousemove --window "$sim" 140 140 mouseup 1
+sleep 0.5
+click "ハフ変換シミュレータ" 132 292  # オートハフ変換
+sleep 1
+shot hough-simulator

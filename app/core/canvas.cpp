@@ -147,6 +147,64 @@ void Canvas::drawGrey(const double* values, int w, int h) {
     changed();
 }
 
+void Canvas::plotGrey(const double* values, int w, int h) {
+    if (image_.isNull() || w <= 0 || h <= 0) return;
+    // Each value covers the pixels from its own scale position up to its neighbour's (at least
+    // the one pixel point() would set), so an enlarged image shows no gaps between its pixels.
+    auto spans = [](int n, int limit, auto position) {
+        std::vector<std::pair<int, int>> span(static_cast<size_t>(n), {-1, -1});
+        for (int i = 0; i < n; ++i) {
+            const double a = position(i), b = position(i + 1);
+            if (!(a >= 0 && a < limit)) continue;
+            const int first = static_cast<int>(a);
+            const int end =
+                b > a && b < limit ? std::max(first + 1, static_cast<int>(std::ceil(b))) : first + 1;
+            span[i] = {first, std::min(end, limit)};
+        }
+        return span;
+    };
+    const auto columns = spans(w, image_.width(), [&](int x) { return toPixels(x, 0).x(); });
+    const auto rows = spans(h, image_.height(), [&](int y) { return toPixels(0, y).y(); });
+    for (int y = 0; y < h; ++y) {
+        if (rows[y].first < 0) continue;
+        const double* src = values + static_cast<int64_t>(y) * w;
+        for (int py = rows[y].first; py < rows[y].second; ++py) {
+            QRgb* line = reinterpret_cast<QRgb*>(image_.scanLine(py));
+            for (int x = 0; x < w; ++x) {
+                const double v = std::nearbyint(src[x]);
+                if (columns[x].first < 0 || !(v >= 0 && v <= 255)) continue;
+                for (int px = columns[x].first; px < columns[x].second; ++px)
+                    line[px] = qRgb(int(v), int(v), int(v));
+            }
+        }
+    }
+    changed();
+}
+
+void Canvas::plotPoints(const std::vector<QPointF>& points, QColor c) {
+    const QRgb rgb = c.rgb();
+    for (const QPointF& s : points) {
+        const QPointF p = toPixels(s.x(), s.y());
+        if (p.x() >= 0 && p.y() >= 0 && p.x() < image_.width() && p.y() < image_.height())
+            image_.setPixel(static_cast<int>(p.x()), static_cast<int>(p.y()), rgb);
+    }
+    changed();
+}
+
+void Canvas::polyline(const std::vector<QPointF>& points, QColor c) {
+    if (image_.isNull() || points.size() < 2) return;
+    QPainter p(&image_);
+    p.setPen(QPen(c, lineWidth_));
+    for (size_t i = 1; i < points.size(); ++i) {
+        const QPointF a = toPixels(points[i - 1].x(), points[i - 1].y());
+        const QPointF b = toPixels(points[i].x(), points[i].y());
+        if (std::isfinite(a.x()) && std::isfinite(a.y()) && std::isfinite(b.x()) && std::isfinite(b.y()))
+            p.drawLine(a, b);
+    }
+    p.end();
+    changed();
+}
+
 void Canvas::drawImage(const QImage& picture) {
     if (image_.isNull()) return;
     QPainter p(&image_);

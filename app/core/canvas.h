@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPointF>
 #include <functional>
+#include <vector>
 
 namespace tovra {
 
@@ -44,6 +45,14 @@ public:
 
     // Grey levels: pixel (x, y) of the w x h grid takes grey round(values[y * w + x]), in one pass.
     void drawGrey(const double* values, int w, int h);
+
+    // Points in one pass: each value of the w x h grid at its scale position in grey round(value)
+    // (values outside 0..255 are not drawn), covering the pixels up to its neighbour's position
+    // when the scale enlarges; or each of a list of scale positions in one colour, as point().
+    void plotGrey(const double* values, int w, int h);
+    void plotPoints(const std::vector<QPointF>& points, QColor c);
+    // Joined segments through the points, as line() draws them.
+    void polyline(const std::vector<QPointF>& points, QColor c);
 
     // Draws a picture with its top-left corner at the picture area's.
     void drawImage(const QImage& picture);

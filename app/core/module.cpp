@@ -511,6 +511,10 @@ void Module::pictureMousePress(int x, int y) {
 void Module::pictureMouseRelease(int x, int y) {
     state_.setHfx2(QString::number(x));
     state_.setHfy2(QString::number(y));
+    orderSelectedRectangle();
+}
+
+void Module::orderSelectedRectangle() {
     const InfoFields f = state_.info();
     if (numericValue(f.hfx1) > numericValue(f.hfx2)) {
         state_.setHfx1(f.hfx2);

@@ -106,6 +106,11 @@ public:
 
     // ---- Information window ----
     void drawSelectedRectangle();
+    // Exchanges hfx1/hfx2 and hfy1/hfy2 where the first is the greater.
+    void orderSelectedRectangle();
+
+    // Tells the user something (not during a batch run, which reports on its own lines).
+    void inform(const QString& text);
 
     // ---- Main window ----
     void startUp(const QString& programFolder);
@@ -144,7 +149,6 @@ private:
     bool openPicture(const QImage& rgb);
     bool openRaw(const QString& path);
     bool openCsv(const QString& path);
-    void inform(const QString& text);
     template <typename Call> int32_t operation(std::initializer_list<int> reads, Call call);
     bool saveBmp(int slot, const QString& path);
 

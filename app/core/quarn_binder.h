@@ -47,6 +47,8 @@ public:
     QuarnBinder(const QString& libraryPath, QString workFolder);
 
     const QString& workFolder() const { return workFolder_; }
+    // The library file as found (once a call has loaded it), else the name it is looked for by.
+    QString libraryFile() const { return library_.fileName(); }
 
     int32_t Openim(const QString& path, int32_t width, int32_t height, int32_t id, double* buf);
     int32_t Opencsv(const QString& path, int32_t width, int32_t height, int32_t id, double* buf);

@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <tuple>
 
 namespace tovra {
 
@@ -63,9 +64,19 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
            [m] { m->saveRectangleButton(); });
     button(this, "Command3", QStringLiteral("コントラスト130"), at(0, 1200, 1455, 495),
            [m] { m->doContrast(); });
-    button(this, "Command13", QStringLiteral("ヒストグラム"), at(1560, 1440, 1455, 495), [this] {
-        if (showHistogram_) showHistogram_();
-    })->setVisible(false);
+    // The buttons that show other windows appear once those windows are given (setShowAction).
+    for (const auto& [name, caption, top] :
+         {std::tuple{"Command13", QStringLiteral("ヒストグラム"), 1440},
+          std::tuple{"Command15", QStringLiteral("　ハフ変換解析　エディッタ"), 2040},
+          std::tuple{"Command14", QStringLiteral("    ハフ変換     シミュレーター"), 2520}}) {
+        auto* b = new WrappingButton(caption, this);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(at(1560, top, 1455, 495));
+        b->setVisible(false);
+        connect(b, &QPushButton::clicked, this, [this, key = QString::fromLatin1(name)] {
+            if (showActions_.contains(key)) showActions_[key]();
+        });
+    }
 
     auto numberBox = [&](const char* name, QRect g, void (AppState::*setter)(const QString&)) {
         return editBox(this, name, g, [&st, setter](const QString& t) { (st.*setter)(t); });
@@ -133,9 +144,9 @@ ToolboxWindow::ToolboxWindow(Module& module, QWidget* parent) : QWidget(parent, 
     refresh();
 }
 
-void ToolboxWindow::setHistogramAction(std::function<void()> show) {
-    showHistogram_ = std::move(show);
-    findChild<QPushButton*>(QStringLiteral("Command13"))->setVisible(true);
+void ToolboxWindow::setShowAction(const char* button, std::function<void()> show) {
+    showActions_[QString::fromLatin1(button)] = std::move(show);
+    findChild<QPushButton*>(QLatin1String(button))->setVisible(true);
 }
 
 void ToolboxWindow::refresh() {

@@ -1,6 +1,7 @@
 // The toolbox "道具箱": open and save, the slot list, the operation parameters and buttons.
 #pragma once
 
+#include <QHash>
 #include <QWidget>
 #include <functional>
 
@@ -19,7 +20,8 @@ class ToolboxWindow : public QWidget {
 public:
     explicit ToolboxWindow(Module& module, QWidget* parent = nullptr);
     // The histogram button shows this window (set by whoever owns the histogram window).
-    void setHistogramAction(std::function<void()> show);
+    // Shows the button (Command13, Command14 or Command15) that shows another window.
+    void setShowAction(const char* button, std::function<void()> show);
 
 private:
     void refresh();
@@ -32,7 +34,7 @@ private:
     QComboBox* dpcb1_[2];
     QComboBox* dpcb2_[2];
     QRadioButton *hec0_, *hec1_, *ns0_, *ns1_;
-    std::function<void()> showHistogram_;
+    QHash<QString, std::function<void()>> showActions_;
 };
 
 } // namespace tovra

@@ -1,9 +1,12 @@
 #include "application.h"
 
+#include "about_window.h"
+#include "core/system_info.h"
 #include "core/toolbox_window.h"
 #include "core/work_folder.h"
 #include "help_window.h"
 #include "histogram/histogram_window.h"
+#include "hough/simulator_window.h"
 #include "image_window.h"
 #include "info_window.h"
 #include "main_window.h"
@@ -13,9 +16,17 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QIcon>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QUrl>
+
+// The icon lives in the widget library's resources, which a static library must bring in by
+// hand (outside any namespace).
+static void initResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace tovra {
 
@@ -48,9 +59,11 @@ Application::Application(const QString& programFolder, const Options& options)
     : programFolder_(programFolder), options_(options),
       workFolder_(chooseWorkFolder(options.workFolder.isEmpty() ? programFolder : options.workFolder)),
       quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")), workFolder_.folder),
-      module_(state_, quarn_, dialogs_), histogram_(module_), batch_(module_) {
+      module_(state_, quarn_, dialogs_), histogram_(module_), simulator_(module_), batch_(module_) {
+    initResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/tovra/icon.png")));
     ImageWindow::setClosingForExit(false);
-    dialogs_.setPlatform([this](bool save, const QString& filter) -> FileDialogs::Answer {
+    dialogs_.setPlatform([](bool save, const QString& filter) -> FileDialogs::Answer {
         const QString qtFilter = FileDialogs::toQtFilter(filter);
         const QString path = save ? QFileDialog::getSaveFileName(nullptr, QString(), QString(), qtFilter)
                                   : QFileDialog::getOpenFileName(nullptr, QString(), QString(), qtFilter);
@@ -83,6 +96,11 @@ Application::Application(const QString& programFolder, const Options& options)
         help_->showGuide();
     };
     actions.mailAuthor = [] { QDesktopServices::openUrl(QUrl(kMailAddress)); };
+    actions.showAbout = [this] {
+        if (!about_) about_ = std::make_unique<AboutWindow>([this] { return systemInformation(quarn_); });
+        about_->show();
+        about_->raise();
+    };
     main_ = std::make_unique<MainWindow>(module_, actions);
     toolbox_ = std::make_unique<ToolboxWindow>(module_);
     info_ = std::make_unique<InfoWindow>(module_);
@@ -91,7 +109,16 @@ Application::Application(const QString& programFolder, const Options& options)
     histogramWindow_ = std::make_unique<HistogramWindow>(histogram_);
     auto showHistogram = [this] { histogramWindow_->show(), histogramWindow_->raise(); };
     main_->addWindowItem("chist", QStringLiteral("ヒストグラム"), showHistogram);
-    toolbox_->setHistogramAction(showHistogram);
+    toolbox_->setShowAction("Command13", showHistogram);
+    // The Hough windows are made on first use and then only hidden and shown.
+    auto showSimulator = [this] {
+        if (!simulatorWindow_) simulatorWindow_ = std::make_unique<SimulatorWindow>(simulator_);
+        simulatorWindow_->show();
+        simulatorWindow_->raise();
+    };
+    QMenu* hough = main_->addWindowMenu("chf", QStringLiteral("ハフ変換"));
+    main_->addMenuItem(hough, "chf2", QStringLiteral("シミュレータ"), showSimulator);
+    toolbox_->setShowAction("Command14", showSimulator);
 }
 
 Application::~Application() {

@@ -10,6 +10,7 @@
 #include "core/quarn_binder.h"
 #include "core/work_folder.h"
 #include "histogram/histogram.h"
+#include "hough/simulator.h"
 
 #include <QStringList>
 #include <array>
@@ -17,7 +18,9 @@
 
 namespace tovra {
 
+class AboutWindow;
 class HelpWindow;
+class SimulatorWindow;
 class HistogramWindow;
 class ImageWindow;
 class InfoWindow;
@@ -40,6 +43,9 @@ public:
     HistogramWindow& histogramWindow() { return *histogramWindow_; }
     BatchRunner& batch() { return batch_; }
     HelpWindow* helpWindow() { return help_.get(); }
+    HoughSimulator& simulator() { return simulator_; }
+    SimulatorWindow* simulatorWindow() { return simulatorWindow_.get(); }
+    AboutWindow* aboutWindow() { return about_.get(); }
 
     // The start-up sequence: settings file, toolbox, default image window, information window,
     // size 256 x 256, the main window, then the files named on the command line.
@@ -58,6 +64,7 @@ private:
     FileDialogs dialogs_;
     Module module_;
     HistogramModule histogram_;
+    HoughSimulator simulator_;
     BatchRunner batch_;
     std::unique_ptr<MainWindow> main_;
     std::unique_ptr<ToolboxWindow> toolbox_;
@@ -65,6 +72,8 @@ private:
     std::unique_ptr<ImageWindow> defaultImage_;
     std::unique_ptr<HistogramWindow> histogramWindow_;
     std::unique_ptr<HelpWindow> help_;
+    std::unique_ptr<SimulatorWindow> simulatorWindow_;
+    std::unique_ptr<AboutWindow> about_;
     std::array<ImageWindow*, kSlots> images_{};
 };
 

@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "core/numeric.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 
@@ -30,6 +31,9 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         "end, histogram files (codes 90 and 95) included. With --workdir DIR the work files are\n"
         "removed at the end and the histogram files NN_hdat.csv stay in DIR."));
     parser.addHelpOption();
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Print the version and exit."));
+    parser.addOption(version);
     const QCommandLineOption workdir(
         QStringLiteral("workdir"),
         QStringLiteral(
@@ -61,6 +65,11 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     }
     if (parser.isSet(QStringLiteral("help"))) {
         message = parser.helpText();
+        exitCode = 0;
+        return std::nullopt;
+    }
+    if (parser.isSet(version)) {
+        message = QStringLiteral("Tovra " TOVRA_VERSION);
         exitCode = 0;
         return std::nullopt;
     }

@@ -1,5 +1,6 @@
 #include "application.h"
 #include "headless.h"
+#include "version.h"
 
 #include <QApplication>
 #include <QFont>
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tovra"));
-    QApplication::setApplicationVersion(QStringLiteral("1.2.4"));
+    QApplication::setApplicationVersion(QStringLiteral(TOVRA_VERSION));
     QFont font(QStringLiteral("Noto Sans CJK JP"));
     font.setPixelSize(11);
     QApplication::setFont(font);

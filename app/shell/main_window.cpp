@@ -86,6 +86,12 @@ MainWindow::MainWindow(Module& module, Actions actions, QWidget* parent)
     QAction* mail = help_->addAction(QStringLiteral("作者にメール"));
     mail->setObjectName(QStringLiteral("mmail"));
     connect(mail, &QAction::triggered, this, [this] { actions_.mailAuthor(); });
+    help_->addSeparator()->setObjectName(QStringLiteral("he2"));
+    QAction* about = help_->addAction(QStringLiteral("バージョン情報"));
+    about->setObjectName(QStringLiteral("he3"));
+    connect(about, &QAction::triggered, this, [this] {
+        if (actions_.showAbout) actions_.showAbout();
+    });
 
     setFixedSize(sizeHint());
     connect(&st, &AppState::changed, this, &MainWindow::refresh);
@@ -97,6 +103,22 @@ QAction* MainWindow::addWindowItem(const char* name, const QString& caption, std
     a->setObjectName(QLatin1String(name));
     connect(a, &QAction::triggered, this, [action = std::move(action)] { action(); });
     menuBar()->insertAction(help_->menuAction(), a);
+    return a;
+}
+
+QMenu* MainWindow::addWindowMenu(const char* name, const QString& caption) {
+    QMenu* menu = new QMenu(caption, this);
+    menu->setObjectName(QLatin1String(name));
+    menu->menuAction()->setObjectName(QLatin1String(name));
+    menuBar()->insertMenu(help_->menuAction(), menu);
+    return menu;
+}
+
+QAction* MainWindow::addMenuItem(QMenu* menu, const char* name, const QString& caption,
+                                 std::function<void()> action) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(QLatin1String(name));
+    connect(a, &QAction::triggered, this, [action = std::move(action)] { action(); });
     return a;
 }
 

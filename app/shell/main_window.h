@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMenu>
 #include <functional>
 
 class QCheckBox;
@@ -16,11 +17,14 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     struct Actions {
-        std::function<void()> exit, showImage, showInfo, showToolbox, openHelp, mailAuthor;
+        std::function<void()> exit, showImage, showInfo, showToolbox, openHelp, mailAuthor, showAbout;
     };
     MainWindow(Module& module, Actions actions, QWidget* parent = nullptr);
     // Adds a menu item before "ヘルプ" (for windows that arrive with their own parts).
     QAction* addWindowItem(const char* name, const QString& caption, std::function<void()> action);
+    // Adds a menu before "ヘルプ", and items to it.
+    QMenu* addWindowMenu(const char* name, const QString& caption);
+    QAction* addMenuItem(QMenu* menu, const char* name, const QString& caption, std::function<void()> action);
     // Shows where the work, histogram, profile and interval files go.
     void setWorkFolder(const QString& folder);
 

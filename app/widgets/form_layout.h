@@ -5,8 +5,11 @@
 #include "core/app_state.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRect>
 #include <QScrollBar>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QWidget>
 #include <functional>
 
@@ -68,6 +71,23 @@ private:
     int lo_, hi_;
     std::function<void(int)> moved_;
     bool showing_ = false;
+};
+
+// A push button whose caption wraps onto more lines where it is wider than the button, as the
+// captions of the taller toolbox buttons do; text() stays the caption as given.
+class WrappingButton : public QPushButton {
+public:
+    WrappingButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter p(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.text.clear();
+        p.drawControl(QStyle::CE_PushButton, option);
+        p.drawText(rect().adjusted(3, 2, -3, -2), Qt::AlignCenter | Qt::TextWordWrap, text().simplified());
+    }
 };
 
 } // namespace tovra

@@ -1,5 +1,6 @@
 // The command line: options, help and refusals.
 #include "shell/command_line.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
@@ -31,4 +32,12 @@ TEST(CommandLine, OptionsAndHelp) {
                          code);
     ASSERT_TRUE(o);
     EXPECT_EQ(o->files.size(), 2);
+}
+
+TEST(CommandLine, VersionIsTheBuildsOne) {
+    QString message;
+    int code = -1;
+    EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--version")}, message, code));
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(message, QStringLiteral("Tovra " TOVRA_VERSION));
 }

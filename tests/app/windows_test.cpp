@@ -2,6 +2,9 @@
 // typing, with file dialogs answered through the dialogs' queue.
 #include "core/toolbox_window.h"
 #include "histogram/histogram_window.h"
+#include "hough/simulator.h"
+#include "hough/simulator_window.h"
+#include "shell/about_window.h"
 #include "shell/application.h"
 #include "shell/help_window.h"
 #include "shell/image_window.h"
@@ -220,6 +223,37 @@ private slots:
                         !doc->resource(QTextDocument::ImageResource, QUrl(name)).value<QImage>().isNull();
                 }
         QVERIFY(pictures >= 3);
+    }
+
+    // The simulator: from the menu and the toolbox, made once, every control where it belongs.
+    void simulatorWindowPersistsAndTraces() {
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("chf2"))->trigger();
+        SimulatorWindow* w = app_->simulatorWindow();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("ハフ変換シミュレータ"));
+        QCOMPARE(find<QLineEdit>(*w, "Text1")->text(), QStringLiteral("1"));
+        QCOMPARE(find<QPushButton>(*w, "Command3")->text(), QStringLiteral("オートハフ変換"));
+        QCOMPARE(find<QPushButton>(*w, "Command3")->geometry(), QRect(88, 280, 89, 25));
+        QTest::mouseClick(find<PictureView>(*w, "P1"), Qt::LeftButton, {}, QPoint(40, 40)); // a trace
+        QCOMPARE(app_->simulator().colourIndex(), 1);
+        type(find<QLineEdit>(*w, "Text1"), QStringLiteral("200"));
+        QCOMPARE(find<QLineEdit>(*w, "Text1")->text(), QStringLiteral("1"));
+        w->hide();
+        QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command14"), Qt::LeftButton);
+        QCOMPARE(app_->simulatorWindow(), w);
+        QVERIFY(w->isVisible());
+        QCOMPARE(app_->simulator().colourIndex(), 1);
+    }
+
+    void aboutBoxShowsTheVersion() {
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("he3"))->trigger();
+        AboutWindow* about = app_->aboutWindow();
+        QVERIFY(about && about->isVisible());
+        QCOMPARE(about->windowTitle(), QStringLiteral("Tovraのﾊﾞｰｼﾞｮﾝ情報"));
+        QCOMPARE(find<QLabel>(*about, "lblVersion")->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.2.4"));
+        QVERIFY(!find<QLabel>(*about, "picIcon")->pixmap().isNull());
+        QTest::mouseClick(find<QPushButton>(*about, "cmdOK"), Qt::LeftButton);
+        QVERIFY(!about->isVisible());
     }
 
     void clickingTheNameLabelReloads() {
