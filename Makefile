@@ -47,7 +47,7 @@ fuzz:
 	done
 
 format:
-	@clang-format -i $$(git ls-files '*.cpp' '*.h' '*.cc')
+	@clang-format -i $$(git ls-files -co --exclude-standard '*.cpp' '*.h' '*.cc')
 
 check-style:
 	@scripts/check-style.sh build/default

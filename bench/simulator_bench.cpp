@@ -48,7 +48,8 @@ void pointByPoint(HoughSimulator& sim, const InfoFields& f, double s) {
             if ((sim.image().pointColor(x, y) & 0xFF) == 255) continue;
             for (double theta = 0; theta <= 180; theta += s) {
                 const int t = static_cast<int>(std::nearbyint(theta / s));
-                const double r = std::nearbyint(x * std::cos(theta * pi / 180) + y * std::sin(theta * pi / 180) + 750);
+                const double r =
+                    std::nearbyint(x * std::cos(theta * pi / 180) + y * std::sin(theta * pi / 180) + 750);
                 if (r < 0 || r > 1800) continue;
                 int16_t& n = votes[static_cast<size_t>(t) * 1801 + static_cast<size_t>(r)];
                 if (n < 32767) ++n;
@@ -58,7 +59,8 @@ void pointByPoint(HoughSimulator& sim, const InfoFields& f, double s) {
     int best = votes[0], bt = 0, br = 0;
     for (int r = 1; r <= 1800; ++r)
         for (int t = 1; t <= static_cast<int>(std::nearbyint(180 / s)); ++t)
-            if (votes[static_cast<size_t>(t) * 1801 + r] > best) best = votes[static_cast<size_t>(t) * 1801 + r], bt = t, br = r;
+            if (votes[static_cast<size_t>(t) * 1801 + r] > best)
+                best = votes[static_cast<size_t>(t) * 1801 + r], bt = t, br = r;
     double phi = s * bt * pi / 180;
     if (phi == 0) phi = 0.001;
     for (int x = 0; x <= 256; ++x) {

@@ -8,13 +8,9 @@
 
 namespace tovra {
 
-namespace {
-const QColor kBackground(255, 255, 255);
-}
-
 Canvas::Canvas(int width, int height)
     : image_(std::max(width, 0), std::max(height, 0), QImage::Format_RGB32) {
-    image_.fill(kBackground);
+    image_.fill(background_);
 }
 
 void Canvas::resize(int width, int height) {
@@ -22,7 +18,7 @@ void Canvas::resize(int width, int height) {
     height = std::max(height, 0);
     if (width == image_.width() && height == image_.height()) return;
     QImage next(width, height, QImage::Format_RGB32);
-    next.fill(kBackground);
+    next.fill(background_);
     if (!image_.isNull() && width > 0 && height > 0) {
         QPainter p(&next);
         p.drawImage(0, 0, image_);
@@ -114,7 +110,7 @@ int64_t Canvas::pointColor(double x, double y) const {
 }
 
 void Canvas::clear() {
-    image_.fill(kBackground);
+    image_.fill(background_);
     changed();
 }
 
@@ -183,10 +179,16 @@ void Canvas::plotGrey(const double* values, int w, int h) {
 
 void Canvas::plotPoints(const std::vector<QPointF>& points, QColor c) {
     const QRgb rgb = c.rgb();
+    const int before = (lineWidth_ - 1) / 2, after = lineWidth_ / 2;
     for (const QPointF& s : points) {
         const QPointF p = toPixels(s.x(), s.y());
-        if (p.x() >= 0 && p.y() >= 0 && p.x() < image_.width() && p.y() < image_.height())
-            image_.setPixel(static_cast<int>(p.x()), static_cast<int>(p.y()), rgb);
+        if (!(p.x() > -lineWidth_ && p.y() > -lineWidth_ && p.x() < image_.width() + lineWidth_ &&
+              p.y() < image_.height() + lineWidth_))
+            continue;
+        const int px = static_cast<int>(std::floor(p.x())), py = static_cast<int>(std::floor(p.y()));
+        for (int y = std::max(py - before, 0); y <= std::min(py + after, image_.height() - 1); ++y)
+            for (int x = std::max(px - before, 0); x <= std::min(px + after, image_.width() - 1); ++x)
+                image_.setPixel(x, y, rgb);
     }
     changed();
 }

@@ -14,7 +14,7 @@ class Canvas {
 public:
     explicit Canvas(int width = 0, int height = 0);
 
-    // Size in pixels. Resizing keeps what was drawn where it still fits; new area is white.
+    // Size in pixels. Resizing keeps what was drawn where it still fits; new area is background.
     void resize(int width, int height);
     int pixelWidth() const { return image_.width(); }
     int pixelHeight() const { return image_.height(); }
@@ -40,15 +40,17 @@ public:
     void fillBox(double x1, double y1, double x2, double y2, QColor c);
     // The colour at a point as 0x00BBGGRR, or -1 outside the picture.
     int64_t pointColor(double x, double y) const;
-    // Makes the whole picture the background colour (white).
+    // Makes the whole picture the background colour (white unless set).
     void clear();
+    void setBackground(QColor c) { background_ = c; }
 
     // Grey levels: pixel (x, y) of the w x h grid takes grey round(values[y * w + x]), in one pass.
     void drawGrey(const double* values, int w, int h);
 
     // Points in one pass: each value of the w x h grid at its scale position in grey round(value)
     // (values outside 0..255 are not drawn), covering the pixels up to its neighbour's position
-    // when the scale enlarges; or each of a list of scale positions in one colour, as point().
+    // when the scale enlarges; or each of a list of scale positions in one colour, as point()
+    // (a square dot the line width across when it is more than 1).
     void plotGrey(const double* values, int w, int h);
     void plotPoints(const std::vector<QPointF>& points, QColor c);
     // Joined segments through the points, as line() draws them.
@@ -75,6 +77,7 @@ private:
     double scaleWidth_ = 0;
     double scaleHeight_ = 0;
     int lineWidth_ = 1;
+    QColor background_{255, 255, 255};
     std::function<void()> onChange_;
 };
 

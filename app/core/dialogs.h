@@ -25,6 +25,24 @@ public:
         if (showMessage_) showMessage_(text);
     }
     const QString& lastMessage() const { return lastMessage_; }
+
+    // A question with the buttons Yes, No and Cancel. Queued replies answer first (tests); with no
+    // platform and no reply queued the answer is Cancel.
+    enum class Reply { Yes, No, Cancel };
+    void setQuestionPlatform(std::function<Reply(const QString&)> ask) { ask_ = std::move(ask); }
+    void queueReply(Reply r) { replies_.push_back(r); }
+    Reply ask(const QString& question) {
+        lastQuestion_ = question;
+        ++questions_;
+        if (!replies_.empty()) {
+            const Reply r = replies_.front();
+            replies_.pop_front();
+            return r;
+        }
+        return ask_ ? ask_(question) : Reply::Cancel;
+    }
+    int questionsAsked() const { return questions_; }
+    const QString& lastQuestion() const { return lastQuestion_; }
     // The next dialogs return these answers, in order, without showing anything.
     void queueAnswer(Answer a) { queued_.push_back(std::move(a)); }
     // The filter of the last dialog asked for.
@@ -50,6 +68,10 @@ private:
 
     Show show_;
     std::function<void(const QString&)> showMessage_;
+    std::function<Reply(const QString&)> ask_;
+    std::deque<Reply> replies_;
+    QString lastQuestion_;
+    int questions_ = 0;
     QString lastMessage_;
     std::deque<Answer> queued_;
     QString lastFilter_;

@@ -56,6 +56,7 @@ public:
 
     AppState& state() { return state_; }
     QuarnBinder& quarn() { return quarn_; }
+    FileDialogs& dialogs() { return dialogs_; }
 
     // The current image, read from the information window as 16-bit integers (0 when a text does
     // not convert).

@@ -110,4 +110,13 @@ NumberLink movedBar(const NumberLink& now, int value) {
     return {QString::number(value), value};
 }
 
+QString coordinateText(double v) {
+    return QString::number(static_cast<float>(v), 'g', 7);
+}
+
+QString realText(double v) {
+    if (v == 0) return QStringLiteral("0"); // no "-0"
+    return QString::number(v, 'g', 15).replace(QLatin1Char('e'), QLatin1Char('E'));
+}
+
 } // namespace tovra

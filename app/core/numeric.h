@@ -34,6 +34,13 @@ inline int16_t int16Or(const QString& text, int16_t fallback = 0) {
 // The shortest decimal text that reads back as v: "1000", "12.5", "-3", "1e+20".
 QString numberText(double v);
 
+// A coordinate as a pointer reports it: the shortest text of its single-precision value
+// ("12", "35.01132").
+QString coordinateText(double v);
+// A real as the Hough texts show it: up to 15 significant digits, shortest form ("-0.58",
+// "8.9442719", "-750000").
+QString realText(double v);
+
 // A number box linked to a scroll bar over lo..hi, as the state holds them.
 struct NumberLink {
     QString box;

@@ -47,7 +47,8 @@ QString memoryText() {
 QString systemInformation(const QuarnBinder& quarn) {
     QStringList lines;
     lines << QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION))
-          << QStringLiteral("Qt %1 (built with %2)").arg(QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR))
+          << QStringLiteral("Qt %1 (built with %2)")
+                 .arg(QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR))
           << QStringLiteral("OS: %1 (%2 %3, %4)")
                  .arg(QSysInfo::prettyProductName(), QSysInfo::kernelType(), QSysInfo::kernelVersion(),
                       QSysInfo::currentCpuArchitecture())

@@ -13,11 +13,6 @@ namespace {
 constexpr double kRhoOffset = 750;
 constexpr int16_t kMaxCount = 32767;
 
-// A coordinate as the user sees it, with the precision of a single-precision number.
-QString coordinateText(double v) {
-    return QString::number(static_cast<float>(v), 'g', 7);
-}
-
 // Rounded to a 16-bit whole number, halves to even; nothing beyond 16 bits.
 std::optional<int16_t> round16(double v) {
     const double r = std::nearbyint(v);
@@ -57,7 +52,8 @@ std::optional<double> HoughSimulator::usableStep() {
         const double s = numericValue(text1_);
         if (s >= 0.1 && s <= 180) return s;
     }
-    module_.inform(QStringLiteral("π分割STEP は 0.1 から 180 までの数にしてください（今は「%1」）。").arg(text1_));
+    module_.inform(
+        QStringLiteral("π分割STEP は 0.1 から 180 までの数にしてください（今は「%1」）。").arg(text1_));
     return std::nullopt;
 }
 
@@ -108,7 +104,8 @@ void HoughSimulator::imagePress(double x, double y) {
             };
             std::vector<QPointF> curve;
             for (double theta = 0; theta <= 180; theta += *s) {
-                if (curve.empty()) curve.emplace_back(theta - *s, rho(theta - *s)); // starts left of the picture
+                if (curve.empty())
+                    curve.emplace_back(theta - *s, rho(theta - *s)); // starts left of the picture
                 curve.emplace_back(theta, rho(theta));
             }
             p2_.polyline(curve, c);

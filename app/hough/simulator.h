@@ -24,8 +24,8 @@ public:
 
     explicit HoughSimulator(Module& module);
 
-    Canvas& image() { return p1_; }  // P1
-    Canvas& hough() { return p2_; }  // P2
+    Canvas& image() { return p1_; } // P1
+    Canvas& hough() { return p2_; } // P2
     const QString& step() const { return text1_; }
     bool selecting() const { return ch_; }
     int colourIndex() const { return colour_; }
@@ -37,9 +37,9 @@ public:
 
     // Command1: draws the current slot into P1 at the image's own scale.
     void acquireImage();
-    void clearImage();  // Command2
-    void clearHough();  // Command4: and the rho = 0 axis again
-    void clearAll();    // Command5
+    void clearImage(); // Command2
+    void clearHough(); // Command4: and the rho = 0 axis again
+    void clearAll();   // Command5
 
     void imagePress(double x, double y);
     void imageMove(double x, double y);

@@ -56,13 +56,12 @@ SimulatorWindow::SimulatorWindow(HoughSimulator& simulator, QWidget* parent)
         QRect at;
         Qt::Alignment align;
     };
-    for (const Caption& c : {Caption{"-750", {283, 10, 34, 14}, Qt::AlignRight},
-                             Caption{"0", {283, 141, 34, 14}, Qt::AlignRight},
-                             Caption{"750", {283, 268, 34, 12}, Qt::AlignRight},
-                             Caption{"π", {714, 141, 16, 14}, Qt::AlignLeft},
-                             Caption{"0", {2, 2, 12, 14}, Qt::AlignRight},
-                             Caption{"X→", {24, 0, 40, 14}, Qt::AlignLeft},
-                             Caption{"Y↓", {0, 24, 16, 30}, Qt::AlignLeft | Qt::AlignTop}}) {
+    for (const Caption& c :
+         {Caption{"-750", {283, 10, 34, 14}, Qt::AlignRight},
+          Caption{"0", {283, 141, 34, 14}, Qt::AlignRight},
+          Caption{"750", {283, 268, 34, 12}, Qt::AlignRight}, Caption{"π", {714, 141, 16, 14}, Qt::AlignLeft},
+          Caption{"0", {2, 2, 12, 14}, Qt::AlignRight}, Caption{"X→", {24, 0, 40, 14}, Qt::AlignLeft},
+          Caption{"Y↓", {0, 24, 16, 30}, Qt::AlignLeft | Qt::AlignTop}}) {
         auto* l = new QLabel(QString::fromUtf8(c.text), this);
         l->setGeometry(c.at);
         l->setAlignment(c.align);

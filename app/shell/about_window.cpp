@@ -20,7 +20,10 @@ QString AboutWindow::title() {
 }
 
 QString AboutWindow::versionText() {
-    return QStringLiteral("ﾊﾞｰｼﾞｮﾝ %1.%2.%3").arg(TOVRA_VERSION_MAJOR).arg(TOVRA_VERSION_MINOR).arg(TOVRA_VERSION_PATCH);
+    return QStringLiteral("ﾊﾞｰｼﾞｮﾝ %1.%2.%3")
+        .arg(TOVRA_VERSION_MAJOR)
+        .arg(TOVRA_VERSION_MINOR)
+        .arg(TOVRA_VERSION_PATCH);
 }
 
 AboutWindow::AboutWindow(std::function<QString()> systemInformation, QWidget* parent)
@@ -30,8 +33,8 @@ AboutWindow::AboutWindow(std::function<QString()> systemInformation, QWidget* pa
     setFixedSize(twips(5730), twips(3555));
 
     auto* icon = place<QLabel>(this, "picIcon", at(240, 240, 540, 540));
-    icon->setPixmap(QPixmap(QStringLiteral(":/tovra/icon.png")).scaled(icon->size(), Qt::KeepAspectRatio,
-                                                                        Qt::SmoothTransformation));
+    icon->setPixmap(QPixmap(QStringLiteral(":/tovra/icon.png"))
+                        .scaled(icon->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
     auto label = [&](const char* name, const QString& text, QRect g) {
         auto* l = place<QLabel>(this, name, g);
         l->setText(text);
@@ -43,8 +46,10 @@ AboutWindow::AboutWindow(std::function<QString()> systemInformation, QWidget* pa
     big.setBold(true);
     label("lblTitle", title(), at(1050, 240, 4560, 480))->setFont(big);
     label("lblVersion", versionText(), at(1050, 780, 4560, 225));
-    label("lblDescription", QStringLiteral("磁区（ストライプ・迷路模様）の顕微鏡像を整え、その幅と間隔を測る画像解析プログラム"),
-          at(1050, 1125, 4560, 630));
+    label(
+        "lblDescription",
+        QStringLiteral("磁区（ストライプ・迷路模様）の顕微鏡像を整え、その幅と間隔を測る画像解析プログラム"),
+        at(1050, 1125, 4560, 630));
     label("lblDisclaimer",
           QStringLiteral("警告: このプログラムは現状のまま提供され、結果の正しさは保証されません。"
                          "論文に使う数値は元の画像と照らし合わせて確かめてください。"),

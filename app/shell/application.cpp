@@ -6,6 +6,7 @@
 #include "core/work_folder.h"
 #include "help_window.h"
 #include "histogram/histogram_window.h"
+#include "hough/editor_window.h"
 #include "hough/simulator_window.h"
 #include "image_window.h"
 #include "info_window.h"
@@ -59,7 +60,8 @@ Application::Application(const QString& programFolder, const Options& options)
     : programFolder_(programFolder), options_(options),
       workFolder_(chooseWorkFolder(options.workFolder.isEmpty() ? programFolder : options.workFolder)),
       quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")), workFolder_.folder),
-      module_(state_, quarn_, dialogs_), histogram_(module_), simulator_(module_), batch_(module_) {
+      module_(state_, quarn_, dialogs_), histogram_(module_), simulator_(module_), editor_(module_),
+      batch_(module_) {
     initResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tovra/icon.png")));
     ImageWindow::setClosingForExit(false);
@@ -72,6 +74,13 @@ Application::Application(const QString& programFolder, const Options& options)
     });
     dialogs_.setMessagePlatform([](const QString& text) {
         QMessageBox::information(QApplication::activeWindow(), QStringLiteral("Tovra"), text);
+    });
+    dialogs_.setQuestionPlatform([](const QString& text) {
+        const auto b = QMessageBox::question(QApplication::activeWindow(), QStringLiteral("Tovra"), text,
+                                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        return b == QMessageBox::Yes  ? FileDialogs::Reply::Yes
+               : b == QMessageBox::No ? FileDialogs::Reply::No
+                                      : FileDialogs::Reply::Cancel;
     });
 
     // Opening a ".tvs" file runs it behind a modal progress dialog that cannot be dismissed, so
@@ -116,8 +125,15 @@ Application::Application(const QString& programFolder, const Options& options)
         simulatorWindow_->show();
         simulatorWindow_->raise();
     };
+    auto showEditor = [this] {
+        if (!editorWindow_) editorWindow_ = std::make_unique<EditorWindow>(editor_);
+        editorWindow_->show();
+        editorWindow_->raise();
+    };
     QMenu* hough = main_->addWindowMenu("chf", QStringLiteral("ハフ変換"));
+    main_->addMenuItem(hough, "chf1", QStringLiteral("エディッタ"), showEditor);
     main_->addMenuItem(hough, "chf2", QStringLiteral("シミュレータ"), showSimulator);
+    toolbox_->setShowAction("Command15", showEditor);
     toolbox_->setShowAction("Command14", showSimulator);
 }
 

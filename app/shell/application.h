@@ -10,6 +10,7 @@
 #include "core/quarn_binder.h"
 #include "core/work_folder.h"
 #include "histogram/histogram.h"
+#include "hough/editor.h"
 #include "hough/simulator.h"
 
 #include <QStringList>
@@ -21,6 +22,7 @@ namespace tovra {
 class AboutWindow;
 class HelpWindow;
 class SimulatorWindow;
+class EditorWindow;
 class HistogramWindow;
 class ImageWindow;
 class InfoWindow;
@@ -45,6 +47,8 @@ public:
     HelpWindow* helpWindow() { return help_.get(); }
     HoughSimulator& simulator() { return simulator_; }
     SimulatorWindow* simulatorWindow() { return simulatorWindow_.get(); }
+    HoughEditor& editor() { return editor_; }
+    EditorWindow* editorWindow() { return editorWindow_.get(); }
     AboutWindow* aboutWindow() { return about_.get(); }
 
     // The start-up sequence: settings file, toolbox, default image window, information window,
@@ -65,6 +69,7 @@ private:
     Module module_;
     HistogramModule histogram_;
     HoughSimulator simulator_;
+    HoughEditor editor_;
     BatchRunner batch_;
     std::unique_ptr<MainWindow> main_;
     std::unique_ptr<ToolboxWindow> toolbox_;
@@ -73,6 +78,7 @@ private:
     std::unique_ptr<HistogramWindow> histogramWindow_;
     std::unique_ptr<HelpWindow> help_;
     std::unique_ptr<SimulatorWindow> simulatorWindow_;
+    std::unique_ptr<EditorWindow> editorWindow_;
     std::unique_ptr<AboutWindow> about_;
     std::array<ImageWindow*, kSlots> images_{};
 };

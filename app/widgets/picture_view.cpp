@@ -45,4 +45,8 @@ void PictureView::mouseReleaseEvent(QMouseEvent* e) {
     if (onRelease) onRelease(scaled(e).x(), scaled(e).y());
 }
 
+void PictureView::mouseDoubleClickEvent(QMouseEvent* e) {
+    if (onDoubleClick) onDoubleClick(scaled(e).x(), scaled(e).y());
+}
+
 } // namespace tovra

@@ -19,13 +19,14 @@ public:
     void setFollowCanvasSize(bool follow) { follow_ = follow; }
 
     // Mouse position in the canvas's scale.
-    std::function<void(double x, double y)> onMove, onPress, onRelease;
+    std::function<void(double x, double y)> onMove, onPress, onRelease, onDoubleClick;
 
 protected:
     void paintEvent(QPaintEvent*) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
     void canvasChanged();

@@ -68,7 +68,8 @@ TEST_F(SimulatorTest, PointAtTheOriginTracesRhoZero) {
     const QColor blue = paletteColour(1);
     int row = 0; // rho = 0 lies half way down: 750 of 1500 units on 265 pixels
     for (int x = 0; x < sim.hough().pixelWidth(); ++x)
-        row += sim.hough().image().pixel(x, 132) == blue.rgb() || sim.hough().image().pixel(x, 133) == blue.rgb();
+        row += sim.hough().image().pixel(x, 132) == blue.rgb() ||
+               sim.hough().image().pixel(x, 133) == blue.rgb();
     EXPECT_GE(row, sim.hough().pixelWidth() - 2);
     EXPECT_EQ(state.info().hfx1, QStringLiteral("0"));
 }
@@ -82,7 +83,8 @@ TEST_F(SimulatorTest, DragSelectsOrderedRectangleWithoutTracing) {
     EXPECT_EQ(sim.hough().image(), hough);
     const InfoFields& f = state.info();
     EXPECT_EQ(QStringList({f.hfx1, f.hfy1, f.hfx2, f.hfy2}),
-              QStringList({QStringLiteral("10"), QStringLiteral("20"), QStringLiteral("50"), QStringLiteral("60")}));
+              QStringList(
+                  {QStringLiteral("10"), QStringLiteral("20"), QStringLiteral("50"), QStringLiteral("60")}));
 }
 
 TEST_F(SimulatorTest, TraceColoursSkipLightGreyAndWrap) {
@@ -91,9 +93,9 @@ TEST_F(SimulatorTest, TraceColoursSkipLightGreyAndWrap) {
         used.push_back(sim.colourIndex());
         sim.imagePress(10, 10);
     }
-    EXPECT_EQ(used[0], 0);  // black
-    EXPECT_EQ(used[3], 3);  // cyan
-    EXPECT_EQ(used[7], 8);  // grey: light grey (7) is skipped
+    EXPECT_EQ(used[0], 0); // black
+    EXPECT_EQ(used[3], 3); // cyan
+    EXPECT_EQ(used[7], 8); // grey: light grey (7) is skipped
     EXPECT_EQ(used[13], 14);
     EXPECT_EQ(used[14], 0); // white (15) wraps to black
 }
