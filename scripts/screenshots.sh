@@ -83,3 +83,28 @@ sleep 0.5
 click "ハフ変換シミュレータ" 132 292  # オートハフ変換
 sleep 1
 shot hough-simulator
+xdotool windowminimize "$(window "ハフ変換シミュレータ")"
+# The analysis editor on the stripes: walls made black by edge and inversion, lines found,
+# sorted, measured and judged against the binarized source.
+click "イメージ ID 1" 100 100
+click "道具箱" 150 152   # ハフ変換解析エディッタ
+editor=$(xdotool search --name "^ハフ変換解析エディッタ\$" | head -1)
+xdotool windowmove "$editor" 10 250
+sleep 0.5
+click "ハフ変換解析エディッタ" 32 48    # 原画像取得: the binarized stripes for the probe strip
+click "道具箱" 48 328    # エッジ60,65 (二値)
+click "道具箱" 150 232   # 階調反転8: the walls black
+click "ハフ変換解析エディッタ" 32 16    # 画像取得
+editor=$(xdotool search --name "stripes_bin_256" | head -1)
+for _ in 1 2 3 4 5 6; do xdotool windowactivate --sync "$editor"; xdotool mousemove --window "$editor" 104 16 click 1; sleep 0.3; done
+xdotool mousemove --window "$editor" 329 1 mousedown 1 mousemove --window "$editor" 450 120 \
+    mousemove --window "$editor" 583 255 mouseup 1
+sleep 0.5
+for xy in "32 120" "32 152" "104 192" "104 192" "104 192" "104 192" "104 192" "104 192" "104 192" "104 192" \
+    "104 192" "32 76" "104 232" "104 264"; do
+    xdotool windowactivate --sync "$editor"
+    xdotool mousemove --window "$editor" $xy click 1
+    sleep 0.6
+done
+shot hough-editor
+cat "$run/0_intval.csv" | iconv -f SHIFT_JIS -t UTF-8 || true

@@ -114,7 +114,7 @@ EditorWindow::EditorWindow(HoughEditor& editor, QWidget* parent) : QWidget(paren
         e->picturePress(x, y);
     };
     picture_->onMove = [this, e](double x, double y) {
-        if (band_->isVisible()) band_->setGeometry(QRect(bandOrigin_, QPoint(int(x), int(y))).normalized());
+        if (band_->isVisible()) band_->setGeometry(QRect::span(bandOrigin_, QPoint(int(x), int(y))));
         e->pictureMove(x, y);
     };
     picture_->onRelease = [this, e](double x, double y) {
@@ -202,7 +202,10 @@ void EditorWindow::refresh() {
         const QSignalBlocker a(rows_[k].sikic), b(rows_[k].bow);
         rows_[k].sikic->setChecked(row.sikic);
         rows_[k].bow->setChecked(row.bow);
-        showText(rows_[k].siki, row.siki);
+        if (rows_[k].siki->text() != row.siki) {
+            rows_[k].siki->setText(row.siki);
+            rows_[k].siki->setCursorPosition(0); // the start of the equation, "Y = ..."
+        }
         showText(rows_[k].intval, row.intval);
     }
     probe_->move(f.probeLeft, 0);

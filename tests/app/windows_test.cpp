@@ -2,6 +2,8 @@
 // typing, with file dialogs answered through the dialogs' queue.
 #include "core/toolbox_window.h"
 #include "histogram/histogram_window.h"
+#include "hough/editor.h"
+#include "hough/editor_window.h"
 #include "hough/simulator.h"
 #include "hough/simulator_window.h"
 #include "shell/about_window.h"
@@ -22,6 +24,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRubberBand>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -243,6 +246,50 @@ private slots:
         QCOMPARE(app_->simulatorWindow(), w);
         QVERIFY(w->isVisible());
         QCOMPARE(app_->simulator().colourIndex(), 1);
+    }
+
+    // The editor: from the toolbox and the menu, made once; rows and texts persist while hidden; a
+    // drag draws its rectangle on the view and writes the ordered corners.
+    void editorWindowRowsAndRectangle() {
+        QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command15"), Qt::LeftButton);
+        EditorWindow* w = app_->editorWindow();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("ハフ変換解析エディッタ"));
+        QCOMPARE(find<QLineEdit>(*w, "mfig")->text(), QStringLiteral("3000"));
+        QCOMPARE(find<QLineEdit>(*w, "nam")->text(), QStringLiteral("3"));
+        QCOMPARE(find<QPushButton>(*w, "Command7")->geometry(), QRect(0, 104, 65, 33));
+        QVERIFY(find<QCheckBox>(*w, "sikic(3)")->isVisible());
+        QCOMPARE(find<QLineEdit>(*w, "intval(3)")->geometry(), QRect(208, 48 * 3 + 24, 57, 25));
+        QTest::mouseClick(find<QPushButton>(*w, "Command2"), Qt::LeftButton);
+        QVERIFY(find<QCheckBox>(*w, "sikic(4)")->isVisible());
+        QTest::mouseClick(find<QCheckBox>(*w, "sikic(2)"), Qt::LeftButton);
+        QCOMPARE(find<QLineEdit>(*w, "nam")->text(), QStringLiteral("3"));
+
+        app_->module().openImage(writeRaw("e.mon", QByteArray(256 * 256, '\xff')), QStringLiteral("e.mon"));
+        QTest::mouseClick(find<QPushButton>(*w, "Command1"), Qt::LeftButton);
+        QCOMPARE(find<QLabel>(*w, "id")->text(), QStringLiteral("16"));
+        auto* picture = find<PictureView>(*w, "P1(0)");
+        QCOMPARE(picture->size(), QSize(256, 256));
+        QTest::mousePress(picture, Qt::LeftButton, {}, QPoint(90, 80));
+        QMouseEvent move(QEvent::MouseMove, QPointF(20, 30), picture->mapToGlobal(QPointF(20, 30)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(picture, &move);
+        auto* band = picture->findChild<QRubberBand*>();
+        QVERIFY(band && band->isVisible());
+        QCOMPARE(band->geometry(), QRect::span(QPoint(20, 30), QPoint(90, 80)));
+        QTest::mouseRelease(picture, Qt::LeftButton, {}, QPoint(20, 30));
+        QVERIFY(!band->isVisible());
+        const InfoFields& f = app_->state().info();
+        QCOMPARE(QStringList({f.hfx1, f.hfy1, f.hfx2, f.hfy2}),
+                 QStringList({QStringLiteral("20"), QStringLiteral("30"), QStringLiteral("90"),
+                              QStringLiteral("80")}));
+        QVERIFY(app_->editor().picture().image().pixel(50, 50) == qRgb(255, 255, 255)); // nothing drawn
+
+        w->hide();
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("chf1"))->trigger();
+        QCOMPARE(app_->editorWindow(), w);
+        QVERIFY(find<QCheckBox>(*w, "sikic(4)")->isVisible());
+        QVERIFY(!find<QCheckBox>(*w, "sikic(2)")->isChecked());
     }
 
     void aboutBoxShowsTheVersion() {
