@@ -39,7 +39,7 @@ QStringList loadedImageLibraries() {
 QString memoryText() {
     const long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
     if (pages <= 0 || size <= 0) return QStringLiteral("不明");
-    return QStringLiteral("%1 MiB").arg(static_cast<qint64>(pages) * size / (1024 * 1024));
+    return QStringLiteral("%1 MiB").arg(static_cast<qint64>(pages) * size / (qint64{1024} * 1024));
 }
 
 } // namespace
