@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
-"""The batch pipeline of codes 10, 40, 110 (3 x 3 median, threshold 128, save over the source) with
-NumPy and OpenCV, one file after another. Usage: batch_numpy.py WIDTH HEIGHT FILE...
+"""Batch pipelines with NumPy and OpenCV, one file after another, as Tovra's batch codes do them.
+Usage: batch_numpy.py PIPELINE WIDTH HEIGHT [--reference FILE] FILE...
+  median-binarize-raw   codes 10 40 110: 3 x 3 median, threshold 128, raw save over the source
+  histogram-csv         codes 10 95 40 120: median, mean level as threshold, CSV save beside
+  difference            codes 20 10 40 110: minus the reference, stretched, median, threshold 128
 Prints the seconds taken."""
 import sys
 import time
@@ -9,15 +12,32 @@ import cv2
 import numpy as np
 
 
+def read(name, width, height):
+    return np.fromfile(name, dtype=np.uint8, count=width * height).reshape(height, width)
+
+
 def main():
-    width, height = int(sys.argv[1]), int(sys.argv[2])
-    files = sys.argv[3:]
+    pipeline, width, height = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    files = sys.argv[4:]
+    reference = None
+    if files[0] == "--reference":
+        reference, files = files[1], files[2:]
     start = time.perf_counter()
     for name in files:
-        img = np.fromfile(name, dtype=np.uint8, count=width * height).reshape(height, width)
+        img = read(name, width, height)
+        if pipeline == "difference":
+            d = img.astype(np.float64) - read(reference, width, height)
+            lo, hi = d.min(), d.max()
+            img = ((d - lo) * 255.0 / (hi - lo)).astype(np.uint8) if hi > lo else img
         img = cv2.medianBlur(img, 3)
-        out = np.where(img > 128, 255, 0).astype(np.uint8)
-        out.tofile(name)
+        if pipeline == "histogram-csv":
+            counts = np.bincount(img.ravel(), minlength=256)
+            threshold = int((np.arange(256) * counts).sum() / img.size)
+            out = np.where(img > threshold, 255, 0).astype(np.uint8)
+            np.savetxt(name[:-4] + ".csv", out, fmt="%d", delimiter=",", newline="\r\n")
+        else:
+            out = np.where(img > 128, 255, 0).astype(np.uint8)
+            out.tofile(name)
     print(time.perf_counter() - start)
 
 

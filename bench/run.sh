@@ -12,5 +12,7 @@ trap 'rm -rf "$out"' EXIT
 /usr/bin/python3 "$here/numpy_baseline.py" > "$out/numpy.json" || echo '{}' > "$out/numpy.json"
 /usr/bin/python3 "$here/compare.py" "$out/bench.json,$out/simulator.json" "$out/numpy.json"
 echo
+echo "where a batch file's time goes (512 x 512, codes 10 40 110):"
+"$bin/engine_bench" --benchmark_min_time=0.3 2>/dev/null | grep -E "^BM_"
+echo
 "$here/batch_bench.sh" "$bin"
-TOVRA_OPTIONS=--no-auto-draw "$here/batch_bench.sh" "$bin" | sed -n 's/Tovra --batch /Tovra --no-auto-draw/p'

@@ -3,6 +3,7 @@
 #include "quarn.h"
 
 #include "common/convert.h"
+#include "common/levels.h"
 #include "quarnk.h"
 #include "slot_files.h"
 
@@ -14,8 +15,6 @@ using namespace quarn;
 using namespace quarnk;
 
 namespace {
-
-constexpr int kLevels = 256;
 
 // One integer per line, each followed by CR LF: the layout of a one-column CSV image.
 bool writeColumn(const std::string& name, const std::vector<double>& values) {
@@ -40,29 +39,6 @@ template <typename Sample> std::vector<double> profile(int32_t n, bool differenc
     return std::vector<double>(entry.begin(), entry.end());
 }
 
-// counts[level] += the pixels whose value truncates to level, 0..255; other values are not counted.
-void countLevels(const double* buf, int64_t n, int64_t* counts) {
-    // Four tables, so that runs of one level do not wait on one counter.
-    constexpr int kBlock = 4096;
-    uint32_t part[4][kLevels] = {};
-    int32_t levels[kBlock];
-    for (int64_t start = 0; start < n; start += kBlock) {
-        const int m = static_cast<int>(std::min<int64_t>(kBlock, n - start));
-        truncToIntsLoose(buf + start, m, levels);
-        int i = 0;
-        for (; i + 4 <= m; i += 4)
-            for (int k = 0; k < 4; ++k)
-                if (static_cast<uint32_t>(levels[i + k]) < kLevels) ++part[k][levels[i + k]];
-        for (; i < m; ++i)
-            if (static_cast<uint32_t>(levels[i]) < kLevels) ++part[0][levels[i]];
-        if ((start / kBlock) % 1024 == 1023 || start + kBlock >= n) { // fold before 32 bits run out
-            for (int k = 0; k < 4; ++k)
-                for (int l = 0; l < kLevels; ++l)
-                    counts[l] += part[k][l], part[k][l] = 0;
-        }
-    }
-}
-
 } // namespace
 
 extern "C" {
@@ -75,17 +51,7 @@ int32_t Hist(int32_t mode, int32_t* result, int32_t number, int32_t id, double* 
         if (!readInfo(id, size)) return 3;
         const int64_t n = size.count();
         countLevels(buf, n, counts);
-        if (mode == 0) {
-            int32_t best = 0;
-            for (int32_t i = 1; i < kLevels; ++i)
-                if (counts[i] > counts[best]) best = i;
-            *result = best;
-        } else if (mode == 1) {
-            double sum = 0.0;
-            for (int32_t i = 0; i < kLevels; ++i)
-                sum += static_cast<double>(i * counts[i]);
-            *result = n > 0 ? truncToInt(sum / static_cast<double>(n)) : 0;
-        }
+        thresholdOf(mode, counts, n, result);
         std::vector<double> column(counts, counts + kLevels);
         return writeColumn(std::to_string(number) + "_hdat.csv", column) ? 0 : 5;
     });

@@ -131,23 +131,34 @@ struct BatchRunner::FileRun {
     QString stopped; // why the file stopped, when it did
 };
 
+ScriptReading readScript(const QString& scriptFile) {
+    ScriptReading r;
+    QFile file(scriptFile);
+    // Only a regular file: a FIFO would block the run before it starts.
+    if (QFileInfo(scriptFile).isFile() && file.open(QIODevice::ReadOnly))
+        r.script = parseScript(file.readAll());
+    if (!r.script) {
+        r.problem = QStringLiteral("%1: not a batch script that can be read").arg(scriptFile);
+        return r;
+    }
+    if (auto refused = checkHeader(*r.script)) {
+        r.problem = QStringLiteral("%1: line %2: %3").arg(scriptFile).arg(refused->line).arg(refused->reason);
+        r.refusal = std::move(refused);
+        r.script.reset();
+    }
+    return r;
+}
+
 BatchRunner::Outcome BatchRunner::run(const QString& scriptFile) {
     Outcome outcome;
     BusyCursor busy;
-    QFile file(scriptFile);
-    std::optional<Script> script;
-    // Only a regular file: a FIFO would block the run before it starts.
-    if (QFileInfo(scriptFile).isFile() && file.open(QIODevice::ReadOnly))
-        script = parseScript(file.readAll());
-    if (!script) {
-        report(QStringLiteral("%1: not a batch script that can be read").arg(scriptFile));
+    ScriptReading reading = readScript(scriptFile);
+    if (!reading.script) {
+        report(reading.problem);
+        outcome.refusal = std::move(reading.refusal);
         return outcome;
     }
-    if (auto refused = checkHeader(*script)) {
-        report(QStringLiteral("%1: line %2: %3").arg(scriptFile).arg(refused->line).arg(refused->reason));
-        outcome.refusal = std::move(refused);
-        return outcome;
-    }
+    const std::optional<Script>& script = reading.script;
     outcome.scriptRead = true;
     outcome.files = static_cast<int>(script->files.size());
     const QString folder = QFileInfo(scriptFile).absolutePath();

@@ -65,6 +65,15 @@ std::optional<Script> parseScript(const QByteArray& text);
 // while the operations use it.
 std::optional<ScriptRefusal> checkHeader(const Script& script);
 
+// A script read from its file: the script, or why it cannot run (the line to report, and the
+// refusal when the header is at fault).
+struct ScriptReading {
+    std::optional<Script> script;
+    QString problem;
+    std::optional<ScriptRefusal> refusal;
+};
+ScriptReading readScript(const QString& scriptFile);
+
 // A name from a script as a path: "\" or "/" separate folders; a relative name is taken from the
 // script's folder.
 QString scriptPath(const QString& scriptFolder, const QString& name);

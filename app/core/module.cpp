@@ -41,25 +41,6 @@ int slotFromCaption(const QString& caption) {
     return c.isDigit() ? c.digitValue() : 0;
 }
 
-// The width and height that a picture file declares. BMP files are read from their header (width
-// at byte 18, height at byte 22, little-endian; a negative height is a top-down bitmap); other
-// pictures from the decoder.
-std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, const QString& kind,
-                                                       const QImage& decoded) {
-    if (kind != QLatin1String("bmp")) return std::pair<int64_t, int64_t>{decoded.width(), decoded.height()};
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QByteArray header = f.read(54);
-    if (header.size() < 54) return std::nullopt;
-    auto le32 = [&](int at) {
-        return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint8_t>(header[at])) |
-                                    static_cast<uint32_t>(static_cast<uint8_t>(header[at + 1])) << 8 |
-                                    static_cast<uint32_t>(static_cast<uint8_t>(header[at + 2])) << 16 |
-                                    static_cast<uint32_t>(static_cast<uint8_t>(header[at + 3])) << 24);
-    };
-    return std::pair<int64_t, int64_t>{le32(18), std::llabs(static_cast<int64_t>(le32(22)))};
-}
-
 } // namespace
 
 namespace {
@@ -85,6 +66,24 @@ PixelBuffer::~PixelBuffer() {
 
 void PixelBuffer::zero(int64_t n) {
     std::fill(data_.get(), data_.get() + std::clamp<int64_t>(n, 0, kBufferCapacity), 0.0);
+}
+
+// BMP files are read from their header (width at byte 18, height at byte 22, little-endian; a
+// negative height is a top-down bitmap).
+std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, const QString& kind,
+                                                       const QImage& decoded) {
+    if (kind != QLatin1String("bmp")) return std::pair<int64_t, int64_t>{decoded.width(), decoded.height()};
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray header = f.read(54);
+    if (header.size() < 54) return std::nullopt;
+    auto le32 = [&](int at) {
+        return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint8_t>(header[at])) |
+                                    static_cast<uint32_t>(static_cast<uint8_t>(header[at + 1])) << 8 |
+                                    static_cast<uint32_t>(static_cast<uint8_t>(header[at + 2])) << 16 |
+                                    static_cast<uint32_t>(static_cast<uint8_t>(header[at + 3])) << 24);
+    };
+    return std::pair<int64_t, int64_t>{le32(18), std::llabs(static_cast<int64_t>(le32(22)))};
 }
 
 QString fileKind(const QString& name) {

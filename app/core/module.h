@@ -45,6 +45,11 @@ private:
 // A mode argument that takes the mode from the window's option buttons instead.
 constexpr int kModeFromWindow = 99;
 
+// The width and height a picture file declares: a BMP's from its header (the decoder's may
+// differ), other pictures' as decoded. Nothing when a BMP header cannot be read.
+std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, const QString& kind,
+                                                       const QImage& decoded);
+
 // The last three characters of a name, which decide its kind ("bmp", "mon", ...), case-sensitive.
 QString fileKind(const QString& name);
 // The file name without its folder.

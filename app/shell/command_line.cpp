@@ -28,8 +28,13 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         "succeeded and every save was written (1 otherwise, 2 when the script or the work folder\n"
         "cannot be used; nothing runs then).\n\n"
         "Without --workdir a batch run works in a private temporary folder that it removes at the\n"
-        "end, histogram files (codes 90 and 95) included. With --workdir DIR the work files are\n"
-        "removed at the end and the histogram files NN_hdat.csv stay in DIR."));
+        "end, histogram files (codes 90 and 95) included. With --workdir DIR the histogram files\n"
+        "NN_hdat.csv stay in DIR (in DIR/part-K-of-N with --part K/N).\n\n"
+        "Files run side by side (--jobs) with the same results and report lines, in list order, as\n"
+        "one after another. They run in order when the script carries something from one file to\n"
+        "the next: a threshold that codes 90/95 set and code 40 uses before they set it again in\n"
+        "the next file, a picture in the list (or as the reference) that sets the size of later\n"
+        "files, or two files whose results go to the same name or over another's source."));
     parser.addHelpOption();
     const QCommandLineOption version(QStringLiteral("version"),
                                      QStringLiteral("Print the version and exit."));
@@ -55,7 +60,15 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     const QCommandLineOption noDraw(
         QStringLiteral("no-auto-draw"),
         QStringLiteral("Do not redraw after each step (code 100 still draws before saving)."));
-    parser.addOptions({workdir, batch, threshold, contrast, raw, noDraw});
+    const QCommandLineOption jobs(QStringLiteral("jobs"),
+                                  QStringLiteral("Files processed at once (default: one per core)."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption part(
+        QStringLiteral("part"),
+        QStringLiteral("Process only share K of N of the file list (files K, K+N, K+2N, ..., K from 1), "
+                       "for array jobs on a cluster; it works in DIR/part-K-of-N."),
+        QStringLiteral("K/N"));
+    parser.addOptions({workdir, batch, threshold, contrast, raw, noDraw, jobs, part});
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
                                  QStringLiteral("[FILE...]"));
     exitCode = 2;
@@ -94,6 +107,32 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         }
         o.contrastLow = v[0];
         o.contrastHigh = v[1];
+    }
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        o.jobs = parser.value(jobs).toInt(&ok);
+        if (!ok || o.jobs < 1 || o.jobs > 1024) {
+            message = QStringLiteral("--jobs needs a whole number from 1 to 1024, not \"%1\"")
+                          .arg(parser.value(jobs));
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(part)) {
+        const QStringList kn = parser.value(part).split(QLatin1Char('/'));
+        bool okK = false, okN = false;
+        if (kn.size() == 2) {
+            o.part = kn[0].toInt(&okK);
+            o.parts = kn[1].toInt(&okN);
+        }
+        if (!okK || !okN || o.parts < 1 || o.part < 1 || o.part > o.parts) {
+            message = QStringLiteral("--part needs K/N with whole numbers 1 <= K <= N, not \"%1\"")
+                          .arg(parser.value(part));
+            return std::nullopt;
+        }
+    }
+    if ((parser.isSet(jobs) || parser.isSet(part)) && o.batchScript.isEmpty()) {
+        message = QStringLiteral("--jobs and --part go with --batch");
+        return std::nullopt;
     }
     if (!o.batchScript.isEmpty() && !o.files.isEmpty()) {
         message = QStringLiteral("--batch takes no image files; list them in the script");

@@ -16,6 +16,8 @@ struct Options {
     QString contrastLow = QStringLiteral("0"), contrastHigh = QStringLiteral("255");
     bool rawOverride = false;
     bool autoDraw = true;
+    int jobs = 0;            // files at once; 0: one per core
+    int part = 1, parts = 1; // this run's share of the list: every parts-th file from the part-th
 };
 
 // Reads the arguments (the program's name first). Nothing, with `message` set, when the program

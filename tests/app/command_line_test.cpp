@@ -20,8 +20,8 @@ TEST(CommandLine, OptionsAndHelp) {
     EXPECT_TRUE(o->rawOverride);
     EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--help")}, message, code));
     EXPECT_EQ(code, 0);
-    for (const char* opt :
-         {"--batch", "--workdir", "--threshold", "--contrast", "--raw-override", "--no-auto-draw"})
+    for (const char* opt : {"--batch", "--workdir", "--threshold", "--contrast", "--raw-override",
+                            "--no-auto-draw", "--jobs", "--part"})
         EXPECT_TRUE(message.contains(QLatin1String(opt))) << opt;
     EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--bogus")}, message, code));
     EXPECT_EQ(code, 2);

@@ -133,6 +133,86 @@ TEST_F(HeadlessTest, KilledRunsLeaveNoTemporaries) {
             << folder.toStdString();
 }
 
+TEST_F(HeadlessTest, JobsAndPartsOutOfRangeRunNothing) {
+    writeData(QStringLiteral("a.mon"), "\x01\x02");
+    writeData(QStringLiteral("t.tvs"), "2\n1\n0\n1\nr.mon\n80\n110\n0\na.mon\n0\n");
+    for (const auto& [option, value] : {std::pair{"--jobs", "0"},
+                                        {"--jobs", "abc"},
+                                        {"--jobs", "5000"},
+                                        {"--part", "0/2"},
+                                        {"--part", "3/2"},
+                                        {"--part", "x"},
+                                        {"--part", "1/0"},
+                                        {"--part", "1-2"}}) {
+        const Result r = run({QStringLiteral("--batch"), dataFile("t.tvs"), QLatin1String(option),
+                              QLatin1String(value), QStringLiteral("--workdir"), work});
+        EXPECT_EQ(r.code, 2) << option << " " << value;
+        EXPECT_TRUE(r.err.contains(QLatin1String(option))) << r.err.toStdString();
+    }
+    EXPECT_EQ(dataBytes("a.mon"), "\x01\x02");
+}
+
+// Shares of one list, run side by side in one work folder, do together what one run does, each
+// numbering its histogram files as a run of its share alone would.
+TEST_F(HeadlessTest, PartsTogetherDoWhatOneRunDoes) {
+    std::string list;
+    for (int i = 0; i < 5; ++i) {
+        const QString name = QStringLiteral("p%1.mon").arg(i);
+        writeData(name, std::string(64, static_cast<char>(i * 40)) +
+                            std::string(64, static_cast<char>(200 - i * 30)));
+        writeData(QStringLiteral("whole-") + name, dataBytes(name));
+        list += name.toStdString() + "\n";
+    }
+    writeData(QStringLiteral("parts.tvs"), "16\n8\n0\n1\nr.mon\n95\n40\n120\n0\n" + list + "0\n");
+    std::string whole = list;
+    for (size_t at = 0; (at = whole.find("p", at)) != std::string::npos; at += 7)
+        whole.insert(at, "whole-");
+    writeData(QStringLiteral("whole.tvs"), "16\n8\n0\n1\nr.mon\n95\n40\n120\n0\n" + whole + "0\n");
+    QProcess* one = start({QStringLiteral("--batch"), dataFile("parts.tvs"), QStringLiteral("--part"),
+                           QStringLiteral("1/2"), QStringLiteral("--workdir"), work});
+    QProcess* two = start({QStringLiteral("--batch"), dataFile("parts.tvs"), QStringLiteral("--part"),
+                           QStringLiteral("2/2"), QStringLiteral("--workdir"), work});
+    EXPECT_EQ(finish(one).code, 0);
+    EXPECT_EQ(finish(two).code, 0);
+    EXPECT_EQ(
+        run({QStringLiteral("--batch"), dataFile("whole.tvs"), QStringLiteral("--workdir"), work + "/whole"})
+            .code,
+        0);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(dataBytes(QStringLiteral("p%1.csv").arg(i)),
+                  dataBytes(QStringLiteral("whole-p%1.csv").arg(i)))
+            << i;
+    EXPECT_TRUE(workExists("part-1-of-2/2_hdat.csv")); // files 1, 3 and 5
+    EXPECT_FALSE(workExists("part-1-of-2/3_hdat.csv"));
+    EXPECT_TRUE(workExists("part-2-of-2/1_hdat.csv")); // files 2 and 4
+    EXPECT_FALSE(workExists("part-2-of-2/2_hdat.csv"));
+    EXPECT_EQ(workBytes("part-2-of-2/0_hdat.csv"), workBytes("whole/1_hdat.csv"));
+}
+
+// A disk that fills up: each save that cannot be written is reported, leaves the old file, and
+// the run goes on with the other files and exits 1.
+TEST_F(HeadlessTest, FullDiskIsReportedAndOldFilesStay) {
+    writeData(QStringLiteral("a.mon"), std::string(256 * 256, '\x07'));
+    writeData(QStringLiteral("a.csv"), "old");
+    writeData(QStringLiteral("f.tvs"), "256\n256\n0\n1\nr.mon\n120\n80\n110\n0\na.mon\n0\n");
+    // Files may grow to 100 KB: the raw save fits, the CSV save (about 130 KB) does not.
+    QProcess p;
+    p.setProgram(QStringLiteral("/bin/bash"));
+    p.setArguments(
+        {QStringLiteral("-c"),
+         QStringLiteral("trap '' XFSZ; ulimit -f 100; exec \"$0\" --batch \"$1\" --workdir \"$2\""),
+         program(), dataFile("f.tvs"), work});
+    p.start();
+    p.waitForFinished(60000);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("a.mon: could not save a.csv, saved a.mon")))
+        << err.toStdString();
+    EXPECT_EQ(dataBytes("a.csv"), "old");
+    EXPECT_EQ(dataBytes("a.mon"), std::string(256 * 256, '\xf8'));
+    EXPECT_EQ(QDir(data, QStringLiteral("*.part"), QDir::Name, QDir::Files | QDir::Hidden).count(), 0u);
+}
+
 TEST_F(HeadlessTest, OptionsSetTheToolbox) {
     writeData(QStringLiteral("a.mon"), std::string("\x0a\xc8", 2)); // 10, 200
     writeData(QStringLiteral("t.tvs"), "2\n1\n0\n1\nr.mon\n40\n110\n0\na.mon\n0\n");

@@ -1,0 +1,45 @@
+#include "levels.h"
+
+#include "convert.h"
+
+#include <algorithm>
+
+namespace quarnk {
+
+void countLevels(const double* buf, int64_t n, int64_t* counts) {
+    // Four tables, so that runs of one level do not wait on one counter.
+    constexpr int kBlock = 4096;
+    uint32_t part[4][kLevels] = {};
+    int32_t levels[kBlock];
+    for (int64_t start = 0; start < n; start += kBlock) {
+        const int m = static_cast<int>(std::min<int64_t>(kBlock, n - start));
+        truncToIntsLoose(buf + start, m, levels);
+        int i = 0;
+        for (; i + 4 <= m; i += 4)
+            for (int k = 0; k < 4; ++k)
+                if (static_cast<uint32_t>(levels[i + k]) < kLevels) ++part[k][levels[i + k]];
+        for (; i < m; ++i)
+            if (static_cast<uint32_t>(levels[i]) < kLevels) ++part[0][levels[i]];
+        if ((start / kBlock) % 1024 == 1023 || start + kBlock >= n) { // fold before 32 bits run out
+            for (int k = 0; k < 4; ++k)
+                for (int l = 0; l < kLevels; ++l)
+                    counts[l] += part[k][l], part[k][l] = 0;
+        }
+    }
+}
+
+void thresholdOf(int32_t mode, const int64_t* counts, int64_t n, int32_t* result) {
+    if (mode == 0) {
+        int32_t best = 0;
+        for (int32_t i = 1; i < kLevels; ++i)
+            if (counts[i] > counts[best]) best = i;
+        *result = best;
+    } else if (mode == 1) {
+        double sum = 0.0;
+        for (int32_t i = 0; i < kLevels; ++i)
+            sum += static_cast<double>(i * counts[i]);
+        *result = n > 0 ? truncToInt(sum / static_cast<double>(n)) : 0;
+    }
+}
+
+} // namespace quarnk
