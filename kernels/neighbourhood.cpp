@@ -65,8 +65,9 @@ inline void selectRangeOf(const int32_t* a, const int32_t* c, const int32_t* b, 
     selectRange32(a, c, b, x0, len, k4, k5);
 }
 
-// Truncates a row of the buffer in place (each window stores its values back truncated) and
-// keeps it as whole numbers of type T, which they fit.
+// Loads a row as whole numbers of type T, which they fit, truncating the buffer's row in place:
+// every pixel lies in some window of the recursive median, which stores its values back
+// truncated, so truncating up front changes nothing.
 void loadRowOf(double* row, int32_t width, int32_t* out) {
     for (int32_t x = 0; x < width; ++x)
         row[x] = out[x] = truncToInt(row[x]);

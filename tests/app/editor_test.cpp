@@ -130,7 +130,14 @@ TEST_F(EditorTest, UnusableStepsAndRectanglesAreRefused) {
         EXPECT_EQ(ed.searchCount(), before + messages) << r.step;
         EXPECT_TRUE(dialogs.lastMessage().contains(QString::fromUtf8(r.said))) << r.step;
     }
-    // A rectangle reaching 750 pixels from the origin is refused too.
+    // So is a working slot larger than the pixel buffer, and a rectangle reaching 750 pixels from
+    // the origin.
+    testing_support::writeBytes(workFile("16_inf.tmp").toStdString(), "2000\r\r\n2000\r\r\n16\r\r\n");
+    ed.setPif(QStringLiteral("1"));
+    select(0, 0, 64, 64);
+    dialogs.inform(QString());
+    ed.singleSearch();
+    EXPECT_TRUE(dialogs.lastMessage().contains(QStringLiteral("大きすぎ")));
     std::string big(800 * 10, '\xff');
     openRaw(0, 800, 10, big);
     ed.acquireImage();

@@ -213,6 +213,28 @@ TEST_F(HeadlessTest, FullDiskIsReportedAndOldFilesStay) {
     EXPECT_EQ(QDir(data, QStringLiteral("*.part"), QDir::Name, QDir::Files | QDir::Hidden).count(), 0u);
 }
 
+// On a terminal the run shows its progress with the speed and the time left.
+TEST_F(HeadlessTest, TerminalShowsSpeedAndTimeLeft) {
+    std::string list;
+    for (int i = 0; i < 3; ++i) {
+        writeData(QStringLiteral("t%1.mon").arg(i), "\x01\x02");
+        list += QStringLiteral("t%1.mon\n").arg(i).toStdString();
+    }
+    writeData(QStringLiteral("t.tvs"), "2\n1\n0\n1\nr.mon\n80\n0\n" + list + "0\n");
+    QProcess p; // script(1) gives the program a terminal
+    p.setProgram(QStringLiteral("script"));
+    p.setArguments(
+        {QStringLiteral("-qec"),
+         QStringLiteral("'%1' --batch '%2' --workdir '%3' --jobs 1").arg(program(), dataFile("t.tvs"), work),
+         QStringLiteral("/dev/null")});
+    p.start();
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("[1/3]")) && out.contains(QStringLiteral("files/s")) &&
+                out.contains(QStringLiteral("left")))
+        << out.toStdString();
+}
+
 TEST_F(HeadlessTest, OptionsSetTheToolbox) {
     writeData(QStringLiteral("a.mon"), std::string("\x0a\xc8", 2)); // 10, 200
     writeData(QStringLiteral("t.tvs"), "2\n1\n0\n1\nr.mon\n40\n110\n0\na.mon\n0\n");
