@@ -12,7 +12,7 @@ if ! clang-format --dry-run --Werror "${sources[@]}"; then
     exit 1
 fi
 
-mapfile -t tidy < <(git ls-files 'kernels/*.cpp' 'imageops/*.cpp' 'engine/*.cpp' 'app/*.cpp' 'reference/*.cpp')
+mapfile -t tidy < <(git ls-files 'kernels/*.cpp' 'imageops/*.cpp' 'engine/*.cpp' 'measure/*.cpp' 'app/*.cpp' 'reference/*.cpp')
 status=0
 run-clang-tidy -p "$build" -quiet -j "$(nproc)" "${tidy[@]/#/$PWD/}" > "$build/clang-tidy.log" 2>&1 || status=$?
 if [[ $status -ne 0 ]] || grep -qE "(warning|error):" "$build/clang-tidy.log"; then

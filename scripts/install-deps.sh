@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake make git
     qt6-base-dev qt6-image-formats-plugins qt6-translations-l10n libgl1-mesa-dev fonts-noto-cjk
-    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev libfftw3-dev pkg-config
 )
 case "${1:-}" in
 --bench) packages+=(libopencv-dev python3-numpy python3-opencv python3-scipy bc) ;;

@@ -4,19 +4,25 @@
 #include "version.h"
 
 #include <QCommandLineParser>
+#include <cmath>
 
 namespace tovra {
 
 std::optional<Options> parseCommandLine(const QStringList& args, QString& message, int& exitCode) {
-    // "--contrast LOW HIGH" takes two values; the parser takes one, so they are joined first.
+    // Options of several values ("--contrast LOW HIGH"): the parser takes one, so they are joined.
+    const std::pair<const char*, int> multi[] = {{"--contrast", 2}, {"--size", 2}, {"--rect", 4}};
     QStringList joined;
     for (qsizetype i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--contrast") && i + 2 < args.size()) {
-            joined << QStringLiteral("--contrast=%1,%2").arg(args[i + 1], args[i + 2]);
-            i += 2;
-        } else {
-            joined << args[i];
-        }
+        bool done = false;
+        for (const auto& [name, count] : multi)
+            if (args[i] == QLatin1String(name) && i + count < args.size()) {
+                joined << QStringLiteral("%1=%2").arg(QLatin1String(name),
+                                                      args.mid(i + 1, count).join(QLatin1Char(',')));
+                i += count;
+                done = true;
+                break;
+            }
+        if (!done) joined << args[i];
     }
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -68,7 +74,27 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         QStringLiteral("Process only share K of N of the file list (files K, K+N, K+2N, ..., K from 1), "
                        "for array jobs on a cluster; it works in DIR/part-K-of-N."),
         QStringLiteral("K/N"));
-    parser.addOptions({workdir, batch, threshold, contrast, raw, noDraw, jobs, part});
+    const QCommandLineOption measureOption(
+        QStringLiteral("measure"),
+        QStringLiteral(
+            "Measure the domains of the FILEs (raw with --size, CSV, BMP, PNG, TIFF, JPEG, GIF; 8 or "
+            "16 bits): one record per file on standard output, in argument order."));
+    const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Width and height of raw images."),
+                                  QStringLiteral("W H"));
+    const QCommandLineOption background(
+        QStringLiteral("background"),
+        QStringLiteral("A background image (Kerr): measured is the difference."), QStringLiteral("FILE"));
+    const QCommandLineOption rect(QStringLiteral("rect"),
+                                  QStringLiteral("Measure only columns X1..X2-1 and rows Y1..Y2-1."),
+                                  QStringLiteral("X1 Y1 X2 Y2"));
+    const QCommandLineOption pixelSize(QStringLiteral("pixel-size"),
+                                       QStringLiteral("Micrometres per pixel: widths in micrometres too."),
+                                       QStringLiteral("VALUE"));
+    const QCommandLineOption format(QStringLiteral("format"),
+                                    QStringLiteral("json (one JSON object per line, the default) or csv."),
+                                    QStringLiteral("FORMAT"));
+    parser.addOptions({workdir, batch, threshold, contrast, raw, noDraw, jobs, part, measureOption, size,
+                       background, rect, pixelSize, format});
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
                                  QStringLiteral("[FILE...]"));
     exitCode = 2;
@@ -130,8 +156,56 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
             return std::nullopt;
         }
     }
-    if ((parser.isSet(jobs) || parser.isSet(part)) && o.batchScript.isEmpty()) {
-        message = QStringLiteral("--jobs and --part go with --batch");
+    o.measure = parser.isSet(measureOption);
+    if (o.measure) {
+        auto whole = [&](const QCommandLineOption& opt, int count, std::vector<int>& out) {
+            if (!parser.isSet(opt)) return true;
+            const QStringList v = parser.value(opt).split(QLatin1Char(','));
+            out.clear();
+            bool ok = v.size() == count;
+            for (const QString& t : v) {
+                bool good = false;
+                out.push_back(t.toInt(&good));
+                ok = ok && good;
+            }
+            if (!ok)
+                message = QStringLiteral("--%1 needs %2 whole numbers").arg(opt.names().first()).arg(count);
+            return ok;
+        };
+        if (!whole(size, 2, o.size) || !whole(rect, 4, o.rect)) return std::nullopt;
+        if (!o.size.empty() && (o.size[0] < 1 || o.size[1] < 1)) {
+            message = QStringLiteral("--size needs a width and a height from 1");
+            return std::nullopt;
+        }
+        o.background = parser.value(background);
+        if (parser.isSet(pixelSize)) {
+            bool ok = false;
+            o.pixelSize = parser.value(pixelSize).toDouble(&ok);
+            if (!ok || !(o.pixelSize > 0) || !std::isfinite(o.pixelSize)) {
+                message = QStringLiteral("--pixel-size needs a number above 0");
+                return std::nullopt;
+            }
+        }
+        o.format = parser.isSet(format) ? parser.value(format) : QStringLiteral("json");
+        if (o.format != QLatin1String("json") && o.format != QLatin1String("csv")) {
+            message = QStringLiteral("--format is json or csv");
+            return std::nullopt;
+        }
+        if (o.files.isEmpty()) {
+            message = QStringLiteral("--measure needs at least one image file");
+            return std::nullopt;
+        }
+        if (!o.batchScript.isEmpty()) {
+            message = QStringLiteral("--measure and --batch go separately");
+            return std::nullopt;
+        }
+    } else if (parser.isSet(size) || parser.isSet(rect) || parser.isSet(background) ||
+               parser.isSet(pixelSize) || parser.isSet(format)) {
+        message = QStringLiteral("--size, --rect, --background, --pixel-size and --format go with --measure");
+        return std::nullopt;
+    }
+    if ((parser.isSet(jobs) || parser.isSet(part)) && o.batchScript.isEmpty() && !o.measure) {
+        message = QStringLiteral("--jobs and --part go with --batch (--jobs with --measure too)");
         return std::nullopt;
     }
     if (!o.batchScript.isEmpty() && !o.files.isEmpty()) {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 namespace tovra {
 
@@ -18,6 +19,13 @@ struct Options {
     bool autoDraw = true;
     int jobs = 0;            // files at once; 0: one per core
     int part = 1, parts = 1; // this run's share of the list: every parts-th file from the part-th
+    // Measurement of the files given, without windows.
+    bool measure = false;
+    std::vector<int> size; // width, height of raw images
+    std::vector<int> rect; // x1, y1, x2, y2
+    QString background;
+    double pixelSize = 0; // micrometres per pixel; 0 for none
+    QString format = QStringLiteral("json");
 };
 
 // Reads the arguments (the program's name first). Nothing, with `message` set, when the program

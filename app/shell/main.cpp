@@ -1,5 +1,6 @@
 #include "application.h"
 #include "headless.h"
+#include "measure_run.h"
 #include "version.h"
 
 #include <QApplication>
@@ -22,6 +23,12 @@ int main(int argc, char** argv) {
         return exitCode;
     }
 
+    if (options->measure) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_LOGGING_RULES", "default.warning=false");
+        QGuiApplication app(argc, argv);
+        return tovra::runMeasure(*options, stdout, stderr);
+    }
     if (!options->batchScript.isEmpty()) {
         // No window and no display: the offscreen platform serves the picture codecs and canvases.
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -2,6 +2,9 @@
 #include "shell/command_line.h"
 #include "support/module_fixture.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QThread>
 
@@ -233,6 +236,46 @@ TEST_F(HeadlessTest, TerminalShowsSpeedAndTimeLeft) {
     EXPECT_TRUE(out.contains(QStringLiteral("[1/3]")) && out.contains(QStringLiteral("files/s")) &&
                 out.contains(QStringLiteral("left")))
         << out.toStdString();
+}
+
+// --measure: one JSON record per file, in argument order whatever the jobs; a file that cannot
+// be measured says so in its record and the exit code.
+TEST_F(HeadlessTest, MeasureWritesOneRecordPerFile) {
+    copySample("stripes_bin_256.mon");
+    copySample("kerr_a_256.mon");
+    writeData(QStringLiteral("flat.mon"), std::string(256 * 256, '\x40'));
+    QProcess* p = start({QStringLiteral("--measure"), dataFile("stripes_bin_256.mon"), dataFile("flat.mon"),
+                         dataFile("kerr_a_256.mon"), QStringLiteral("--size"), QStringLiteral("256"),
+                         QStringLiteral("256"), QStringLiteral("--jobs"), QStringLiteral("3"),
+                         QStringLiteral("--pixel-size"), QStringLiteral("0.5")});
+    p->waitForFinished(60000);
+    const QStringList lines =
+        QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const int code = p->exitCode();
+    delete p;
+    EXPECT_EQ(code, 1);
+    ASSERT_EQ(lines.size(), 3);
+    const QJsonObject stripes = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    EXPECT_TRUE(stripes[QStringLiteral("file")].toString().endsWith(QStringLiteral("stripes_bin_256.mon")));
+    EXPECT_EQ(stripes[QStringLiteral("pattern")].toString(), QStringLiteral("stripes"));
+    for (const char* key :
+         {"width", "height", "black_fraction", "black_width_px", "white_width_px", "period_px",
+          "period_fft_px", "orientation_deg", "threshold", "settings", "bands", "black_width_um"})
+        EXPECT_TRUE(stripes.contains(QLatin1String(key))) << key;
+    EXPECT_NEAR(stripes[QStringLiteral("black_width_um")].toDouble(),
+                stripes[QStringLiteral("black_width_px")].toDouble() / 2, 1e-9);
+    const QJsonObject band = stripes[QStringLiteral("bands")].toArray().first().toObject();
+    for (const char* key : {"position_px", "angle_deg", "width_px", "colour"})
+        EXPECT_TRUE(band.contains(QLatin1String(key))) << key;
+    EXPECT_TRUE(QJsonDocument::fromJson(lines[1].toUtf8()).object().contains(QStringLiteral("error")));
+    EXPECT_EQ(QJsonDocument::fromJson(lines[2].toUtf8()).object()[QStringLiteral("pattern")].toString(),
+              QStringLiteral("maze"));
+    for (const QStringList& bad :
+         {QStringList{QStringLiteral("--measure")},
+          QStringList{QStringLiteral("--measure"), dataFile("flat.mon"), QStringLiteral("--format"),
+                      QStringLiteral("xml")},
+          QStringList{QStringLiteral("--size"), QStringLiteral("2"), QStringLiteral("2")}})
+        EXPECT_EQ(run(bad).code, 2) << bad.join(QLatin1Char(' ')).toStdString();
 }
 
 TEST_F(HeadlessTest, OptionsSetTheToolbox) {

@@ -1,0 +1,175 @@
+#include "measure_files.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+namespace tovra {
+
+namespace {
+
+std::optional<measure::Image> readCsv(const QString& path, QString& error) {
+    QFile f(path);
+    if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot be read");
+        return std::nullopt;
+    }
+    measure::Image img;
+    int row = 0;
+    while (!f.atEnd()) {
+        const QByteArray line = f.readLine().trimmed();
+        if (line.isEmpty()) continue;
+        const QList<QByteArray> fields = line.split(',');
+        if (row == 0) img.width = static_cast<int>(fields.size());
+        if (fields.size() != img.width) {
+            error =
+                QStringLiteral("row %1 has %2 values, not %3").arg(row + 1).arg(fields.size()).arg(img.width);
+            return std::nullopt;
+        }
+        for (const QByteArray& v : fields) {
+            bool ok = false;
+            const double x = v.trimmed().toDouble(&ok);
+            if (!ok || !std::isfinite(x)) {
+                error = QStringLiteral("row %1 holds \"%2\", not a number")
+                            .arg(row + 1)
+                            .arg(QString::fromLatin1(v));
+                return std::nullopt;
+            }
+            img.px.push_back(x);
+        }
+        ++row;
+    }
+    img.height = row;
+    if (img.px.empty()) {
+        error = QStringLiteral("holds no values");
+        return std::nullopt;
+    }
+    return img;
+}
+
+} // namespace
+
+std::optional<measure::Image> readMeasureImage(const QString& path, const std::vector<int>& size,
+                                               QString& error) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (!QFileInfo(path).isFile()) {
+        error = QStringLiteral("cannot be read");
+        return std::nullopt;
+    }
+    if (suffix == QLatin1String("csv")) return readCsv(path, error);
+    if (suffix == QLatin1String("mon") || suffix == QLatin1String("raw")) {
+        if (size.size() != 2) {
+            error = QStringLiteral("a raw image needs --size W H");
+            return std::nullopt;
+        }
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("cannot be read");
+            return std::nullopt;
+        }
+        const qint64 pixels = static_cast<qint64>(size[0]) * size[1];
+        const QByteArray bytes = f.readAll();
+        measure::Image img{size[0], size[1], {}};
+        img.px.reserve(static_cast<size_t>(pixels));
+        if (bytes.size() == pixels) {
+            for (char c : bytes)
+                img.px.push_back(static_cast<unsigned char>(c));
+        } else if (bytes.size() == 2 * pixels) {
+            for (qint64 i = 0; i < pixels; ++i)
+                img.px.push_back(static_cast<unsigned char>(bytes[2 * i]) |
+                                 static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+        } else {
+            error = QStringLiteral("%1 bytes are neither %2 x %3 bytes nor twice that")
+                        .arg(bytes.size())
+                        .arg(size[0])
+                        .arg(size[1]);
+            return std::nullopt;
+        }
+        return img;
+    }
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    QImage picture = reader.read();
+    if (picture.isNull()) {
+        error = QStringLiteral("cannot be decoded: %1").arg(reader.errorString());
+        return std::nullopt;
+    }
+    measure::Image img{picture.width(), picture.height(), {}};
+    img.px.reserve(static_cast<size_t>(img.width) * img.height);
+    const bool deep = picture.depth() > 32 || picture.format() == QImage::Format_Grayscale16;
+    picture = picture.convertToFormat(deep ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8);
+    for (int y = 0; y < picture.height(); ++y) {
+        const uchar* line = picture.constScanLine(y);
+        for (int x = 0; x < picture.width(); ++x)
+            img.px.push_back(deep ? reinterpret_cast<const quint16*>(line)[x] : line[x]);
+    }
+    return img;
+}
+
+QString measurementJson(const QString& file, const measure::Result& r, const measure::Settings& s,
+                        double pixelSize) {
+    QJsonObject o{{QStringLiteral("file"), file}};
+    if (!r.error.empty()) {
+        o[QStringLiteral("error")] = QString::fromStdString(r.error);
+        return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+    }
+    o[QStringLiteral("width")] = r.width;
+    o[QStringLiteral("height")] = r.height;
+    o[QStringLiteral("pattern")] = QString::fromStdString(r.pattern);
+    o[QStringLiteral("black_fraction")] = r.blackFraction;
+    o[QStringLiteral("black_width_px")] = r.blackWidthPx;
+    o[QStringLiteral("white_width_px")] = r.whiteWidthPx;
+    o[QStringLiteral("period_px")] = r.periodPx;
+    o[QStringLiteral("period_fft_px")] = r.periodFftPx;
+    o[QStringLiteral("orientation_deg")] = r.orientationDeg;
+    o[QStringLiteral("anisotropy")] = r.anisotropy;
+    o[QStringLiteral("threshold")] = r.threshold;
+    o[QStringLiteral("settings")] = QString::fromStdString(measure::describe(s));
+    if (pixelSize > 0) {
+        o[QStringLiteral("pixel_size_um")] = pixelSize;
+        o[QStringLiteral("black_width_um")] = r.blackWidthPx * pixelSize;
+        o[QStringLiteral("white_width_um")] = r.whiteWidthPx * pixelSize;
+        o[QStringLiteral("period_um")] = r.periodPx * pixelSize;
+    }
+    if (r.pattern == "stripes") {
+        QJsonArray bands;
+        for (const measure::Band& b : r.bands)
+            bands.append(QJsonObject{
+                {QStringLiteral("position_px"), b.positionPx},
+                {QStringLiteral("angle_deg"), b.angleDeg},
+                {QStringLiteral("width_px"), b.widthPx},
+                {QStringLiteral("colour"), b.black ? QStringLiteral("black") : QStringLiteral("white")}});
+        o[QStringLiteral("bands")] = bands;
+    }
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+QString measurementCsvHeader() {
+    return QStringLiteral("file,pattern,width,height,black_fraction,black_width_px,white_width_px,period_px,"
+                          "period_fft_px,orientation_deg,anisotropy,threshold,bands,pixel_size_um,error");
+}
+
+QString measurementCsv(const QString& file, const measure::Result& r, const measure::Settings&,
+                       double pixelSize) {
+    auto quoted = [](QString t) {
+        return QLatin1Char('"') + t.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+    };
+    if (!r.error.empty())
+        return QStringLiteral("%1,,,,,,,,,,,,,,%2")
+            .arg(quoted(file), quoted(QString::fromStdString(r.error)));
+    QStringList v{quoted(file), QString::fromStdString(r.pattern), QString::number(r.width),
+                  QString::number(r.height)};
+    for (double x : {r.blackFraction, r.blackWidthPx, r.whiteWidthPx, r.periodPx, r.periodFftPx,
+                     r.orientationDeg, r.anisotropy, r.threshold})
+        v << QString::number(x, 'g', 10);
+    v << QString::number(r.bands.size()) << (pixelSize > 0 ? QString::number(pixelSize, 'g', 10) : QString())
+      << QString();
+    return v.join(QLatin1Char(','));
+}
+
+} // namespace tovra

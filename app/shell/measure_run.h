@@ -1,0 +1,14 @@
+// The domain measurement run from the command line, with no window.
+#pragma once
+
+#include "command_line.h"
+
+#include <cstdio>
+
+namespace tovra {
+
+// Measures options.files; records to `out` in argument order, problems to `err`. Returns 0 when
+// every file was measured, 1 when not, 2 when the background cannot be read.
+int runMeasure(const Options& options, std::FILE* out, std::FILE* err);
+
+} // namespace tovra

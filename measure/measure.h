@@ -1,0 +1,64 @@
+// Automatic measurement of magnetic domain patterns: black area fraction, mean perpendicular
+// widths of the black and white domains and their period by stereology, the period and the
+// orientation from the power spectrum, stripes told from mazes by that orientation, and for
+// stripes a table of every band between neighbouring walls.
+//
+// Plain functions over pixel buffers, without Qt: the program, the command line and other
+// programs (through the C interface in measure_c.h) all call these.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tovra::measure {
+
+// A grey image: width x height values, rows from the top.
+struct Image {
+    int width = 0, height = 0;
+    std::vector<double> px;
+};
+
+// A rectangle of pixels, columns x1..x2 - 1 and rows y1..y2 - 1.
+struct Rect {
+    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+};
+
+// The preparation steps, each switchable; the defaults are the ones that measure best.
+struct Settings {
+    bool median = true;    // the 3 x 3 recursive median against noise and salt-and-pepper pixels
+    bool flatField = true; // subtract a wide blur (about twice the period) against uneven light
+    bool otsu = true;      // threshold between the two class means; else the mean grey level
+    int speckArea = 10;    // specks smaller than this (pixels) take their surroundings' colour
+};
+
+struct Band {
+    double positionPx = 0; // signed distance of the band's centre line from the origin, along the normal
+    double angleDeg = 0;   // of the walls, as atan(slope)
+    double widthPx = 0;
+    bool black = false;
+};
+
+struct Result {
+    std::string error;   // set when the measurement cannot be made; the numbers are then 0
+    std::string pattern; // "stripes" or "maze"
+    int width = 0, height = 0;
+    double blackFraction = 0;
+    double blackWidthPx = 0, whiteWidthPx = 0, periodPx = 0;
+    double periodFftPx = 0;
+    double orientationDeg = 0; // of the stripes (walls), as atan(slope); for mazes the strongest direction
+    double anisotropy = 0;     // 0 for no preferred direction, 1 for perfect stripes
+    double threshold = 0;      // on the prepared image
+    std::vector<Band> bands;   // stripes only
+};
+
+// Measures `image` (minus `background` when given, a Kerr difference) inside `rect` (the whole
+// image when not given).
+Result measure(const Image& image, const Image* background, std::optional<Rect> rect,
+               const Settings& settings);
+
+// Text of the settings, for records of what was measured how.
+std::string describe(const Settings& settings);
+
+} // namespace tovra::measure

@@ -1,0 +1,45 @@
+/*
+ * The domain measurement for other programs (Python through ctypes, for example): a grey image
+ * as width * height doubles, rows from the top; an optional background of the same size (a Kerr
+ * difference); an optional rectangle (columns x1..x2-1, rows y1..y2-1; all 0 for the whole
+ * image). Returns 0 and fills the result, or 1 with result->error set when the measurement
+ * cannot be made (the numbers are then 0).
+ */
+#ifndef TOVRA_MEASURE_C_H
+#define TOVRA_MEASURE_C_H
+
+#include <stdint.h>
+
+#if defined(TOVRA_MEASURE_BUILDING)
+#define TOVRA_MEASURE_API __attribute__((visibility("default")))
+#else
+#define TOVRA_MEASURE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct TovraMeasurement {
+    char pattern[16]; /* "stripes" or "maze" */
+    char error[160];
+    double black_fraction;
+    double black_width_px, white_width_px, period_px, period_fft_px;
+    double orientation_deg, anisotropy, threshold;
+    int32_t bands; /* how many bands tovra_measure_band can give */
+} TovraMeasurement;
+
+TOVRA_MEASURE_API int32_t tovra_measure(const double* image, int32_t width, int32_t height,
+                                        const double* background, int32_t x1, int32_t y1, int32_t x2,
+                                        int32_t y2, TovraMeasurement* result);
+
+/* Band k (0-based) of the last tovra_measure on this thread: position along the normal, angle,
+ * width and colour (1 black, 0 white). 0 on success, 1 for no such band. */
+TOVRA_MEASURE_API int32_t tovra_measure_band(int32_t k, double* position_px, double* angle_deg,
+                                             double* width_px, int32_t* black);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

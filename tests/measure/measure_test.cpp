@@ -1,0 +1,127 @@
+// The domain measurement against the samples' ground truth (samples/*.json), with the accuracy
+// the measurement promises, and on images it cannot measure.
+#include "measure.h"
+#include "measure_c.h"
+#include "support/test_support.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace tovra::measure;
+
+namespace {
+
+Image sample(const char* name, int side) {
+    const std::string bytes = testing_support::readBytes(testing_support::projectSamplesDir() / name);
+    Image img{side, side, {}};
+    for (unsigned char c : bytes)
+        img.px.push_back(c);
+    img.px.resize(static_cast<size_t>(side) * side);
+    return img;
+}
+
+bool finite(const Result& r) {
+    for (double v : {r.blackFraction, r.blackWidthPx, r.whiteWidthPx, r.periodPx, r.periodFftPx,
+                     r.orientationDeg, r.anisotropy, r.threshold})
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
+} // namespace
+
+// Truth from samples/*.json; tolerances: widths and period relative, black fraction absolute.
+TEST(Measure, SamplesWithinTheirAccuracy) {
+    const struct {
+        const char *file, *background;
+        int side;
+        const char* pattern;
+        double black, white, period, fraction, periodFft;
+        double widthTol, periodTol, fractionTol, fftTol;
+    } rows[] = {
+        {"stripes_256.mon", nullptr, 256, "stripes", 10, 14, 24, 0.4165, 24.03, 0.015, 0.01, 0.015, 0.015},
+        {"stripes_bin_256.mon", nullptr, 256, "stripes", 8, 12, 20, 0.4001, 19.85, 0.015, 0.01, 0.015, 0.015},
+        {"aligned_512.mon", nullptr, 512, "stripes", 10.99, 10.99, 22.01, 0.5, 22.01, 0.015, 0.01, 0.015,
+         0.015},
+        {"maze_512.mon", nullptr, 512, "maze", 14.04, 14.04, 28.09, 0.5, 28.46, 0.025, 0.01, 0.015, 0.015},
+        {"kerr_a_256.mon", "kerr_bg_256.mon", 256, "maze", 10.07, 10.07, 20.15, 0.5, 20.11, 0.035, 0.01,
+         0.012, 0.015},
+    };
+    for (const auto& r : rows) {
+        const Image img = sample(r.file, r.side);
+        const Image bg = r.background ? sample(r.background, r.side) : Image{};
+        const Result m = measure(img, r.background ? &bg : nullptr, std::nullopt, Settings{});
+        ASSERT_EQ(m.error, "") << r.file;
+        EXPECT_EQ(m.pattern, r.pattern) << r.file;
+        EXPECT_NEAR(m.blackWidthPx, r.black, r.black * r.widthTol) << r.file;
+        EXPECT_NEAR(m.whiteWidthPx, r.white, r.white * r.widthTol) << r.file;
+        EXPECT_NEAR(m.periodPx, r.period, r.period * r.periodTol) << r.file;
+        EXPECT_NEAR(m.blackFraction, r.fraction, r.fractionTol) << r.file;
+        EXPECT_NEAR(m.periodFftPx, r.periodFft, r.periodFft * r.fftTol) << r.file;
+    }
+}
+
+// Straight stripes: nearly every wall found, every band within a quarter pixel of its width and
+// of its colour, the walls' angle that of the stripes.
+TEST(Measure, StraightStripesBandByBand) {
+    const struct {
+        const char* file;
+        double black, white, angle;
+        int walls;
+    } rows[] = {{"stripes_256.mon", 10, 14, 25, 29}, {"stripes_bin_256.mon", 8, 12, -40, 36}};
+    for (const auto& r : rows) {
+        const Result m = measure(sample(r.file, 256), nullptr, std::nullopt, Settings{});
+        ASSERT_EQ(m.pattern, "stripes") << r.file;
+        EXPECT_GE(m.bands.size() + 1, static_cast<size_t>(std::ceil(0.9 * r.walls))) << r.file;
+        EXPECT_NEAR(m.orientationDeg, r.angle, 0.25) << r.file;
+        for (size_t i = 0; i < m.bands.size(); ++i) {
+            const Band& b = m.bands[i];
+            EXPECT_NEAR(b.widthPx, b.black ? r.black : r.white, 0.25) << r.file << " band " << i;
+            if (i > 0) { // colours alternate
+                EXPECT_NE(b.black, m.bands[i - 1].black) << r.file << " band " << i;
+            }
+        }
+    }
+}
+
+// What cannot be measured says so, and no number is ever not a number.
+TEST(Measure, ImagesThatCannotBeMeasuredSaySo) {
+    Image half = sample("maze_512.mon", 512);
+    const struct {
+        Image image;
+        std::optional<Rect> rect;
+    } rows[] = {
+        {Image{64, 64, std::vector<double>(64 * 64, 128.0)}, std::nullopt},
+        {Image{64, 64, std::vector<double>(64 * 64, 0.0)}, std::nullopt},
+        {Image{1, 1, {7.0}}, std::nullopt},
+        {Image{3, 1000, std::vector<double>(3000, 5.0)}, std::nullopt},
+        {half, Rect{600, 600, 700, 700}},
+        {half, Rect{10, 10, 10, 300}},
+        {Image{}, std::nullopt},
+    };
+    for (const auto& r : rows) {
+        const Result m = measure(r.image, nullptr, r.rect, Settings{});
+        EXPECT_NE(m.error, "") << r.image.width << "x" << r.image.height;
+        EXPECT_TRUE(finite(m));
+    }
+    // A rectangle inside measures that part.
+    const Result part = measure(half, nullptr, Rect{0, 0, 256, 256}, Settings{});
+    EXPECT_EQ(part.error, "");
+    EXPECT_EQ(part.width, 256);
+}
+
+TEST(Measure, CInterfaceGivesTheSameNumbersAndBands) {
+    const Image img = sample("stripes_bin_256.mon", 256);
+    TovraMeasurement m{};
+    ASSERT_EQ(tovra_measure(img.px.data(), 256, 256, nullptr, 0, 0, 0, 0, &m), 0);
+    const Result direct = measure(img, nullptr, std::nullopt, Settings{});
+    EXPECT_STREQ(m.pattern, "stripes");
+    EXPECT_EQ(m.period_px, direct.periodPx);
+    ASSERT_EQ(m.bands, static_cast<int32_t>(direct.bands.size()));
+    double width = 0;
+    int32_t black = -1;
+    ASSERT_EQ(tovra_measure_band(0, nullptr, nullptr, &width, &black), 0);
+    EXPECT_EQ(width, direct.bands[0].widthPx);
+    EXPECT_EQ(tovra_measure_band(m.bands, nullptr, nullptr, &width, &black), 1);
+    EXPECT_EQ(tovra_measure(nullptr, 0, 0, nullptr, 0, 0, 0, 0, &m), 1);
+    EXPECT_STRNE(m.error, "");
+}
