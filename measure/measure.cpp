@@ -413,6 +413,7 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
     if (area.x2 - area.x1 < 16 || area.y2 - area.y1 < 16)
         return fail("the rectangle holds less than 16 x 16 pixels");
     Image g = crop(image, area);
+    r.area = area;
     r.width = g.width, r.height = g.height;
     Image unfiltered = g; // for the bands: averaging along the walls removes the noise, unbiased
     if (settings.median) median(g);
@@ -481,6 +482,7 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
         r.orientationDeg = std::atan(std::tan((s.normalDeg + 90) * kPi / 180)) * 180 / kPi;
     }
     r.pattern = s.ok && s.anisotropy > 0.5 ? "stripes" : "maze";
+    r.black = black;
     if (r.pattern == "stripes") {
         double normal = s.normalDeg;
         r.bands = bandsOf(unfiltered, black, r.threshold, s.normalDeg, normal);

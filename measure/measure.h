@@ -47,10 +47,12 @@ struct Result {
     double blackFraction = 0;
     double blackWidthPx = 0, whiteWidthPx = 0, periodPx = 0;
     double periodFftPx = 0;
-    double orientationDeg = 0; // of the stripes (walls), as atan(slope); for mazes the strongest direction
-    double anisotropy = 0;     // 0 for no preferred direction, 1 for perfect stripes
-    double threshold = 0;      // on the prepared image
-    std::vector<Band> bands;   // stripes only
+    double orientationDeg = 0;  // of the stripes (walls), as atan(slope); for mazes the strongest direction
+    double anisotropy = 0;      // 0 for no preferred direction, 1 for perfect stripes
+    double threshold = 0;       // on the prepared image
+    std::vector<Band> bands;    // stripes only
+    Rect area;                  // what was measured
+    std::vector<uint8_t> black; // its binarization, area.x2 - area.x1 wide, 1 for black
 };
 
 // Measures `image` (minus `background` when given, a Kerr difference) inside `rect` (the whole

@@ -108,3 +108,14 @@ for xy in "32 120" "32 152" "104 192" "104 192" "104 192" "104 192" "104 192" "1
 done
 shot hough-editor
 cat "$run/0_intval.csv" | iconv -f SHIFT_JIS -t UTF-8 || true
+# The automatic measurement, opened from the editor, on the edge image of the stripes.
+click "イメージ ID 0" 100 100
+xdotool windowminimize "$(window "イメージ ID 0")"
+xdotool windowminimize "$editor"
+xdotool windowactivate --sync "$editor"
+xdotool mousemove --window "$editor" 32 212 click 1
+sleep 2
+measure=$(xdotool search --name "^磁区幅の自動測定\$" | head -1)
+xdotool windowmove "$measure" 10 130
+sleep 0.5
+shot measurement

@@ -12,6 +12,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -124,6 +125,9 @@ public:
     void checkAll();     // Command10
     void uncheckAll();   // Command11
     void invertChecks(); // Command8
+
+    // The automatic measurement, reached from the editor's own button.
+    std::function<void()> onShowMeasurement;
 
     // ---- Spacing and export ----
     void sortAndMeasure();  // Command5

@@ -52,6 +52,13 @@ EditorWindow::EditorWindow(HoughEditor& editor, QWidget* parent) : QWidget(paren
     button("Command5", QStringLiteral("ソート"), QRect(72, 176, 65, 33), &HoughEditor::sortAndMeasure);
     button("Command12", QStringLiteral("領域判定"), QRect(72, 216, 65, 33), &HoughEditor::regionJudgement);
     button("Command6", QStringLiteral("出力"), QRect(72, 248, 65, 33), &HoughEditor::exportIntervals);
+    // Beyond the specified controls: the automatic measurement, in the free space under 太さ.
+    auto* automatic = new WrappingButton(QStringLiteral("自動測定"), this);
+    automatic->setObjectName(QStringLiteral("automatic"));
+    automatic->setGeometry(0, 200, 65, 25);
+    connect(automatic, &QPushButton::clicked, this, [e] {
+        if (e->onShowMeasurement) e->onShowMeasurement();
+    });
 
     auto box = [&](QWidget* owner, const char* name, QRect g, void (HoughEditor::*setter)(const QString&)) {
         return editBox(owner, name, g, [e, setter](const QString& t) { (e->*setter)(t); });

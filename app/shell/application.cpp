@@ -11,6 +11,7 @@
 #include "image_window.h"
 #include "info_window.h"
 #include "main_window.h"
+#include "measure/measurement_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -61,7 +62,7 @@ Application::Application(const QString& programFolder, const Options& options)
       workFolder_(chooseWorkFolder(options.workFolder.isEmpty() ? programFolder : options.workFolder)),
       quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")), workFolder_.folder),
       module_(state_, quarn_, dialogs_), histogram_(module_), simulator_(module_), editor_(module_),
-      batch_(module_) {
+      measurement_(module_), batch_(module_) {
     initResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tovra/icon.png")));
     ImageWindow::setClosingForExit(false);
@@ -130,10 +131,20 @@ Application::Application(const QString& programFolder, const Options& options)
         editorWindow_->show();
         editorWindow_->raise();
     };
+    auto showMeasurement = [this] {
+        if (!measurementWindow_) {
+            measurementWindow_ = std::make_unique<MeasurementWindow>(measurement_, dialogs_);
+            measurement_.measureCurrentSlot(); // a first result at once, of what the user looks at
+        }
+        measurementWindow_->show();
+        measurementWindow_->raise();
+    };
+    editor_.onShowMeasurement = showMeasurement;
     QMenu* hough = main_->addWindowMenu("chf", QStringLiteral("ハフ変換"));
     main_->addMenuItem(hough, "chf1", QStringLiteral("エディッタ"), showEditor);
     main_->addMenuItem(hough, "chf2", QStringLiteral("シミュレータ"), showSimulator);
     toolbox_->setShowAction("Command15", showEditor);
+    main_->addWindowItem("cmeasure", QStringLiteral("自動測定"), showMeasurement);
     toolbox_->setShowAction("Command14", showSimulator);
 }
 

@@ -12,6 +12,7 @@
 #include "histogram/histogram.h"
 #include "hough/editor.h"
 #include "hough/simulator.h"
+#include "measure/measurement.h"
 
 #include <QStringList>
 #include <array>
@@ -23,6 +24,7 @@ class AboutWindow;
 class HelpWindow;
 class SimulatorWindow;
 class EditorWindow;
+class MeasurementWindow;
 class HistogramWindow;
 class ImageWindow;
 class InfoWindow;
@@ -49,6 +51,8 @@ public:
     SimulatorWindow* simulatorWindow() { return simulatorWindow_.get(); }
     HoughEditor& editor() { return editor_; }
     EditorWindow* editorWindow() { return editorWindow_.get(); }
+    MeasurementModule& measurement() { return measurement_; }
+    MeasurementWindow* measurementWindow() { return measurementWindow_.get(); }
     AboutWindow* aboutWindow() { return about_.get(); }
 
     // The start-up sequence: settings file, toolbox, default image window, information window,
@@ -70,6 +74,7 @@ private:
     HistogramModule histogram_;
     HoughSimulator simulator_;
     HoughEditor editor_;
+    MeasurementModule measurement_;
     BatchRunner batch_;
     std::unique_ptr<MainWindow> main_;
     std::unique_ptr<ToolboxWindow> toolbox_;
@@ -79,6 +84,7 @@ private:
     std::unique_ptr<HelpWindow> help_;
     std::unique_ptr<SimulatorWindow> simulatorWindow_;
     std::unique_ptr<EditorWindow> editorWindow_;
+    std::unique_ptr<MeasurementWindow> measurementWindow_;
     std::unique_ptr<AboutWindow> about_;
     std::array<ImageWindow*, kSlots> images_{};
 };

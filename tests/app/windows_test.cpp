@@ -6,6 +6,8 @@
 #include "hough/editor_window.h"
 #include "hough/simulator.h"
 #include "hough/simulator_window.h"
+#include "measure/measurement.h"
+#include "measure/measurement_window.h"
 #include "shell/about_window.h"
 #include "shell/application.h"
 #include "shell/help_window.h"
@@ -26,6 +28,7 @@
 #include <QRadioButton>
 #include <QRubberBand>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QtTest>
@@ -290,6 +293,38 @@ private slots:
         QCOMPARE(app_->editorWindow(), w);
         QVERIFY(find<QCheckBox>(*w, "sikic(4)")->isVisible());
         QVERIFY(!find<QCheckBox>(*w, "sikic(2)")->isChecked());
+    }
+
+    // The automatic measurement: from the menu and the editor, on the current slot; the table,
+    // the summary and the export with its header.
+    void measurementWindowMeasuresAndExports() {
+        const std::string stripes =
+            testing_support::readBytes(testing_support::projectSamplesDir() / "stripes_bin_256.mon");
+        app_->module().openImage(writeRaw("s.mon", QByteArray::fromStdString(stripes)),
+                                 QStringLiteral("s.mon"));
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("cmeasure"))->trigger();
+        MeasurementWindow* w = app_->measurementWindow();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("磁区幅の自動測定"));
+        type(find<QLineEdit>(*w, "pixelSize"), QStringLiteral("0.5"));
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QVERIFY(find<QLabel>(*w, "summary")->text().contains(QStringLiteral("ストライプ")));
+        auto* table = find<QTableWidget>(*w, "bands");
+        QVERIFY(table->rowCount() > 20);
+        QCOMPARE(table->item(0, 3)->text().toDouble(), table->item(0, 2)->text().toDouble() / 2);
+        const QString out = QString::fromStdString(tmp_->path().string()) + "/m.csv";
+        app_->dialogs().queueAnswer(out);
+        QTest::mouseClick(find<QPushButton>(*w, "export"), Qt::LeftButton);
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        QVERIFY(text.startsWith(QStringLiteral("# Tovra 1.2.4\r\n# file: ")));
+        QVERIFY2(text.contains(QStringLiteral("# rectangle: 0 0 256 256")), qPrintable(text.left(200)));
+        QVERIFY(text.contains(QStringLiteral(",black\r\n")));
+        w->hide();
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("chf1"))->trigger();
+        QTest::mouseClick(find<QPushButton>(*app_->editorWindow(), "automatic"), Qt::LeftButton);
+        QVERIFY(w->isVisible());
     }
 
     void aboutBoxShowsTheVersion() {

@@ -1,0 +1,162 @@
+#include "measurement.h"
+
+#include "core/busy_cursor.h"
+#include "core/numeric.h"
+#include "version.h"
+
+#include <QSaveFile>
+#include <algorithm>
+#include <cmath>
+
+namespace tovra {
+
+MeasurementModule::MeasurementModule(Module& module)
+    : module_(module), picture_(256, 256), histogram_(300, 120) {}
+
+double MeasurementModule::pixelSize() const {
+    bool ok = false;
+    const double v = f_.pixelSize.trimmed().toDouble(&ok);
+    return ok && v > 0 && std::isfinite(v) ? v : 0;
+}
+
+std::optional<measure::Image> MeasurementModule::slotImage(int slot) {
+    int32_t w = 0, h = 0;
+    if (module_.quarn().Xyretid(slot, &w, &h) != kStatusOk || w <= 0 || h <= 0 ||
+        static_cast<int64_t>(w) * h > kBufferCapacity)
+        return std::nullopt;
+    PixelBuffer buf;
+    if (module_.quarn().Toutim(slot, buf.data()) != kStatusOk) return std::nullopt;
+    measure::Image img{w, h, std::vector<double>(buf.data(), buf.data() + static_cast<int64_t>(w) * h)};
+    return img;
+}
+
+void MeasurementModule::measureCurrentSlot() {
+    BusyCursor busy;
+    const int id = module_.currentId();
+    settings_ = measure::Settings{f_.median, f_.flatField, f_.otsu, std::max<int>(0, int16Or(f_.speckArea))};
+    const auto image = slotImage(id);
+    source_ = id >= 0 && id < kSlots ? module_.state().imageWindow(id).nameLabel : QString();
+    if (!image) {
+        result_ = measure::Result{};
+        result_.error = "the current slot holds no image";
+        emit changed();
+        return;
+    }
+    std::optional<measure::Image> background;
+    if (f_.backgroundSlot >= 0) background = slotImage(f_.backgroundSlot);
+    // The information window's rectangle, when it holds one.
+    const InfoFields& info = module_.state().info();
+    const int x1 = int16Or(info.hfx1), y1 = int16Or(info.hfy1), x2 = int16Or(info.hfx2),
+              y2 = int16Or(info.hfy2);
+    std::optional<measure::Rect> rect;
+    if (x2 > x1 && y2 > y1) rect = measure::Rect{x1, y1, x2, y2};
+    result_ = measure::measure(*image, background ? &*background : nullptr, rect, settings_);
+    if (f_.backgroundSlot >= 0 && !background) result_.error = "the background slot holds no image";
+
+    // The image, and over it in red what was measured: each wall of stripes, the outline of mazes.
+    picture_.resize(image->width, image->height);
+    picture_.drawGrey(image->px.data(), image->width, image->height);
+    if (result_.error.empty()) {
+        const measure::Rect& a = result_.area;
+        const int w = a.x2 - a.x1;
+        std::vector<QPointF> outline;
+        for (int y = 0; y < a.y2 - a.y1; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint8_t here = result_.black[static_cast<size_t>(y) * w + x];
+                const bool edge =
+                    (x + 1 < w && result_.black[static_cast<size_t>(y) * w + x + 1] != here) ||
+                    (y + 1 < a.y2 - a.y1 && result_.black[static_cast<size_t>(y + 1) * w + x] != here);
+                if (edge) outline.emplace_back(a.x1 + x, a.y1 + y);
+            }
+        picture_.plotPoints(outline, QColor(255, 0, 0));
+        picture_.box(a.x1, a.y1, a.x2 - 1, a.y2 - 1, QColor(0, 160, 255));
+    }
+    drawHistogram();
+    emit changed();
+}
+
+void MeasurementModule::drawHistogram() {
+    // Band widths in half-pixel bins, black bands dark, white bands light.
+    histogram_.clear();
+    if (result_.bands.empty()) return;
+    double top = 0;
+    for (const auto& b : result_.bands)
+        top = std::max(top, b.widthPx);
+    const int bins = std::max(1, static_cast<int>(std::ceil(top / 0.5)) + 1);
+    std::vector<int> black(static_cast<size_t>(bins), 0), white(static_cast<size_t>(bins), 0);
+    for (const auto& b : result_.bands)
+        ++(b.black ? black : white)[static_cast<size_t>(b.widthPx / 0.5)];
+    const int most = std::max(*std::max_element(black.begin(), black.end()),
+                              *std::max_element(white.begin(), white.end()));
+    histogram_.setScaleWidth(bins);
+    histogram_.setScaleHeight(most + 1);
+    for (int i = 0; i < bins; ++i) {
+        if (black[static_cast<size_t>(i)])
+            histogram_.fillBox(i, most + 1, i + 0.45, most + 1 - black[static_cast<size_t>(i)],
+                               QColor(40, 40, 40));
+        if (white[static_cast<size_t>(i)])
+            histogram_.fillBox(i + 0.5, most + 1, i + 0.95, most + 1 - white[static_cast<size_t>(i)],
+                               QColor(170, 170, 170));
+    }
+}
+
+QString MeasurementModule::summary() const {
+    if (!result_.error.empty())
+        return QStringLiteral("測定できません: %1").arg(QString::fromStdString(result_.error));
+    const double um = pixelSize();
+    auto length = [&](double px) {
+        return um > 0 ? QStringLiteral("%1 px (%2 µm)").arg(px, 0, 'f', 3).arg(px * um, 0, 'f', 4)
+                      : QStringLiteral("%1 px").arg(px, 0, 'f', 3);
+    };
+    return QStringLiteral(
+               "模様: %1\n黒の面積比: %2\n黒の幅: %3\n白の幅: %4\n周期: %5\n周期 (スペクトル): %6\n"
+               "向き: %7°  異方性: %8\n帯の数: %9\n設定: %10")
+        .arg(result_.pattern == "stripes" ? QStringLiteral("ストライプ") : QStringLiteral("迷路"))
+        .arg(result_.blackFraction, 0, 'f', 4)
+        .arg(length(result_.blackWidthPx), length(result_.whiteWidthPx), length(result_.periodPx),
+             length(result_.periodFftPx))
+        .arg(result_.orientationDeg, 0, 'f', 2)
+        .arg(result_.anisotropy, 0, 'f', 2)
+        .arg(result_.bands.size())
+        .arg(QString::fromStdString(measure::describe(settings_)));
+}
+
+bool MeasurementModule::exportCsv(const QString& path) const {
+    if (!result_.error.empty()) return false;
+    const measure::Rect& a = result_.area;
+    QString text =
+        QStringLiteral("# Tovra %1\r\n# file: %2\r\n# rectangle: %3 %4 %5 %6\r\n# settings: %7\r\n")
+            .arg(QStringLiteral(TOVRA_VERSION), source_)
+            .arg(a.x1)
+            .arg(a.y1)
+            .arg(a.x2)
+            .arg(a.y2)
+            .arg(QString::fromStdString(measure::describe(settings_)));
+    const double um = pixelSize();
+    text += QStringLiteral("pattern,black_fraction,black_width_px,white_width_px,period_px,period_fft_px\r\n%"
+                           "1,%2,%3,%4,%5,%6\r\n")
+                .arg(QString::fromStdString(result_.pattern))
+                .arg(result_.blackFraction, 0, 'g', 10)
+                .arg(result_.blackWidthPx, 0, 'g', 10)
+                .arg(result_.whiteWidthPx, 0, 'g', 10)
+                .arg(result_.periodPx, 0, 'g', 10)
+                .arg(result_.periodFftPx, 0, 'g', 10);
+    if (!result_.bands.empty()) {
+        text += um > 0 ? QStringLiteral("position_px,angle_deg,width_px,width_um,colour\r\n")
+                       : QStringLiteral("position_px,angle_deg,width_px,colour\r\n");
+        for (const auto& b : result_.bands) {
+            text += QStringLiteral("%1,%2,%3,")
+                        .arg(b.positionPx, 0, 'g', 10)
+                        .arg(b.angleDeg, 0, 'g', 10)
+                        .arg(b.widthPx, 0, 'g', 10);
+            if (um > 0) text += QStringLiteral("%1,").arg(b.widthPx * um, 0, 'g', 10);
+            text += (b.black ? QStringLiteral("black") : QStringLiteral("white")) + QStringLiteral("\r\n");
+        }
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    file.write(text.toUtf8());
+    return file.commit();
+}
+
+} // namespace tovra

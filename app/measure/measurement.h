@@ -1,0 +1,72 @@
+// The automatic domain measurement in the program: the current slot (minus a background slot,
+// for Kerr frames) inside the information window's rectangle, the picture with the walls drawn
+// over it, the band table, a histogram of the band widths, and the export.
+#pragma once
+
+#include "core/canvas.h"
+#include "core/module.h"
+#include "measure.h"
+
+#include <QObject>
+#include <QString>
+
+namespace tovra {
+
+struct MeasurementFields {
+    bool median = true, flatField = true, otsu = true;
+    QString speckArea = QStringLiteral("10");
+    int backgroundSlot = -1; // none
+    QString pixelSize;       // micrometres per pixel; empty for none
+    QString fileNumber = QStringLiteral("0");
+};
+
+class MeasurementModule : public QObject {
+    Q_OBJECT
+public:
+    explicit MeasurementModule(Module& module);
+
+    const MeasurementFields& fields() const { return f_; }
+    const measure::Result& result() const { return result_; }
+    const QString& source() const { return source_; }
+    Canvas& picture() { return picture_; }
+    Canvas& histogram() { return histogram_; }
+
+    void setMedian(bool v) { set(f_.median, v); }
+    void setFlatField(bool v) { set(f_.flatField, v); }
+    void setOtsu(bool v) { set(f_.otsu, v); }
+    void setSpeckArea(const QString& v) { set(f_.speckArea, v); }
+    void setBackgroundSlot(int v) { set(f_.backgroundSlot, v); }
+    void setPixelSize(const QString& v) { set(f_.pixelSize, v); }
+
+    // Measures the current slot; the picture shows it with the walls (stripes) or the domain
+    // outlines (mazes) drawn in red.
+    void measureCurrentSlot();
+    // The pixel size as a number above 0, or 0.
+    double pixelSize() const;
+    // The summary, the way the window shows it.
+    QString summary() const;
+    // Writes the bands (or, for a maze, the summary) as CSV, with a header naming the file, the
+    // rectangle, the settings and the program's version. False when it cannot be written.
+    bool exportCsv(const QString& path) const;
+
+signals:
+    void changed();
+
+private:
+    template <typename T> void set(T& field, const T& value) {
+        if (field == value) return;
+        field = value;
+        emit changed();
+    }
+    std::optional<measure::Image> slotImage(int slot);
+    void drawHistogram();
+
+    Module& module_;
+    MeasurementFields f_;
+    measure::Result result_;
+    measure::Settings settings_;
+    QString source_;
+    Canvas picture_, histogram_;
+};
+
+} // namespace tovra
