@@ -16,3 +16,5 @@ echo "where a batch file's time goes (512 x 512, codes 10 40 110):"
 "$bin/engine_bench" --benchmark_min_time=0.3 2>/dev/null | grep -E "^BM_"
 echo
 "$here/batch_bench.sh" "$bin"
+echo
+"$here/measure_bench.sh" "$bin"

@@ -31,25 +31,47 @@ void median(Image& g) {
     if (g.width >= 3 && g.height >= 3) Medk(g.width, g.height, g.px.data());
 }
 
-// A running box mean of odd width along rows (step 1) or columns, borders mirrored.
-void boxPass(const std::vector<double>& in, std::vector<double>& out, int w, int h, int radius, bool rows) {
-    const int n = rows ? w : h, lines = rows ? h : w;
-    const size_t step = rows ? 1 : static_cast<size_t>(w);
-    auto at = [&](int line, int i) {
-        if (i < 0) i = -i - 1;
-        if (i >= n) i = 2 * n - i - 1;
-        i = std::clamp(i, 0, n - 1);
-        return rows ? in[static_cast<size_t>(line) * w + i] : in[static_cast<size_t>(i) * w + line];
-    };
+// Mirrored index: -1 is 0, -2 is 1, n is n - 1 (for a radius below n).
+inline int mirror(int i, int n) {
+    if (i < 0) i = -i - 1;
+    if (i >= n) i = 2 * n - i - 1;
+    return std::clamp(i, 0, n - 1);
+}
+
+// A running box mean of width 2 radius + 1 along each row, borders mirrored.
+void boxRows(const std::vector<double>& in, std::vector<double>& out, int w, int h, int radius) {
     const double scale = 1.0 / (2 * radius + 1);
-    for (int line = 0; line < lines; ++line) {
+    for (int y = 0; y < h; ++y) {
+        const double* row = in.data() + static_cast<size_t>(y) * w;
+        double* dst = out.data() + static_cast<size_t>(y) * w;
         double sum = 0;
         for (int i = -radius; i <= radius; ++i)
-            sum += at(line, i);
-        const size_t base = rows ? static_cast<size_t>(line) * w : static_cast<size_t>(line);
-        for (int i = 0; i < n; ++i) {
-            out[base + i * step] = sum * scale;
-            sum += at(line, i + radius + 1) - at(line, i - radius);
+            sum += row[mirror(i, w)];
+        for (int x = 0; x < w; ++x) {
+            dst[x] = sum * scale;
+            const int add = x + radius + 1, drop = x - radius;
+            sum +=
+                (add < w ? row[add] : row[mirror(add, w)]) - (drop >= 0 ? row[drop] : row[mirror(drop, w)]);
+        }
+    }
+}
+
+// The same down each column, all columns at once: a running sum of whole rows.
+void boxColumns(const std::vector<double>& in, std::vector<double>& out, int w, int h, int radius) {
+    const double scale = 1.0 / (2 * radius + 1);
+    std::vector<double> sum(static_cast<size_t>(w), 0.0);
+    auto row = [&](int y) { return in.data() + static_cast<size_t>(mirror(y, h)) * w; };
+    for (int i = -radius; i <= radius; ++i) {
+        const double* r = row(i);
+        for (int x = 0; x < w; ++x)
+            sum[x] += r[x];
+    }
+    for (int y = 0; y < h; ++y) {
+        double* dst = out.data() + static_cast<size_t>(y) * w;
+        const double *add = row(y + radius + 1), *drop = row(y - radius);
+        for (int x = 0; x < w; ++x) {
+            dst[x] = sum[x] * scale;
+            sum[x] += add[x] - drop[x];
         }
     }
 }
@@ -59,8 +81,8 @@ std::vector<double> blur(const Image& g, double sigma) {
     const int radius = std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
     std::vector<double> a = g.px, b(a.size());
     for (int pass = 0; pass < 3; ++pass) {
-        boxPass(a, b, g.width, g.height, radius, true);
-        boxPass(b, a, g.width, g.height, radius, false);
+        boxRows(a, b, g.width, g.height, radius);
+        boxColumns(b, a, g.width, g.height, radius);
     }
     return a;
 }
@@ -73,13 +95,13 @@ struct Spectrum {
 };
 
 // The period and the preferred direction from the 2-D power spectrum: the mean removed, a Hann
-// window, zero-padded to at least twice the size, the ring of most power found with a parabola
-// through its neighbours.
+// window, zero-padded (to twice the size for small images, whose period spans few frequency
+// bins), the ring of most power found with a parabola through its neighbours.
 Spectrum spectrum(const Image& g) {
     Spectrum s;
     const int side = std::max(g.width, g.height);
     int n = 64;
-    while (n < 2 * side && n < 4096)
+    while (n < std::max(side, std::min(2 * side, 1024)))
         n *= 2;
     const int half = n / 2 + 1;
     static std::mutex planning; // FFTW's planner is not thread-safe
@@ -113,7 +135,7 @@ Spectrum spectrum(const Image& g) {
     for (int ky = 0; ky < n; ++ky) {
         const int fy = ky < n / 2 ? ky : ky - n;
         for (int kx = 0; kx < half; ++kx) {
-            const int r = static_cast<int>(std::lround(std::hypot(kx, fy)));
+            const int r = static_cast<int>(std::sqrt(static_cast<double>(kx * kx + fy * fy)) + 0.5);
             if (r < rings) power[r] += powerAt(ky, kx) * (kx == 0 || kx == n / 2 ? 1 : 2);
         }
     }
@@ -130,14 +152,16 @@ Spectrum spectrum(const Image& g) {
         s.period = n / r;
         // The doubled-angle mean of the power around that ring: its length is the anisotropy, its
         // direction twice the wave vector's.
+        // cos 2phi = (kx^2 - fy^2) / r^2 and sin 2phi = 2 kx fy / r^2: no angle needed.
         double sx = 0, sy = 0, total = 0;
+        const double inner = 0.49 * r * r, outer = 1.69 * r * r;
         for (int ky = 0; ky < n; ++ky) {
             const int fy = ky < n / 2 ? ky : ky - n;
             for (int kx = 0; kx < half; ++kx) {
-                const double rr = std::hypot(kx, fy);
-                if (rr < 0.7 * r || rr > 1.3 * r) continue;
-                const double p = powerAt(ky, kx), phi = std::atan2(fy, kx);
-                sx += p * std::cos(2 * phi), sy += p * std::sin(2 * phi), total += p;
+                const double r2 = static_cast<double>(kx * kx + fy * fy);
+                if (r2 < inner || r2 > outer) continue;
+                const double p = powerAt(ky, kx) / r2;
+                sx += p * (kx * kx - fy * fy), sy += p * 2 * kx * fy, total += p * r2;
             }
         }
         if (total > 0) {
@@ -188,20 +212,28 @@ double otsu(const std::vector<double>& v) {
 
 // The isodata threshold: half way between the means of the two classes it makes, found by
 // iteration from Otsu's. Blurred walls then sit where their grey is half way, whatever the share
-// of each class.
+// of each class. The classes' sums come from a fine histogram, so each step costs its bins only.
 double isodata(const std::vector<double>& v) {
+    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+    if (!(*hi > *lo)) return *lo;
+    constexpr int bins = 1 << 14;
+    const double scale = (bins - 1) / (*hi - *lo);
+    std::vector<double> count(bins, 0.0), sum(bins, 0.0);
+    for (double x : v) {
+        const auto b = static_cast<size_t>((x - *lo) * scale);
+        count[b] += 1, sum[b] += x;
+    }
+    // Prefix sums: the class below bin k holds bins 0 .. k - 1.
+    std::vector<double> n0(bins + 1, 0.0), s0(bins + 1, 0.0);
+    for (int b = 0; b < bins; ++b)
+        n0[b + 1] = n0[b] + count[b], s0[b + 1] = s0[b] + sum[b];
     double t = otsu(v);
     for (int i = 0; i < 100; ++i) {
-        double s0 = 0, s1 = 0;
-        int64_t n0 = 0, n1 = 0;
-        for (double x : v)
-            if (x < t)
-                s0 += x, ++n0;
-            else
-                s1 += x, ++n1;
-        if (n0 == 0 || n1 == 0) break;
-        const double next = (s0 / static_cast<double>(n0) + s1 / static_cast<double>(n1)) / 2;
-        if (std::fabs(next - t) < 1e-9) break;
+        const int k = std::clamp(static_cast<int>(std::ceil((t - *lo) * scale)), 1, bins - 1);
+        const double below = n0[k], above = n0[bins] - n0[k];
+        if (below == 0 || above == 0) break;
+        const double next = (s0[k] / below + (s0[bins] - s0[k]) / above) / 2;
+        if (std::fabs(next - t) < 1e-9 * (1 + std::fabs(t))) break;
         t = next;
     }
     return t;
@@ -266,7 +298,8 @@ double contourLengthPerArea(const Image& g, double t) {
             for (int e = 0; e < 4; ++e)
                 if (on[e]) idx[n++] = e;
             if (n == 2) {
-                length += std::hypot(px[idx[0]] - px[idx[1]], py[idx[0]] - py[idx[1]]);
+                const double dx = px[idx[0]] - px[idx[1]], dy = py[idx[0]] - py[idx[1]];
+                length += std::sqrt(dx * dx + dy * dy);
             } else if (n == 4) { // a saddle: the two shorter pairings
                 const double a =
                     std::hypot(px[0] - px[1], py[0] - py[1]) + std::hypot(px[2] - px[3], py[2] - py[3]);
@@ -447,7 +480,6 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
             else
                 g.px[i] -= light[i], unfiltered.px[i] -= light[i];
         }
-        s = spectrum(g);
     }
     r.threshold = settings.otsu
                       ? otsu(g.px)

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The automatic measurement per image at 512², 1024² and 2048² (the maze sample tiled), by
+# `Tovra --measure` (one process, many copies, so start-up is spread) and by the same steps in
+# NumPy + SciPy, and Tovra's scaling with --jobs. Usage: bench/measure_bench.sh BUILD_BIN_DIR
+set -euo pipefail
+bin=${1:?usage: bench/measure_bench.sh BUILD_BIN_DIR}
+here=$(cd "$(dirname "$0")" && pwd)
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+cores=$(nproc)
+/usr/bin/python3 - "$here/../samples/maze_512.mon" "$dir" <<'PY'
+import sys
+import numpy as np
+tile = np.fromfile(sys.argv[1], dtype=np.uint8).reshape(512, 512)
+for side in (512, 1024, 2048):
+    k = side // 512
+    np.tile(tile, (k, k)).tofile(f"{sys.argv[2]}/maze_{side}.mon")
+PY
+printf '%-8s %12s %12s %10s %14s\n' size "Tovra (ms)" "NumPy (ms)" ratio "jobs$cores speed-up"
+for side in 512 1024 2048; do
+    copies=$((8 * 512 / side > 1 ? 8 * 512 / side : 2))
+    files=()
+    for i in $(seq 1 "$copies"); do files+=("$dir/maze_$side.mon"); done
+    t1=$( { /usr/bin/time -f %e "$bin/Tovra" --measure "${files[@]}" --size "$side" "$side" --jobs 1 >/dev/null; } 2>&1 | tail -1)
+    tn=$( { /usr/bin/time -f %e "$bin/Tovra" --measure "${files[@]}" --size "$side" "$side" --jobs "$cores" >/dev/null; } 2>&1 | tail -1)
+    py=$(/usr/bin/python3 "$here/measure_numpy.py" "$side" 2 "$dir/maze_$side.mon")
+    printf '%-8s %12.1f %12.1f %10.1f %14.2f\n' "${side}²" "$(echo "$t1 * 1000 / $copies" | bc -l)" \
+        "$(echo "$py * 1000" | bc -l)" "$(echo "$py * $copies / $t1" | bc -l)" "$(echo "$t1 / $tn" | bc -l)"
+done
