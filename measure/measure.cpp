@@ -135,7 +135,7 @@ Spectrum spectrum(const Image& g) {
     for (int ky = 0; ky < n; ++ky) {
         const int fy = ky < n / 2 ? ky : ky - n;
         for (int kx = 0; kx < half; ++kx) {
-            const int r = static_cast<int>(std::sqrt(static_cast<double>(kx * kx + fy * fy)) + 0.5);
+            const int r = static_cast<int>(std::nearbyint(std::sqrt(static_cast<double>(kx * kx + fy * fy))));
             if (r < rings) power[r] += powerAt(ky, kx) * (kx == 0 || kx == n / 2 ? 1 : 2);
         }
     }
