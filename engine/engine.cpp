@@ -1,5 +1,7 @@
 #include "engine.h"
 
+#include "batch_codes.h"
+
 #include "common/atomic_file.h"
 #include "common/convert.h"
 #include "common/levels.h"
@@ -24,26 +26,6 @@ using quarnk::AtomicFile;
 constexpr int64_t kBufferCapacity = 1048577; // what an image slot of the program holds
 constexpr int32_t kKernelFailed = 5;
 constexpr uint32_t kWhite = 0xFFFFFFFFu;
-
-enum Code : int16_t {
-    kMedian = 10,
-    kDifferenceWorkFirst = 20,
-    kDifferenceReferenceFirst = 30,
-    kBinarize = 40,
-    kOverValue = 50,
-    kEdgeTwoLevel = 60,
-    kEdgeOrdinary = 65,
-    kDust = 70,
-    kInvert = 80,
-    kHistogramPeak = 90,
-    kHistogramMean = 95,
-    kSaveBmp = 100,
-    kSaveRaw = 110,
-    kSaveCsv = 120,
-    kContrast = 130,
-    kFlipLeftRight = 140,
-    kFlipUpDown = 145,
-};
 
 bool fits(int64_t w, int64_t h) {
     return w >= 0 && h >= 0 && w * h <= kBufferCapacity;
@@ -359,10 +341,10 @@ bool FileRunner::operation(int16_t code, const Job::File& file, Slot& work, Canv
     const int w = work.w, h = work.h;
     double* px = work.px.data();
     switch (code) {
-    case kMedian:
+    case kCodeMedian:
         return inPlace(Medk(w, h, px), false);
-    case kDifferenceWorkFirst:
-    case kDifferenceReferenceFirst: {
+    case kCodeDifferenceWorkFirst:
+    case kCodeDifferenceReferenceFirst: {
         // The reference image is read afresh for every difference.
         thread_local Slot reference;
         // A picture as the reference changes the size fields: what was drawn with the old ones
@@ -373,53 +355,53 @@ bool FileRunner::operation(int16_t code, const Job::File& file, Slot& work, Canv
             return false;
         }
         if (reference.w != w || reference.h != h) return failed(kKernelFailed);
-        if (code == kDifferenceWorkFirst) return inPlace(Dpk(w, h, px, reference.px.data()), true);
+        if (code == kCodeDifferenceWorkFirst) return inPlace(Dpk(w, h, px, reference.px.data()), true);
         thread_local std::vector<double> a;
         a = reference.px;
         const int32_t r = Dpk(w, h, a.data(), px);
         work.px.swap(a);
         return inPlace(r, true);
     }
-    case kBinarize:
+    case kCodeBinarize:
         return inPlace(Segmk(c.threshold, w, h, px), false);
-    case kOverValue:
+    case kCodeOverValue:
         return inPlace(Rofk(w, h, px), true);
-    case kEdgeTwoLevel:
-    case kEdgeOrdinary:
-        return inPlace(Edgek(code == kEdgeTwoLevel ? 0 : 1, w, h, px), true);
-    case kDust:
+    case kCodeEdgeTwoLevel:
+    case kCodeEdgeOrdinary:
+        return inPlace(Edgek(code == kCodeEdgeTwoLevel ? 0 : 1, w, h, px), true);
+    case kCodeDust:
         return inPlace(Dmk(w, h, px), false);
-    case kInvert:
+    case kCodeInvert:
         return inPlace(Rdk(w, h, px), false);
-    case kHistogramPeak:
-    case kHistogramMean: {
+    case kCodeHistogramPeak:
+    case kCodeHistogramMean: {
         Event e;
         e.kind = Event::kHistogram;
         e.code = code;
         int64_t counts[quarnk::kLevels] = {};
         quarnk::countLevels(px, static_cast<int64_t>(w) * h, counts);
         int32_t result = 0;
-        quarnk::thresholdOf(code == kHistogramPeak ? 0 : 1, counts, static_cast<int64_t>(w) * h, &result);
+        quarnk::thresholdOf(code == kCodeHistogramPeak ? 0 : 1, counts, static_cast<int64_t>(w) * h, &result);
         c.threshold = result;
         e.counts.assign(counts, counts + quarnk::kLevels);
         if (!emit(std::move(e), out)) return failed(kKernelFailed);
         return true;
     }
-    case kSaveBmp:
+    case kCodeSaveBmp:
         if (!s_.autoDraw) drawSlot(canvas, c);
         settle(canvas, work);
         return s_.rawOverride ? save(".bmp", {'b', 'r'}) : save(".bmp", {'b'});
-    case kSaveRaw:
+    case kCodeSaveRaw:
         return save(".mon", {'r'});
-    case kSaveCsv:
+    case kCodeSaveCsv:
         return s_.rawOverride ? save(".csv", {'r', 'c'}) : save(".csv", {'c'});
-    case kContrast:
+    case kCodeContrast:
         return inPlace(Conk(s_.contrastLow, s_.contrastHigh, w, h, px), true);
-    case kFlipLeftRight:
-    case kFlipUpDown: {
+    case kCodeFlipLeftRight:
+    case kCodeFlipUpDown: {
         thread_local std::vector<double> scratch;
         scratch.resize(work.px.size());
-        return inPlace(Turnk(code == kFlipLeftRight ? 0 : 1, w, h, px, scratch.data()), false);
+        return inPlace(Turnk(code == kCodeFlipLeftRight ? 0 : 1, w, h, px, scratch.data()), false);
     }
     default:
         return true; // codes outside the table do nothing
@@ -499,10 +481,10 @@ std::string orderReason(const Job& job, const Settings& settings) {
             return std::find(codes.begin(), codes.end(), c) != codes.end();
         });
     };
-    const auto histogram = first({kHistogramPeak, kHistogramMean});
-    if (histogram != ops.end() && std::find(ops.begin(), histogram, kBinarize) != histogram)
+    const auto histogram = first({kCodeHistogramPeak, kCodeHistogramMean});
+    if (histogram != ops.end() && std::find(ops.begin(), histogram, kCodeBinarize) != histogram)
         return "a threshold that codes 90/95 set in one file is used by code 40 in the next";
-    const bool reference = first({kDifferenceWorkFirst, kDifferenceReferenceFirst}) != ops.end();
+    const bool reference = first({kCodeDifferenceWorkFirst, kCodeDifferenceReferenceFirst}) != ops.end();
     if (reference && isPicture(fileKind(job.referenceTitle)))
         return "a picture as the reference image sets the image size for the files after it";
     for (const auto& f : job.files)
@@ -515,9 +497,9 @@ std::string orderReason(const Job& job, const Settings& settings) {
     for (const auto& f : job.files) {
         std::set<std::string> own;
         for (int16_t c : ops) {
-            if (c == kSaveBmp) own.insert(f.base + ".bmp");
-            if (c == kSaveRaw) own.insert(f.base + ".mon");
-            if (c == kSaveCsv) own.insert(f.base + ".csv");
+            if (c == kCodeSaveBmp) own.insert(f.base + ".bmp");
+            if (c == kCodeSaveRaw) own.insert(f.base + ".mon");
+            if (c == kCodeSaveCsv) own.insert(f.base + ".csv");
         }
         for (const std::string& o : own) {
             if (!outputs.insert(o).second || (o != f.path && sources.count(o)) ||

@@ -4,6 +4,7 @@
 // and the results saved next to it under the same base name.
 #pragma once
 
+#include "batch_codes.h"
 #include "module.h"
 
 #include <QByteArray>
@@ -14,27 +15,6 @@
 #include <vector>
 
 namespace tovra {
-
-// The operation codes of a script.
-enum BatchCode : int16_t {
-    kCodeMedian = 10,
-    kCodeDifferenceWorkFirst = 20,
-    kCodeDifferenceReferenceFirst = 30,
-    kCodeBinarize = 40,
-    kCodeOverValue = 50,
-    kCodeEdgeTwoLevel = 60,
-    kCodeEdgeOrdinary = 65,
-    kCodeDust = 70,
-    kCodeInvert = 80,
-    kCodeHistogramPeak = 90,
-    kCodeHistogramMean = 95,
-    kCodeSaveBmp = 100,
-    kCodeSaveRaw = 110,
-    kCodeSaveCsv = 120,
-    kCodeContrast = 130,
-    kCodeFlipLeftRight = 140,
-    kCodeFlipUpDown = 145,
-};
 
 struct Script {
     QString width, height, slot; // written into the information window as they stand

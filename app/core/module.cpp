@@ -513,6 +513,21 @@ void Module::pictureMouseRelease(int x, int y) {
     orderSelectedRectangle();
 }
 
+void Module::selectionStart(double x, double y) {
+    state_.setHfx1(coordinateText(x));
+    state_.setHfy1(coordinateText(y));
+}
+
+void Module::selectionMove(double x, double y) {
+    state_.setXy(coordinateText(x) + QLatin1Char('-') + coordinateText(y));
+}
+
+void Module::selectionEnd(double x, double y) {
+    state_.setHfx2(coordinateText(x));
+    state_.setHfy2(coordinateText(y));
+    orderSelectedRectangle();
+}
+
 void Module::orderSelectedRectangle() {
     const InfoFields f = state_.info();
     if (numericValue(f.hfx1) > numericValue(f.hfx2)) {

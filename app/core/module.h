@@ -114,6 +114,11 @@ public:
     void drawSelectedRectangle();
     // Exchanges hfx1/hfx2 and hfy1/hfy2 where the first is the greater.
     void orderSelectedRectangle();
+    // A rectangle dragged on a picture in its own scale: the first corner where the button went
+    // down, the pointer's place while it moves, the second corner (then ordered) where it came up.
+    void selectionStart(double x, double y);
+    void selectionMove(double x, double y);
+    void selectionEnd(double x, double y);
 
     // Tells the user something (not during a batch run, which reports on its own lines).
     void inform(const QString& text);

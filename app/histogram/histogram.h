@@ -7,6 +7,8 @@
 #include "core/canvas.h"
 #include "core/module.h"
 
+#include "core/state_object.h"
+
 #include <QObject>
 #include <QString>
 #include <vector>
@@ -24,7 +26,7 @@ struct HistogramFields {
     QString hfx1 = QStringLiteral("0"), hfy1 = QStringLiteral("0");
 };
 
-class HistogramModule : public QObject {
+class HistogramModule : public StateObject {
     Q_OBJECT
 public:
     // The curve colour: dark blue.
@@ -74,15 +76,7 @@ public:
     void lhyMove(double x, double y);
     void lhyPress(double x, double y);
 
-signals:
-    void changed();
-
 private:
-    template <typename T> void set(T& field, const T& value) {
-        if (field == value) return;
-        field = value;
-        emit changed();
-    }
     void linkNumber(QString& box, int& bar, const QString& text);
     void linkBar(int& bar, QString& box, int value);
     QStringList readLines(const QString& fileName) const;

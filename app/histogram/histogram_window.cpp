@@ -23,11 +23,7 @@ HistogramWindow::HistogramWindow(HistogramModule& histogram, QWidget* parent)
     HistogramModule* h = &histogram;
 
     auto picture = [&](const char* name, Canvas& canvas, QRect g) {
-        auto* v = new PictureView(canvas, this);
-        v->setObjectName(QLatin1String(name));
-        v->setFollowCanvasSize(false);
-        v->setGeometry(g);
-        return v;
+        return placePicture(this, name, canvas, g);
     };
     PictureView* hist = picture("hist", histogram.hist(), at(0, 0, 5175, 3735));
     hist->onMove = [h](double x, double y) { h->histMove(x, y); };

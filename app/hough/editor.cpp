@@ -179,20 +179,15 @@ void HoughEditor::toggleProbe() {
 }
 
 void HoughEditor::picturePress(double x, double y) {
-    AppState& st = module_.state();
-    st.setHfx1(coordinateText(x));
-    st.setHfy1(coordinateText(y));
+    module_.selectionStart(x, y);
 }
 
 void HoughEditor::pictureMove(double x, double y) {
-    module_.state().setXy(coordinateText(x) + QLatin1Char('-') + coordinateText(y));
+    module_.selectionMove(x, y);
 }
 
 void HoughEditor::pictureRelease(double x, double y) {
-    AppState& st = module_.state();
-    st.setHfx2(coordinateText(x));
-    st.setHfy2(coordinateText(y));
-    module_.orderSelectedRectangle();
+    module_.selectionEnd(x, y);
 }
 
 // ---- Line search -----------------------------------------------------------------------------
@@ -229,10 +224,7 @@ std::optional<QString> HoughEditor::rectangleRefusal(int32_t x1, int32_t y1, int
 
 int32_t HoughEditor::houghSearch(int k) {
     if (k < 0 || k >= kRecords) return kNotCalled;
-    const InfoFields& info = module_.state().info();
-    auto corner = [](const QString& t) { return static_cast<int32_t>(roundHalfEven(numericValue(t))); };
-    const int32_t x1 = corner(info.hfx1), y1 = corner(info.hfy1), x2 = corner(info.hfx2),
-                  y2 = corner(info.hfy2);
+    const auto [x1, y1, x2, y2] = selectedRectangle();
     const int16_t slot = int16Or(f_.id);
     const double step = numericValue(f_.pif);
     int32_t bound = toInt32(f_.mfig).value_or(0);
@@ -257,15 +249,24 @@ int32_t HoughEditor::houghSearch(int k) {
     return status;
 }
 
-void HoughEditor::singleSearch() {
-    if (!usableStep()) return;
+std::array<int32_t, 4> HoughEditor::selectedRectangle() const {
     const InfoFields& info = module_.state().info();
     auto corner = [](const QString& t) { return static_cast<int32_t>(roundHalfEven(numericValue(t))); };
-    if (auto refused =
-            rectangleRefusal(corner(info.hfx1), corner(info.hfy1), corner(info.hfx2), corner(info.hfy2))) {
+    return {corner(info.hfx1), corner(info.hfy1), corner(info.hfx2), corner(info.hfy2)};
+}
+
+bool HoughEditor::searchable() {
+    if (!usableStep()) return false;
+    const auto [x1, y1, x2, y2] = selectedRectangle();
+    if (auto refused = rectangleRefusal(x1, y1, x2, y2)) {
         module_.inform(*refused);
-        return;
+        return false;
     }
+    return true;
+}
+
+void HoughEditor::singleSearch() {
+    if (!searchable()) return;
     BusyCursor busy;
     setLineWidths(int16Or(f_.dw));
     houghSearch(0);
@@ -275,14 +276,7 @@ void HoughEditor::singleSearch() {
 }
 
 void HoughEditor::multiSearch() {
-    if (!usableStep()) return;
-    const InfoFields& info = module_.state().info();
-    auto corner = [](const QString& t) { return static_cast<int32_t>(roundHalfEven(numericValue(t))); };
-    if (auto refused =
-            rectangleRefusal(corner(info.hfx1), corner(info.hfy1), corner(info.hfx2), corner(info.hfy2))) {
-        module_.inform(*refused);
-        return;
-    }
+    if (!searchable()) return;
     BusyCursor busy;
     const int rate = int16Or(f_.hfrate);
     setLineWidths(int16Or(f_.dw));
@@ -392,32 +386,28 @@ void HoughEditor::sikicClicked(int k, bool ticked) {
     emit changed();
 }
 
-void HoughEditor::checkAll() {
+// The selection group: each row's two boxes set from what they were, the record's flag from its
+// check box.
+void HoughEditor::setChecks(bool (*next)(bool)) {
     for (int k = 0; k <= n_; ++k) {
-        rows_[k].sikic = rows_[k].bow = true;
-        lines_[k].flag = 1;
-    }
-    recount();
-    emit changed();
-}
-
-void HoughEditor::uncheckAll() {
-    for (int k = 0; k <= n_; ++k) {
-        rows_[k].sikic = rows_[k].bow = false;
-        lines_[k].flag = 0;
-    }
-    recount();
-    emit changed();
-}
-
-void HoughEditor::invertChecks() {
-    for (int k = 0; k <= n_; ++k) {
-        rows_[k].sikic = !rows_[k].sikic;
-        rows_[k].bow = !rows_[k].bow;
+        rows_[k].sikic = next(rows_[k].sikic);
+        rows_[k].bow = next(rows_[k].bow);
         lines_[k].flag = rows_[k].sikic ? 1 : 0;
     }
     recount();
     emit changed();
+}
+
+void HoughEditor::checkAll() {
+    setChecks([](bool) { return true; });
+}
+
+void HoughEditor::uncheckAll() {
+    setChecks([](bool) { return false; });
+}
+
+void HoughEditor::invertChecks() {
+    setChecks([](bool was) { return !was; });
 }
 
 // ---- Spacing and export ----------------------------------------------------------------------

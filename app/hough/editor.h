@@ -7,7 +7,9 @@
 #include "core/canvas.h"
 #include "core/module.h"
 
+#include "core/state_object.h"
 #include <QImage>
+
 #include <QObject>
 #include <QString>
 #include <array>
@@ -58,7 +60,7 @@ struct EditorFields {
     int probeLeft = 0;
 };
 
-class HoughEditor : public QObject {
+class HoughEditor : public StateObject {
     Q_OBJECT
 public:
     static constexpr int kRecords = 11;   // records 0..10; 10 is scratch for exchanges
@@ -137,21 +139,20 @@ public:
     QString intervalFile() const;
 
 signals:
-    void changed();
     void rowsChanged(); // rows added or removed
 
 private:
-    template <typename T> void set(T& field, const T& value) {
-        if (field == value) return;
-        field = value;
-        emit changed();
-    }
     void load();
     void clearRecord(int k, int16_t flag);
     void drawSlotImage(Canvas& target);
     void leaderStroke(int k);
     void fitLeaderStrip();
     void recount();
+    void setChecks(bool (*next)(bool));
+    // The information window's rectangle, rounded to whole pixels.
+    std::array<int32_t, 4> selectedRectangle() const;
+    // Whether a search can run (a usable step, a rectangle it can serve); says why when not.
+    bool searchable();
     void setLineWidths(int width);
     // The step as a number the accumulator can hold, or nothing (and a message).
     std::optional<double> usableStep();

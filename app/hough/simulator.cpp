@@ -112,21 +112,15 @@ void HoughSimulator::imagePress(double x, double y) {
             advanceColour();
         }
     }
-    AppState& st = module_.state();
-    st.setHfx1(coordinateText(x));
-    st.setHfy1(coordinateText(y));
+    module_.selectionStart(x, y);
 }
 
 void HoughSimulator::imageMove(double x, double y) {
-    module_.state().setXy(coordinateText(x) + QLatin1Char('-') + coordinateText(y));
+    module_.selectionMove(x, y);
 }
 
 void HoughSimulator::imageRelease(double x, double y) {
-    if (!ch_) return;
-    AppState& st = module_.state();
-    st.setHfx2(coordinateText(x));
-    st.setHfy2(coordinateText(y));
-    module_.orderSelectedRectangle();
+    if (ch_) module_.selectionEnd(x, y);
 }
 
 void HoughSimulator::houghPress(double theta, double v) {

@@ -8,6 +8,8 @@
 #include "core/canvas.h"
 #include "core/module.h"
 
+#include "core/state_object.h"
+
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -16,7 +18,7 @@
 
 namespace tovra {
 
-class HoughSimulator : public QObject {
+class HoughSimulator : public StateObject {
     Q_OBJECT
 public:
     static constexpr int kCells = 1801; // angle and distance indexes 0..1800
@@ -56,9 +58,6 @@ public:
     // Command3: votes the rectangle hfx1..hfy2 of P1, draws every vote into P2 and the best line
     // over P1. Nothing when the step is not a number from 0.1 to 180 (the user is told).
     std::optional<Peak> autoTransform();
-
-signals:
-    void changed();
 
 private:
     // The step as a number from 0.1 to 180, or nothing (and a message) when it is not one.

@@ -19,11 +19,7 @@ SimulatorWindow::SimulatorWindow(HoughSimulator& simulator, QWidget* parent)
     HoughSimulator* s = &simulator;
 
     auto picture = [&](const char* name, Canvas& canvas, QRect g) {
-        auto* v = new PictureView(canvas, this);
-        v->setObjectName(QLatin1String(name));
-        v->setFollowCanvasSize(false);
-        v->setGeometry(g);
-        return v;
+        return placePicture(this, name, canvas, g);
     };
     PictureView* p1 = picture("P1", simulator.image(), QRect(16, 16, 265, 265));
     p1->onPress = [s](double x, double y) { s->imagePress(x, y); };

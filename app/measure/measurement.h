@@ -7,6 +7,8 @@
 #include "core/module.h"
 #include "measure.h"
 
+#include "core/state_object.h"
+
 #include <QObject>
 #include <QString>
 
@@ -20,7 +22,7 @@ struct MeasurementFields {
     QString fileNumber = QStringLiteral("0");
 };
 
-class MeasurementModule : public QObject {
+class MeasurementModule : public StateObject {
     Q_OBJECT
 public:
     explicit MeasurementModule(Module& module);
@@ -49,15 +51,7 @@ public:
     // rectangle, the settings and the program's version. False when it cannot be written.
     bool exportCsv(const QString& path) const;
 
-signals:
-    void changed();
-
 private:
-    template <typename T> void set(T& field, const T& value) {
-        if (field == value) return;
-        field = value;
-        emit changed();
-    }
     std::optional<measure::Image> slotImage(int slot);
     void drawHistogram();
 

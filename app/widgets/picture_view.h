@@ -36,4 +36,13 @@ private:
     bool follow_ = true;
 };
 
+// A picture of fixed place and size in `parent`, named as the layout names it.
+inline PictureView* placePicture(QWidget* parent, const char* name, Canvas& canvas, QRect geometry) {
+    auto* v = new PictureView(canvas, parent);
+    v->setObjectName(QLatin1String(name));
+    v->setFollowCanvasSize(false);
+    v->setGeometry(geometry);
+    return v;
+}
+
 } // namespace tovra
