@@ -52,7 +52,7 @@ EditorWindow::EditorWindow(HoughEditor& editor, QWidget* parent) : QWidget(paren
     button("Command5", QStringLiteral("ソート"), QRect(72, 176, 65, 33), &HoughEditor::sortAndMeasure);
     button("Command12", QStringLiteral("領域判定"), QRect(72, 216, 65, 33), &HoughEditor::regionJudgement);
     button("Command6", QStringLiteral("出力"), QRect(72, 248, 65, 33), &HoughEditor::exportIntervals);
-    // Beyond the specified controls: the automatic measurement, in the free space under 太さ.
+    // One more than the editor's own controls: the automatic measurement, in the free space under 太さ.
     auto* automatic = new WrappingButton(QStringLiteral("自動測定"), this);
     automatic->setObjectName(QStringLiteral("automatic"));
     automatic->setGeometry(0, 200, 65, 25);

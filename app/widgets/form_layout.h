@@ -1,5 +1,5 @@
 // Helpers shared by the windows: controls placed by their twips positions and named by their
-// specified names, and text boxes that follow the state without disturbing typing.
+// control names, and text boxes that follow the state without disturbing typing.
 #pragma once
 
 #include "core/app_state.h"
