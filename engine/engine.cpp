@@ -474,7 +474,7 @@ std::string fileKind(const std::string& name) {
     return name.size() >= 3 ? name.substr(name.size() - 3) : name;
 }
 
-std::string orderReason(const Job& job, const Settings& settings) {
+std::string orderReason(const Job& job) {
     const auto& ops = job.operations;
     auto first = [&](std::initializer_list<int16_t> codes) {
         return std::find_if(ops.begin(), ops.end(), [&](int16_t c) {
@@ -507,7 +507,6 @@ std::string orderReason(const Job& job, const Settings& settings) {
                 return "two files save to the same name, or a result replaces a file that another one reads";
         }
     }
-    (void)settings;
     return {};
 }
 
@@ -522,7 +521,7 @@ Outcome run(const Job& job, const Settings& settings, const PictureReader& readP
     };
     const size_t n = job.files.size();
     const int jobs = std::max(1, settings.jobs);
-    if (jobs == 1 || n < 2 || !orderReason(job, settings).empty()) {
+    if (jobs == 1 || n < 2 || !orderReason(job).empty()) {
         FileRunner runner(job, settings, readPicture, &committer);
         Carried carried = start;
         for (size_t i = 0; i < n; ++i) {

@@ -67,7 +67,7 @@ struct Callbacks {
 // Why the files must run one after another, or an empty text when they need not: a threshold
 // that one file's histogram sets for the next file's binarization, a size that a picture sets
 // for later files, or files whose results go to the same name or over another's source.
-std::string orderReason(const Job& job, const Settings& settings);
+std::string orderReason(const Job& job);
 
 Outcome run(const Job& job, const Settings& settings, const PictureReader& readPicture,
             const Callbacks& callbacks);

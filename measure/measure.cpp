@@ -473,7 +473,7 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
         const std::vector<double> light = blur(g, 2 * s.period);
         const double level =
             std::accumulate(light.begin(), light.end(), 0.0) / static_cast<double>(light.size());
-        const bool divide = !background && *std::min_element(light.begin(), light.end()) > 0;
+        const bool divide = *std::min_element(light.begin(), light.end()) > 0;
         for (size_t i = 0; i < g.px.size(); ++i) {
             if (divide)
                 g.px[i] *= level / light[i], unfiltered.px[i] *= level / light[i];
@@ -481,28 +481,20 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
                 g.px[i] -= light[i], unfiltered.px[i] -= light[i];
         }
     }
+    // Area and wall length come from the image smoothed a little (noise would make the walls'
+    // iso-line wander), binarized once.
+    const Image smooth{unfiltered.width, unfiltered.height, blur(unfiltered, 1.0)};
     r.threshold = settings.otsu
-                      ? otsu(g.px)
+                      ? isodata(smooth.px)
                       : std::accumulate(g.px.begin(), g.px.end(), 0.0) / static_cast<double>(g.px.size());
-    std::vector<uint8_t> black(g.px.size());
-    for (size_t i = 0; i < g.px.size(); ++i)
-        black[i] = g.px[i] < r.threshold;
-    removeSpecks(black, g.width, g.height, settings.speckArea);
-    const int64_t dark = std::count(black.begin(), black.end(), 1);
-    r.blackFraction = static_cast<double>(dark) / static_cast<double>(black.size());
-    if (dark == 0 || dark == static_cast<int64_t>(black.size()))
-        return fail("no domains: the image is all one colour");
-
-    // Wall length along the threshold's iso-line of the image smoothed a little (noise would
-    // make the line wander), the area from the same image.
-    Image smooth = unfiltered;
-    smooth.px = blur(unfiltered, 1.0);
-    if (settings.otsu) r.threshold = isodata(smooth.px);
-    for (size_t i = 0; i < g.px.size(); ++i)
+    std::vector<uint8_t> black(smooth.px.size());
+    for (size_t i = 0; i < smooth.px.size(); ++i)
         black[i] = smooth.px[i] < r.threshold;
     removeSpecks(black, g.width, g.height, settings.speckArea);
-    r.blackFraction =
-        static_cast<double>(std::count(black.begin(), black.end(), 1)) / static_cast<double>(black.size());
+    const int64_t dark = std::count(black.begin(), black.end(), 1);
+    if (dark == 0 || dark == static_cast<int64_t>(black.size()))
+        return fail("no domains: the image is all one colour");
+    r.blackFraction = static_cast<double>(dark) / static_cast<double>(black.size());
     const double la = contourLengthPerArea(smooth, r.threshold);
     if (!(la > 0)) return fail("no domain walls found");
     r.blackWidthPx = 2 * r.blackFraction / la;
@@ -514,12 +506,12 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
         r.orientationDeg = std::atan(std::tan((s.normalDeg + 90) * kPi / 180)) * 180 / kPi;
     }
     r.pattern = s.ok && s.anisotropy > 0.5 ? "stripes" : "maze";
-    r.black = black;
     if (r.pattern == "stripes") {
         double normal = s.normalDeg;
         r.bands = bandsOf(unfiltered, black, r.threshold, s.normalDeg, normal);
         r.orientationDeg = std::atan(std::tan((normal + 90) * kPi / 180)) * 180 / kPi;
     }
+    r.black = std::move(black);
     return r;
 }
 

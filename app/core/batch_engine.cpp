@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 
 namespace tovra {
 
@@ -31,16 +30,12 @@ engine::Job engineJob(const Script& script, const QString& scriptFolder, int par
 
 engine::PictureReader qtPictureReader() {
     return [](const std::string& path, const std::string& kind, engine::Picture& out) {
-        const QString name = QFile::decodeName(QByteArray::fromStdString(path));
-        QImageReader reader(name);
-        reader.setAutoTransform(false);
-        const QImage picture = reader.read();
-        if (picture.isNull()) return false;
-        const auto size = pictureSize(name, QString::fromStdString(kind), picture);
-        if (!size) return false;
-        const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
-        out.width = size->first;
-        out.height = size->second;
+        const auto picture =
+            readPictureFile(QFile::decodeName(QByteArray::fromStdString(path)), QString::fromStdString(kind));
+        if (!picture) return false;
+        const QImage& rgb = picture->rgb;
+        out.width = picture->width;
+        out.height = picture->height;
         out.pixelWidth = rgb.width();
         out.pixelHeight = rgb.height();
         out.rgb.resize(static_cast<size_t>(rgb.width()) * rgb.height());

@@ -70,6 +70,8 @@ void PixelBuffer::zero(int64_t n) {
 
 // BMP files are read from their header (width at byte 18, height at byte 22, little-endian; a
 // negative height is a top-down bitmap).
+namespace {
+
 std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, const QString& kind,
                                                        const QImage& decoded) {
     if (kind != QLatin1String("bmp")) return std::pair<int64_t, int64_t>{decoded.width(), decoded.height()};
@@ -84,6 +86,19 @@ std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, cons
                                     static_cast<uint32_t>(static_cast<uint8_t>(header[at + 3])) << 24);
     };
     return std::pair<int64_t, int64_t>{le32(18), std::llabs(static_cast<int64_t>(le32(22)))};
+}
+
+} // namespace
+
+std::optional<PictureFile> readPictureFile(const QString& path, const QString& kind) {
+    if (!QFileInfo(path).isFile()) return std::nullopt;
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    const QImage picture = reader.read();
+    if (picture.isNull()) return std::nullopt;
+    const auto size = pictureSize(path, kind, picture);
+    if (!size) return std::nullopt;
+    return PictureFile{picture.convertToFormat(QImage::Format_RGB32), size->first, size->second};
 }
 
 QString fileKind(const QString& name) {
@@ -156,29 +171,22 @@ bool Module::isPictureKind(const QString& kind) {
 }
 
 std::optional<QImage> Module::decodePicture(const QString& path, const QString& kind) {
-    // Only a regular file: a FIFO would block the decoder for ever.
-    QImage picture;
-    if (QFileInfo(path).isFile()) {
-        QImageReader reader(path);
-        reader.setAutoTransform(false);
-        picture = reader.read();
-    }
-    const auto size = picture.isNull() ? std::nullopt : pictureSize(path, kind, picture);
-    if (!size || size->first <= 0 || size->second <= 0) {
+    const auto picture = readPictureFile(path, kind);
+    if (!picture || picture->width <= 0 || picture->height <= 0) {
         inform(QStringLiteral("画像ファイルを読み込めません。\n%1").arg(path));
         return std::nullopt;
     }
-    if (!fits(size->first, size->second) || !fits(picture.width(), picture.height())) {
+    if (!fits(picture->width, picture->height) || !fits(picture->rgb.width(), picture->rgb.height())) {
         inform(QStringLiteral("画像が大きすぎます（%1 × %2）。読み込めるのは %3 画素までです。\n%4")
-                   .arg(size->first)
-                   .arg(size->second)
+                   .arg(picture->width)
+                   .arg(picture->height)
                    .arg(kBufferCapacity)
                    .arg(path));
         return std::nullopt;
     }
-    state_.setMx(QString::number(size->first));
-    state_.setMy(QString::number(size->second));
-    return picture.convertToFormat(QImage::Format_RGB32);
+    state_.setMx(QString::number(picture->width));
+    state_.setMy(QString::number(picture->height));
+    return picture->rgb;
 }
 
 void Module::inform(const QString& text) {

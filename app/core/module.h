@@ -45,10 +45,15 @@ private:
 // A mode argument that takes the mode from the window's option buttons instead.
 constexpr int kModeFromWindow = 99;
 
-// The width and height a picture file declares: a BMP's from its header (the decoder's may
-// differ), other pictures' as decoded. Nothing when a BMP header cannot be read.
-std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, const QString& kind,
-                                                       const QImage& decoded);
+// A picture file (BMP, JPEG, GIF) as the program reads it: a regular file only (a FIFO would
+// block the decoder), decoded without turning it, as 32-bit RGB, with the size it declares — a
+// BMP's from its header (the decoder's may differ), other pictures' as decoded. Nothing when it
+// cannot be decoded.
+struct PictureFile {
+    QImage rgb;
+    int64_t width = 0, height = 0;
+};
+std::optional<PictureFile> readPictureFile(const QString& path, const QString& kind);
 
 // The last three characters of a name, which decide its kind ("bmp", "mon", ...), case-sensitive.
 QString fileKind(const QString& name);
