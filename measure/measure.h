@@ -63,4 +63,17 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
 // Text of the settings, for records of what was measured how.
 std::string describe(const Settings& settings);
 
+// Steps of the measurement, for programs that compose their own.
+
+// A Gaussian blur of standard deviation `sigma` pixels, borders mirrored.
+std::vector<double> blur(const Image& g, double sigma);
+
+// The level half way between the mean grey levels inside the black and the white domains (away
+// from the walls, whose pixels would pull the smaller class's mean toward the level).
+double interiorIsodata(const Image& g);
+
+// Connected regions (4-neighbours) of `black` (w x h, 1 for black) smaller than `area` pixels
+// take the other colour.
+void removeSpecks(std::vector<uint8_t>& black, int w, int h, int area);
+
 } // namespace tovra::measure

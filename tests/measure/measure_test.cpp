@@ -45,6 +45,8 @@ TEST(Measure, SamplesWithinTheirAccuracy) {
         {"maze_512.mon", nullptr, 512, "maze", 14.04, 14.04, 28.09, 0.5, 28.46, 0.025, 0.01, 0.015, 0.015},
         {"kerr_a_256.mon", "kerr_bg_256.mon", 256, "maze", 10.07, 10.07, 20.15, 0.5, 20.11, 0.035, 0.01,
          0.012, 0.015},
+        {"kerr_b_256.mon", "kerr_bg_256.mon", 256, "maze", 7.61, 12.42, 20.03, 0.38, 20.11, 0.035, 0.01,
+         0.012, 0.015},
     };
     for (const auto& r : rows) {
         const Image img = sample(r.file, r.side);
@@ -81,6 +83,53 @@ TEST(Measure, StraightStripesBandByBand) {
             }
         }
     }
+}
+
+// Speck removal against regions found independently (union-find over the untouched picture): on
+// random pictures every region under the size, and only those, changes colour, however the
+// regions wind.
+TEST(MeasureSteps, OnlyRegionsUnderTheSizeChangeColour) {
+    const int w = 61, h = 47;
+    uint32_t seed = 12345;
+    for (int density : {30, 50, 70}) {
+        std::vector<uint8_t> black(static_cast<size_t>(w) * h);
+        for (auto& b : black)
+            seed = seed * 1664525u + 1013904223u, b = (seed >> 24) % 100 < static_cast<uint32_t>(density);
+        std::vector<int> parent(black.size());
+        for (size_t i = 0; i < parent.size(); ++i)
+            parent[i] = static_cast<int>(i);
+        auto root = [&](int i) {
+            while (parent[i] != i)
+                i = parent[i] = parent[parent[i]];
+            return i;
+        };
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const int i = y * w + x;
+                if (x + 1 < w && black[i] == black[i + 1]) parent[root(i)] = root(i + 1);
+                if (y + 1 < h && black[i] == black[i + w]) parent[root(i)] = root(i + w);
+            }
+        std::vector<int> size(black.size(), 0);
+        for (size_t i = 0; i < black.size(); ++i)
+            ++size[root(static_cast<int>(i))];
+        std::vector<uint8_t> cleaned = black;
+        removeSpecks(cleaned, w, h, 10);
+        for (size_t i = 0; i < black.size(); ++i) {
+            const bool small = size[root(static_cast<int>(i))] < 10;
+            ASSERT_EQ(cleaned[i], small ? !black[i] : black[i]) << "density " << density << " pixel " << i;
+        }
+    }
+}
+
+// The threshold sits half way between the two levels whatever the share of each: blurred bands
+// one black to three white put plain isodata a tenth of the contrast toward black.
+TEST(MeasureSteps, ThresholdHalfWayBetweenUnequalClasses) {
+    Image bands{128, 128, std::vector<double>(128 * 128)};
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x)
+            bands.px[static_cast<size_t>(y) * 128 + x] = x % 16 < 4 ? 60.0 : 180.0;
+    const Image blurred{128, 128, blur(bands, 1.5)};
+    EXPECT_NEAR(interiorIsodata(blurred), 120.0, 1.0);
 }
 
 // What cannot be measured says so, and no number is ever not a number.
