@@ -38,25 +38,8 @@ inline int mirror(int i, int n) {
     return std::clamp(i, 0, n - 1);
 }
 
-// A running box mean of width 2 radius + 1 along each row, borders mirrored.
-void boxRows(const std::vector<double>& in, std::vector<double>& out, int w, int h, int radius) {
-    const double scale = 1.0 / (2 * radius + 1);
-    for (int y = 0; y < h; ++y) {
-        const double* row = in.data() + static_cast<size_t>(y) * w;
-        double* dst = out.data() + static_cast<size_t>(y) * w;
-        double sum = 0;
-        for (int i = -radius; i <= radius; ++i)
-            sum += row[mirror(i, w)];
-        for (int x = 0; x < w; ++x) {
-            dst[x] = sum * scale;
-            const int add = x + radius + 1, drop = x - radius;
-            sum +=
-                (add < w ? row[add] : row[mirror(add, w)]) - (drop >= 0 ? row[drop] : row[mirror(drop, w)]);
-        }
-    }
-}
-
-// The same down each column, all columns at once: a running sum of whole rows.
+// A running box mean of width 2 radius + 1 down each column, all columns at once: a running sum
+// of whole rows, borders mirrored.
 void boxColumns(const std::vector<double>& in, std::vector<double>& out, int w, int h, int radius) {
     const double scale = 1.0 / (2 * radius + 1);
     std::vector<double> sum(static_cast<size_t>(w), 0.0);
@@ -76,11 +59,30 @@ void boxColumns(const std::vector<double>& in, std::vector<double>& out, int w, 
     }
 }
 
+// `in` (w x h) turned over its diagonal into `out` (h x w), in tiles that stay in the cache.
+void transpose(const std::vector<double>& in, std::vector<double>& out, int w, int h) {
+    constexpr int kTile = 32;
+    for (int y0 = 0; y0 < h; y0 += kTile)
+        for (int x0 = 0; x0 < w; x0 += kTile)
+            for (int y = y0; y < std::min(h, y0 + kTile); ++y)
+                for (int x = x0; x < std::min(w, x0 + kTile); ++x)
+                    out[static_cast<size_t>(x) * h + y] = in[static_cast<size_t>(y) * w + x];
+}
+
+// Each row copied with `radius` mirrored values on either side, so that a filter along the row
+// reads padded[x .. x + 2 radius] for pixel x without a test at the borders.
+void padRow(const double* row, int w, int radius, std::vector<double>& padded) {
+    padded.resize(static_cast<size_t>(w) + 2 * radius);
+    for (int i = 0; i < w + 2 * radius; ++i)
+        padded[i] = row[mirror(i - radius, w)];
+}
+
 } // namespace
 
 // A Gaussian blur of standard deviation sigma, borders mirrored. Narrow blurs convolve with the
 // sampled Gaussian out to three sigma; wide ones, where that would cost too much, repeat a box
-// mean three times (whose variance is the Gaussian's, to within the box's whole-pixel radius).
+// mean three times (whose variance is the Gaussian's, to within the box's whole-pixel radius):
+// down the columns, then, turned over, down the rows.
 std::vector<double> blur(const Image& g, double sigma) {
     const int w = g.width, h = g.height;
     if (sigma > 3) {
@@ -88,9 +90,15 @@ std::vector<double> blur(const Image& g, double sigma) {
             std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
         std::vector<double> a = g.px, b(a.size());
         for (int pass = 0; pass < 3; ++pass) {
-            boxRows(a, b, w, h, radius);
-            boxColumns(b, a, w, h, radius);
+            boxColumns(a, b, w, h, radius);
+            std::swap(a, b);
         }
+        transpose(a, b, w, h);
+        for (int pass = 0; pass < 3; ++pass) {
+            boxColumns(b, a, h, w, radius);
+            std::swap(a, b);
+        }
+        transpose(b, a, h, w);
         return a;
     }
     const int radius = std::max(1, static_cast<int>(std::ceil(3 * sigma)));
@@ -100,19 +108,15 @@ std::vector<double> blur(const Image& g, double sigma) {
     const double total = std::accumulate(kernel.begin(), kernel.end(), 0.0);
     for (double& k : kernel)
         k /= total;
-    std::vector<double> rows(g.px.size()), out(g.px.size(), 0.0);
+    std::vector<double> rows(g.px.size(), 0.0), out(g.px.size(), 0.0), padded;
     for (int y = 0; y < h; ++y) {
-        const double* row = g.px.data() + static_cast<size_t>(y) * w;
+        padRow(g.px.data() + static_cast<size_t>(y) * w, w, radius, padded);
         double* dst = rows.data() + static_cast<size_t>(y) * w;
-        for (int x = 0; x < w; ++x) {
-            double sum = 0;
-            if (x >= radius && x + radius < w)
-                for (int i = -radius; i <= radius; ++i)
-                    sum += kernel[i + radius] * row[x + i];
-            else
-                for (int i = -radius; i <= radius; ++i)
-                    sum += kernel[i + radius] * row[mirror(x + i, w)];
-            dst[x] = sum;
+        for (int i = 0; i <= 2 * radius; ++i) {
+            const double k = kernel[i];
+            const double* src = padded.data() + i;
+            for (int x = 0; x < w; ++x)
+                dst[x] += k * src[x];
         }
     }
     for (int y = 0; y < h; ++y) {
@@ -233,14 +237,22 @@ Spectrum spectrum(const Image& g) {
             power[r] += powerAt(ky, kx) * twice, bins[r] += twice;
         }
     }
-    for (int r = 0; r < rings; ++r)
-        if (bins[r] > 0) power[r] /= bins[r];
     const int rMin = std::max(2, static_cast<int>(std::ceil(3.0 * n / std::min(g.width, g.height)))),
               rMax = std::min(rings - 2, n / 3);
-    int peak = -1;
+    // The ring of most power, summed over the ring, tells the domains from what uneven light puts
+    // at the lowest frequencies; the period is the ring of the greatest mean power near it (the
+    // sum leans toward the outer rings, which hold more bins).
+    int most = rMin;
     for (int r = rMin; r <= rMax; ++r)
-        if (peak < 0 || power[r] > power[peak]) peak = r;
-    if (peak > rMin && peak < rMax) {
+        if (power[r] > power[most]) most = r;
+    for (int r = 0; r < rings; ++r)
+        if (bins[r] > 0) power[r] /= bins[r];
+    const int from = std::max(rMin, static_cast<int>(std::floor(0.7 * most))),
+              to = std::min(rMax, static_cast<int>(std::ceil(1.3 * most)));
+    int peak = from;
+    for (int r = from; r <= to; ++r)
+        if (power[r] > power[peak]) peak = r;
+    if (peak > from && peak < to) {
         const double a = power[peak - 1], b = power[peak], c = power[peak + 1];
         const double denom = a - 2 * b + c;
         const double shift = denom < 0 ? 0.5 * (a - c) / denom : 0;
@@ -270,97 +282,6 @@ Spectrum spectrum(const Image& g) {
     return s;
 }
 
-// Otsu's threshold: the level between the two classes that separates their means best.
-double otsu(const std::vector<double>& v) {
-    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    if (!(*hi > *lo)) return *lo;
-    constexpr int bins = 256;
-    std::vector<double> hist(bins, 0.0);
-    const double scale = (bins - 1) / (*hi - *lo);
-    for (double x : v)
-        hist[static_cast<size_t>((x - *lo) * scale)] += 1;
-    const double total = static_cast<double>(v.size());
-    double sumAll = 0;
-    for (int i = 0; i < bins; ++i)
-        sumAll += i * hist[i];
-    std::vector<double> between(bins, -1);
-    double w0 = 0, sum0 = 0, best = -1;
-    for (int i = 0; i < bins - 1; ++i) {
-        w0 += hist[i], sum0 += i * hist[i];
-        const double w1 = total - w0;
-        if (w0 == 0 || w1 == 0) continue;
-        const double m0 = sum0 / w0, m1 = (sumAll - sum0) / w1;
-        between[i] = w0 * w1 * (m0 - m1) * (m0 - m1);
-        best = std::max(best, between[i]);
-    }
-    // Where the classes separate equally well over a range of levels (two clean peaks), the
-    // middle of that range.
-    int first = 0;
-    while (first < bins - 1 && between[first] < best * (1 - 1e-9))
-        ++first;
-    int last = first;
-    while (last + 1 < bins - 1 && between[last + 1] >= best * (1 - 1e-9))
-        ++last;
-    return *lo + ((first + last) / 2.0 + 1) / scale; // values above belong to the upper class
-}
-
-// The isodata threshold: half way between the means of the two classes it makes, found by
-// iteration from Otsu's. Blurred walls then sit where their grey is half way, whatever the share
-// of each class. The classes' sums come from a fine histogram, so each step costs its bins only.
-double isodata(const std::vector<double>& v) {
-    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    if (!(*hi > *lo)) return *lo;
-    constexpr int bins = 1 << 14;
-    const double scale = (bins - 1) / (*hi - *lo);
-    std::vector<double> count(bins, 0.0), sum(bins, 0.0);
-    for (double x : v) {
-        const auto b = static_cast<size_t>((x - *lo) * scale);
-        count[b] += 1, sum[b] += x;
-    }
-    // Prefix sums: the class below bin k holds bins 0 .. k - 1.
-    std::vector<double> n0(bins + 1, 0.0), s0(bins + 1, 0.0);
-    for (int b = 0; b < bins; ++b)
-        n0[b + 1] = n0[b] + count[b], s0[b + 1] = s0[b] + sum[b];
-    double t = otsu(v);
-    for (int i = 0; i < 100; ++i) {
-        const int k = std::clamp(static_cast<int>(std::ceil((t - *lo) * scale)), 1, bins - 1);
-        const double below = n0[k], above = n0[bins] - n0[k];
-        if (below == 0 || above == 0) break;
-        const double next = (s0[k] / below + (s0[bins] - s0[k]) / above) / 2;
-        if (std::fabs(next - t) < 1e-9 * (1 + std::fabs(t))) break;
-        t = next;
-    }
-    return t;
-}
-
-// The greatest and least value within `radius` pixels (a square), borders mirrored.
-void localExtremes(const Image& g, int radius, std::vector<double>& most, std::vector<double>& least) {
-    const int w = g.width, h = g.height;
-    std::vector<double> rowMost(g.px.size()), rowLeast(g.px.size());
-    for (int y = 0; y < h; ++y) {
-        const double* row = g.px.data() + static_cast<size_t>(y) * w;
-        for (int x = 0; x < w; ++x) {
-            double a = row[x], b = row[x];
-            for (int i = -radius; i <= radius; ++i) {
-                const double v = row[mirror(x + i, w)];
-                a = std::max(a, v), b = std::min(b, v);
-            }
-            rowMost[static_cast<size_t>(y) * w + x] = a, rowLeast[static_cast<size_t>(y) * w + x] = b;
-        }
-    }
-    most = rowMost, least = rowLeast;
-    for (int i = -radius; i <= radius; ++i) {
-        if (i == 0) continue;
-        for (int y = 0; y < h; ++y) {
-            const size_t from = static_cast<size_t>(mirror(y + i, h)) * w, to = static_cast<size_t>(y) * w;
-            for (int x = 0; x < w; ++x) {
-                most[to + x] = std::max(most[to + x], rowMost[from + x]);
-                least[to + x] = std::min(least[to + x], rowLeast[from + x]);
-            }
-        }
-    }
-}
-
 } // namespace
 
 // The level half way between the means of the domains' insides: isodata over the pixels whose
@@ -369,26 +290,56 @@ void localExtremes(const Image& g, int radius, std::vector<double>& most, std::v
 // of the contrast at a black fraction of 0.38). Each class's sums come from a fine histogram of
 // the neighbourhoods' extremes, so each step costs its bins only.
 double interiorIsodata(const Image& g) {
-    double t = isodata(g.px);
-    std::vector<double> most, least;
-    localExtremes(g, 2, most, least);
-    const auto [lo, hi] = std::minmax_element(g.px.begin(), g.px.end());
+    const int w = g.width, h = g.height, radius = 2;
+    if (g.px.empty()) return 0;
+    // The greatest and least value of each pixel's neighbourhood (a square of side 2 radius + 1,
+    // borders mirrored): first along the rows, then down the columns one row at a time.
+    std::vector<double> rowMost(g.px.size()), rowLeast(g.px.size()), padded;
+    for (int y = 0; y < h; ++y) {
+        padRow(g.px.data() + static_cast<size_t>(y) * w, w, radius, padded);
+        double* a = rowMost.data() + static_cast<size_t>(y) * w;
+        double* b = rowLeast.data() + static_cast<size_t>(y) * w;
+        std::copy_n(padded.data(), w, a);
+        std::copy_n(padded.data(), w, b);
+        for (int i = 1; i <= 2 * radius; ++i) {
+            const double* src = padded.data() + i;
+            for (int x = 0; x < w; ++x)
+                a[x] = std::max(a[x], src[x]), b[x] = std::min(b[x], src[x]);
+        }
+    }
+    const double lo = *std::min_element(rowLeast.begin(), rowLeast.end());
+    const double hi = *std::max_element(rowMost.begin(), rowMost.end());
+    if (!(hi > lo)) return lo;
     constexpr int bins = 1 << 12;
-    const double scale = (bins - 1) / (*hi - *lo);
-    auto binOf = [&](double v) { return std::clamp(static_cast<int>((v - *lo) * scale), 0, bins - 1); };
+    const double scale = (bins - 1) / (hi - lo);
+    auto binOf = [&](double v) { return std::clamp(static_cast<int>((v - lo) * scale), 0, bins - 1); };
     // A pixel is inside the black class for every level above its neighbourhood's greatest
     // value, inside the white class for every level at or below its least.
     std::vector<double> blackCount(bins + 1, 0.0), blackSum(bins + 1, 0.0), whiteCount(bins + 1, 0.0),
-        whiteSum(bins + 1, 0.0);
-    for (size_t i = 0; i < g.px.size(); ++i) {
-        const int b = binOf(most[i]), c = binOf(least[i]);
-        blackCount[b + 1] += 1, blackSum[b + 1] += g.px[i];
-        whiteCount[c] += 1, whiteSum[c] += g.px[i];
+        whiteSum(bins + 1, 0.0), most(static_cast<size_t>(w)), least(static_cast<size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        const size_t first = static_cast<size_t>(mirror(y - radius, h)) * w;
+        std::copy_n(rowMost.data() + first, w, most.data());
+        std::copy_n(rowLeast.data() + first, w, least.data());
+        for (int i = -radius + 1; i <= radius; ++i) {
+            const size_t from = static_cast<size_t>(mirror(y + i, h)) * w;
+            const double *c = rowMost.data() + from, *d = rowLeast.data() + from;
+            for (int x = 0; x < w; ++x)
+                most[x] = std::max(most[x], c[x]), least[x] = std::min(least[x], d[x]);
+        }
+        const double* v = g.px.data() + static_cast<size_t>(y) * w;
+        for (int x = 0; x < w; ++x) {
+            const int b = binOf(most[x]), c = binOf(least[x]);
+            blackCount[b + 1] += 1, blackSum[b + 1] += v[x];
+            whiteCount[c] += 1, whiteSum[c] += v[x];
+        }
     }
     for (int b = 0; b < bins; ++b) // black: bins below; white: bins from here on
         blackCount[b + 1] += blackCount[b], blackSum[b + 1] += blackSum[b];
     for (int b = bins - 1; b >= 0; --b)
         whiteCount[b] += whiteCount[b + 1], whiteSum[b] += whiteSum[b + 1];
+    // From the mean grey level, each step half way between the two classes' means.
+    double t = std::accumulate(g.px.begin(), g.px.end(), 0.0) / static_cast<double>(g.px.size());
     for (int i = 0; i < 100; ++i) {
         const int k = binOf(t);
         if (blackCount[k] == 0 || whiteCount[k + 1] == 0) break;
@@ -399,32 +350,53 @@ double interiorIsodata(const Image& g) {
     return t;
 }
 
-// Connected regions (4-neighbours) smaller than `area` take the other colour. Each region is
-// flooded whole, so that no part of a large one is ever taken for a small one.
+// Connected regions (4-neighbours) smaller than `area` take the other colour: the rows' runs of
+// one colour joined (union-find) with the runs of that colour they touch in the row above, and
+// every run of a region under the size turned over.
 void removeSpecks(std::vector<uint8_t>& black, int w, int h, int area) {
-    if (area <= 1) return;
-    std::vector<uint8_t> seen(black.size(), 0);
-    std::vector<int32_t> stack, members;
-    for (size_t start = 0; start < black.size(); ++start) {
-        if (seen[start]) continue;
-        const uint8_t colour = black[start];
-        members.clear();
-        int64_t size = 0;
-        stack.assign(1, static_cast<int32_t>(start));
-        seen[start] = 1;
-        while (!stack.empty()) {
-            const int32_t p = stack.back();
-            stack.pop_back();
-            if (size++ < area) members.push_back(p);
-            const int x = p % w, y = p / w;
-            const int32_t next[4] = {x > 0 ? p - 1 : -1, x + 1 < w ? p + 1 : -1, y > 0 ? p - w : -1,
-                                     y + 1 < h ? p + w : -1};
-            for (int32_t q : next)
-                if (q >= 0 && !seen[q] && black[q] == colour) seen[q] = 1, stack.push_back(q);
+    if (area <= 1 || w <= 0 || h <= 0) return;
+    struct Run {
+        int32_t begin, end;
+        int64_t parent, size;
+    };
+    std::vector<Run> runs;
+    std::vector<size_t> rowStart(static_cast<size_t>(h) + 1, 0);
+    auto root = [&](int64_t i) {
+        while (runs[i].parent != i)
+            i = runs[i].parent = runs[runs[i].parent].parent;
+        return i;
+    };
+    for (int y = 0; y < h; ++y) {
+        rowStart[y] = runs.size();
+        const uint8_t* row = black.data() + static_cast<size_t>(y) * w;
+        for (int x = 0; x < w;) {
+            int end = x + 1;
+            while (end < w && row[end] == row[x])
+                ++end;
+            const auto self = static_cast<int64_t>(runs.size());
+            runs.push_back({x, end, self, end - x});
+            x = end;
         }
-        if (size < area)
-            for (int32_t p : members)
-                black[p] = !colour;
+        if (y == 0) continue;
+        // Runs of the row above that overlap this row's runs: both lists in order of x.
+        const uint8_t* above = row - w;
+        size_t j = rowStart[y - 1];
+        for (size_t i = rowStart[y]; i < runs.size(); ++i) {
+            while (j < rowStart[y] && runs[j].end <= runs[i].begin)
+                ++j;
+            for (size_t k = j; k < rowStart[y] && runs[k].begin < runs[i].end; ++k) {
+                if (above[runs[k].begin] != row[runs[i].begin]) continue;
+                const int64_t a = root(static_cast<int64_t>(i)), b = root(static_cast<int64_t>(k));
+                if (a != b) runs[a].parent = b, runs[b].size += runs[a].size;
+            }
+        }
+    }
+    rowStart[h] = runs.size();
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = black.data() + static_cast<size_t>(y) * w;
+        for (size_t i = rowStart[y]; i < rowStart[y + 1]; ++i)
+            if (runs[root(static_cast<int64_t>(i))].size < area)
+                std::fill(row + runs[i].begin, row + runs[i].end, static_cast<uint8_t>(!row[runs[i].begin]));
     }
 }
 
@@ -472,95 +444,190 @@ double contourLengthPerArea(const Image& g, double t) {
     return length / (static_cast<double>(g.width - 1) * (g.height - 1));
 }
 
+// Grey at (x, y) between the pixels, bilinear.
+inline double sampleAt(const Image& g, double x, double y) {
+    const int x0 = std::clamp(static_cast<int>(x), 0, g.width - 2),
+              y0 = std::clamp(static_cast<int>(y), 0, g.height - 2);
+    const double fx = x - x0, fy = y - y0;
+    const double* p = g.px.data() + static_cast<size_t>(y0) * g.width + x0;
+    return (p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[g.width] * (1 - fx) + p[g.width + 1] * fx) * fy;
+}
+
+struct Runs {
+    double black = 0, white = 0; // mean lengths
+};
+
+// The mean lengths of black and white runs along lines parallel to the stripes' normal, a pixel
+// apart, on the smoothed image at the threshold, each crossing placed by linear interpolation
+// between samples a pixel apart. Runs cut by the border are left out; a run shorter than a pixel
+// and a half between two others (noise at a wall) joins them.
+std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg) {
+    if (g.width < 2 || g.height < 2) return std::nullopt;
+    const double nx = std::cos(normalDeg * kPi / 180), ny = std::sin(normalDeg * kPi / 180);
+    const double dx = -ny, dy = nx; // along the walls
+    const double w = g.width - 1, h = g.height - 1;
+    const double corners[4] = {0, w * dx, h * dy, w * dx + h * dy};
+    const double sFrom = *std::min_element(corners, corners + 4),
+                 sTo = *std::max_element(corners, corners + 4);
+    constexpr double kShortest = 1.5;
+    double sum[2] = {0, 0};
+    int64_t runs[2] = {0, 0};
+    std::vector<double> at;    // crossings along the line
+    std::vector<uint8_t> dark; // colour after each crossing
+    struct Run {
+        double length;
+        uint8_t black;
+    };
+    std::vector<Run> line;
+    for (double s = std::ceil(sFrom); s <= sTo; s += 1) {
+        // The stretch of u where (s dx + u nx, s dy + u ny) lies in the picture.
+        double uFrom = -1e300, uTo = 1e300;
+        auto clip = [&](double origin, double step, double limit) {
+            if (std::fabs(step) < 1e-12) {
+                if (origin < 0 || origin > limit) uFrom = 1, uTo = 0;
+                return;
+            }
+            double a = -origin / step, b = (limit - origin) / step;
+            if (a > b) std::swap(a, b);
+            uFrom = std::max(uFrom, a), uTo = std::min(uTo, b);
+        };
+        clip(s * dx, nx, w);
+        clip(s * dy, ny, h);
+        if (!(uTo - uFrom > 2)) continue;
+        at.clear(), dark.clear();
+        double u = uFrom, previous = sampleAt(g, s * dx + u * nx, s * dy + u * ny) - t;
+        for (double next = uFrom + 1; next <= uTo; next += 1) {
+            const double v = sampleAt(g, s * dx + next * nx, s * dy + next * ny) - t;
+            if ((v < 0) != (previous < 0)) {
+                at.push_back(u + previous / (previous - v));
+                dark.push_back(v < 0);
+            }
+            u = next, previous = v;
+        }
+        line.clear();
+        for (size_t i = 0; i + 1 < at.size(); ++i)
+            line.push_back({at[i + 1] - at[i], dark[i]});
+        for (size_t i = 0; i < line.size(); ++i) {
+            Run run = line[i];
+            while (i + 2 < line.size() && line[i + 1].length < kShortest) // noise: one run with the next two
+                run.length += line[i + 1].length + line[i + 2].length, i += 2;
+            sum[run.black] += run.length, ++runs[run.black];
+        }
+    }
+    if (runs[0] == 0 || runs[1] == 0) return std::nullopt;
+    return Runs{sum[1] / static_cast<double>(runs[1]), sum[0] / static_cast<double>(runs[0])};
+}
+
 // Bands of straight stripes: the prepared image averaged along the walls into a profile across
 // them, a quarter pixel a bin; walls where the profile crosses the threshold, placed between bins
 // by linear interpolation; each band black or white by the majority of its binarized pixels.
 std::vector<Band> bandsOf(const Image& g, const std::vector<uint8_t>& black, double threshold,
                           double normalDeg, double& refinedNormalDeg) {
     constexpr double kBin = 0.25;
-    auto profile = [&](double deg, std::vector<double>& grey, std::vector<double>& dark,
-                       std::vector<int>& count, double& origin) {
+    // The profile across walls whose normal points at `deg`, from every `step`-th row.
+    std::vector<double> grey, dark, where;
+    std::vector<int> count;
+    double origin = 0;
+    auto profile = [&](double deg, int step) {
         const double nx = std::cos(deg * kPi / 180), ny = std::sin(deg * kPi / 180);
         const double corners[4] = {0, (g.width - 1) * nx, (g.height - 1) * ny,
                                    (g.width - 1) * nx + (g.height - 1) * ny};
         origin = *std::min_element(corners, corners + 4);
         const double end = *std::max_element(corners, corners + 4);
         const size_t bins = static_cast<size_t>((end - origin) / kBin) + 2;
-        grey.assign(bins, 0), dark.assign(bins, 0), count.assign(bins, 0);
-        for (int y = 0; y < g.height; ++y)
+        grey.assign(bins, 0), dark.assign(bins, 0), count.assign(bins, 0), where.assign(bins, 0);
+        for (int y = 0; y < g.height; y += step) {
+            const double* row = g.px.data() + static_cast<size_t>(y) * g.width;
+            const uint8_t* dots = black.data() + static_cast<size_t>(y) * g.width;
+            const double start = (y * ny - origin) / kBin + 0.5, along = nx / kBin;
             for (int x = 0; x < g.width; ++x) {
-                const auto b = static_cast<size_t>(std::lround((x * nx + y * ny - origin) / kBin));
-                grey[b] += g.px[static_cast<size_t>(y) * g.width + x];
-                dark[b] += black[static_cast<size_t>(y) * g.width + x];
-                ++count[b];
+                const double at = start + x * along; // never below 0.5
+                const auto b = static_cast<size_t>(at);
+                grey[b] += row[x], dark[b] += dots[x], where[b] += at - 0.5, ++count[b];
             }
+        }
     };
-    std::vector<double> grey, dark;
-    std::vector<int> count;
-    double origin = 0;
-    // The direction whose profile has the most contrast: walls sharpest when averaged along.
-    double best = normalDeg, bestContrast = -1;
-    for (double d = -1.5; d <= 1.5; d += 0.05) {
-        profile(normalDeg + d, grey, dark, count, origin);
+    // The direction whose profile has the most contrast (walls are sharpest when averaged along
+    // them), from every other row and column: in steps of a quarter degree, then narrowed down
+    // to a hundredth by golden sections.
+    auto contrast = [&](double deg) {
+        profile(deg, 2);
         double s = 0, s2 = 0, n = 0;
         for (size_t b = 0; b < grey.size(); ++b)
-            if (count[b] >= 8) {
+            if (count[b] >= 2) {
                 const double m = grey[b] / count[b];
                 s += m, s2 += m * m, ++n;
             }
-        const double contrast = n > 0 ? s2 / n - (s / n) * (s / n) : 0;
-        if (contrast > bestContrast) bestContrast = contrast, best = normalDeg + d;
+        return n > 0 ? s2 / n - (s / n) * (s / n) : 0;
+    };
+    double best = normalDeg, bestContrast = -1;
+    for (double d = -1.5; d <= 1.5 + 1e-9; d += 0.25) {
+        const double c = contrast(normalDeg + d);
+        if (c > bestContrast) bestContrast = c, best = normalDeg + d;
     }
+    const double golden = (std::sqrt(5.0) - 1) / 2;
+    double left = best - 0.25, right = best + 0.25;
+    double p = right - golden * (right - left), q = left + golden * (right - left);
+    double cp = contrast(p), cq = contrast(q);
+    while (right - left > 0.01) {
+        if (cp > cq)
+            right = q, q = p, cq = cp, p = right - golden * (right - left), cp = contrast(p);
+        else
+            left = p, p = q, cp = cq, q = left + golden * (right - left), cq = contrast(q);
+    }
+    if (std::max(cp, cq) > bestContrast) best = cp > cq ? p : q;
     refinedNormalDeg = best;
-    profile(best, grey, dark, count, origin);
+    profile(best, 1);
     // Enough pixels per bin to trust it: walls with short chords, at the corners, are left out.
-    const int enough = std::max(8, *std::max_element(count.begin(), count.end()) / 10);
+    // The bins trusted, each at the mean position of its pixels: along the axes and the diagonals
+    // the pixels fall on every fourth or third bin only, and neighbours then lie up to a pixel
+    // apart.
+    const int enough = std::max(4, *std::max_element(count.begin(), count.end()) / 25);
+    struct Bin {
+        double at, grey, dark;
+        int count;
+    };
+    std::vector<Bin> bins;
+    for (size_t b = 0; b < grey.size(); ++b)
+        if (count[b] >= enough)
+            bins.push_back({origin + kBin * where[b] / count[b], grey[b] / count[b], dark[b], count[b]});
+    auto next = [&](size_t j) { return j + 1 < bins.size() && bins[j + 1].at - bins[j].at <= 1.01; };
+    // Where the profile crosses `level` between bins j and j + 1, or nothing.
+    auto crossing = [&](size_t j, double level) -> std::optional<double> {
+        if (!next(j)) return std::nullopt;
+        const double a = bins[j].grey - level, b = bins[j + 1].grey - level;
+        if ((a > 0) == (b > 0)) return std::nullopt;
+        return bins[j].at + (bins[j + 1].at - bins[j].at) * a / (a - b);
+    };
     std::vector<double> walls;
-    double previous = 0;
-    bool have = false;
-    size_t previousBin = 0;
-    for (size_t b = 0; b < grey.size(); ++b) {
-        if (count[b] < enough) {
-            have = false;
-            continue;
-        }
-        const double m = grey[b] / count[b] - threshold;
-        if (have && (m > 0) != (previous > 0) && b == previousBin + 1)
-            walls.push_back(origin + kBin * (previousBin + previous / (previous - m)));
-        previous = m, previousBin = b, have = true;
-    }
+    for (size_t j = 0; j < bins.size(); ++j)
+        if (const auto at = crossing(j, threshold)) walls.push_back(*at);
     // Each wall again at the level half way between the two bands beside it (the middle halves of
     // their profiles), so that light left over after the flat field does not move it.
-    auto binOf = [&](double at) { return static_cast<long>(std::lround((at - origin) / kBin)); };
     auto plateau = [&](double a, double b) {
         double sum = 0;
         long n = 0;
-        for (long k = binOf(a + (b - a) / 4); k <= binOf(b - (b - a) / 4); ++k)
-            if (k >= 0 && k < static_cast<long>(grey.size()) && count[static_cast<size_t>(k)] >= enough)
-                sum += grey[static_cast<size_t>(k)] / count[static_cast<size_t>(k)], ++n;
+        for (const Bin& bin : bins)
+            if (bin.at >= a + (b - a) / 4 && bin.at <= b - (b - a) / 4) sum += bin.grey, ++n;
         return n ? std::optional<double>(sum / static_cast<double>(n)) : std::nullopt;
     };
     std::vector<double> refined = walls;
-    // The first and last walls have, beyond them, what is left of a band up to the trusted bins.
-    double first = 0, last = 0;
-    for (size_t b = 0; b < grey.size(); ++b)
-        if (count[b] >= enough) {
-            if (first == 0) first = origin + kBin * static_cast<double>(b);
-            last = origin + kBin * static_cast<double>(b);
-        }
-    for (size_t i = 0; i < walls.size(); ++i) {
-        const auto before = plateau(i > 0 ? walls[i - 1] : first, walls[i]);
-        const auto after = plateau(walls[i], i + 1 < walls.size() ? walls[i + 1] : last);
+    // Beyond the first and the last wall lies only what the border leaves of a band, often a
+    // sliver in a corner: the next whole band of that colour stands in for it.
+    const size_t wallCount = walls.size();
+    for (size_t i = 0; i < wallCount; ++i) {
+        const auto before = i > 0           ? plateau(walls[i - 1], walls[i])
+                            : wallCount > 2 ? plateau(walls[1], walls[2])
+                                            : std::nullopt;
+        const auto after = i + 1 < wallCount ? plateau(walls[i], walls[i + 1])
+                           : wallCount > 2   ? plateau(walls[wallCount - 3], walls[wallCount - 2])
+                                             : std::nullopt;
         if (!before || !after) continue;
         const double level = (*before + *after) / 2;
-        for (long k = binOf(walls[i]) - 4; k < binOf(walls[i]) + 4; ++k) {
-            if (k < 0 || k + 1 >= static_cast<long>(grey.size()) || count[static_cast<size_t>(k)] < enough ||
-                count[static_cast<size_t>(k) + 1] < enough)
-                continue;
-            const double a = grey[static_cast<size_t>(k)] / count[static_cast<size_t>(k)] - level;
-            const double b = grey[static_cast<size_t>(k) + 1] / count[static_cast<size_t>(k) + 1] - level;
-            if ((a > 0) != (b > 0)) {
-                refined[i] = origin + kBin * (static_cast<double>(k) + a / (a - b));
+        for (size_t j = 0; j < bins.size(); ++j) {
+            if (bins[j].at < walls[i] - 1.25 || bins[j].at > walls[i] + 1.25) continue;
+            if (const auto at = crossing(j, level)) {
+                refined[i] = *at;
                 break;
             }
         }
@@ -571,9 +638,8 @@ std::vector<Band> bandsOf(const Image& g, const std::vector<uint8_t>& black, dou
     for (size_t i = 0; i + 1 < walls.size(); ++i) {
         const double a = walls[i], b = walls[i + 1];
         double dsum = 0, n = 0;
-        for (size_t k = static_cast<size_t>(std::ceil((a - origin) / kBin));
-             k <= static_cast<size_t>((b - origin) / kBin) && k < dark.size(); ++k)
-            dsum += dark[k], n += count[k];
+        for (const Bin& bin : bins)
+            if (bin.at > a && bin.at < b) dsum += bin.dark, n += bin.count;
         bands.push_back({(a + b) / 2, wallDeg, b - a, n > 0 && dsum / n > 0.5});
     }
     return bands;
@@ -673,6 +739,12 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
         double normal = s.normalDeg;
         r.bands = bandsOf(unfiltered, black, r.threshold, s.normalDeg, normal);
         r.orientationDeg = std::atan(std::tan((normal + 90) * kPi / 180)) * 180 / kPi;
+        // Stripes' widths are their runs across: in a picture a few periods wide the wall length
+        // depends on where the walls happen to cut the border, by up to a period per picture.
+        if (const auto runs = runsAlongNormal(smooth, r.threshold, normal)) {
+            r.blackWidthPx = runs->black, r.whiteWidthPx = runs->white;
+            r.periodPx = runs->black + runs->white;
+        }
     }
     r.black = std::move(black);
     return r;

@@ -9,6 +9,19 @@
 #include <QLocale>
 #include <QTranslator>
 #include <cstdio>
+#include <malloc.h>
+
+namespace {
+
+// Headless runs make and drop buffers of megabytes for every step of every picture. The allocator
+// keeps them for the next step instead of handing them back to the system, which would clear
+// their pages again each time (a quarter of a measurement's time went to that).
+void keepFreedBuffers() {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20); // the largest glibc accepts
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QStringList args;
@@ -23,6 +36,7 @@ int main(int argc, char** argv) {
         return exitCode;
     }
 
+    if (options->measure || !options->batchScript.isEmpty()) keepFreedBuffers();
     if (options->measure) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         qputenv("QT_LOGGING_RULES", "default.warning=false");

@@ -85,6 +85,40 @@ TEST(Measure, StraightStripesBandByBand) {
     }
 }
 
+// Straight stripes at any angle, along the axes and diagonals too (where the pixels fall on
+// every third or fourth bin of the profile) and nearly along an axis (where the walls' length in
+// the picture depends on where they cut the border): 9 px black, 13 px white, blurred edges,
+// uneven light and noise.
+TEST(Measure, StripesAtAnyAngle) {
+    for (double angle : {0.0, 0.5, 45.0, 90.0, -63.0}) {
+        const int side = 256;
+        const double nx = -std::sin(angle * M_PI / 180), ny = std::cos(angle * M_PI / 180);
+        Image img{side, side, std::vector<double>(static_cast<size_t>(side) * side)};
+        uint32_t seed = 99;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                double dark = 0; // share of the pixel in a black band, 4 x 4 samples
+                for (int k = 0; k < 16; ++k) {
+                    const double u =
+                        (x + (k % 4 + 0.5) / 4 - 0.5) * nx + (y + (k / 4 + 0.5) / 4 - 0.5) * ny + 3.3;
+                    dark += std::fmod(std::fmod(u, 22.0) + 22.0, 22.0) < 9 ? 1.0 / 16 : 0.0;
+                }
+                seed = seed * 1664525u + 1013904223u;
+                const double noise = ((seed >> 8) % 1000 / 1000.0 - 0.5) * 24;
+                img.px[static_cast<size_t>(y) * side + x] =
+                    (180 - 110 * dark) * (0.9 + 0.2 * x / side) + noise;
+            }
+        const Result m = measure(img, nullptr, std::nullopt, Settings{});
+        ASSERT_EQ(m.pattern, "stripes") << angle;
+        const double across = side * (std::fabs(nx) + std::fabs(ny)); // walls every 11 px on average
+        EXPECT_GE(static_cast<double>(m.bands.size() + 1), 0.9 * across / 11 - 1) << angle;
+        for (const Band& b : m.bands)
+            EXPECT_NEAR(b.widthPx, b.black ? 9 : 13, 0.25) << angle << " at " << b.positionPx;
+        EXPECT_NEAR(m.blackWidthPx, 9, 9 * 0.015) << angle;
+        EXPECT_NEAR(m.whiteWidthPx, 13, 13 * 0.015) << angle;
+    }
+}
+
 // Speck removal against regions found independently (union-find over the untouched picture): on
 // random pictures every region under the size, and only those, changes colour, however the
 // regions wind.
