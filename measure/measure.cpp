@@ -31,6 +31,20 @@ void median(Image& g) {
     if (g.width >= 3 && g.height >= 3) Medk(g.width, g.height, g.px.data());
 }
 
+// The least and the greatest value, in eight lanes that the processor runs side by side.
+std::pair<double, double> valueRange(const std::vector<double>& v) {
+    if (v.empty()) return {0, 0};
+    double lo[8], hi[8];
+    std::fill_n(lo, 8, v[0]), std::fill_n(hi, 8, v[0]);
+    size_t i = 0;
+    for (; i + 8 <= v.size(); i += 8)
+        for (int k = 0; k < 8; ++k)
+            lo[k] = std::min(lo[k], v[i + k]), hi[k] = std::max(hi[k], v[i + k]);
+    for (; i < v.size(); ++i)
+        lo[0] = std::min(lo[0], v[i]), hi[0] = std::max(hi[0], v[i]);
+    return {*std::min_element(lo, lo + 8), *std::max_element(hi, hi + 8)};
+}
+
 // Mirrored index: -1 is 0, -2 is 1, n is n - 1 (for a radius below n).
 inline int mirror(int i, int n) {
     if (i < 0) i = -i - 1;
@@ -307,16 +321,21 @@ double interiorIsodata(const Image& g) {
                 a[x] = std::max(a[x], src[x]), b[x] = std::min(b[x], src[x]);
         }
     }
-    const double lo = *std::min_element(rowLeast.begin(), rowLeast.end());
-    const double hi = *std::max_element(rowMost.begin(), rowMost.end());
+    const double lo = valueRange(rowLeast).first, hi = valueRange(rowMost).second;
     if (!(hi > lo)) return lo;
     constexpr int bins = 1 << 12;
     const double scale = (bins - 1) / (hi - lo);
     auto binOf = [&](double v) { return std::clamp(static_cast<int>((v - lo) * scale), 0, bins - 1); };
     // A pixel is inside the black class for every level above its neighbourhood's greatest
     // value, inside the white class for every level at or below its least.
-    std::vector<double> blackCount(bins + 1, 0.0), blackSum(bins + 1, 0.0), whiteCount(bins + 1, 0.0),
-        whiteSum(bins + 1, 0.0), most(static_cast<size_t>(w)), least(static_cast<size_t>(w));
+    // Pixels side by side fall mostly in one bin: two histograms of each kind, for even and odd
+    // columns, keep each addition from waiting for the one before.
+    struct Tally {
+        double count = 0, sum = 0;
+    };
+    std::vector<Tally> black(2 * (bins + 1)), white(2 * (bins + 1));
+    std::vector<double> most(static_cast<size_t>(w)), least(static_cast<size_t>(w));
+    std::vector<int> mostBin(static_cast<size_t>(w)), leastBin(static_cast<size_t>(w));
     for (int y = 0; y < h; ++y) {
         const size_t first = static_cast<size_t>(mirror(y - radius, h)) * w;
         std::copy_n(rowMost.data() + first, w, most.data());
@@ -327,12 +346,23 @@ double interiorIsodata(const Image& g) {
             for (int x = 0; x < w; ++x)
                 most[x] = std::max(most[x], c[x]), least[x] = std::min(least[x], d[x]);
         }
+        for (int x = 0; x < w; ++x) // within 0 .. bins - 1 already, as lo and hi bound the values
+            mostBin[x] = static_cast<int>((most[x] - lo) * scale),
+            leastBin[x] = static_cast<int>((least[x] - lo) * scale);
         const double* v = g.px.data() + static_cast<size_t>(y) * w;
         for (int x = 0; x < w; ++x) {
-            const int b = binOf(most[x]), c = binOf(least[x]);
-            blackCount[b + 1] += 1, blackSum[b + 1] += v[x];
-            whiteCount[c] += 1, whiteSum[c] += v[x];
+            const size_t lane = static_cast<size_t>(x & 1) * (bins + 1);
+            Tally& b = black[lane + static_cast<size_t>(mostBin[x]) + 1];
+            Tally& c = white[lane + static_cast<size_t>(leastBin[x])];
+            b.count += 1, b.sum += v[x], c.count += 1, c.sum += v[x];
         }
+    }
+    std::vector<double> blackCount(bins + 1), blackSum(bins + 1), whiteCount(bins + 1), whiteSum(bins + 1);
+    for (int b = 0; b <= bins; ++b) {
+        blackCount[b] = black[b].count + black[b + bins + 1].count;
+        blackSum[b] = black[b].sum + black[b + bins + 1].sum;
+        whiteCount[b] = white[b].count + white[b + bins + 1].count;
+        whiteSum[b] = white[b].sum + white[b + bins + 1].sum;
     }
     for (int b = 0; b < bins; ++b) // black: bins below; white: bins from here on
         blackCount[b + 1] += blackCount[b], blackSum[b + 1] += blackSum[b];
@@ -442,6 +472,63 @@ double contourLengthPerArea(const Image& g, double t) {
             }
         }
     return length / (static_cast<double>(g.width - 1) * (g.height - 1));
+}
+
+// Light multiplies what the sample shows: `target` divided by the light (or, where the light
+// reaches zero or below, the light subtracted), scaled to keep its mean level. The light is
+// `source` blurred by `sigma`; it varies slowly, so it is blurred on a picture made k times
+// smaller by block means (k about a quarter of sigma) and spread back bilinearly.
+void flatField(Image& target, const Image& source, double sigma) {
+    const int w = source.width, h = source.height;
+    const int k = std::max(1, static_cast<int>(sigma / 4));
+    Image small;
+    small.width = (w + k - 1) / k, small.height = (h + k - 1) / k;
+    small.px.assign(static_cast<size_t>(small.width) * small.height, 0.0);
+    std::vector<double> area(small.px.size(), 0.0);
+    for (int y = 0; y < h; ++y) {
+        const double* row = source.px.data() + static_cast<size_t>(y) * w;
+        double* dst = small.px.data() + static_cast<size_t>(y / k) * small.width;
+        double* n = area.data() + static_cast<size_t>(y / k) * small.width;
+        for (int x = 0; x < w; ++x)
+            dst[x / k] += row[x], n[x / k] += 1;
+    }
+    for (size_t i = 0; i < small.px.size(); ++i)
+        small.px[i] /= area[i];
+    const std::vector<double> light =
+        small.width >= 2 && small.height >= 2 ? blur(small, sigma / k) : small.px;
+    const double level = std::accumulate(light.begin(), light.end(), 0.0) / static_cast<double>(light.size());
+    const bool divide = valueRange(light).first > 0;
+    // Block (i, j) stands at the centre of its pixels; between centres the light is interpolated,
+    // beyond the outer ones it is held.
+    auto place = [k](int p, int cells, int& i, double& f) {
+        const double at = std::clamp((p - (k - 1) / 2.0) / k, 0.0, static_cast<double>(cells - 1));
+        i = std::min(static_cast<int>(at), std::max(0, cells - 2));
+        f = at - i;
+    };
+    std::vector<int> xi(static_cast<size_t>(w));
+    std::vector<double> xf(static_cast<size_t>(w)), along(static_cast<size_t>(w));
+    for (int x = 0; x < w; ++x)
+        place(x, small.width, xi[x], xf[x]);
+    const int sx = small.width > 1 ? 1 : 0;
+    for (int y = 0; y < h; ++y) {
+        int j = 0;
+        double fy = 0;
+        place(y, small.height, j, fy);
+        const double* a = light.data() + static_cast<size_t>(j) * small.width;
+        const double* b = small.height > 1 ? a + small.width : a;
+        for (int x = 0; x < w; ++x) {
+            const int i = xi[x];
+            const double top = a[i] + (a[i + sx] - a[i]) * xf[x], bottom = b[i] + (b[i + sx] - b[i]) * xf[x];
+            along[x] = top + (bottom - top) * fy;
+        }
+        double* row = target.px.data() + static_cast<size_t>(y) * w;
+        if (divide)
+            for (int x = 0; x < w; ++x)
+                row[x] *= level / along[x];
+        else
+            for (int x = 0; x < w; ++x)
+                row[x] -= along[x];
+    }
 }
 
 // Grey at (x, y) between the pixels, bilinear.
@@ -672,6 +759,11 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
     area.y1 = std::clamp(area.y1, 0, image.height), area.y2 = std::clamp(area.y2, 0, image.height);
     if (area.x2 - area.x1 < 16 || area.y2 - area.y1 < 16)
         return fail("the rectangle holds less than 16 x 16 pixels");
+    auto finite = [](const std::vector<double>& v) {
+        return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
+    };
+    if (!finite(image.px) || (background && !finite(background->px)))
+        return fail("the image holds values that are not numbers");
     Image g = crop(image, area);
     r.area = area;
     r.width = g.width, r.height = g.height;
@@ -691,31 +783,18 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
         for (size_t i = 0; i < g.px.size(); ++i)
             g.px[i] = relative(g.px[i], b.px[i]);
     }
-    const auto [lo, hi] = std::minmax_element(g.px.begin(), g.px.end());
-    if (!(*hi > *lo)) return fail("the image is uniform");
+    if (const auto [lo, hi] = valueRange(g.px); !(hi > lo)) return fail("the image is uniform");
 
     Spectrum s = spectrum(g);
-    if (settings.flatField && s.ok && !background) {
-        // Light multiplies what the sample shows: divided out, one threshold fits everywhere.
-        const std::vector<double> light = blur(g, 2 * s.period);
-        const double level =
-            std::accumulate(light.begin(), light.end(), 0.0) / static_cast<double>(light.size());
-        const bool divide = *std::min_element(light.begin(), light.end()) > 0;
-        for (size_t i = 0; i < g.px.size(); ++i) {
-            if (divide)
-                g.px[i] *= level / light[i], unfiltered.px[i] *= level / light[i];
-            else
-                g.px[i] -= light[i], unfiltered.px[i] -= light[i];
-        }
-    }
+    if (settings.flatField && s.ok && !background) flatField(unfiltered, g, 2 * s.period);
     // Area and wall length come from the image smoothed a little, binarized once: noise would make
     // the walls' iso-line wander and lengthen it, and single dark or bright pixels would draw loops
     // of their own; more smoothing would round the walls' bends and shorten them.
     constexpr double kSmoothing = 1.2;
     const Image smooth{unfiltered.width, unfiltered.height, blur(unfiltered, kSmoothing)};
-    r.threshold = settings.otsu
-                      ? interiorIsodata(smooth)
-                      : std::accumulate(g.px.begin(), g.px.end(), 0.0) / static_cast<double>(g.px.size());
+    r.threshold = settings.otsu ? interiorIsodata(smooth)
+                                : std::accumulate(smooth.px.begin(), smooth.px.end(), 0.0) /
+                                      static_cast<double>(smooth.px.size());
     std::vector<uint8_t> black(smooth.px.size());
     for (size_t i = 0; i < smooth.px.size(); ++i)
         black[i] = smooth.px[i] < r.threshold;

@@ -17,7 +17,7 @@ namespace {
 // keeps them for the next step instead of handing them back to the system, which would clear
 // their pages again each time (a quarter of a measurement's time went to that).
 void keepFreedBuffers() {
-    mallopt(M_MMAP_THRESHOLD, 32 << 20); // the largest glibc accepts
+    mallopt(M_MMAP_MAX, 0); // from the heap, however large, so that they can be reused
     mallopt(M_TRIM_THRESHOLD, 512 << 20);
 }
 

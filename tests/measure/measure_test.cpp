@@ -169,6 +169,8 @@ TEST(MeasureSteps, ThresholdHalfWayBetweenUnequalClasses) {
 // What cannot be measured says so, and no number is ever not a number.
 TEST(Measure, ImagesThatCannotBeMeasuredSaySo) {
     Image half = sample("maze_512.mon", 512);
+    Image withNan = half, withInfinity = half; // through the C interface, any double may come
+    withNan.px[1000] = std::nan(""), withInfinity.px[5000] = -HUGE_VAL;
     const struct {
         Image image;
         std::optional<Rect> rect;
@@ -180,6 +182,8 @@ TEST(Measure, ImagesThatCannotBeMeasuredSaySo) {
         {half, Rect{600, 600, 700, 700}},
         {half, Rect{10, 10, 10, 300}},
         {Image{}, std::nullopt},
+        {withNan, std::nullopt},
+        {withInfinity, std::nullopt},
     };
     for (const auto& r : rows) {
         const Result m = measure(r.image, nullptr, r.rect, Settings{});
