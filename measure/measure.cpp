@@ -540,6 +540,48 @@ TOVRA_WIDE_VECTORS void flatField(Image& target, const Image& source, double sig
     }
 }
 
+// The standard deviation of the pixels' noise: from the differences of neighbours along the
+// rows (twice the noise's variance), by their median absolute value, which walls and single
+// bright or dark pixels hardly move. Rows are sampled so that at most about 2^16 differences
+// are sorted.
+double noiseLevel(const Image& g) {
+    if (g.width < 2) return 0;
+    const int step = std::max(1, static_cast<int>(static_cast<int64_t>(g.width) * g.height / 65536));
+    std::vector<double> d;
+    for (int y = 0; y < g.height; y += step) {
+        const double* row = g.px.data() + static_cast<size_t>(y) * g.width;
+        for (int x = 0; x + 1 < g.width; ++x)
+            d.push_back(std::fabs(row[x + 1] - row[x]));
+    }
+    if (d.empty()) return 0;
+    std::nth_element(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(d.size() / 2), d.end());
+    return 1.4826 * d[d.size() / 2] / std::sqrt(2.0);
+}
+
+// Single pixels brighter or darker than all eight neighbours by more than four times the noise
+// (salt and pepper, hot pixels) take the median of those neighbours. Walls are left where they
+// are, unlike under a median over every pixel.
+void removeImpulses(Image& g, double noise) {
+    const int w = g.width, h = g.height;
+    const double margin = 4 * noise;
+    std::vector<std::pair<size_t, double>> fixes;
+    for (int y = 1; y + 1 < h; ++y)
+        for (int x = 1; x + 1 < w; ++x) {
+            const size_t i = static_cast<size_t>(y) * w + x;
+            const double* p = g.px.data() + i;
+            const double around[8] = {p[-w - 1], p[-w], p[-w + 1], p[-1], p[1], p[w - 1], p[w], p[w + 1]};
+            const auto [lo, hi] = std::minmax_element(around, around + 8);
+            if (*p > *hi + margin || *p < *lo - margin) {
+                double sorted[8];
+                std::copy_n(around, 8, sorted);
+                std::nth_element(sorted, sorted + 4, sorted + 8);
+                fixes.emplace_back(i, (*std::max_element(sorted, sorted + 4) + sorted[4]) / 2);
+            }
+        }
+    for (const auto& [i, v] : fixes)
+        g.px[i] = v;
+}
+
 // Grey at (x, y) between the pixels, bilinear.
 inline double sampleAt(const Image& g, double x, double y) {
     const int x0 = std::clamp(static_cast<int>(x), 0, g.width - 2),
@@ -614,14 +656,27 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg) 
     return Runs{sum[1] / static_cast<double>(runs[1]), sum[0] / static_cast<double>(runs[0])};
 }
 
-// Bands of straight stripes: the prepared image averaged along the walls into a profile across
-// them, a quarter pixel a bin; walls where the profile crosses the threshold, placed between bins
-// by linear interpolation; each band black or white by the majority of its binarized pixels.
-std::vector<Band> bandsOf(const Image& g, const std::vector<uint8_t>& black, double threshold,
-                          double normalDeg, double& refinedNormalDeg) {
+// Bands of straight stripes. A Hough accumulator of the edge image (the gradient's length on the
+// smoothed image), a quarter pixel a bin in rho, over the directions near the spectrum's: the
+// direction is the one whose accumulator is sharpest, and every peak of it that no stronger
+// one within a pixel suppresses is a wall (peaks of equal votes are all kept, their number is
+// not capped). Each wall is then placed to a fraction of a pixel where the prepared image,
+// averaged along the walls, crosses the level half way between the two bands beside it; a peak
+// without such a crossing is no wall. Each band is black or white by the majority of its
+// binarized pixels.
+std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector<uint8_t>& black,
+                          double threshold, double noise, double normalDeg, double& refinedNormalDeg) {
     constexpr double kBin = 0.25;
-    // The profile across walls whose normal points at `deg`, from every `step`-th row.
-    std::vector<double> grey, dark, where;
+    std::vector<double> edges(smooth.px.size(), 0.0);
+    for (int y = 1; y + 1 < smooth.height; ++y)
+        for (int x = 1; x + 1 < smooth.width; ++x) {
+            const double* p = smooth.px.data() + static_cast<size_t>(y) * smooth.width + x;
+            edges[static_cast<size_t>(y) * smooth.width + x] =
+                std::hypot(p[1] - p[-1], p[smooth.width] - p[-smooth.width]) / 2;
+        }
+    // The profiles across walls whose normal points at `deg`, from every `step`-th row: the grey
+    // and the edge accumulator.
+    std::vector<double> grey, edge, dark, where;
     std::vector<int> count;
     double origin = 0;
     auto profile = [&](double deg, int step) {
@@ -631,21 +686,23 @@ std::vector<Band> bandsOf(const Image& g, const std::vector<uint8_t>& black, dou
         origin = *std::min_element(corners, corners + 4);
         const double end = *std::max_element(corners, corners + 4);
         const size_t bins = static_cast<size_t>((end - origin) / kBin) + 2;
-        grey.assign(bins, 0), dark.assign(bins, 0), count.assign(bins, 0), where.assign(bins, 0);
+        grey.assign(bins, 0), edge.assign(bins, 0), dark.assign(bins, 0), count.assign(bins, 0),
+            where.assign(bins, 0);
         for (int y = 0; y < g.height; y += step) {
             const double* row = g.px.data() + static_cast<size_t>(y) * g.width;
+            const double* rim = edges.data() + static_cast<size_t>(y) * g.width;
             const uint8_t* dots = black.data() + static_cast<size_t>(y) * g.width;
             const double start = (y * ny - origin) / kBin + 0.5, along = nx / kBin;
             for (int x = 0; x < g.width; ++x) {
                 const double at = start + x * along; // never below 0.5
                 const auto b = static_cast<size_t>(at);
-                grey[b] += row[x], dark[b] += dots[x], where[b] += at - 0.5, ++count[b];
+                grey[b] += row[x], edge[b] += rim[x], dark[b] += dots[x], where[b] += at - 0.5, ++count[b];
             }
         }
     };
-    // The direction whose profile has the most contrast (walls are sharpest when averaged along
-    // them), from every other row and column: in steps of a quarter degree, then narrowed down
-    // to a hundredth by golden sections.
+    // The direction whose grey profile has the most contrast (walls are sharpest when averaged
+    // along them), from every other row: in steps of a quarter degree, then narrowed down to a
+    // hundredth by golden sections.
     auto contrast = [&](double deg) {
         profile(deg, 2);
         double s = 0, s2 = 0, n = 0;
@@ -674,19 +731,30 @@ std::vector<Band> bandsOf(const Image& g, const std::vector<uint8_t>& black, dou
     if (std::max(cp, cq) > bestContrast) best = cp > cq ? p : q;
     refinedNormalDeg = best;
     profile(best, 1);
-    // Enough pixels per bin to trust it: walls with short chords, at the corners, are left out.
+    // Enough pixels per bin to trust it: walls with short chords, at the corners, are left out
+    // where the noise on their bins' means would reach a sixteenth of the contrast between the
+    // bands (about twice the middle distance of the bins from the threshold).
     // The bins trusted, each at the mean position of its pixels: along the axes and the diagonals
     // the pixels fall on every fourth or third bin only, and neighbours then lie up to a pixel
     // apart.
-    const int enough = std::max(4, *std::max_element(count.begin(), count.end()) / 25);
+    std::vector<double> apart;
+    for (size_t b = 0; b < grey.size(); ++b)
+        if (count[b] >= 4) apart.push_back(std::fabs(grey[b] / count[b] - threshold));
+    if (apart.empty()) return {};
+    std::nth_element(apart.begin(), apart.begin() + static_cast<std::ptrdiff_t>(apart.size() / 2),
+                     apart.end());
+    const double levels = 2 * apart[apart.size() / 2], quiet = levels > 0 ? 16 * noise / levels : 0;
+    const int enough = static_cast<int>(std::clamp(
+        std::max({4.0, quiet * quiet, *std::max_element(count.begin(), count.end()) / 25.0}), 4.0, 1e9));
     struct Bin {
-        double at, grey, dark;
+        double at, grey, edge, dark;
         int count;
     };
     std::vector<Bin> bins;
     for (size_t b = 0; b < grey.size(); ++b)
         if (count[b] >= enough)
-            bins.push_back({origin + kBin * where[b] / count[b], grey[b] / count[b], dark[b], count[b]});
+            bins.push_back({origin + kBin * where[b] / count[b], grey[b] / count[b], edge[b] / count[b],
+                            dark[b], count[b]});
     auto next = [&](size_t j) { return j + 1 < bins.size() && bins[j + 1].at - bins[j].at <= 1.01; };
     // Where the profile crosses `level` between bins j and j + 1, or nothing.
     auto crossing = [&](size_t j, double level) -> std::optional<double> {
@@ -695,9 +763,24 @@ std::vector<Band> bandsOf(const Image& g, const std::vector<uint8_t>& black, dou
         if ((a > 0) == (b > 0)) return std::nullopt;
         return bins[j].at + (bins[j + 1].at - bins[j].at) * a / (a - b);
     };
+    // The accumulator's peaks: no bin within a pixel holds more (equal ones stay).
     std::vector<double> walls;
-    for (size_t j = 0; j < bins.size(); ++j)
-        if (const auto at = crossing(j, threshold)) walls.push_back(*at);
+    size_t from = 0;
+    for (size_t j = 0; j < bins.size(); ++j) {
+        while (bins[from].at < bins[j].at - 1)
+            ++from;
+        bool peak = true;
+        for (size_t k = from; k < bins.size() && bins[k].at <= bins[j].at + 1 && peak; ++k)
+            peak = bins[k].edge <= bins[j].edge;
+        if (!peak) continue;
+        // The crossing of the threshold nearest the peak, within a pixel and a quarter; peaks of
+        // equal votes side by side lead to the same crossing, which counts once.
+        std::optional<double> nearest;
+        for (size_t k = from; k < bins.size() && bins[k].at <= bins[j].at + 1.25; ++k)
+            if (const auto at = crossing(k, threshold); at && std::fabs(*at - bins[j].at) <= 1.25)
+                if (!nearest || std::fabs(*at - bins[j].at) < std::fabs(*nearest - bins[j].at)) nearest = at;
+        if (nearest && (walls.empty() || *nearest > walls.back() + 1e-9)) walls.push_back(*nearest);
+    }
     // Each wall again at the level half way between the two bands beside it (the middle halves of
     // their profiles), so that light left over after the flat field does not move it.
     auto plateau = [&](double a, double b) {
@@ -728,15 +811,28 @@ std::vector<Band> bandsOf(const Image& g, const std::vector<uint8_t>& black, dou
             }
         }
     }
-    walls = refined;
+    // Walls that the levels moved onto or past their neighbour are one wall; of two walls with
+    // bands of one colour on either side, neither separates anything.
+    walls.clear();
+    for (double at : refined)
+        if (walls.empty() || at > walls.back() + 1) walls.push_back(at);
+    auto darkShare = [&](double a, double b) {
+        double dsum = 0, n = 0;
+        for (const Bin& bin : bins)
+            if (bin.at > a && bin.at < b) dsum += bin.dark, n += bin.count;
+        return n > 0 ? dsum / n : 0.5;
+    };
+    for (size_t i = 1; i + 1 < walls.size();) {
+        if ((darkShare(walls[i - 1], walls[i]) > 0.5) == (darkShare(walls[i], walls[i + 1]) > 0.5))
+            walls.erase(walls.begin() + static_cast<std::ptrdiff_t>(i));
+        else
+            ++i;
+    }
     std::vector<Band> bands;
     const double wallDeg = std::atan(std::tan((best + 90) * kPi / 180)) * 180 / kPi;
     for (size_t i = 0; i + 1 < walls.size(); ++i) {
         const double a = walls[i], b = walls[i + 1];
-        double dsum = 0, n = 0;
-        for (const Bin& bin : bins)
-            if (bin.at > a && bin.at < b) dsum += bin.dark, n += bin.count;
-        bands.push_back({(a + b) / 2, wallDeg, b - a, n > 0 && dsum / n > 0.5});
+        bands.push_back({(a + b) / 2, wallDeg, b - a, darkShare(a, b) > 0.5});
     }
     return bands;
 }
@@ -793,6 +889,8 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
             g.px[i] = relative(g.px[i], b.px[i]);
     }
     if (const auto [lo, hi] = valueRange(g.px); !(hi > lo)) return fail("the image is uniform");
+    const double noise = noiseLevel(unfiltered);
+    removeImpulses(unfiltered, noise);
 
     Spectrum s = spectrum(g);
     if (settings.flatField && s.ok && !background) flatField(unfiltered, g, 2 * s.period);
@@ -825,7 +923,7 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
     r.pattern = s.ok && s.anisotropy > 0.5 ? "stripes" : "maze";
     if (r.pattern == "stripes") {
         double normal = s.normalDeg;
-        r.bands = bandsOf(unfiltered, black, r.threshold, s.normalDeg, normal);
+        r.bands = bandsOf(unfiltered, smooth, black, r.threshold, noise, s.normalDeg, normal);
         r.orientationDeg = std::atan(std::tan((normal + 90) * kPi / 180)) * 180 / kPi;
         // Stripes' widths are their runs across: in a picture a few periods wide the wall length
         // depends on where the walls happen to cut the border, by up to a period per picture.
