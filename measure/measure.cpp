@@ -561,23 +561,28 @@ double noiseLevel(const Image& g) {
 // Single pixels brighter or darker than all eight neighbours by more than four times the noise
 // (salt and pepper, hot pixels) take the median of those neighbours. Walls are left where they
 // are, unlike under a median over every pixel.
-void removeImpulses(Image& g, double noise) {
+TOVRA_WIDE_VECTORS void removeImpulses(Image& g, double noise) {
     const int w = g.width, h = g.height;
     const double margin = 4 * noise;
     std::vector<std::pair<size_t, double>> fixes;
-    for (int y = 1; y + 1 < h; ++y)
-        for (int x = 1; x + 1 < w; ++x) {
-            const size_t i = static_cast<size_t>(y) * w + x;
-            const double* p = g.px.data() + i;
-            const double around[8] = {p[-w - 1], p[-w], p[-w + 1], p[-1], p[1], p[w - 1], p[w], p[w + 1]};
-            const auto [lo, hi] = std::minmax_element(around, around + 8);
-            if (*p > *hi + margin || *p < *lo - margin) {
-                double sorted[8];
-                std::copy_n(around, 8, sorted);
-                std::nth_element(sorted, sorted + 4, sorted + 8);
-                fixes.emplace_back(i, (*std::max_element(sorted, sorted + 4) + sorted[4]) / 2);
-            }
+    std::vector<uint8_t> odd(static_cast<size_t>(std::max(w, 0)));
+    for (int y = 1; y + 1 < h; ++y) {
+        const double *a = g.px.data() + static_cast<size_t>(y - 1) * w, *p = a + w, *b = p + w;
+        for (int x = 1; x + 1 < w; ++x) { // a test without branches, for whole rows at once
+            const double most = std::max(std::max(std::max(a[x - 1], a[x]), std::max(a[x + 1], p[x - 1])),
+                                         std::max(std::max(p[x + 1], b[x - 1]), std::max(b[x], b[x + 1])));
+            const double least = std::min(std::min(std::min(a[x - 1], a[x]), std::min(a[x + 1], p[x - 1])),
+                                          std::min(std::min(p[x + 1], b[x - 1]), std::min(b[x], b[x + 1])));
+            odd[x] = (p[x] > most + margin) | (p[x] < least - margin);
         }
+        for (int x = 1; x + 1 < w; ++x)
+            if (odd[x]) {
+                double around[8] = {a[x - 1], a[x], a[x + 1], p[x - 1], p[x + 1], b[x - 1], b[x], b[x + 1]};
+                std::nth_element(around, around + 4, around + 8);
+                fixes.emplace_back(static_cast<size_t>(y) * w + x,
+                                   (*std::max_element(around, around + 4) + around[4]) / 2);
+            }
+    }
     for (const auto& [i, v] : fixes)
         g.px[i] = v;
 }
