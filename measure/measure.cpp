@@ -895,7 +895,7 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
     }
     if (const auto [lo, hi] = valueRange(g.px); !(hi > lo)) return fail("the image is uniform");
     const double noise = noiseLevel(unfiltered);
-    removeImpulses(unfiltered, noise);
+    if (settings.median) removeImpulses(unfiltered, noise);
 
     Spectrum s = spectrum(g);
     if (settings.flatField && s.ok && !background) flatField(unfiltered, g, 2 * s.period);

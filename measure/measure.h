@@ -27,7 +27,8 @@ struct Rect {
 
 // The preparation steps, each switchable; the defaults are the ones that measure best.
 struct Settings {
-    bool median = true;    // the 3 x 3 recursive median against noise and salt-and-pepper pixels
+    bool median = true;    // against noise and salt-and-pepper pixels: the 3 x 3 recursive median before
+                           // the spectrum and the light, single bright or dark pixels replaced
     bool flatField = true; // subtract a wide blur (about twice the period) against uneven light
     bool otsu = true;      // threshold between the two class means; else the mean grey level
     int speckArea = 10;    // specks smaller than this (pixels) take their surroundings' colour

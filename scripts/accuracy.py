@@ -41,3 +41,22 @@ for truth_file in sorted(samples.glob("*.json")):
         error = f"{(got - want) / want * 100:+.2f} %" if relative else f"{got - want:+.4f}"
         print(f"| {name} | {quantity} | {want:g} | {got:.4g} | {error} |")
     print(f"| {name} | pattern | {'stripes' if truth.get('angle_deg') is not None else 'maze'} | {record['pattern']} | |")
+    if "bands" in truth and "bands" in record:
+        # Straight stripes: each band found matched to the true band nearest its centre line.
+        scale = (1 + truth["slope"] ** 2) ** 0.5
+        centres = [sum(b["between_intercepts"]) / 2 / scale for b in truth["bands"]]
+        found = record["bands"]
+        best = None
+        for sign in (1, -1):
+            pairs = [(b, min(range(len(centres)), key=lambda k: abs(centres[k] - sign * b["position_px"]))) for b in found]
+            offset = max((abs(centres[k] - sign * b["position_px"]) for b, k in pairs), default=0)
+            if best is None or offset < best[0]:
+                best = (offset, pairs)
+        pairs = best[1]
+        worst = max((abs(b["width_px"] - truth["bands"][k]["width_px"]) for b, k in pairs), default=float("nan"))
+        wrong = sum(b["colour"] != truth["bands"][k]["colour"] for b, k in pairs)
+        walls = len(found) + 1 if found else 0
+        print(f"| {name} | walls found | {len(truth['walls'])} | {walls} | {walls / len(truth['walls']) * 100:.0f} % |")
+        print(f"| {name} | worst band width (px) | | | {worst:.3f} px |")
+        print(f"| {name} | bands of the wrong colour | 0 | {wrong} | |")
+        print(f"| {name} | stripe angle (°) | {truth['angle_deg']:g} | {record['orientation_deg']:.2f} | {record['orientation_deg'] - truth['angle_deg']:+.2f}° |")
