@@ -17,4 +17,7 @@ echo "where a batch file's time goes (512 x 512, codes 10 40 110):"
 echo
 "$here/batch_bench.sh" "$bin"
 echo
+echo "where an automatic measurement's time goes (1024 x 1024 stripes):"
+"$bin/measure_steps_bench" --benchmark_min_time=0.3 2>/dev/null | grep -E "^BM_"
+echo
 "$here/measure_bench.sh" "$bin"

@@ -7,6 +7,7 @@
 #include <complex>
 #include <fftw3.h>
 #include <mutex>
+#include <new>
 #include <numeric>
 #include <sstream>
 
@@ -184,17 +185,21 @@ public:
     Transform& operator=(const Transform&) = delete;
     ~Transform() { release(); }
 
-    // Buffers of n x n reals and n x (n / 2 + 1) complex values, zeroed input.
-    void prepare(int n) {
-        if (n != n_) {
+    // Buffers of rows x columns reals and rows x (columns / 2 + 1) complex values, zeroed input.
+    void prepare(int rows, int columns) {
+        if (rows != rows_ || columns != columns_) {
             release();
-            in_ = fftw_alloc_real(static_cast<size_t>(n) * n);
-            out_ = fftw_alloc_complex(static_cast<size_t>(n) * (n / 2 + 1));
+            in_ = fftw_alloc_real(static_cast<size_t>(rows) * columns);
+            out_ = fftw_alloc_complex(static_cast<size_t>(rows) * (columns / 2 + 1));
+            if (!in_ || !out_) {
+                fftw_free(in_), fftw_free(out_);
+                throw std::bad_alloc();
+            }
             std::lock_guard<std::mutex> lock(planning());
-            plan_ = fftw_plan_dft_r2c_2d(n, n, in_, out_, FFTW_ESTIMATE);
-            n_ = n;
+            plan_ = fftw_plan_dft_r2c_2d(rows, columns, in_, out_, FFTW_ESTIMATE);
+            rows_ = rows, columns_ = columns;
         }
-        std::fill(in_, in_ + static_cast<size_t>(n) * n, 0.0);
+        std::fill(in_, in_ + static_cast<size_t>(rows) * columns, 0.0);
     }
     double* in() const { return in_; }
     const fftw_complex* out() const { return out_; }
@@ -206,30 +211,32 @@ private:
         return m;
     }
     void release() {
-        if (n_ == 0) return;
+        if (rows_ == 0) return;
         {
             std::lock_guard<std::mutex> lock(planning());
             fftw_destroy_plan(plan_);
         }
         fftw_free(in_);
         fftw_free(out_);
-        n_ = 0;
+        rows_ = columns_ = 0;
     }
-    int n_ = 0;
+    int rows_ = 0, columns_ = 0;
     double* in_ = nullptr;
     fftw_complex* out_ = nullptr;
     fftw_plan plan_ = nullptr;
 };
 
 // The period and the preferred direction from the 2-D power spectrum: the mean removed, a Hann
-// window, the image placed in a square (padded to the longer side), the ring of the greatest mean
-// power found with a parabola through its neighbours.
+// window, each side transformed at about its own length (a long narrow picture is not padded to
+// a square), the ring of the greatest mean power found with a parabola through its neighbours.
+// Frequencies are counted in rings of 1 / n cycles a pixel, n the longer side's transform.
 Spectrum spectrum(const Image& g) {
     Spectrum s;
-    const int n = transformSize(std::max({g.width, g.height, 8}));
-    const int half = n / 2 + 1;
+    const int ny = transformSize(std::max(g.height, 8)), nx = transformSize(std::max(g.width, 8));
+    const int n = std::max(nx, ny), half = nx / 2 + 1;
+    const double unitX = static_cast<double>(n) / nx, unitY = static_cast<double>(n) / ny;
     thread_local Transform transform;
-    transform.prepare(n);
+    transform.prepare(ny, nx);
     double* in = transform.in();
     const fftw_complex* out = transform.out();
     const double mean = std::accumulate(g.px.begin(), g.px.end(), 0.0) / static_cast<double>(g.px.size());
@@ -240,7 +247,7 @@ Spectrum spectrum(const Image& g) {
         wy[y] = 0.5 - 0.5 * std::cos(2 * kPi * (y + 0.5) / g.height);
     for (int y = 0; y < g.height; ++y)
         for (int x = 0; x < g.width; ++x)
-            in[static_cast<size_t>(y) * n + x] =
+            in[static_cast<size_t>(y) * nx + x] =
                 (g.px[static_cast<size_t>(y) * g.width + x] - mean) * wx[x] * wy[y];
     transform.run();
 
@@ -251,12 +258,13 @@ Spectrum spectrum(const Image& g) {
         const fftw_complex& c = out[static_cast<size_t>(ky) * half + kx];
         return c[0] * c[0] + c[1] * c[1];
     };
-    for (int ky = 0; ky < n; ++ky) {
-        const int fy = ky < n / 2 ? ky : ky - n;
+    for (int ky = 0; ky < ny; ++ky) {
+        const double v = (ky < ny / 2 ? ky : ky - ny) * unitY;
         for (int kx = 0; kx < half; ++kx) {
-            const int r = static_cast<int>(std::nearbyint(std::sqrt(static_cast<double>(kx * kx + fy * fy))));
-            if (r >= rings) break;                               // the rest of this row lies further out
-            const double twice = kx == 0 || 2 * kx == n ? 1 : 2; // the half not stored mirrors this one
+            const double u = kx * unitX;
+            const int r = static_cast<int>(std::nearbyint(std::sqrt(u * u + v * v)));
+            if (r >= rings) break;                                // the rest of this row lies further out
+            const double twice = kx == 0 || 2 * kx == nx ? 1 : 2; // the half not stored mirrors this one
             power[r] += powerAt(ky, kx) * twice, bins[r] += twice;
         }
     }
@@ -286,14 +294,16 @@ Spectrum spectrum(const Image& g) {
         // cos 2phi = (kx^2 - fy^2) / r^2 and sin 2phi = 2 kx fy / r^2: no angle needed.
         double sx = 0, sy = 0, total = 0;
         const double inner = 0.49 * r * r, outer = 1.69 * r * r;
-        const int reach = std::min(n / 2 - 1, static_cast<int>(std::ceil(1.3 * r)));
-        for (int fy = -reach; fy <= reach; ++fy) {
-            const int ky = fy < 0 ? fy + n : fy;
-            for (int kx = 0; kx <= reach; ++kx) {
-                const double r2 = static_cast<double>(kx * kx + fy * fy);
+        const int reachY = std::min(ny / 2 - 1, static_cast<int>(std::ceil(1.3 * r / unitY))),
+                  reachX = std::min(nx / 2, static_cast<int>(std::ceil(1.3 * r / unitX)));
+        for (int fy = -reachY; fy <= reachY; ++fy) {
+            const int ky = fy < 0 ? fy + ny : fy;
+            const double v = fy * unitY;
+            for (int kx = 0; kx <= reachX; ++kx) {
+                const double u = kx * unitX, r2 = u * u + v * v;
                 if (r2 < inner || r2 > outer) continue;
                 const double p = powerAt(ky, kx) / r2;
-                sx += p * (kx * kx - fy * fy), sy += p * 2 * kx * fy, total += p * r2;
+                sx += p * (u * u - v * v), sy += p * 2 * u * v, total += p * r2;
             }
         }
         if (total > 0) {
@@ -852,8 +862,10 @@ std::string describe(const Settings& s) {
     return o.str();
 }
 
-Result measure(const Image& image, const Image* background, std::optional<Rect> rect,
-               const Settings& settings) {
+namespace {
+
+Result measureOrThrow(const Image& image, const Image* background, std::optional<Rect> rect,
+                      const Settings& settings) {
     Result r;
     auto fail = [&](const std::string& why) {
         Result e;
@@ -938,6 +950,22 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
         }
     }
     r.black = std::move(black);
+    return r;
+}
+
+} // namespace
+
+Result measure(const Image& image, const Image* background, std::optional<Rect> rect,
+               const Settings& settings) {
+    Result r;
+    try {
+        return measureOrThrow(image, background, rect, settings);
+    } catch (const std::bad_alloc&) {
+        r.error = "not enough memory to measure this image";
+    } catch (const std::exception& e) {
+        r.error = e.what();
+    }
+    r.width = image.width, r.height = image.height;
     return r;
 }
 

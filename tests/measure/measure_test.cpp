@@ -5,7 +5,12 @@
 #include "support/test_support.h"
 
 #include <cmath>
+#include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tovra::measure;
 
@@ -204,6 +209,52 @@ TEST(Measure, ImagesThatCannotBeMeasuredSaySo) {
     EXPECT_EQ(part.error, "");
     EXPECT_EQ(part.width, 256);
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+// In a child whose memory is limited to what it holds plus `spare` bytes: 0 when `check` holds.
+int withSpareMemory(size_t spare, const std::function<bool()>& check) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        FILE* status = std::fopen("/proc/self/statm", "r");
+        unsigned long pages = 0;
+        if (status == nullptr || std::fscanf(status, "%lu", &pages) != 1) ::_exit(3);
+        std::fclose(status);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_AS, &limit);
+        limit.rlim_cur = pages * static_cast<unsigned long>(::sysconf(_SC_PAGESIZE)) + spare;
+        ::setrlimit(RLIMIT_AS, &limit);
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1; // ended by a signal
+    return WEXITSTATUS(status);
+}
+
+// A long narrow picture is measured in memory that holds it several times over (its spectrum is
+// not padded to a square), and where memory runs out the record says so instead of the program
+// ending.
+TEST(Measure, MemoryRunningShortIsReportedNotFatal) {
+    Image strip{16000, 96, std::vector<double>(16000 * 96)};
+    for (int y = 0; y < strip.height; ++y)
+        for (int x = 0; x < strip.width; ++x)
+            strip.px[static_cast<size_t>(y) * strip.width + x] = (x + y / 4) % 20 < 8 ? 60 : 180;
+    EXPECT_EQ(withSpareMemory(256u << 20,
+                              [&] {
+                                  const Result m = measure(strip, nullptr, std::nullopt, Settings{});
+                                  return m.error.empty() &&
+                                         std::fabs(m.periodPx - 20 * std::cos(std::atan(0.25))) < 0.2 &&
+                                         std::fabs(m.periodFftPx - 20 * std::cos(std::atan(0.25))) < 0.3;
+                              }),
+              0);
+    const Image maze = sample("maze_512.mon", 512);
+    EXPECT_EQ(withSpareMemory(1u << 20,
+                              [&] {
+                                  return measure(maze, nullptr, std::nullopt, Settings{}).error ==
+                                         "not enough memory to measure this image";
+                              }),
+              0);
+}
+#endif
 
 TEST(Measure, CInterfaceGivesTheSameNumbersAndBands) {
     const Image img = sample("stripes_bin_256.mon", 256);
