@@ -96,7 +96,7 @@ void transpose(const std::vector<double>& in, std::vector<double>& out, int w, i
 // Each row copied with `radius` mirrored values on either side, so that a filter along the row
 // reads padded[x .. x + 2 radius] for pixel x without a test at the borders.
 void padRow(const double* row, int w, int radius, std::vector<double>& padded) {
-    padded.resize(static_cast<size_t>(w) + 2 * radius);
+    padded.resize(static_cast<size_t>(w) + 2 * static_cast<size_t>(radius));
     for (int i = 0; i < w + 2 * radius; ++i)
         padded[i] = row[mirror(i - radius, w)];
 }
@@ -352,7 +352,7 @@ TOVRA_WIDE_VECTORS double interiorIsodata(const Image& g) {
     struct Tally {
         double count = 0, sum = 0;
     };
-    std::vector<Tally> black(2 * (bins + 1)), white(2 * (bins + 1));
+    std::vector<Tally> black(2 * static_cast<size_t>(bins + 1)), white(2 * static_cast<size_t>(bins + 1));
     std::vector<double> most(static_cast<size_t>(w)), least(static_cast<size_t>(w));
     std::vector<int> mostBin(static_cast<size_t>(w)), leastBin(static_cast<size_t>(w));
     for (int y = 0; y < h; ++y) {

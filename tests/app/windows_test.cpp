@@ -312,7 +312,8 @@ private slots:
         auto* table = find<QTableWidget>(*w, "bands");
         QVERIFY(table->rowCount() > 20);
         // µm beside px, each rounded as shown
-        QVERIFY(qAbs(table->item(0, 3)->text().toDouble() - table->item(0, 2)->text().toDouble() / 2) < 0.001);
+        QVERIFY(qAbs(table->item(0, 3)->text().toDouble() - table->item(0, 2)->text().toDouble() / 2) <
+                0.001);
         const QString out = QString::fromStdString(tmp_->path().string()) + "/m.csv";
         app_->dialogs().queueAnswer(out);
         QTest::mouseClick(find<QPushButton>(*w, "export"), Qt::LeftButton);
