@@ -949,6 +949,9 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
             r.periodPx = runs->black + runs->white;
         }
     }
+    // The spectrum looks for periods up to a third of the picture's smaller side; a longer one
+    // it cannot show, and what it found is then a harmonic.
+    if (3 * r.periodPx > std::min(r.width, r.height)) r.periodFftPx = 0;
     r.black = std::move(black);
     return r;
 }

@@ -204,7 +204,11 @@ TEST(Measure, ImagesThatCannotBeMeasuredSaySo) {
         EXPECT_NE(m.error, "") << r.image.width << "x" << r.image.height;
         EXPECT_TRUE(finite(m));
     }
-    // A rectangle inside measures that part.
+    // A rectangle inside measures that part; one less than three periods across has no period
+    // in its spectrum rather than a harmonic.
+    const Result narrow = measure(half, nullptr, Rect{0, 0, 512, 40}, Settings{});
+    EXPECT_EQ(narrow.error, "");
+    EXPECT_EQ(narrow.periodFftPx, 0);
     const Result part = measure(half, nullptr, Rect{0, 0, 256, 256}, Settings{});
     EXPECT_EQ(part.error, "");
     EXPECT_EQ(part.width, 256);
