@@ -1,0 +1,51 @@
+// The automatic measurement on any picture: random sizes (down to 1 x 1), settings, rectangles
+// (inside, across the border, outside, empty) and a background; grey values from the input, or
+// values that are not numbers, or stripes at a random angle and period under the input as noise,
+// so that the stripes' bands and runs are reached too. It must never read or write outside a
+// buffer, and every number it gives must be a number.
+#include "fuzz_input.h"
+#include "measure.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+using namespace tovra::measure;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in(data, size);
+    const int width = in.range(1, 96), height = in.range(1, 96);
+    const uint8_t flags = in.take<uint8_t>();
+    Settings settings;
+    settings.median = flags & 1, settings.flatField = flags & 2, settings.otsu = flags & 4;
+    settings.speckArea = in.range(-2, 40);
+    std::optional<Rect> rect;
+    if (flags & 8) rect = Rect{in.range(-8, 104), in.range(-8, 104), in.range(-8, 104), in.range(-8, 104)};
+    const int mode = in.range(0, 2);
+    const double angle = in.range(-900, 900) / 10.0, period = in.range(30, 400) / 10.0;
+    Image image{width, height, std::vector<double>(static_cast<size_t>(width) * height)};
+    const double nx = std::cos(angle * M_PI / 180), ny = std::sin(angle * M_PI / 180);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const size_t i = static_cast<size_t>(y) * width + x;
+            const double byte = in.size() > 0 ? in.data()[i % in.size()] : 0;
+            double v = byte;
+            if (mode == 1 && byte == 255) v = std::numeric_limits<double>::quiet_NaN();
+            if (mode == 1 && byte == 254) v = -std::numeric_limits<double>::infinity();
+            if (mode == 2)
+                v = std::fmod(std::fabs(x * nx + y * ny), period) < period / 2 ? 60 + byte / 8
+                                                                               : 180 - byte / 8;
+            image.px[i] = v;
+        }
+    Image background = image;
+    for (double& v : background.px)
+        v = std::isfinite(v) ? 100 + std::fmod(v, 7.0) : v;
+    const Result r = measure(image, flags & 16 ? &background : nullptr, rect, settings);
+    for (double v : {r.blackFraction, r.blackWidthPx, r.whiteWidthPx, r.periodPx, r.periodFftPx,
+                     r.orientationDeg, r.anisotropy, r.threshold})
+        if (!std::isfinite(v)) std::abort();
+    for (const Band& b : r.bands)
+        if (!std::isfinite(b.positionPx) || !std::isfinite(b.widthPx) || !std::isfinite(b.angleDeg))
+            std::abort();
+    return 0;
+}
