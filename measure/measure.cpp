@@ -687,13 +687,16 @@ std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector
         for (int x = 1; x + 1 < smooth.width; ++x) {
             const double* p = smooth.px.data() + static_cast<size_t>(y) * smooth.width + x;
             edges[static_cast<size_t>(y) * smooth.width + x] =
-                std::hypot(p[1] - p[-1], p[smooth.width] - p[-smooth.width]) / 2;
+                std::sqrt((p[1] - p[-1]) * (p[1] - p[-1]) +
+                          (p[smooth.width] - p[-smooth.width]) * (p[smooth.width] - p[-smooth.width])) /
+                2;
         }
     // The profiles across walls whose normal points at `deg`, from every `step`-th row: the grey
     // and the edge accumulator.
     std::vector<double> grey, edge, dark, where;
     std::vector<int> count;
     double origin = 0;
+    // `step` 1 gives every profile; others, for choosing the direction, the grey one only.
     auto profile = [&](double deg, int step) {
         const double nx = std::cos(deg * kPi / 180), ny = std::sin(deg * kPi / 180);
         const double corners[4] = {0, (g.width - 1) * nx, (g.height - 1) * ny,
@@ -708,8 +711,15 @@ std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector
             const double* rim = edges.data() + static_cast<size_t>(y) * g.width;
             const uint8_t* dots = black.data() + static_cast<size_t>(y) * g.width;
             const double start = (y * ny - origin) / kBin + 0.5, along = nx / kBin;
+            if (step > 1) {
+                for (int x = 0; x < g.width; ++x) {
+                    const auto b = static_cast<size_t>(start + x * along); // never below 0.5
+                    grey[b] += row[x], ++count[b];
+                }
+                continue;
+            }
             for (int x = 0; x < g.width; ++x) {
-                const double at = start + x * along; // never below 0.5
+                const double at = start + x * along;
                 const auto b = static_cast<size_t>(at);
                 grey[b] += row[x], edge[b] += rim[x], dark[b] += dots[x], where[b] += at - 0.5, ++count[b];
             }
