@@ -671,14 +671,14 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg) 
     return Runs{sum[1] / static_cast<double>(runs[1]), sum[0] / static_cast<double>(runs[0])};
 }
 
-// Bands of straight stripes. A Hough accumulator of the edge image (the gradient's length on the
-// smoothed image), a quarter pixel a bin in rho, over the directions near the spectrum's: the
-// direction is the one whose accumulator is sharpest, and every peak of it that no stronger
-// one within a pixel suppresses is a wall (peaks of equal votes are all kept, their number is
-// not capped). Each wall is then placed to a fraction of a pixel where the prepared image,
-// averaged along the walls, crosses the level half way between the two bands beside it; a peak
-// without such a crossing is no wall. Each band is black or white by the majority of its
-// binarized pixels.
+// Bands of straight stripes. The walls' direction is the one, near the spectrum's, along which
+// the prepared image averaged into a profile has the most contrast. At that angle a Hough
+// accumulator of the edge image (the gradient's length on the smoothed image), a quarter pixel
+// a bin in rho, has a peak at each wall: every peak that no stronger one within a pixel
+// suppresses is a wall (peaks of equal votes are all kept, their number is not capped). Each wall is then
+// placed to a fraction of a pixel where the prepared image, averaged along the walls, crosses the level half
+// way between the two bands beside it; a peak without such a crossing is no wall. Each band is black or white
+// by the majority of its binarized pixels.
 std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector<uint8_t>& black,
                           double threshold, double noise, double normalDeg, double& refinedNormalDeg) {
     constexpr double kBin = 0.25;
