@@ -597,6 +597,13 @@ TOVRA_WIDE_VECTORS void removeImpulses(Image& g, double noise) {
         g.px[i] = v;
 }
 
+// The least and the greatest of x cx + y cy over the picture's pixels: its extent along (cx, cy).
+std::pair<double, double> extentAlong(const Image& g, double cx, double cy) {
+    const double corners[4] = {0, (g.width - 1) * cx, (g.height - 1) * cy,
+                               (g.width - 1) * cx + (g.height - 1) * cy};
+    return {*std::min_element(corners, corners + 4), *std::max_element(corners, corners + 4)};
+}
+
 // Grey at (x, y) between the pixels, bilinear.
 inline double sampleAt(const Image& g, double x, double y) {
     const int x0 = std::clamp(static_cast<int>(x), 0, g.width - 2),
@@ -619,14 +626,10 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg) 
     const double nx = std::cos(normalDeg * kPi / 180), ny = std::sin(normalDeg * kPi / 180);
     const double dx = -ny, dy = nx; // along the walls
     const double w = g.width - 1, h = g.height - 1;
-    const double corners[4] = {0, w * dx, h * dy, w * dx + h * dy};
-    const double sFrom = *std::min_element(corners, corners + 4),
-                 sTo = *std::max_element(corners, corners + 4);
+    const auto [sFrom, sTo] = extentAlong(g, dx, dy);
     constexpr double kShortest = 1.5;
     double sum[2] = {0, 0};
     int64_t runs[2] = {0, 0};
-    std::vector<double> at;    // crossings along the line
-    std::vector<uint8_t> dark; // colour after each crossing
     struct Run {
         double length;
         uint8_t black;
@@ -647,19 +650,19 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg) 
         clip(s * dx, nx, w);
         clip(s * dy, ny, h);
         if (!(uTo - uFrom > 2)) continue;
-        at.clear(), dark.clear();
+        // The runs between crossings; what lies before the first and after the last is cut.
+        line.clear();
+        std::optional<double> crossed;
         double u = uFrom, previous = sampleAt(g, s * dx + u * nx, s * dy + u * ny) - t;
         for (double next = uFrom + 1; next <= uTo; next += 1) {
             const double v = sampleAt(g, s * dx + next * nx, s * dy + next * ny) - t;
             if ((v < 0) != (previous < 0)) {
-                at.push_back(u + previous / (previous - v));
-                dark.push_back(v < 0);
+                const double at = u + previous / (previous - v);
+                if (crossed) line.push_back({at - *crossed, previous < 0});
+                crossed = at;
             }
             u = next, previous = v;
         }
-        line.clear();
-        for (size_t i = 0; i + 1 < at.size(); ++i)
-            line.push_back({at[i + 1] - at[i], dark[i]});
         for (size_t i = 0; i < line.size(); ++i) {
             Run run = line[i];
             while (i + 2 < line.size() && line[i + 1].length < kShortest) // noise: one run with the next two
@@ -699,10 +702,8 @@ std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector
     // `step` 1 gives every profile; others, for choosing the direction, the grey one only.
     auto profile = [&](double deg, int step) {
         const double nx = std::cos(deg * kPi / 180), ny = std::sin(deg * kPi / 180);
-        const double corners[4] = {0, (g.width - 1) * nx, (g.height - 1) * ny,
-                                   (g.width - 1) * nx + (g.height - 1) * ny};
-        origin = *std::min_element(corners, corners + 4);
-        const double end = *std::max_element(corners, corners + 4);
+        const auto [from, end] = extentAlong(g, nx, ny);
+        origin = from;
         const size_t bins = static_cast<size_t>((end - origin) / kBin) + 2;
         grey.assign(bins, 0), edge.assign(bins, 0), dark.assign(bins, 0), count.assign(bins, 0),
             where.assign(bins, 0);

@@ -29,8 +29,8 @@ struct Rect {
 struct Settings {
     bool median = true;    // against noise and salt-and-pepper pixels: the 3 x 3 recursive median before
                            // the spectrum and the light, single bright or dark pixels replaced
-    bool flatField = true; // subtract a wide blur (about twice the period) against uneven light
-    bool otsu = true;      // threshold between the two class means; else the mean grey level
+    bool flatField = true; // divide out the light, a wide blur (about twice the period) of the picture
+    bool otsu = true;      // threshold half way between the domains' inside means; else the mean grey level
     int speckArea = 10;    // specks smaller than this (pixels) take their surroundings' colour
 };
 

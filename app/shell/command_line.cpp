@@ -83,7 +83,8 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
                                   QStringLiteral("W H"));
     const QCommandLineOption background(
         QStringLiteral("background"),
-        QStringLiteral("A background image (Kerr): measured is the difference."), QStringLiteral("FILE"));
+        QStringLiteral("A background image (Kerr): measured is the difference relative to it."),
+        QStringLiteral("FILE"));
     const QCommandLineOption rect(QStringLiteral("rect"),
                                   QStringLiteral("Measure only columns X1..X2-1 and rows Y1..Y2-1."),
                                   QStringLiteral("X1 Y1 X2 Y2"));
