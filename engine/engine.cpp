@@ -8,10 +8,13 @@
 #include "quarnk.h"
 
 #include <algorithm>
+#include <climits>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <map>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
@@ -474,6 +477,19 @@ std::string fileKind(const std::string& name) {
     return name.size() >= 3 ? name.substr(name.size() - 3) : name;
 }
 
+std::string fileIdentity(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0)
+        return std::to_string(st.st_dev).append(":").append(std::to_string(st.st_ino));
+    // Not there yet (a result to be written): its folder resolved, links and all.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char real[PATH_MAX];
+    if (::realpath(folder.c_str(), real) != nullptr) return std::string(real) + "/" + name;
+    return path;
+}
+
 std::string orderReason(const Job& job) {
     const auto& ops = job.operations;
     auto first = [&](std::initializer_list<int16_t> codes) {
@@ -490,20 +506,26 @@ std::string orderReason(const Job& job) {
     for (const auto& f : job.files)
         if (isPicture(fileKind(f.title)))
             return "a picture in the list sets the image size for the files after it";
-    std::set<std::string> sources;
+    // Files are compared as files, not as names: two names may reach one file through a
+    // symbolic link or a linked folder.
+    std::map<std::string, int> sources; // how often each file is listed
     for (const auto& f : job.files)
-        sources.insert(f.path);
+        ++sources[fileIdentity(f.path)];
+    const std::string referenceFile = reference ? fileIdentity(job.referencePath) : std::string();
     std::set<std::string> outputs;
     for (const auto& f : job.files) {
+        const std::string self = fileIdentity(f.path);
         std::set<std::string> own;
         for (int16_t c : ops) {
-            if (c == kCodeSaveBmp) own.insert(f.base + ".bmp");
-            if (c == kCodeSaveRaw) own.insert(f.base + ".mon");
-            if (c == kCodeSaveCsv) own.insert(f.base + ".csv");
+            if (c == kCodeSaveBmp) own.insert(fileIdentity(f.base + ".bmp"));
+            if (c == kCodeSaveRaw) own.insert(fileIdentity(f.base + ".mon"));
+            if (c == kCodeSaveCsv) own.insert(fileIdentity(f.base + ".csv"));
         }
         for (const std::string& o : own) {
-            if (!outputs.insert(o).second || (o != f.path && sources.count(o)) ||
-                (reference && o == job.referencePath))
+            const auto read = sources.find(o);
+            const bool readByAnother =
+                read != sources.end() && (o != self || read->second > 1); // listed twice: itself again
+            if (!outputs.insert(o).second || readByAnother || (reference && o == referenceFile))
                 return "two files save to the same name, or a result replaces a file that another one reads";
         }
     }

@@ -68,6 +68,9 @@ struct Callbacks {
 // that one file's histogram sets for the next file's binarization, a size that a picture sets
 // for later files, or files whose results go to the same name or over another's source.
 std::string orderReason(const Job& job);
+// What makes two paths the same file: the device and inode of an existing file, else the path
+// with its folder resolved through every link.
+std::string fileIdentity(const std::string& path);
 
 Outcome run(const Job& job, const Settings& settings, const PictureReader& readPicture,
             const Callbacks& callbacks);

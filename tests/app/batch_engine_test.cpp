@@ -68,6 +68,9 @@ protected:
                 picture.setPixel(x, y, qRgb(pick(0, 255), pick(0, 255), pick(0, 255)));
         picture.save(folder + QStringLiteral("/e.bmp"), "BMP");
         QDir().mkpath(folder + QStringLiteral("/dir.mon"));
+        // Two more names for a.mon: a link beside it and the same name through a linked folder.
+        QFile::link(QStringLiteral("a.mon"), folder + QStringLiteral("/l.mon"));
+        QFile::link(QStringLiteral("."), folder + QStringLiteral("/ld"));
     }
 
     std::string randomScript(int w, int h, bool pictures) {
@@ -78,7 +81,8 @@ protected:
             s += std::to_string(codes[pick(0, std::size(codes) - 1)]) + "\n";
         s += "0\n";
         std::vector<const char*> names = {"a.mon",       "b.mon",   "c.mon", "short.mon",
-                                          "missing.mon", "dir.mon", "d.csv"};
+                                          "missing.mon", "dir.mon", "d.csv",
+                                          "l.mon",       "ld/a.mon"};
         if (pictures) names.push_back("e.bmp");
         for (int i = pick(1, 6); i > 0; --i)
             s += std::string(names[pick(0, static_cast<int>(names.size()) - 1)]) + "\n";
