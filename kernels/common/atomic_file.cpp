@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
@@ -21,6 +23,7 @@ namespace {
 std::atomic<unsigned> tempCounter{0};
 constexpr const char kTempPrefix[] = ".tovra-";
 constexpr const char kTempSuffix[] = ".part";
+constexpr time_t kYoungSeconds = 10;
 
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -62,7 +65,7 @@ void sweepOnce(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return;
     while (const dirent* e = ::readdir(dir)) {
-        if (AtomicFile::isStaleTemporary(e->d_name)) ::unlinkat(::dirfd(dir), e->d_name, 0);
+        if (AtomicFile::isStaleTemporary(::dirfd(dir), e->d_name)) ::unlinkat(::dirfd(dir), e->d_name, 0);
     }
     ::closedir(dir);
 }
@@ -74,7 +77,7 @@ bool procFdsAvailable() {
 
 } // namespace
 
-bool AtomicFile::isStaleTemporary(const std::string& name) {
+bool AtomicFile::isTemporaryName(const std::string& name) {
     const size_t prefix = sizeof(kTempPrefix) - 1, suffix = sizeof(kTempSuffix) - 1;
     if (name.size() <= prefix + suffix || name.compare(0, prefix, kTempPrefix) != 0 ||
         name.compare(name.size() - suffix, suffix, kTempSuffix) != 0)
@@ -82,9 +85,21 @@ bool AtomicFile::isStaleTemporary(const std::string& name) {
     long pid = 0;
     const char* first = name.data() + prefix;
     const auto [end, ec] = std::from_chars(first, name.data() + name.size(), pid);
-    if (ec != std::errc() || end == first || *end != '-' || pid <= 0) return false;
-    if (pid == ::getpid()) return false;
-    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    return ec == std::errc() && end != first && *end == '-' && pid > 0;
+}
+
+// A temporary is stale when nobody holds its lock. Process numbers are not asked: a run on
+// another machine or in another container sharing the folder has numbers of its own. A file
+// younger than a few seconds is left alone too, as its writer may not have locked it yet.
+bool AtomicFile::isStaleTemporary(int folderFd, const std::string& name) {
+    if (!isTemporaryName(name)) return false;
+    const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::time(nullptr) - st.st_mtime > kYoungSeconds &&
+                 ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return stale;
 }
 
 AtomicFile::~AtomicFile() {
@@ -118,6 +133,8 @@ bool AtomicFile::open(const char* path) {
         fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno != EEXIST) break;
     }
+    // Held until the file has its final name, so that no other run takes it for stale.
+    if (fd_ >= 0 && !unnamed_) ::flock(fd_, LOCK_EX);
     if (fd_ < 0) {
         tempPath_.clear();
         return false;
@@ -180,6 +197,7 @@ bool AtomicFile::commit() {
     bool ok = !failed_;
     if (ok && unnamed_) {
         // The complete file gets a name only now, for the moment until the rename.
+        ::flock(fd_, LOCK_EX);
         const std::string self = "/proc/self/fd/" + std::to_string(fd_);
         for (int attempt = 0; attempt < 100; ++attempt) {
             tempPath_ = newTemporaryName();
@@ -190,10 +208,14 @@ bool AtomicFile::commit() {
         }
         if (tempPath_.empty()) ok = false;
     }
+    // The lock stays with a second descriptor until the rename, while the close reports any
+    // write error that a network file system defers to it.
+    const int lockHolder = ::dup(fd_);
     if (::close(fd_) != 0) ok = false;
     fd_ = -1;
     if (ok && ::rename(tempPath_.c_str(), path_.c_str()) != 0) ok = false;
     if (!ok && !tempPath_.empty()) ::unlink(tempPath_.c_str());
+    if (lockHolder >= 0) ::close(lockHolder);
     tempPath_.clear();
     return ok;
 }

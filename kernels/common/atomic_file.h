@@ -3,8 +3,9 @@
 //
 // Where the file system allows it the file is written unnamed (O_TMPFILE) and only linked under
 // a short temporary name just before the rename, so a process killed while writing leaves
-// nothing behind. Elsewhere the temporary is named ".tovra-<pid>-<n>.part" from the start; the
-// first save of a process into a folder removes such files whose process no longer runs.
+// nothing behind. Elsewhere the temporary is named ".tovra-<pid>-<n>.part" from the start and
+// locked (flock) by its writer; the first save of a process into a folder removes such files
+// that nobody holds locked, whichever machine or container left them.
 // Saving over a symbolic link writes its target; an existing file keeps its permissions.
 #pragma once
 
@@ -36,9 +37,11 @@ public:
     // case the temporary file is removed and the old file, if any, is untouched.
     bool commit();
 
-    // Whether `name` (a file name without folder) is a temporary of this kind whose process has
-    // ended.
-    static bool isStaleTemporary(const std::string& name);
+    // Whether `name` (a file name without folder) has the shape of these temporaries.
+    static bool isTemporaryName(const std::string& name);
+    // Whether the temporary `name` in the folder open as `folderFd` is left over: no writer holds
+    // it locked, and it is older than a few seconds.
+    static bool isStaleTemporary(int folderFd, const std::string& name);
 
 private:
     void flush();

@@ -6,8 +6,11 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,21 +70,29 @@ TEST(FileSafety, SaveWritesThroughALinkAndKeepsPermissions) {
     EXPECT_EQ(readBytes(longName + ".mon").size(), 4u);
 }
 
-// Temporaries left by a killed process go at the next save into their folder; a running
-// process's never.
-TEST(FileSafety, StaleTemporariesOfEndedProcessesAreRemoved) {
+// Temporaries that nobody holds locked go at the next save into their folder. One still locked
+// stays whatever its process number says: the run that writes it may live on another machine or
+// in another container sharing the folder, where that number means nothing here. So does one
+// just made, that its writer may not have locked yet.
+TEST(FileSafety, StaleTemporariesAreThoseNobodyHolds) {
     TempDir dir;
     const std::string dead = ".tovra-" + std::to_string(endedProcess()) + "-3.part";
-    const std::string live = ".tovra-" + std::to_string(::getppid()) + "-3.part";
-    writeBytes(dead, "x");
-    writeBytes(live, "x");
-    EXPECT_TRUE(quarnk::AtomicFile::isStaleTemporary(dead));
-    EXPECT_FALSE(quarnk::AtomicFile::isStaleTemporary(live));
-    EXPECT_FALSE(quarnk::AtomicFile::isStaleTemporary(".tovra-x-3.part"));
+    const std::string elsewhere = ".tovra-" + std::to_string(endedProcess()) + "-4.part";
+    const std::string fresh = ".tovra-" + std::to_string(endedProcess()) + "-5.part";
+    for (const auto& name : {dead, elsewhere, fresh})
+        writeBytes(name, "x");
+    const timeval old[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
+    ASSERT_EQ(::utimes(dead.c_str(), old), 0);
+    ASSERT_EQ(::utimes(elsewhere.c_str(), old), 0);
+    const int held = ::open(elsewhere.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    EXPECT_FALSE(quarnk::AtomicFile::isTemporaryName(".tovra-x-3.part"));
     const double img[] = {1};
     ASSERT_EQ(Savek("a.mon", 1, 1, img), 0);
     EXPECT_FALSE(exists(dead));
-    EXPECT_TRUE(exists(live));
+    EXPECT_TRUE(exists(elsewhere));
+    EXPECT_TRUE(exists(fresh));
+    ::close(held);
 }
 
 #if !defined(__SANITIZE_ADDRESS__)
