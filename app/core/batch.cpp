@@ -141,7 +141,17 @@ ScriptReading readScript(const QString& scriptFile) {
         r.problem = QStringLiteral("%1: not a batch script that can be read").arg(scriptFile);
         return r;
     }
-    if (auto refused = checkHeader(*r.script)) {
+    std::optional<ScriptRefusal> refused = checkHeader(*r.script);
+    // A reference that cannot be read would stop every file only when code 20/30 comes, after
+    // the operations before it have saved over their sources.
+    if (!refused && r.script->usesReference()) {
+        QFile reference(scriptPath(QFileInfo(scriptFile).absolutePath(), r.script->referenceName));
+        if (!QFileInfo(reference).isFile() || !reference.open(QIODevice::ReadOnly))
+            refused = ScriptRefusal{
+                5, QStringLiteral("the reference image \"%1\" cannot be read").arg(r.script->referenceName),
+                QStringLiteral("参照画像「%1」を読めません").arg(r.script->referenceName)};
+    }
+    if (refused) {
         r.problem = QStringLiteral("%1: line %2: %3").arg(scriptFile).arg(refused->line).arg(refused->reason);
         r.refusal = std::move(refused);
         r.script.reset();

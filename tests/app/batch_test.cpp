@@ -179,12 +179,15 @@ TEST_F(BatchTest, UnreadableFileIsSkippedAndTheOthersDone) {
     EXPECT_TRUE(reports.contains(QStringLiteral("missing.mon: skipped, the image cannot be read")));
 }
 
-TEST_F(BatchTest, MissingReferenceStopsThatFile) {
-    writeData(QStringLiteral("a.mon"), std::string("\x01\x02", 2));
-    const auto out = run("2\n1\n0\n1\nnothere.mon\n20\n110\n0\na.mon\n0\n");
-    EXPECT_EQ(dataBytes("a.mon"), "\x01\x02"); // not saved over
-    EXPECT_EQ(out.read, 1);
-    EXPECT_FALSE(out.ok());
+// A reference that cannot be read refuses the script before anything runs: the median and the
+// save before code 20 would have replaced every source first.
+TEST_F(BatchTest, MissingReferenceRefusesTheScriptBeforeAnyWrite) {
+    writeData(QStringLiteral("a.mon"), std::string("\x01\x09", 2));
+    const auto out = run("2\n1\n0\n1\nnothere.mon\n10\n110\n20\n0\na.mon\n0\n");
+    EXPECT_EQ(dataBytes("a.mon"), "\x01\x09"); // not saved over
+    EXPECT_EQ(out.read, 0);
+    ASSERT_TRUE(out.refusal);
+    EXPECT_EQ(out.refusal->line, 5);
     EXPECT_TRUE(reports.back().contains(QStringLiteral("nothere.mon")));
 }
 
