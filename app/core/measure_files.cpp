@@ -1,5 +1,7 @@
 #include "measure_files.h"
 
+#include "picture_check.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -91,6 +93,10 @@ std::optional<measure::Image> readMeasureImage(const QString& path, const std::v
             return std::nullopt;
         }
         return img;
+    }
+    if (const QString shortfall = pictureFileShortfall(path); !shortfall.isEmpty()) {
+        error = QStringLiteral("cannot be read whole: %1").arg(shortfall);
+        return std::nullopt;
     }
     QImageReader reader(path);
     reader.setAutoTransform(false);

@@ -2,6 +2,7 @@
 
 #include "busy_cursor.h"
 #include "numeric.h"
+#include "picture_check.h"
 #include "work_folder.h"
 
 #include <QDir>
@@ -92,6 +93,7 @@ std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, cons
 
 std::optional<PictureFile> readPictureFile(const QString& path, const QString& kind) {
     if (!QFileInfo(path).isFile()) return std::nullopt;
+    if (!pictureFileShortfall(path).isEmpty()) return std::nullopt; // a truncated file is not read
     QImageReader reader(path);
     reader.setAutoTransform(false);
     const QImage picture = reader.read();

@@ -1,3 +1,6 @@
+#include "core/batch.h"
+#include "core/measure_files.h"
+#include "histogram/histogram.h"
 #include "support/module_fixture.h"
 
 #include <sys/stat.h>
@@ -140,7 +143,9 @@ TEST_F(ModuleTest, UndecodablePictureLeavesSlotAsItWas) {
     writeData(QStringLiteral("empty.bmp"), "");
     QDir().mkpath(dataFile("dir.bmp"));
     ASSERT_EQ(::mkfifo(dataFile("fifo.gif").toLocal8Bit().constData(), 0600), 0);
-    for (const char* name : {"bad.bmp", "empty.bmp", "big.bmp", "dir.bmp", "fifo.gif"}) {
+    writeTruncatedSamples();
+    for (const char* name : {"bad.bmp", "empty.bmp", "big.bmp", "dir.bmp", "fifo.gif", "cut.bmp", "cut.jpg",
+                             "cut.gif"}) {
         openRaw(0, 2, 1, "\x05\x06");
         const QImage picture = state.imageWindow(0).picture->image();
         dialogs.inform(QString());
@@ -151,6 +156,32 @@ TEST_F(ModuleTest, UndecodablePictureLeavesSlotAsItWas) {
         EXPECT_EQ(state.imageWindow(0).picture->image(), picture) << name;
         EXPECT_TRUE(dialogs.lastMessage().contains(QLatin1String(name))) << name;
     }
+}
+
+// A truncated picture is a file that cannot be read, for the measurement and the batch too: the
+// decoders fill what is missing and would report the rest as a whole picture.
+TEST_F(ModuleTest, TruncatedPicturesAreNotReadAsWhole) {
+    writeTruncatedSamples();
+    for (const char* name : {"stripes_256.bmp", "stripes_256.jpg", "maze_256.gif"}) {
+        const QString whole = QString::fromStdString((testing_support::projectSamplesDir() / name).string());
+        EXPECT_TRUE(readPictureFile(whole, fileKind(whole))) << name;
+        QString error;
+        EXPECT_TRUE(readMeasureImage(whole, {}, error)) << name;
+    }
+    for (const char* name : {"cut.bmp", "cut.jpg", "cut.gif"}) {
+        QString error;
+        EXPECT_FALSE(readMeasureImage(dataFile(QLatin1String(name)), {}, error)) << name;
+        EXPECT_TRUE(error.contains(QStringLiteral("cut short")) || error.contains(QStringLiteral("holds")))
+            << error.toStdString();
+    }
+    // The batch skips it instead of saving the filled picture over it.
+    const std::string before = dataBytes("cut.bmp");
+    HistogramModule histogram(module);
+    BatchRunner runner(module);
+    runner.makeHistogram = [&](int mode) { return histogram.makeHistogram(mode); };
+    const auto out = runner.run(writeData(QStringLiteral("s.tvs"), "256\n256\n0\n1\nr.mon\n100\n0\ncut.bmp\n0\n"));
+    EXPECT_EQ(out.read, 0);
+    EXPECT_EQ(dataBytes("cut.bmp"), before);
 }
 
 TEST_F(ModuleTest, SizesBeyondTheBufferAreNeverPassedOn) {

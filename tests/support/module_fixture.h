@@ -38,6 +38,13 @@ protected:
         return testing_support::readBytes(dataFile(name).toStdString());
     }
     bool workExists(const QString& name) const { return QFile::exists(workFile(name)); }
+    // cut.bmp, cut.jpg and cut.gif in the data folder: samples cut to a third of their bytes.
+    void writeTruncatedSamples() const {
+        for (const char* name : {"stripes_256.bmp", "stripes_256.jpg", "maze_256.gif"}) {
+            const std::string whole = testing_support::readBytes(testing_support::projectSamplesDir() / name);
+            writeData(QStringLiteral("cut.") + QString::fromLatin1(name).right(3), whole.substr(0, whole.size() / 3));
+        }
+    }
 
     // Opens a raw image of the given bytes into the current slot with the given size.
     void openRaw(int slot, int w, int h, const std::string& bytes,
