@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <map>
 #include <optional>
 #include <set>
@@ -135,6 +136,7 @@ public:
         : job_(job), s_(settings), readPicture_(readPicture), immediate_(immediate) {}
 
     FileWork run(const Job::File& file, Carried& carried);
+    FileWork runFile(const Job::File& file, Carried& carried);
 
 private:
     bool open(const std::string& path, const std::string& title, Slot& slot, Canvas* canvas, Carried& c);
@@ -411,7 +413,20 @@ bool FileRunner::operation(int16_t code, const Job::File& file, Slot& work, Canv
     }
 }
 
+// Running out of memory ends that file, not the run: a worker thread that let it through would
+// end the process and every file's result with it. What the file had written is discarded.
 FileWork FileRunner::run(const Job::File& file, Carried& c) {
+    try {
+        return runFile(file, c);
+    } catch (const std::bad_alloc&) {
+        FileWork out;
+        out.skipped = true;
+        out.line = file.name + ": skipped, not enough memory for it";
+        return out;
+    }
+}
+
+FileWork FileRunner::runFile(const Job::File& file, Carried& c) {
     FileWork out;
     const std::string kind = fileKind(file.name);
     auto skip = [&](const std::string& why) {

@@ -19,6 +19,16 @@
 #define TOVRA_WIDE_VECTORS
 #endif
 
+namespace {
+
+// GCC 12 takes a call of a function with target_clones for one that cannot throw: running out of
+// memory inside one would end the program past every handler (a worker's record with it). Such
+// functions are called through a pointer the compiler cannot see through, and unwind as any.
+template <auto F>
+inline decltype(F) volatile unwinding = F;
+
+} // namespace
+
 namespace tovra::measure {
 
 namespace {
@@ -63,7 +73,7 @@ inline int mirror(int i, int n) {
 
 // A running box mean of width 2 radius + 1 down each column, all columns at once: a running sum
 // of whole rows, borders mirrored.
-TOVRA_WIDE_VECTORS void boxColumns(const std::vector<double>& in, std::vector<double>& out, int w, int h,
+TOVRA_WIDE_VECTORS void boxColumnsWide(const std::vector<double>& in, std::vector<double>& out, int w, int h,
                                    int radius) {
     const double scale = 1.0 / (2 * radius + 1);
     std::vector<double> sum(static_cast<size_t>(w), 0.0);
@@ -107,19 +117,21 @@ void padRow(const double* row, int w, int radius, std::vector<double>& padded) {
 // sampled Gaussian out to three sigma; wide ones, where that would cost too much, repeat a box
 // mean three times (whose variance is the Gaussian's, to within the box's whole-pixel radius):
 // down the columns, then, turned over, down the rows.
-TOVRA_WIDE_VECTORS std::vector<double> blur(const Image& g, double sigma) {
+namespace {
+
+TOVRA_WIDE_VECTORS std::vector<double> blurWide(const Image& g, double sigma) {
     const int w = g.width, h = g.height;
     if (sigma > 3) {
         const int radius =
             std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
         std::vector<double> a = g.px, b(a.size());
         for (int pass = 0; pass < 3; ++pass) {
-            boxColumns(a, b, w, h, radius);
+            unwinding<&boxColumnsWide>(a, b, w, h, radius);
             std::swap(a, b);
         }
         transpose(a, b, w, h);
         for (int pass = 0; pass < 3; ++pass) {
-            boxColumns(b, a, h, w, radius);
+            unwinding<&boxColumnsWide>(b, a, h, w, radius);
             std::swap(a, b);
         }
         transpose(b, a, h, w);
@@ -153,6 +165,12 @@ TOVRA_WIDE_VECTORS std::vector<double> blur(const Image& g, double sigma) {
         }
     }
     return out;
+}
+
+} // namespace
+
+std::vector<double> blur(const Image& g, double sigma) {
+    return unwinding<&blurWide>(g, sigma);
 }
 
 namespace {
@@ -322,7 +340,9 @@ Spectrum spectrum(const Image& g) {
 // pull the mean of the smaller class toward the level and move it into that class (by a tenth
 // of the contrast at a black fraction of 0.38). Each class's sums come from a fine histogram of
 // the neighbourhoods' extremes, so each step costs its bins only.
-TOVRA_WIDE_VECTORS double interiorIsodata(const Image& g) {
+namespace {
+
+TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
     const int w = g.width, h = g.height, radius = 2;
     if (g.px.empty()) return 0;
     // The greatest and least value of each pixel's neighbourhood (a square of side 2 radius + 1,
@@ -399,6 +419,12 @@ TOVRA_WIDE_VECTORS double interiorIsodata(const Image& g) {
     return t;
 }
 
+} // namespace
+
+double interiorIsodata(const Image& g) {
+    return unwinding<&interiorIsodataWide>(g);
+}
+
 // Connected regions (4-neighbours) smaller than `area` take the other colour: the rows' runs of
 // one colour joined (union-find) with the runs of that colour they touch in the row above, and
 // every run of a region under the size turned over.
@@ -454,7 +480,7 @@ namespace {
 // Wall length per area along the threshold's iso-line of the grey image (marching squares with
 // linear interpolation along the cell edges): straight walls come out straight, whatever their
 // angle.
-TOVRA_WIDE_VECTORS double contourLengthPerArea(const Image& g, double t) {
+TOVRA_WIDE_VECTORS double contourLengthPerAreaWide(const Image& g, double t) {
     double length = 0;
     auto cross = [&](double a, double b) { return (t - a) / (b - a); };
     for (int y = 0; y + 1 < g.height; ++y)
@@ -497,7 +523,7 @@ TOVRA_WIDE_VECTORS double contourLengthPerArea(const Image& g, double t) {
 // reaches zero or below, the light subtracted), scaled to keep its mean level. The light is
 // `source` blurred by `sigma`; it varies slowly, so it is blurred on a picture made k times
 // smaller by block means (k about a quarter of sigma) and spread back bilinearly.
-TOVRA_WIDE_VECTORS void flatField(Image& target, const Image& source, double sigma) {
+TOVRA_WIDE_VECTORS void flatFieldWide(Image& target, const Image& source, double sigma) {
     const int w = source.width, h = source.height;
     const int k = std::max(1, static_cast<int>(sigma / 4));
     Image small;
@@ -571,7 +597,7 @@ double noiseLevel(const Image& g) {
 // Single pixels brighter or darker than all eight neighbours by more than four times the noise
 // (salt and pepper, hot pixels) take the median of those neighbours. Walls are left where they
 // are, unlike under a median over every pixel.
-TOVRA_WIDE_VECTORS void removeImpulses(Image& g, double noise) {
+TOVRA_WIDE_VECTORS void removeImpulsesWide(Image& g, double noise) {
     const int w = g.width, h = g.height;
     const double margin = 4 * noise;
     std::vector<std::pair<size_t, double>> fixes;
@@ -918,10 +944,10 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     }
     if (const auto [lo, hi] = valueRange(g.px); !(hi > lo)) return fail("the image is uniform");
     const double noise = noiseLevel(unfiltered);
-    if (settings.median) removeImpulses(unfiltered, noise);
+    if (settings.median) unwinding<&removeImpulsesWide>(unfiltered, noise);
 
     Spectrum s = spectrum(g);
-    if (settings.flatField && s.ok && !background) flatField(unfiltered, g, 2 * s.period);
+    if (settings.flatField && s.ok && !background) unwinding<&flatFieldWide>(unfiltered, g, 2 * s.period);
     // Area and wall length come from the image smoothed a little, binarized once: noise would make
     // the walls' iso-line wander and lengthen it, and single dark or bright pixels would draw loops
     // of their own; more smoothing would round the walls' bends and shorten them.
@@ -938,7 +964,7 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     if (dark == 0 || dark == static_cast<int64_t>(black.size()))
         return fail("no domains: the image is all one colour");
     r.blackFraction = static_cast<double>(dark) / static_cast<double>(black.size());
-    const double la = contourLengthPerArea(smooth, r.threshold);
+    const double la = unwinding<&contourLengthPerAreaWide>(smooth, r.threshold);
     if (!(la > 0)) return fail("no domain walls found");
     r.blackWidthPx = 2 * r.blackFraction / la;
     r.whiteWidthPx = 2 * (1 - r.blackFraction) / la;

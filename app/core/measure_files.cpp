@@ -75,6 +75,15 @@ std::optional<measure::Image> readMeasureImage(const QString& path, const std::v
             return std::nullopt;
         }
         const qint64 pixels = static_cast<qint64>(size[0]) * size[1];
+        auto wrongSize = [&](qint64 bytes) {
+            error = QStringLiteral("%1 bytes are neither %2 x %3 bytes nor twice that")
+                        .arg(bytes)
+                        .arg(size[0])
+                        .arg(size[1]);
+            return std::nullopt;
+        };
+        // The size is checked against the file before anything is reserved for it.
+        if (f.size() != pixels && f.size() != 2 * pixels) return wrongSize(f.size());
         const QByteArray bytes = f.readAll();
         measure::Image img{size[0], size[1], {}};
         img.px.reserve(static_cast<size_t>(pixels));
@@ -86,11 +95,7 @@ std::optional<measure::Image> readMeasureImage(const QString& path, const std::v
                 img.px.push_back(static_cast<unsigned char>(bytes[2 * i]) |
                                  static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
         } else {
-            error = QStringLiteral("%1 bytes are neither %2 x %3 bytes nor twice that")
-                        .arg(bytes.size())
-                        .arg(size[0])
-                        .arg(size[1]);
-            return std::nullopt;
+            return wrongSize(bytes.size()); // it changed since
         }
         return img;
     }

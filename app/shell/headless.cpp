@@ -2,6 +2,7 @@
 
 #include "core/batch_engine.h"
 #include "core/numeric.h"
+#include "core/printable.h"
 #include "core/work_folder.h"
 
 #include <QDir>
@@ -31,7 +32,7 @@ int runHeadless(const QString&, const Options& options, std::FILE* err) {
     const QString scriptFile = QFileInfo(options.batchScript).absoluteFilePath();
     const ScriptReading reading = readScript(scriptFile);
     if (!reading.script) {
-        std::fprintf(err, "%s\n", qPrintable(reading.problem));
+        std::fprintf(err, "%s\n", printableUtf8(reading.problem).constData());
         return 2;
     }
     // Without a work folder of its own a run works in a private one that it removes afterwards,
@@ -45,7 +46,7 @@ int runHeadless(const QString&, const Options& options, std::FILE* err) {
     QString reason;
     if ((options.workFolder.isEmpty() && !privateFolder.isValid()) || !prepareWorkFolder(work, &reason)) {
         std::fprintf(err, "cannot use the work folder: %s\n",
-                     qPrintable(reason.isEmpty() ? privateFolder.errorString() : reason));
+                     printableUtf8(reason.isEmpty() ? privateFolder.errorString() : reason).constData());
         return 2;
     }
 
@@ -69,7 +70,7 @@ int runHeadless(const QString&, const Options& options, std::FILE* err) {
     callbacks.onReport = [&](const std::string& line) {
         ++reported;
         if (terminal) std::fprintf(err, "\r\033[K");
-        std::fprintf(err, "%s\n", line.c_str());
+        std::fprintf(err, "%s\n", printableUtf8(line).constData());
         if (terminal && reported < job.files.size()) {
             const double seconds = static_cast<double>(clock.elapsed()) / 1000;
             const double rate = seconds > 0 ? static_cast<double>(reported) / seconds : 0;

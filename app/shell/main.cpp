@@ -1,4 +1,5 @@
 #include "application.h"
+#include "core/printable.h"
 #include "headless.h"
 #include "measure_run.h"
 #include "version.h"
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
     const auto options = tovra::parseCommandLine(args, message, exitCode);
     if (!options) {
         message.replace(QStringLiteral("<executable_name>"), QStringLiteral("Tovra"));
-        std::fprintf(exitCode == 0 ? stdout : stderr, "%s\n", qPrintable(message));
+        std::fprintf(exitCode == 0 ? stdout : stderr, "%s\n", tovra::printableUtf8(message, true).constData());
         return exitCode;
     }
 

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QThread>
+#include <sys/resource.h>
 
 using namespace tovra;
 using namespace tovra_test;
@@ -326,4 +327,80 @@ TEST_F(HeadlessTest, ConcurrentRunsKeepToTheirWorkFolders) {
     for (int i = 1; i < 6; ++i)
         EXPECT_EQ(dataBytes(QStringLiteral("f%1.mon").arg(i)), first) << i;
     EXPECT_NE(first, img);
+}
+
+// A file too large for its size, or for the memory, is that file's error record: the others are
+// still measured and nothing ends the run. Records come out as they are done, in order.
+TEST_F(HeadlessTest, MeasureRecordsSurviveFilesThatCannotBeHeld) {
+    copySample("stripes_256.bmp");
+    writeData(QStringLiteral("small.mon"), std::string(1000, '\x40'));
+    QProcess* p = start({QStringLiteral("--measure"), dataFile("stripes_256.bmp"), dataFile("small.mon"),
+                         QStringLiteral("--size"), QStringLiteral("100000"), QStringLiteral("100000")});
+    p->waitForFinished(60000);
+    const QStringList lines =
+        QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p->exitCode(), 1);
+    delete p;
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(QJsonDocument::fromJson(lines[0].toUtf8()).object()[QStringLiteral("pattern")].toString(),
+              QStringLiteral("stripes"));
+    EXPECT_TRUE(QJsonDocument::fromJson(lines[1].toUtf8()).object().contains(QStringLiteral("error")));
+
+    // The first record is out while a long second file is still being measured.
+    std::string noise(3000 * 3000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 2654435761u) >> 24);
+    writeData(QStringLiteral("noise.mon"), noise);
+    writeData(QStringLiteral("tiny.mon"), std::string(3000 * 3000, '\x10'));
+    QProcess* q = start({QStringLiteral("--measure"), dataFile("tiny.mon"), dataFile("noise.mon"),
+                         QStringLiteral("--size"), QStringLiteral("3000"), QStringLiteral("3000"),
+                         QStringLiteral("--jobs"), QStringLiteral("1")});
+    ASSERT_TRUE(q->waitForReadyRead(60000));
+    EXPECT_EQ(q->state(), QProcess::Running);
+    EXPECT_TRUE(q->readLine().contains("tiny.mon"));
+    finish(q);
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST_F(HeadlessTest, MeasureRunningOutOfMemoryIsThatFilesRecord) {
+    copySample("stripes_256.bmp");
+    std::string big(5000 * 5000, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>((i * 2654435761u) >> 24);
+    writeData(QStringLiteral("big.mon"), big);
+    QProcess p;
+    p.setProgram(program());
+    p.setArguments({QStringLiteral("--measure"), dataFile("big.mon"), dataFile("stripes_256.bmp"),
+                    QStringLiteral("--size"), QStringLiteral("5000"), QStringLiteral("5000"),
+                    QStringLiteral("--jobs"), QStringLiteral("2")});
+    p.setChildProcessModifier([] {
+        rlimit limit{1200ull << 20, 1200ull << 20}; // far less than 25 million pixels need
+        ::setrlimit(RLIMIT_AS, &limit);
+    });
+    p.start();
+    p.waitForFinished(60000);
+    const QStringList lines =
+        QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("memory"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("\"pattern\":\"stripes\"")));
+}
+#endif
+
+// What a file holds is quoted, never sent raw to the terminal: a script's first line or a CSV
+// field with an escape sequence in it.
+TEST_F(HeadlessTest, FileContentsReachTheTerminalQuoted) {
+    writeData(QStringLiteral("e.tvs"), "\x1b]0;pwned\x07\x1b[2J\n1\n0\n1\nr.mon\n10\n0\na.mon\n0\n");
+    const Result script = run({QStringLiteral("--batch"), dataFile("e.tvs")});
+    EXPECT_EQ(script.code, 2);
+    EXPECT_FALSE(script.err.contains(QChar(0x1b))) << script.err.toStdString();
+    EXPECT_TRUE(script.err.contains(QStringLiteral("\\x1b]0;pwned\\x07"))) << script.err.toStdString();
+    writeData(QStringLiteral("e.csv"), "1,2\n3,\x1b[31mred\n");
+    const Result csv = run({QStringLiteral("--measure"), dataFile("e.csv")});
+    EXPECT_EQ(csv.code, 1);
+    EXPECT_FALSE(csv.err.contains(QChar(0x1b))) << csv.err.toStdString();
+    EXPECT_TRUE(csv.err.contains(QStringLiteral("\\x1b[31mred"))) << csv.err.toStdString();
 }
