@@ -2,18 +2,53 @@
 #include "fuzz_input.h"
 #include "quarn.h"
 
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+namespace {
+
+// The slot's work files go to a folder of this run's own, removed when the fuzzer ends. Each input
+// runs inside it and the current folder is given back after, so that the fuzzer's own relative
+// paths (its corpus) still mean what they meant.
+class WorkFolder {
+public:
+    WorkFolder()
+        : path_(std::filesystem::temp_directory_path() / ("tovra-lhist-fuzz-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(path_);
+    }
+    ~WorkFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+class Inside {
+public:
+    explicit Inside(const std::filesystem::path& folder) : back_(::open(".", O_RDONLY | O_DIRECTORY)) {
+        if (::chdir(folder.c_str()) != 0) std::abort();
+    }
+    ~Inside() {
+        if (back_ < 0 || ::fchdir(back_) != 0) std::abort();
+        ::close(back_);
+    }
+
+private:
+    int back_;
+};
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::filesystem::path dir = [] {
-        auto p = std::filesystem::temp_directory_path() / ("tovra-lhist-fuzz-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(p);
-        std::filesystem::current_path(p);
-        return p;
-    }();
+    static const WorkFolder folder;
+    const Inside inside(folder.path());
     FuzzInput in(data, size);
     const int32_t width = in.range(0, 1500);
     const int32_t height = in.range(0, 40);

@@ -1,8 +1,10 @@
 // The automatic measurement on any picture: random sizes (down to 1 x 1), settings, rectangles
 // (inside, across the border, outside, empty) and a background; grey values from the input, or
 // values that are not numbers, or stripes at a random angle and period under the input as noise,
-// so that the stripes' bands and runs are reached too. It must never read or write outside a
-// buffer, and every number it gives must be a number.
+// so that the stripes' bands and runs are reached too; 16-bit values, and reals of any sign and
+// scale (1e-6 to 1e6 and beyond); long strips and sizes with odd prime factors, whose spectra take
+// other transform lengths. It must never read or write outside a buffer, and every number it
+// gives must be a number.
 #include "fuzz_input.h"
 #include "measure.h"
 
@@ -14,14 +16,20 @@ using namespace tovra::measure;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
-    const int width = in.range(1, 96), height = in.range(1, 96);
+    const int shape = in.range(0, 3);
+    int width = in.range(1, 96), height = in.range(1, 96);
+    if (shape == 1) width = in.range(1, 4), height = in.range(97, 1200); // a column
+    if (shape == 2) width = in.range(97, 1200), height = in.range(1, 4); // a row
+    if (shape == 3) width = 97, height = 101;                           // primes
     const uint8_t flags = in.take<uint8_t>();
     Settings settings;
     settings.median = flags & 1, settings.flatField = flags & 2, settings.otsu = flags & 4;
     settings.speckArea = in.range(-2, 40);
     std::optional<Rect> rect;
     if (flags & 8) rect = Rect{in.range(-8, 104), in.range(-8, 104), in.range(-8, 104), in.range(-8, 104)};
-    const int mode = in.range(0, 2);
+    const int mode = in.range(0, 4);
+    const double scale = std::pow(10.0, in.range(-9, 9)) * (in.range(0, 1) ? -1 : 1);
+    const double offset = in.range(-3, 3) * scale * 100;
     const double angle = in.range(-900, 900) / 10.0, period = in.range(30, 400) / 10.0;
     Image image{width, height, std::vector<double>(static_cast<size_t>(width) * height)};
     const double nx = std::cos(angle * M_PI / 180), ny = std::sin(angle * M_PI / 180);
@@ -35,6 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (mode == 2)
                 v = std::fmod(std::fabs(x * nx + y * ny), period) < period / 2 ? 60 + byte / 8
                                                                                : 180 - byte / 8;
+            if (mode == 3) // two bytes a pixel, 0..65535
+                v = in.size() > 1 ? in.data()[(2 * i) % in.size()] * 256.0 + in.data()[(2 * i + 1) % in.size()] : 0;
+            if (mode == 4) v = offset + scale * byte / 255;
             image.px[i] = v;
         }
     Image background = image;

@@ -3,6 +3,7 @@
 // corpus under the sanitizers.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,10 @@ namespace fs = std::filesystem;
 
 static void replay(const fs::path& file, int& count) {
     std::ifstream in(file, std::ios::binary);
+    if (!in) { // a target that moved the current folder would make every later input empty
+        std::fprintf(stderr, "cannot read %s\n", file.c_str());
+        std::exit(1);
+    }
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     ++count;
