@@ -12,10 +12,10 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <map>
 #include <optional>
 #include <set>
 #include <sys/stat.h>

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int width = in.range(1, 96), height = in.range(1, 96);
     if (shape == 1) width = in.range(1, 4), height = in.range(97, 1200); // a column
     if (shape == 2) width = in.range(97, 1200), height = in.range(1, 4); // a row
-    if (shape == 3) width = 97, height = 101;                           // primes
+    if (shape == 3) width = 97, height = 101;                            // primes
     const uint8_t flags = in.take<uint8_t>();
     Settings settings;
     settings.median = flags & 1, settings.flatField = flags & 2, settings.otsu = flags & 4;
@@ -44,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 v = std::fmod(std::fabs(x * nx + y * ny), period) < period / 2 ? 60 + byte / 8
                                                                                : 180 - byte / 8;
             if (mode == 3) // two bytes a pixel, 0..65535
-                v = in.size() > 1 ? in.data()[(2 * i) % in.size()] * 256.0 + in.data()[(2 * i + 1) % in.size()] : 0;
+                v = in.size() > 1
+                        ? in.data()[(2 * i) % in.size()] * 256.0 + in.data()[(2 * i + 1) % in.size()]
+                        : 0;
             if (mode == 4) v = offset + scale * byte / 255;
             image.px[i] = v;
         }

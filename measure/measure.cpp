@@ -24,8 +24,7 @@ namespace {
 // GCC 12 takes a call of a function with target_clones for one that cannot throw: running out of
 // memory inside one would end the program past every handler (a worker's record with it). Such
 // functions are called through a pointer the compiler cannot see through, and unwind as any.
-template <auto F>
-inline decltype(F) volatile unwinding = F;
+template <auto F> inline decltype(F) volatile unwinding = F;
 
 } // namespace
 
@@ -74,7 +73,7 @@ inline int mirror(int i, int n) {
 // A running box mean of width 2 radius + 1 down each column, all columns at once: a running sum
 // of whole rows, borders mirrored.
 TOVRA_WIDE_VECTORS void boxColumnsWide(const std::vector<double>& in, std::vector<double>& out, int w, int h,
-                                   int radius) {
+                                       int radius) {
     const double scale = 1.0 / (2 * radius + 1);
     std::vector<double> sum(static_cast<size_t>(w), 0.0);
     auto row = [&](int y) { return in.data() + static_cast<size_t>(mirror(y, h)) * w; };

@@ -11,7 +11,9 @@ class Bytes {
 public:
     explicit Bytes(const QByteArray& b) : b_(b) {}
     int64_t size() const { return b_.size(); }
-    int u8(int64_t at) const { return at >= 0 && at < size() ? static_cast<uint8_t>(b_.at(static_cast<qsizetype>(at))) : -1; }
+    int u8(int64_t at) const {
+        return at >= 0 && at < size() ? static_cast<uint8_t>(b_.at(static_cast<qsizetype>(at))) : -1;
+    }
     int64_t le16(int64_t at) const { return at + 2 <= size() ? u8(at) | u8(at + 1) << 8 : -1; }
     int64_t be16(int64_t at) const { return at + 2 <= size() ? u8(at) << 8 | u8(at + 1) : -1; }
     int64_t le32(int64_t at) const {
@@ -43,7 +45,9 @@ QString bmpShortfall(const Bytes& b) {
     const int64_t stride = (width * bits + 31) / 32 * 4;
     const int64_t needed = stride * height;
     if (b.size() - offset < needed)
-        return QStringLiteral("the BMP file holds %1 of its %2 pixel bytes").arg(b.size() - offset).arg(needed);
+        return QStringLiteral("the BMP file holds %1 of its %2 pixel bytes")
+            .arg(b.size() - offset)
+            .arg(needed);
     return {};
 }
 

@@ -2,12 +2,15 @@
 
 #include "core/busy_cursor.h"
 #include "core/numeric.h"
+#include "line_trace.h"
 #include "palette.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QStringEncoder>
 #include <cmath>
+#include <cstdio>
 
 namespace tovra {
 
@@ -17,11 +20,17 @@ constexpr int kWorkingSlot = 16;
 constexpr int kProbeWidth = 30;
 const QColor kStripGrey(212, 208, 200);
 
-// Rounded to a 16-bit whole number, halves to even; nothing beyond 16 bits.
-std::optional<int16_t> round16(double v) {
-    const double r = std::nearbyint(v);
-    if (!(r >= -32768.0 && r <= 32767.0)) return std::nullopt;
-    return static_cast<int16_t>(r);
+// A typed coordinate as a whole number: clamped far beyond any picture first, so that a text like
+// "1e10" cannot overflow the conversion; a text that is not a number is 0, as before.
+int32_t coordinate(const QString& text) {
+    const double v = numericValue(text);
+    if (!(v == v)) return 0;
+    return static_cast<int32_t>(roundHalfEven(std::clamp(v, -1e9, 1e9)));
+}
+
+// Whether a record holds a line a search found (or one typed in): a cleared record has no text.
+bool found(const LineRecord& r) {
+    return !r.text.isEmpty();
 }
 
 QColor lineColour(int k) {
@@ -113,7 +122,9 @@ void HoughEditor::recount() {
 // ---- Image -----------------------------------------------------------------------------------
 
 void HoughEditor::drawSlotImage(Canvas& target) {
-    const int w = int16Or(f_.mx), h = int16Or(f_.my);
+    // The size of the slot the picture comes from, not what the editor last acquired.
+    const InfoFields& info = module_.state().info();
+    const int w = int16Or(info.mx), h = int16Or(info.my);
     BusyCursor busy;
     target.setPixelScale();
     if (w <= 0 || h <= 0 || static_cast<int64_t>(w) * h > kBufferCapacity) return;
@@ -127,6 +138,15 @@ void HoughEditor::drawSlotImage(Canvas& target) {
 
 void HoughEditor::acquireImage() {
     BusyCursor busy;
+    // The searches read their own copy of the image, whatever later happens to the slot. Both
+    // work files are copied beside slot 16's first and only then put in place, so a failed copy
+    // leaves slot 16 whole (its pixels and its size together), the editor as it was, and says so.
+    const int id = module_.currentId();
+    if (!copyIntoWorkingSlot(id)) {
+        module_.inform(QStringLiteral("画像を作業スロット %1 に写せませんでした。前の画像のままです。")
+                           .arg(kWorkingSlot));
+        return;
+    }
     setLineWidths(1);
     const InfoFields& info = module_.state().info();
     f_.id = QString::number(kWorkingSlot);
@@ -134,19 +154,35 @@ void HoughEditor::acquireImage() {
     f_.my = info.my;
     fitLeaderStrip();
     drawSlotImage(p1_);
-    const int id = module_.currentId();
     if (id >= 0 && id < kSlots) f_.caption = module_.state().imageWindow(id).nameLabel;
-    // The searches read their own copy of the image, whatever later happens to the slot.
-    const QDir work(module_.quarn().workFolder());
-    for (const char* suffix : {"_im.tmp", "_inf.tmp"}) {
-        const QString from = work.filePath(QString::number(id) + QLatin1String(suffix));
-        const QString to = work.filePath(QString::number(kWorkingSlot) + QLatin1String(suffix));
-        if (!QFileInfo(from).isFile()) continue; // slot 16 keeps what it had
-        QFile::remove(to);
-        QFile::copy(from, to);
-    }
     acquired_ = p1_.image().copy();
     emit changed();
+}
+
+bool HoughEditor::copyIntoWorkingSlot(int id) {
+    const QDir work(module_.quarn().workFolder());
+    const QStringList suffixes{QStringLiteral("_im.tmp"), QStringLiteral("_inf.tmp")};
+    QStringList copies;
+    auto discard = [&] {
+        for (const QString& c : copies)
+            QFile::remove(c);
+        return false;
+    };
+    for (const QString& suffix : suffixes) {
+        const QString from = work.filePath(QString::number(id) + suffix);
+        const QString copy = work.filePath(QString::number(kWorkingSlot) + suffix + QStringLiteral(".new"));
+        QFile::remove(copy);
+        if (!QFileInfo(from).isFile() || !QFile::copy(from, copy) ||
+            QFileInfo(copy).size() != QFileInfo(from).size())
+            return discard();
+        copies << copy;
+    }
+    for (qsizetype i = 0; i < suffixes.size(); ++i) {
+        const QString to = work.filePath(QString::number(kWorkingSlot) + suffixes[i]);
+        if (std::rename(QFile::encodeName(copies[i]).constData(), QFile::encodeName(to).constData()) != 0)
+            return discard();
+    }
+    return true;
 }
 
 void HoughEditor::acquireSourceImage() {
@@ -156,7 +192,7 @@ void HoughEditor::acquireSourceImage() {
 
 void HoughEditor::toggleProbe() {
     setLineWidths(1);
-    const int left = static_cast<int>(std::nearbyint(numericValue(module_.state().info().hfx1)));
+    const int left = std::clamp(coordinate(module_.state().info().hfx1), -32768, 32767);
     const double my = numericValue(module_.state().info().my);
     const int height = my > 0 && my <= 32767 ? static_cast<int>(my) : probe_.pixelHeight();
     probe_.resize(kProbeWidth, height);
@@ -251,8 +287,7 @@ int32_t HoughEditor::houghSearch(int k) {
 
 std::array<int32_t, 4> HoughEditor::selectedRectangle() const {
     const InfoFields& info = module_.state().info();
-    auto corner = [](const QString& t) { return static_cast<int32_t>(roundHalfEven(numericValue(t))); };
-    return {corner(info.hfx1), corner(info.hfy1), corner(info.hfx2), corner(info.hfy2)};
+    return {coordinate(info.hfx1), coordinate(info.hfy1), coordinate(info.hfx2), coordinate(info.hfy2)};
 }
 
 bool HoughEditor::searchable() {
@@ -286,11 +321,16 @@ void HoughEditor::multiSearch() {
         if (lines_[k].flag != 1) continue;
         for (;;) {
             // A search that fails, or finds nothing below the bound, would fail for ever.
-            if (houghSearch(k) != kStatusOk || toInt32(f_.mfig).value_or(0) == 0) {
+            const int32_t status = houghSearch(k);
+            if (status != kStatusOk || toInt32(f_.mfig).value_or(0) == 0) {
+                dropCandidate(k);
                 module_.inform(
-                    QStringLiteral(
-                        "最大交点 %1 より票の少ない直線はもうありません。見つかった直線は残してあります。")
-                        .arg(f_.mfig));
+                    status != kStatusOk
+                        ? QStringLiteral(
+                              "直線を探せませんでした（状態 %1）。見つかった直線は残してあります。")
+                              .arg(status)
+                        : QStringLiteral(
+                              "矩形の中にこれ以上の直線はありません。見つかった直線は残してあります。"));
                 return;
             }
             const double theta = std::atan(lines_[k].slope) * 180 / kPi;
@@ -306,23 +346,30 @@ void HoughEditor::multiSearch() {
             if (j > 10 * i) {
                 ++i;
                 if (module_.dialogs().ask(QStringLiteral("直線が見つかりません処理を打ち切りますか？")) ==
-                    FileDialogs::Reply::Yes)
+                    FileDialogs::Reply::Yes) {
+                    dropCandidate(k);
                     return;
+                }
             }
             ++j;
         }
     }
 }
 
+// The row being searched when the search ends without a line: the last candidate was rejected
+// and must not stay as if found (ticked, it would be drawn and measured by the next sort).
+void HoughEditor::dropCandidate(int k) {
+    if (k < 1 || k > n_) return;
+    clearRecord(k, 0);
+    rows_[k].sikic = false;
+    rows_[k].siki.clear();
+    recount();
+    emit changed();
+}
+
 void HoughEditor::drawLine(double slope, double intercept, int k) {
-    std::vector<QPointF> points;
-    const double width = numericValue(f_.mx);
-    int16_t y = 0; // a column whose y leaves 16 bits plots the previous column's again
-    for (double x = 0; x <= width - 1 && x < 32768; x += 1) {
-        if (const auto r = round16(slope * x + intercept)) y = *r;
-        points.emplace_back(x, y);
-    }
-    p1_.plotPoints(points, lineColour(k));
+    p1_.plotPoints(traceLine(numericValue(f_.mx) - 1, [&](double x) { return slope * x + intercept; }),
+                   lineColour(k));
 }
 
 void HoughEditor::leaderStroke(int k) {
@@ -440,15 +487,15 @@ void HoughEditor::sortAndMeasure() {
     for (int k = 0; k <= n_; ++k)
         showLineRow(k);
     clearRecord(10, 0);
-    // The perpendicular distance from line k's point at x = 128 to line k + 1. A pair that cannot
-    // be constructed (a slope of 0, as of a row never searched; parallel to the perpendicular) or
-    // gives no width the picture could hold leaves its width empty.
+    // The perpendicular distance from line k's point at x = 128 to line k + 1. A pair with a line
+    // that was never found (a row left unsearched), one that cannot be constructed (a slope of 0;
+    // parallel to the perpendicular) or no width the picture could hold leaves its width empty.
     const double diagonal = std::hypot(numericValue(f_.mx), numericValue(f_.my));
     for (int k = 0; k < n_; ++k) {
         const double a = lines_[k].slope, b = lines_[k].intercept;
         const double a2 = lines_[k + 1].slope, b2 = lines_[k + 1].intercept;
         QString text;
-        if (a != 0) {
+        if (a != 0 && found(lines_[k]) && found(lines_[k + 1])) {
             const double m = -1 / a;
             const double py = a * 128 + b;
             const double q = py - m * 128;
@@ -510,11 +557,54 @@ void HoughEditor::exportIntervals() {
         auto average = [&](int c) { return count[c] > 0 ? realText(sum[c] / count[c]) : QString(); };
         lines << QStringLiteral("\"白\",") + average(0) << QStringLiteral("\"黒\",") + average(1);
     }
-    QStringEncoder sjis("Shift_JIS");
-    const QByteArray bytes = sjis.encode(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
-    QFile file(intervalFile());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size())
-        module_.inform(QStringLiteral("間隔ファイルに書き込めません。\n%1").arg(intervalFile()));
+    // Characters Shift-JIS cannot hold (ü, µ) become a visible "?" and the user is told, instead
+    // of the encoder's silent substitute bytes.
+    QStringList replaced;
+    const QByteArray bytes = shiftJis(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"), replaced);
+    // The file with the new lines is written whole beside the old one and put in its place, so a
+    // full disk (whose error a buffered write would only show at close) leaves the old file as it
+    // was, never half a block appended.
+    QByteArray content;
+    QFile old(intervalFile());
+    if (old.exists() &&
+        (!old.open(QIODevice::ReadOnly) || (content = old.readAll(), old.error() != QFile::NoError))) {
+        module_.inform(QStringLiteral("間隔ファイルを読めないので書き足せません。\n%1").arg(intervalFile()));
+        return;
+    }
+    old.close();
+    content += bytes;
+    QSaveFile file(intervalFile());
+    // Unbuffered, so that a short write shows at once: buffered, the commit took a file cut at the
+    // disk's end for a whole one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(content) != content.size() ||
+        !file.commit()) {
+        module_.inform(
+            QStringLiteral("間隔ファイルに書き込めません（ディスクの空きなど）。ファイルは前のままです。\n%1")
+                .arg(intervalFile()));
+        return;
+    }
+    if (!replaced.isEmpty())
+        module_.inform(
+            QStringLiteral("間隔ファイル（Shift-JIS）に書けない文字 %1 を「?」に置き換えました。\n%2")
+                .arg(replaced.join(QLatin1Char(' ')), intervalFile()));
+}
+
+QByteArray shiftJis(const QString& text, QStringList& replaced) {
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString c = text.mid(i, n);
+        QStringEncoder sjis("Shift_JIS");
+        const QByteArray b = sjis.encode(c);
+        if (sjis.hasError()) {
+            out += '?';
+            if (!replaced.contains(c)) replaced << c;
+        } else {
+            out += b;
+        }
+        i += n;
+    }
+    return out;
 }
 
 } // namespace tovra

@@ -32,6 +32,8 @@ struct LineRecord {
 // (digits beyond it ignored); floor-based, so negative values round as the steps say. n outside
 // 0..8 returns x.
 double roundToDigit(double x, int n);
+// `text` in Shift-JIS, each character it cannot hold written as "?" and listed in `replaced`.
+QByteArray shiftJis(const QString& text, QStringList& replaced);
 // The palette index of line k: 1..6 for lines 0..5, 8..11 for lines 6..9, 0 otherwise.
 int lineColorIndex(int k);
 
@@ -147,6 +149,9 @@ private:
     void drawSlotImage(Canvas& target);
     void leaderStroke(int k);
     void fitLeaderStrip();
+    // Copies slot `id`'s work files into slot 16's, replacing them only when both copies are whole.
+    bool copyIntoWorkingSlot(int id);
+    void dropCandidate(int k);
     void recount();
     void setChecks(bool (*next)(bool));
     // The information window's rectangle, rounded to whole pixels.

@@ -209,11 +209,8 @@ void EditorWindow::refresh() {
         const QSignalBlocker a(rows_[k].sikic), b(rows_[k].bow);
         rows_[k].sikic->setChecked(row.sikic);
         rows_[k].bow->setChecked(row.bow);
-        if (rows_[k].siki->text() != row.siki) {
-            rows_[k].siki->setText(row.siki);
-            rows_[k].siki->setCursorPosition(0); // the start of the equation, "Y = ..."
-        }
-        showText(rows_[k].intval, row.intval);
+        showTextStart(rows_[k].siki, row.siki);
+        showTextStart(rows_[k].intval, row.intval);
     }
     probe_->move(f.probeLeft, 0);
     probe_->setVisible(f.probeVisible);

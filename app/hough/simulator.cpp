@@ -2,6 +2,7 @@
 
 #include "core/busy_cursor.h"
 #include "core/numeric.h"
+#include "line_trace.h"
 #include "palette.h"
 
 #include <cmath>
@@ -12,13 +13,6 @@ namespace {
 
 constexpr double kRhoOffset = 750;
 constexpr int16_t kMaxCount = 32767;
-
-// Rounded to a 16-bit whole number, halves to even; nothing beyond 16 bits.
-std::optional<int16_t> round16(double v) {
-    const double r = std::nearbyint(v);
-    if (!(r >= -32768.0 && r <= 32767.0)) return std::nullopt;
-    return static_cast<int16_t>(r);
-}
 
 } // namespace
 
@@ -137,13 +131,11 @@ void HoughSimulator::houghMove(double theta, double v) {
 }
 
 void HoughSimulator::plotLine(double phi, double v, QColor c) {
-    std::vector<QPointF> points;
-    const double width = p1_.scaleWidth();
-    for (double x = 0; x <= width; x += 1) {
-        if (const auto y = round16((v - kRhoOffset) / std::sin(phi) - std::cos(phi) / std::sin(phi) * x))
-            points.emplace_back(x, *y);
-    }
-    p1_.plotPoints(points, c);
+    p1_.plotPoints(traceLine(p1_.scaleWidth(),
+                             [&](double x) {
+                                 return (v - kRhoOffset) / std::sin(phi) - std::cos(phi) / std::sin(phi) * x;
+                             }),
+                   c);
 }
 
 std::optional<HoughSimulator::Peak> HoughSimulator::autoTransform() {

@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     const auto options = tovra::parseCommandLine(args, message, exitCode);
     if (!options) {
         message.replace(QStringLiteral("<executable_name>"), QStringLiteral("Tovra"));
-        std::fprintf(exitCode == 0 ? stdout : stderr, "%s\n", tovra::printableUtf8(message, true).constData());
+        std::fprintf(exitCode == 0 ? stdout : stderr, "%s\n",
+                     tovra::printableUtf8(message, true).constData());
         return exitCode;
     }
 

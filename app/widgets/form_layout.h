@@ -41,6 +41,14 @@ inline void showText(QLineEdit* box, const QString& text) {
     if (box->text() != text) box->setText(text);
 }
 
+// The same for a box that may be too narrow for its text: it shows the text's start ("Y = ...",
+// the leading digits of a width), never its end.
+inline void showTextStart(QLineEdit* box, const QString& text) {
+    if (box->text() == text) return;
+    box->setText(text);
+    box->setCursorPosition(0);
+}
+
 // A scroll bar over lo..hi that steps a number box. A vertical bar has its largest value at the
 // top, so its up arrow, the Up key and the wheel turned away raise the number; `moved` hears the
 // user's moves in numbers, never the program's own.

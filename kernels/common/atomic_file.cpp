@@ -7,12 +7,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <mutex>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,8 +96,8 @@ bool AtomicFile::isStaleTemporary(int folderFd, const std::string& name) {
     const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
-    bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::time(nullptr) - st.st_mtime > kYoungSeconds &&
-                 ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                 ::time(nullptr) - st.st_mtime > kYoungSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     ::close(fd);
     return stale;
 }

@@ -80,9 +80,8 @@ protected:
         for (int i = pick(1, 7); i > 0; --i)
             s += std::to_string(codes[pick(0, std::size(codes) - 1)]) + "\n";
         s += "0\n";
-        std::vector<const char*> names = {"a.mon",       "b.mon",   "c.mon", "short.mon",
-                                          "missing.mon", "dir.mon", "d.csv",
-                                          "l.mon",       "ld/a.mon"};
+        std::vector<const char*> names = {"a.mon",   "b.mon", "c.mon", "short.mon", "missing.mon",
+                                          "dir.mon", "d.csv", "l.mon", "ld/a.mon"};
         if (pictures) names.push_back("e.bmp");
         for (int i = pick(1, 6); i > 0; --i)
             s += std::string(names[pick(0, static_cast<int>(names.size()) - 1)]) + "\n";

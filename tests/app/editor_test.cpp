@@ -1,11 +1,16 @@
 // The Hough analysis editor's procedures: search, rows, spacing, band colours and interval files.
 #include "hough/editor.h"
+#include "hough/line_trace.h"
 #include "hough/palette.h"
+#include "measure/measurement.h"
 #include "support/module_fixture.h"
 
 #include <QFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <cmath>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace tovra;
 using namespace tovra_test;
@@ -31,7 +36,7 @@ protected:
     }
     void setLines(const std::vector<double>& intercepts, double slope = 0.5) {
         for (size_t k = 0; k < intercepts.size(); ++k)
-            ed.setRecord(static_cast<int>(k), {slope, intercepts[k], QString(), 1});
+            ed.setRecord(static_cast<int>(k), {slope, intercepts[k], QStringLiteral("typed"), 1});
     }
     QStringList intervalLines() {
         QFile f(ed.intervalFile());
@@ -165,6 +170,14 @@ TEST_F(EditorTest, AbortQuestionAfterTwelveAndTenMoreRejections) {
     EXPECT_EQ(dialogs.questionsAsked(), 2);
     EXPECT_EQ(dialogs.lastQuestion(), QStringLiteral("直線が見つかりません処理を打ち切りますか？"));
     EXPECT_EQ(ed.searchCount() - before, 22);
+    // The rejected candidate is not left in the row as if found; the rows after it were never
+    // searched, and no band with a missing line gets a width.
+    EXPECT_FALSE(ed.row(1).sikic);
+    EXPECT_TRUE(ed.row(1).siki.isEmpty());
+    EXPECT_EQ(ed.record(1).flag, 0);
+    ed.sortAndMeasure();
+    for (int k = 0; k < ed.sampleCount(); ++k)
+        EXPECT_TRUE(ed.row(k).intval.isEmpty()) << k << " " << ed.row(k).intval.toStdString();
 }
 
 // The multi-line search ends when nothing is left below the bound, keeping what it found.
@@ -174,7 +187,9 @@ TEST_F(EditorTest, MultiSearchEndsWhenNoLineIsLeft) {
     ed.singleSearch();
     ed.multiSearch();
     EXPECT_EQ(dialogs.questionsAsked(), 0);
-    EXPECT_TRUE(dialogs.lastMessage().contains(QStringLiteral("最大交点")));
+    EXPECT_TRUE(dialogs.lastMessage().contains(QStringLiteral("これ以上の直線はありません")))
+        << dialogs.lastMessage().toStdString();
+    EXPECT_FALSE(ed.row(1).sikic); // the last candidate, of no votes, is not kept
 }
 
 TEST_F(EditorTest, UncheckedRowsAreNotSearched) {
@@ -216,14 +231,23 @@ TEST_F(EditorTest, SortDropsUnselectedLines) {
     EXPECT_EQ(ed.fields().nam, QStringLiteral("2"));
 }
 
-// A pair that cannot be constructed, or no width the picture could hold, gives no width.
+// A pair with a line never found, one that cannot be constructed, or no width the picture could
+// hold, gives no width.
 TEST_F(EditorTest, WidthsThatAreNotWidthsStayEmpty) {
     setLines({10, 20, 30, 1e15});
-    ed.setRecord(1, {0, 20, QString(), 1}); // a row never searched: slope 0
+    ed.setRecord(1, {0, 20, QStringLiteral("typed"), 1}); // a flat line typed in
     ed.sortAndMeasure();
     EXPECT_NE(ed.row(0).intval, QString()); // from a sloped line to a flat one: a width
     EXPECT_EQ(ed.row(1).intval, QString()); // from a flat one: no perpendicular
     EXPECT_EQ(ed.row(2).intval, QString()); // farther than the picture's diagonal
+    // A row never searched: neither of its bands has a width, above or below it.
+    setLines({10, 20, 30, 40});
+    ed.setRecord(2, {0.5, 25, QString(), 1});
+    ed.sortAndMeasure();
+    EXPECT_EQ(ed.record(2).intercept, 25);
+    EXPECT_NE(ed.row(0).intval, QString());
+    EXPECT_EQ(ed.row(1).intval, QString());
+    EXPECT_EQ(ed.row(2).intval, QString());
 }
 
 TEST_F(EditorTest, ExportAveragesOverMeasuredBandsOnly) {
@@ -329,4 +353,112 @@ TEST_F(EditorTest, StripesFromSearchToIntervalFile) {
             EXPECT_EQ(fields[0], black ? QStringLiteral("1") : QStringLiteral("0")) << k;
         }
     }
+}
+
+// The interval file on a full disk: the export says so and the file keeps what it had, not half
+// a block more (the limit on a file's size stands in for the disk, in a child process).
+TEST_F(EditorTest, ExportOnAFullDiskSaysSoAndKeepsTheFile) {
+    ed.setIntval(0, QStringLiteral("8"));
+    ed.exportIntervals();
+    const std::string before = testing_support::readBytes(ed.intervalFile().toStdString());
+    ASSERT_FALSE(before.empty());
+    auto exportOnAFullDisk = [&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{before.size() + 8, before.size() + 8};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        dialogs.inform(QString());
+        ed.exportIntervals();
+        const bool kept = testing_support::readBytes(ed.intervalFile().toStdString()) == before;
+        std::_Exit(kept && dialogs.lastMessage().contains(QStringLiteral("書き込めません")) ? 0 : 1);
+    };
+    EXPECT_EXIT(exportOnAFullDisk(), testing::ExitedWithCode(0), "");
+}
+
+// Characters Shift-JIS cannot hold become "?" and the user is told; the others stay.
+TEST_F(EditorTest, ExportReplacesWhatShiftJisCannotHoldVisibly) {
+    QStringList replaced;
+    EXPECT_EQ(shiftJis(QStringLiteral("磁区 µm ü.mon"), replaced),
+              QStringEncoder("Shift_JIS").encode(QStringLiteral("磁区 ?m ?.mon")));
+    EXPECT_EQ(replaced, QStringList({QStringLiteral("µ"), QStringLiteral("ü")}));
+    acquireLines({20});
+    state.imageWindow(0).nameLabel = QStringLiteral("Müller µ.mon");
+    ed.acquireImage();
+    ed.exportIntervals();
+    EXPECT_EQ(intervalLines().first(), QStringLiteral("\"M?ller ?.mon\""));
+    EXPECT_TRUE(dialogs.lastMessage().contains(QStringLiteral("「?」")))
+        << dialogs.lastMessage().toStdString();
+}
+
+// A failed copy into slot 16 leaves it whole: its pixels and its size, and the editor as it was.
+TEST_F(EditorTest, AcquisitionThatCannotCopyKeepsTheOldSlot) {
+    acquireLines({20});
+    const std::string pixels = workBytes("16_im.tmp"), size = workBytes("16_inf.tmp");
+    openRaw(0, 32, 32, std::string(32 * 32, '\0'));
+    QFile::remove(workFile("0_inf.tmp"));
+    dialogs.inform(QString());
+    ed.acquireImage();
+    EXPECT_TRUE(dialogs.lastMessage().contains(QStringLiteral("前の画像のまま")));
+    EXPECT_EQ(workBytes("16_im.tmp"), pixels);
+    EXPECT_EQ(workBytes("16_inf.tmp"), size);
+    EXPECT_EQ(ed.fields().mx, QStringLiteral("64"));
+    EXPECT_EQ(ed.picture().pixelWidth(), 64);
+}
+
+// Corners typed far beyond any picture are taken as its border, not as overflowed numbers.
+TEST_F(EditorTest, HugeTypedCornersAreTheBorder) {
+    acquireLines({20});
+    for (const char* corner : {"1e10", "1e300", "99999999999"}) {
+        state.setHfx1(QStringLiteral("-1e10"));
+        state.setHfy1(QStringLiteral("0"));
+        state.setHfx2(QLatin1String(corner));
+        state.setHfy2(QLatin1String(corner));
+        ed.setMfig(QStringLiteral("3000"));
+        const int before = ed.searchCount();
+        ed.singleSearch();
+        EXPECT_EQ(ed.searchCount(), before + 1) << corner;
+        EXPECT_NEAR(ed.record(0).intercept, 20, 0.5) << corner;
+    }
+}
+
+// The source picture is as large as the slot it copies, before any acquisition too: the probe
+// strip of a 512-pixel picture samples its own rows.
+TEST_F(EditorTest, SourcePictureTakesTheSlotsSize) {
+    std::string rows(512 * 512, '\xff');
+    for (int x = 0; x < 512; ++x)
+        rows[static_cast<size_t>(400) * 512 + x] = '\0';
+    openRaw(0, 512, 512, rows);
+    ed.acquireSourceImage();
+    EXPECT_EQ(ed.sourcePicture().pixelWidth(), 512);
+    EXPECT_EQ(ed.sourcePicture().pixelHeight(), 512);
+    EXPECT_EQ(qRed(ed.sourcePicture().image().pixel(10, 400)), 0);
+    EXPECT_EQ(qRed(ed.sourcePicture().image().pixel(10, 399)), 255);
+}
+
+// A line whose y leaves 16 bits in every column of the picture draws nothing, in the editor as in
+// the simulator, instead of a row of points at the last y that fitted.
+TEST_F(EditorTest, LinesBeyondSixteenBitsDrawNothing) {
+    acquireLines({});
+    const QImage before = ed.picture().image();
+    ed.drawLine(-1000, -750000, 0);
+    EXPECT_EQ(ed.picture().image(), before);
+    const auto points = traceLine(63, [](double x) { return x < 10 ? 1e9 : x; });
+    ASSERT_EQ(points.size(), 54u);
+    EXPECT_EQ(points.front(), QPointF(10, 10));
+}
+
+// The measurement's CSV export on a full disk fails and leaves the old file, like the intervals.
+TEST_F(EditorTest, MeasurementExportOnAFullDiskFails) {
+    openRaw(0, 256, 256,
+            testing_support::readBytes(testing_support::projectSamplesDir() / "stripes_bin_256.mon"));
+    MeasurementModule measurement(module);
+    measurement.measureCurrentSlot();
+    const QString path = writeData(QStringLiteral("m.csv"), "old");
+    auto exportOnAFullDisk = [&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::_Exit(!measurement.exportCsv(path) && dataBytes("m.csv") == "old" ? 0 : 1);
+    };
+    EXPECT_EXIT(exportOnAFullDisk(), testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(measurement.exportCsv(path));
 }

@@ -144,8 +144,8 @@ TEST_F(ModuleTest, UndecodablePictureLeavesSlotAsItWas) {
     QDir().mkpath(dataFile("dir.bmp"));
     ASSERT_EQ(::mkfifo(dataFile("fifo.gif").toLocal8Bit().constData(), 0600), 0);
     writeTruncatedSamples();
-    for (const char* name : {"bad.bmp", "empty.bmp", "big.bmp", "dir.bmp", "fifo.gif", "cut.bmp", "cut.jpg",
-                             "cut.gif"}) {
+    for (const char* name :
+         {"bad.bmp", "empty.bmp", "big.bmp", "dir.bmp", "fifo.gif", "cut.bmp", "cut.jpg", "cut.gif"}) {
         openRaw(0, 2, 1, "\x05\x06");
         const QImage picture = state.imageWindow(0).picture->image();
         dialogs.inform(QString());
@@ -179,7 +179,8 @@ TEST_F(ModuleTest, TruncatedPicturesAreNotReadAsWhole) {
     HistogramModule histogram(module);
     BatchRunner runner(module);
     runner.makeHistogram = [&](int mode) { return histogram.makeHistogram(mode); };
-    const auto out = runner.run(writeData(QStringLiteral("s.tvs"), "256\n256\n0\n1\nr.mon\n100\n0\ncut.bmp\n0\n"));
+    const auto out =
+        runner.run(writeData(QStringLiteral("s.tvs"), "256\n256\n0\n1\nr.mon\n100\n0\ncut.bmp\n0\n"));
     EXPECT_EQ(out.read, 0);
     EXPECT_EQ(dataBytes("cut.bmp"), before);
 }

@@ -295,6 +295,20 @@ private slots:
         QVERIFY(!find<QCheckBox>(*w, "sikic(2)")->isChecked());
     }
 
+    // A width too long for its narrow box shows its start, like the equations.
+    void editorWidthBoxesShowTheirStart() {
+        QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command15"), Qt::LeftButton);
+        EditorWindow* w = app_->editorWindow();
+        HoughEditor& ed = app_->editor();
+        ed.setMx(QStringLiteral("1000")), ed.setMy(QStringLiteral("1000"));
+        for (int k = 0; k <= 3; ++k)
+            ed.setRecord(k, {0.5, 427.0 * k, QStringLiteral("typed"), 1});
+        QTest::mouseClick(find<QPushButton>(*w, "Command5"), Qt::LeftButton);
+        auto* width = find<QLineEdit>(*w, "intval(0)");
+        QCOMPARE(width->text(), QStringLiteral("381.9204106"));
+        QCOMPARE(width->cursorPosition(), 0);
+    }
+
     // The automatic measurement: from the menu and the editor, on the current slot; the table,
     // the summary and the export with its header.
     void measurementWindowMeasuresAndExports() {

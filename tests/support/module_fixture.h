@@ -42,7 +42,8 @@ protected:
     void writeTruncatedSamples() const {
         for (const char* name : {"stripes_256.bmp", "stripes_256.jpg", "maze_256.gif"}) {
             const std::string whole = testing_support::readBytes(testing_support::projectSamplesDir() / name);
-            writeData(QStringLiteral("cut.") + QString::fromLatin1(name).right(3), whole.substr(0, whole.size() / 3));
+            writeData(QStringLiteral("cut.") + QString::fromLatin1(name).right(3),
+                      whole.substr(0, whole.size() / 3));
         }
     }
 
