@@ -75,7 +75,7 @@ QString jpegShortfall(const Bytes& b) {
 
 // The blocks up to the end of the first picture (the one decoded) must all be there.
 QString gifShortfall(const Bytes& b) {
-    const QString cut = QStringLiteral("the GIF file is cut short before its first picture is complete");
+    QString cut = QStringLiteral("the GIF file is cut short before its first picture is complete");
     int64_t at = 13;
     const int packed = b.u8(10);
     if (packed < 0) return cut;

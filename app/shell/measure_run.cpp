@@ -97,6 +97,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         }
     };
     std::vector<std::thread> threads;
+    threads.reserve(static_cast<size_t>(jobs));
     for (int t = 0; t < jobs; ++t)
         threads.emplace_back(worker);
 
