@@ -900,6 +900,15 @@ std::string describe(const Settings& s) {
 
 namespace {
 
+// The factor that brings the largest magnitude of the picture (and its background) to 65535.
+double workingScale(const Image& g, const Image& b) {
+    double most = 0;
+    for (const Image* i : {&g, &b})
+        for (double v : i->px)
+            most = std::max(most, std::fabs(v));
+    return most > 0 ? 65535 / most : 1;
+}
+
 Result measureOrThrow(const Image& image, const Image* background, std::optional<Rect> rect,
                       const Settings& settings) {
     Result r;
@@ -925,15 +934,24 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     Image g = crop(image, area);
     r.area = area;
     r.width = g.width, r.height = g.height;
+    if (background && (background->width != image.width || background->height != image.height ||
+                       background->px.size() != image.px.size()))
+        return fail("the background image has another size");
+    Image b = background ? crop(*background, area) : Image{};
+    // The median works on whole numbers: a picture scaled 0..1 (or 0..1e-6) would come out
+    // uniform, and one in millions would overflow. Every picture is measured scaled (no offset, so
+    // the light's division and the Kerr ratio keep their meaning) to largest magnitude 65535: an
+    // 8-bit picture by 257, whose median is that of its own grey levels, a 16-bit one as it is.
+    const double scale = workingScale(g, b);
+    for (double& v : g.px)
+        v *= scale;
+    for (double& v : b.px)
+        v *= scale;
     Image unfiltered = g; // for the bands: averaging along the walls removes the noise, unbiased
     if (settings.median) median(g);
     if (background) {
-        if (background->width != image.width || background->height != image.height ||
-            background->px.size() != image.px.size())
-            return fail("the background image has another size");
         // The Kerr contrast: the difference relative to the background, which carries the light, so
         // that the domains' contrast is the same everywhere.
-        Image b = crop(*background, area);
         auto relative = [](double v, double bg) { return bg > 0 ? (v - bg) / bg : 0.0; };
         for (size_t i = 0; i < g.px.size(); ++i)
             unfiltered.px[i] = relative(unfiltered.px[i], b.px[i]);
@@ -988,6 +1006,7 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     // The spectrum looks for periods up to a third of the picture's smaller side; a longer one
     // it cannot show, and what it found is then a harmonic.
     if (3 * r.periodPx > std::min(r.width, r.height)) r.periodFftPx = 0;
+    if (!background) r.threshold /= scale; // in the picture's own grey levels
     r.black = std::move(black);
     return r;
 }

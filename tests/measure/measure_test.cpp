@@ -276,3 +276,30 @@ TEST(Measure, CInterfaceGivesTheSameNumbersAndBands) {
     EXPECT_EQ(tovra_measure(nullptr, 0, 0, nullptr, 0, 0, 0, 0, &m), 1);
     EXPECT_STRNE(m.error, "");
 }
+
+// The measurement does not depend on whole grey levels: the same picture scaled by any factor
+// (0..1 floats, 16 bits, millions) gives the same numbers as in 0..255. Whole-number filtering
+// once made a 0..1 picture uniform.
+TEST(Measure, AnyValueScaleGivesTheSameWidths) {
+    for (const auto& [name, side] :
+         {std::pair{"maze_512.mon", 512}, {"kerr_a_256.mon", 256}, {"stripes_256.mon", 256}}) {
+        const Image bytes = sample(name, side);
+        const Result base = measure(bytes, nullptr, std::nullopt, Settings{});
+        ASSERT_TRUE(base.error.empty()) << name;
+        for (double factor : {1e-6, 1.0 / 255, 257.0, 1e6}) {
+            Image scaled = bytes;
+            for (double& v : scaled.px)
+                v *= factor;
+            const Result r = measure(scaled, nullptr, std::nullopt, Settings{});
+            ASSERT_TRUE(r.error.empty()) << name << " x" << factor << ": " << r.error;
+            EXPECT_EQ(r.pattern, base.pattern) << name << " x" << factor;
+            EXPECT_NEAR(r.blackWidthPx, base.blackWidthPx, 1e-3 * base.blackWidthPx)
+                << name << " x" << factor;
+            EXPECT_NEAR(r.whiteWidthPx, base.whiteWidthPx, 1e-3 * base.whiteWidthPx)
+                << name << " x" << factor;
+            EXPECT_NEAR(r.periodPx, base.periodPx, 1e-3 * base.periodPx) << name << " x" << factor;
+            EXPECT_NEAR(r.blackFraction, base.blackFraction, 1e-3) << name << " x" << factor;
+            EXPECT_NEAR(r.threshold, base.threshold * factor, 1e-6 * base.threshold * factor) << name;
+        }
+    }
+}
