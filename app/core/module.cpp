@@ -158,6 +158,15 @@ bool Module::openImage(const QString& path, const QString& title) {
         picture = decodePicture(path, kind);
         if (!picture && !raw) return false;
     }
+    // A raw or CSV image of a size no slot holds (typed, or 99999 that no 16-bit box takes) is
+    // refused with the reason before the slot or its window changes.
+    if (raw || kind == QLatin1String("csv")) {
+        const double w = numericValue(state_.info().mx), h = numericValue(state_.info().my);
+        if (!(w <= 32767 && h <= 32767 && w * h <= kBufferCapacity)) {
+            inform(tooLargeMessage(state_.info().mx, state_.info().my, path));
+            return false;
+        }
+    }
     prepareImageWindow(path);
     bool loaded = false;
     if (picture) loaded = openPicture(*picture);
@@ -166,6 +175,15 @@ bool Module::openImage(const QString& path, const QString& title) {
     if (kind == QLatin1String("csv")) loaded = openCsv(path);
     fitNameLabel();
     return loaded;
+}
+
+QString Module::tooLargeMessage(const QString& width, const QString& height, const QString& path) {
+    return QStringLiteral(
+               "画像が大きすぎます（%1 × %2）。スロットに入るのは 1024 × 1024 画素（%3 画素）までです。"
+               "大きな画像は自動測定で測れます（大きさの制限はありません）。\n%4")
+        .arg(width, height)
+        .arg(kBufferCapacity)
+        .arg(path);
 }
 
 bool Module::isPictureKind(const QString& kind) {
@@ -179,11 +197,7 @@ std::optional<QImage> Module::decodePicture(const QString& path, const QString& 
         return std::nullopt;
     }
     if (!fits(picture->width, picture->height) || !fits(picture->rgb.width(), picture->rgb.height())) {
-        inform(QStringLiteral("画像が大きすぎます（%1 × %2）。読み込めるのは %3 画素までです。\n%4")
-                   .arg(picture->width)
-                   .arg(picture->height)
-                   .arg(kBufferCapacity)
-                   .arg(path));
+        inform(tooLargeMessage(QString::number(picture->width), QString::number(picture->height), path));
         return std::nullopt;
     }
     state_.setMx(QString::number(picture->width));

@@ -167,6 +167,7 @@ private:
     bool openCsv(const QString& path);
     template <typename Call> int32_t operation(std::initializer_list<int> reads, Call call);
     bool saveBmp(int slot, const QString& path);
+    static QString tooLargeMessage(const QString& width, const QString& height, const QString& path);
 
     AppState& state_;
     QuarnBinder& quarn_;

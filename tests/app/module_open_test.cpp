@@ -292,3 +292,27 @@ TEST_F(ModuleTest, AnyBytesInAnyFileOrWorkFile) {
         }
     }
 }
+
+// A raw or CSV image of a size no slot holds says so in words a user knows, like a picture, and
+// leaves the slot and its window as they were.
+TEST_F(ModuleTest, TooLargeForASlotIsSaid) {
+    writeData(QStringLiteral("a.csv"), "1,2\n3,4\n");
+    writeData(QStringLiteral("big.mon"), std::string(1000, '\x10'));
+    const struct {
+        const char *name, *w, *h;
+    } rows[] = {{"big.mon", "2048", "2048"},
+                {"big.mon", "99999", "99999"},
+                {"a.csv", "1025", "1025"},
+                {"big.mon", "1e9", "1"}};
+    for (const auto& r : rows) {
+        openRaw(0, 2, 1, "\x05\x06");
+        dialogs.inform(QString());
+        state.setMx(QLatin1String(r.w));
+        state.setMy(QLatin1String(r.h));
+        EXPECT_FALSE(module.openImage(dataFile(QLatin1String(r.name)), QLatin1String(r.name))) << r.w;
+        EXPECT_TRUE(dialogs.lastMessage().contains(QStringLiteral("1024 × 1024 画素"))) << r.w;
+        EXPECT_TRUE(dialogs.lastMessage().contains(QStringLiteral("自動測定"))) << r.w;
+        EXPECT_EQ(workBytes("0_im.tmp"), "\x05\x06") << r.w;
+        EXPECT_EQ(state.imageWindow(0).nameLabel, dataFile("img.mon")) << r.w;
+    }
+}
