@@ -105,7 +105,13 @@ Application::Application(const QString& programFolder, const Options& options)
                 std::make_unique<HelpWindow>(QDir(programFolder_).filePath(QStringLiteral("user-guide.md")));
         help_->showGuide();
     };
-    actions.mailAuthor = [] { QDesktopServices::openUrl(QUrl(kMailAddress)); };
+    // Where no program opens mail addresses (a server, a bare desktop) the address is shown.
+    actions.mailAuthor = [this] {
+        if (!QDesktopServices::openUrl(QUrl(kMailAddress)))
+            module_.inform(
+                QStringLiteral("メールを開くプログラムが見つかりません。作者のアドレスは %1 です。")
+                    .arg(QUrl(kMailAddress).path()));
+    };
     actions.showAbout = [this] {
         if (!about_) about_ = std::make_unique<AboutWindow>([this] { return systemInformation(quarn_); });
         about_->show();

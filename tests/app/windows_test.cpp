@@ -343,6 +343,16 @@ private slots:
         QVERIFY(w->isVisible());
     }
 
+    // Without a program that opens mail (as here, offscreen) the menu item shows the address.
+    void mailWithoutAMailProgramShowsTheAddress() {
+        QString said;
+        app_->dialogs().setMessagePlatform([&said](const QString& t) { said = t; });
+        QAction* mail = app_->mainWindow().findChild<QAction*>(QStringLiteral("mmail"));
+        QVERIFY(mail && mail->text() == QStringLiteral("作者にメール"));
+        mail->trigger();
+        QVERIFY(said.contains(QStringLiteral("tovra-support@tovra.org")));
+    }
+
     void aboutBoxShowsTheVersion() {
         app_->mainWindow().findChild<QAction*>(QStringLiteral("he3"))->trigger();
         AboutWindow* about = app_->aboutWindow();
