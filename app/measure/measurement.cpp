@@ -15,8 +15,41 @@ MeasurementModule::MeasurementModule(Module& module)
 
 double MeasurementModule::pixelSize() const {
     bool ok = false;
-    const double v = f_.pixelSize.trimmed().toDouble(&ok);
+    const double v = acceptedPixelSize_.trimmed().toDouble(&ok);
     return ok && v > 0 && std::isfinite(v) ? v : 0;
+}
+
+// The two number boxes, read where they are used: a text that is no usable number (one that
+// would turn speck removal off, or a pixel size that would be ignored) is refused with a message
+// and the box goes back to the last value that was used.
+bool MeasurementModule::acceptBoxes() {
+    bool ok = false;
+    const int speck = f_.speckArea.trimmed().toInt(&ok);
+    if (!ok || speck < 0 || speck > kMaxSpeckArea) {
+        module_.inform(
+            QStringLiteral("ゴミの面積上限「%1」は 0 から %2 までの整数にしてください。%3 のままにします。")
+                .arg(f_.speckArea)
+                .arg(kMaxSpeckArea)
+                .arg(acceptedSpeckArea_));
+        set(f_.speckArea, acceptedSpeckArea_);
+        return false;
+    }
+    const QString size = f_.pixelSize.trimmed();
+    const double um = size.toDouble(&ok);
+    if (!size.isEmpty() && !(ok && std::isfinite(um) && um > 0 && um <= kMaxPixelSize)) {
+        module_.inform(
+            QStringLiteral(
+                "画素の大きさ「%1」は 0 より大きく %2 µm までの数にしてください（空欄なら画素で表します）。"
+                "「%3」のままにします。")
+                .arg(f_.pixelSize)
+                .arg(kMaxPixelSize)
+                .arg(acceptedPixelSize_));
+        set(f_.pixelSize, acceptedPixelSize_);
+        return false;
+    }
+    acceptedSpeckArea_ = QString::number(speck);
+    acceptedPixelSize_ = size;
+    return true;
 }
 
 std::optional<measure::Image> MeasurementModule::slotImage(int slot) {
@@ -32,8 +65,9 @@ std::optional<measure::Image> MeasurementModule::slotImage(int slot) {
 
 void MeasurementModule::measureCurrentSlot() {
     BusyCursor busy;
+    if (!acceptBoxes()) return;
     const int id = module_.currentId();
-    settings_ = measure::Settings{f_.median, f_.flatField, f_.otsu, std::max<int>(0, int16Or(f_.speckArea))};
+    settings_ = measure::Settings{f_.median, f_.flatField, f_.otsu, acceptedSpeckArea_.toInt()};
     const auto image = slotImage(id);
     source_ = id >= 0 && id < kSlots ? module_.state().imageWindow(id).nameLabel : QString();
     if (!image) {

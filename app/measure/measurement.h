@@ -51,8 +51,12 @@ public:
     // rectangle, the settings and the program's version. False when it cannot be written.
     bool exportCsv(const QString& path) const;
 
+    static constexpr int kMaxSpeckArea = 1'000'000;
+    static constexpr double kMaxPixelSize = 1e6;
+
 private:
     std::optional<measure::Image> slotImage(int slot);
+    bool acceptBoxes();
     void drawHistogram();
 
     Module& module_;
@@ -60,6 +64,7 @@ private:
     measure::Result result_;
     measure::Settings settings_;
     QString source_;
+    QString acceptedSpeckArea_ = QStringLiteral("10"), acceptedPixelSize_;
     Canvas picture_, histogram_;
 };
 

@@ -445,20 +445,3 @@ TEST_F(EditorTest, LinesBeyondSixteenBitsDrawNothing) {
     ASSERT_EQ(points.size(), 54u);
     EXPECT_EQ(points.front(), QPointF(10, 10));
 }
-
-// The measurement's CSV export on a full disk fails and leaves the old file, like the intervals.
-TEST_F(EditorTest, MeasurementExportOnAFullDiskFails) {
-    openRaw(0, 256, 256,
-            testing_support::readBytes(testing_support::projectSamplesDir() / "stripes_bin_256.mon"));
-    MeasurementModule measurement(module);
-    measurement.measureCurrentSlot();
-    const QString path = writeData(QStringLiteral("m.csv"), "old");
-    auto exportOnAFullDisk = [&] {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{100, 100};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        std::_Exit(!measurement.exportCsv(path) && dataBytes("m.csv") == "old" ? 0 : 1);
-    };
-    EXPECT_EXIT(exportOnAFullDisk(), testing::ExitedWithCode(0), "");
-    EXPECT_TRUE(measurement.exportCsv(path));
-}

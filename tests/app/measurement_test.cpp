@@ -1,0 +1,67 @@
+// The measurement in the program: its number boxes and its export.
+#include "measure/measurement.h"
+#include "support/module_fixture.h"
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace tovra;
+using namespace tovra_test;
+
+namespace {
+
+class MeasurementTest : public ModuleTest {
+protected:
+    MeasurementModule measurement{module};
+    void openStripes() {
+        openRaw(0, 256, 256,
+                testing_support::readBytes(testing_support::projectSamplesDir() / "stripes_bin_256.mon"));
+    }
+};
+
+} // namespace
+
+// A box that holds no usable number is refused where it is read, with a message, and goes back
+// to the value last used: "abc" or 99999999 had turned speck removal off, 1e400 µm was ignored.
+TEST_F(MeasurementTest, NumberBoxesThatSayNo) {
+    openStripes();
+    measurement.setSpeckArea(QStringLiteral("25"));
+    measurement.setPixelSize(QStringLiteral("0.5"));
+    measurement.measureCurrentSlot();
+    ASSERT_TRUE(measurement.result().error.empty());
+    EXPECT_DOUBLE_EQ(measurement.pixelSize(), 0.5);
+    const struct {
+        const char *speck, *pixel, *said;
+    } rows[] = {{"abc", "0.5", "ゴミ"},          {"99999999", "0.5", "ゴミ"},   {"-3", "0.5", "ゴミ"},
+                {"25", "1e400", "画素の大きさ"}, {"25", "abc", "画素の大きさ"}, {"25", "-1", "画素の大きさ"}};
+    for (const auto& r : rows) {
+        measurement.setSpeckArea(QLatin1String(r.speck));
+        measurement.setPixelSize(QLatin1String(r.pixel));
+        dialogs.inform(QString());
+        measurement.measureCurrentSlot();
+        EXPECT_TRUE(dialogs.lastMessage().contains(QString::fromUtf8(r.said))) << r.speck << " " << r.pixel;
+        EXPECT_EQ(measurement.fields().speckArea, QStringLiteral("25")) << r.speck;
+        EXPECT_EQ(measurement.fields().pixelSize, QStringLiteral("0.5")) << r.pixel;
+        EXPECT_DOUBLE_EQ(measurement.pixelSize(), 0.5) << r.pixel;
+    }
+    measurement.setPixelSize(QString()); // empty: widths in pixels only
+    dialogs.inform(QString());
+    measurement.measureCurrentSlot();
+    EXPECT_TRUE(dialogs.lastMessage().isEmpty());
+    EXPECT_EQ(measurement.pixelSize(), 0);
+}
+
+// The measurement's CSV export on a full disk fails and leaves the old file, like the intervals.
+TEST_F(MeasurementTest, ExportOnAFullDiskFails) {
+    openStripes();
+    measurement.measureCurrentSlot();
+    const QString path = writeData(QStringLiteral("m.csv"), "old");
+    auto exportOnAFullDisk = [&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::_Exit(!measurement.exportCsv(path) && dataBytes("m.csv") == "old" ? 0 : 1);
+    };
+    EXPECT_EXIT(exportOnAFullDisk(), testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(measurement.exportCsv(path));
+}
