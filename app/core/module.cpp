@@ -424,10 +424,21 @@ int32_t Module::doDifference() {
     return operation({id, a, b}, [&](double* p, double* q) { return quarn_.Dpim(a, b, id, p, q); });
 }
 
+// A threshold outside the grey levels (99999, which no 16-bit number holds, or a text that is no
+// number) would binarize the picture all white or all black: it is refused with a message, and
+// the box goes back to the threshold last used.
 int32_t Module::doBinarize() {
     const int id = currentId();
-    const int threshold = int16Or(state_.tool().segt);
-    return operation({id}, [&](double* b, double*) { return quarn_.Segmim(threshold, id, b); });
+    const auto threshold = toInt16(state_.tool().segt);
+    if (!threshold || *threshold < 0 || *threshold > 255) {
+        inform(
+            QStringLiteral("二値化のしきい値「%1」は 0 から 255 までの数にしてください。%2 のままにします。")
+                .arg(state_.tool().segt, acceptedThreshold_));
+        state_.setSegt(acceptedThreshold_);
+        return kNotCalled;
+    }
+    acceptedThreshold_ = QString::number(*threshold);
+    return operation({id}, [&](double* b, double*) { return quarn_.Segmim(*threshold, id, b); });
 }
 
 int32_t Module::doOverValueCorrection() {

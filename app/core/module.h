@@ -173,6 +173,7 @@ private:
     QuarnBinder& quarn_;
     FileDialogs& dialogs_;
     bool scriptRunning_ = false;
+    QString acceptedThreshold_ = QStringLiteral("128"); // the binarization threshold last used
 };
 
 } // namespace tovra

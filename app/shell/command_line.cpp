@@ -121,8 +121,10 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     o.autoDraw = !parser.isSet(noDraw);
     if (parser.isSet(threshold)) {
         o.threshold = parser.value(threshold);
-        if (!toInt16(o.threshold)) {
-            message = QStringLiteral("--threshold needs a whole number, not \"%1\"").arg(o.threshold);
+        const auto t = toInt16(o.threshold);
+        if (!t || *t < 0 || *t > 255) { // beyond the grey levels the picture comes out one colour
+            message =
+                QStringLiteral("--threshold needs a whole number from 0 to 255, not \"%1\"").arg(o.threshold);
             return std::nullopt;
         }
     }

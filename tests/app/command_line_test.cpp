@@ -25,6 +25,15 @@ TEST(CommandLine, OptionsAndHelp) {
         EXPECT_TRUE(message.contains(QLatin1String(opt))) << opt;
     EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--bogus")}, message, code));
     EXPECT_EQ(code, 2);
+    // A threshold outside the grey levels would make every picture one colour.
+    for (const char* t : {"256", "-1", "99999", "x"}) {
+        EXPECT_FALSE(
+            parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--batch"), QStringLiteral("s.tvs"),
+                              QStringLiteral("--threshold"), QLatin1String(t)},
+                             message, code))
+            << t;
+        EXPECT_EQ(code, 2) << t;
+    }
     EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--batch"),
                                    QStringLiteral("s.tvs"), QStringLiteral("a.mon")},
                                   message, code));

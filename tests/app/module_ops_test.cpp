@@ -107,9 +107,21 @@ TEST_F(ModuleTest, ParametersComeFromTheToolbox) {
     state.setCt2(QStringLiteral("300")); // passed as typed
     module.doContrast();
     EXPECT_EQ(workBytes("0_im.tmp"), std::string("\x00\x7f\xaa", 3));
-    state.setSegt(QStringLiteral("abc")); // not a number: threshold 0
-    module.doBinarize();
-    EXPECT_EQ(workBytes("0_im.tmp"), std::string("\x00\xff\xff", 3));
+    // A threshold outside the grey levels is refused, said, and the box goes back to the last one.
+    state.setSegt(QStringLiteral("100"));
+    ASSERT_EQ(module.doBinarize(), kStatusOk);
+    openRaw(0, 3, 1, std::string("\x00\x96\xc8", 3));
+    for (const char* bad : {"abc", "99999", "-1", "256"}) {
+        state.setSegt(QLatin1String(bad));
+        dialogs.inform(QString());
+        EXPECT_NE(module.doBinarize(), kStatusOk) << bad;
+        EXPECT_EQ(workBytes("0_im.tmp"), std::string("\x00\x96\xc8", 3)) << bad;
+        EXPECT_TRUE(dialogs.lastMessage().contains(QStringLiteral("しきい値"))) << bad;
+        EXPECT_EQ(state.tool().segt, QStringLiteral("100")) << bad;
+    }
+    state.setSegt(QStringLiteral("149.5")); // rounded half to even: 150
+    ASSERT_EQ(module.doBinarize(), kStatusOk);
+    EXPECT_EQ(workBytes("0_im.tmp"), std::string("\x00\x00\xff", 3));
 }
 
 TEST_F(ModuleTest, EdgeAndFlipModes) {
