@@ -18,7 +18,10 @@ run: deps
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default -j $(JOBS) --target Tovra
 	@mkdir -p build/run
-	@cd build/run && ../default/bin/Tovra --workdir . ../../samples/stripes_256.mon
+	@# A copy of the samples, so that a script opened from them (demo.tvs saves its results
+	@# beside its images) writes into build/run, not into the checkout.
+	@rm -rf build/run/samples && cp -r samples build/run/samples
+	@cd build/run && ../default/bin/Tovra --workdir . samples/stripes_256.mon
 
 sanitize: deps
 	@cmake --preset sanitize >/dev/null
