@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -99,17 +98,9 @@ std::optional<measure::Image> readMeasureImage(const QString& path, const std::v
         }
         return img;
     }
-    if (const QString shortfall = pictureFileShortfall(path); !shortfall.isEmpty()) {
-        error = QStringLiteral("cannot be read whole: %1").arg(shortfall);
-        return std::nullopt;
-    }
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    QImage picture = reader.read();
-    if (picture.isNull()) {
-        error = QStringLiteral("cannot be decoded: %1").arg(reader.errorString());
-        return std::nullopt;
-    }
+    std::optional<QImage> decoded = readWholePicture(path, error);
+    if (!decoded) return std::nullopt;
+    QImage picture = std::move(*decoded);
     measure::Image img{picture.width(), picture.height(), {}};
     img.px.reserve(static_cast<size_t>(img.width) * img.height);
     const bool deep = picture.depth() > 32 || picture.format() == QImage::Format_Grayscale16;

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
 #include <cstdlib>
@@ -93,14 +92,12 @@ std::optional<std::pair<int64_t, int64_t>> pictureSize(const QString& path, cons
 
 std::optional<PictureFile> readPictureFile(const QString& path, const QString& kind) {
     if (!QFileInfo(path).isFile()) return std::nullopt;
-    if (!pictureFileShortfall(path).isEmpty()) return std::nullopt; // a truncated file is not read
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    const QImage picture = reader.read();
-    if (picture.isNull()) return std::nullopt;
-    const auto size = pictureSize(path, kind, picture);
+    QString why;
+    const std::optional<QImage> picture = readWholePicture(path, why);
+    if (!picture) return std::nullopt;
+    const auto size = pictureSize(path, kind, *picture);
     if (!size) return std::nullopt;
-    return PictureFile{picture.convertToFormat(QImage::Format_RGB32), size->first, size->second};
+    return PictureFile{picture->convertToFormat(QImage::Format_RGB32), size->first, size->second};
 }
 
 QString fileKind(const QString& name) {

@@ -1,6 +1,9 @@
 #include "picture_check.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
 #include <cstdint>
 
 namespace tovra {
@@ -117,10 +120,27 @@ QString pictureShortfall(const QByteArray& bytes) {
     return {};
 }
 
-QString pictureFileShortfall(const QString& path) {
+std::optional<QImage> readWholePicture(const QString& path, QString& error) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return pictureShortfall(f.readAll());
+    if (!f.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot be read");
+        return std::nullopt;
+    }
+    QByteArray bytes = f.readAll();
+    if (const QString shortfall = pictureShortfall(bytes); !shortfall.isEmpty()) {
+        error = QStringLiteral("cannot be read whole: %1").arg(shortfall);
+        return std::nullopt;
+    }
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, QFileInfo(path).suffix().toLower().toLatin1());
+    reader.setAutoTransform(false);
+    QImage picture = reader.read();
+    if (picture.isNull()) {
+        error = QStringLiteral("cannot be decoded: %1").arg(reader.errorString());
+        return std::nullopt;
+    }
+    return picture;
 }
 
 } // namespace tovra

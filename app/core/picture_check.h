@@ -4,14 +4,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
+#include <optional>
 
 namespace tovra {
 
 // Why the picture in `bytes` is incomplete (empty when it is whole, or of a kind not checked
 // here: PNG and TIFF decoders report a short file themselves).
 QString pictureShortfall(const QByteArray& bytes);
-// The same for a file; a file that cannot be read is left to the decoder to refuse.
-QString pictureFileShortfall(const QString& path);
+// The picture in a file, from one read of it: checked whole, then decoded (no automatic turn by
+// the file's orientation tag). Nothing, with `error` saying why, when the file cannot be read, is
+// cut short or does not decode.
+std::optional<QImage> readWholePicture(const QString& path, QString& error);
 
 } // namespace tovra

@@ -2,12 +2,12 @@
 
 #include "core/busy_cursor.h"
 #include "core/numeric.h"
+#include "core/save_file.h"
 #include "line_trace.h"
 #include "palette.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStringEncoder>
 #include <cmath>
 #include <cstdio>
@@ -24,7 +24,7 @@ const QColor kStripGrey(212, 208, 200);
 // "1e10" cannot overflow the conversion; a text that is not a number is 0, as before.
 int32_t coordinate(const QString& text) {
     const double v = numericValue(text);
-    if (!(v == v)) return 0;
+    if (std::isnan(v)) return 0;
     return static_cast<int32_t>(roundHalfEven(std::clamp(v, -1e9, 1e9)));
 }
 
@@ -562,8 +562,7 @@ void HoughEditor::exportIntervals() {
     QStringList replaced;
     const QByteArray bytes = shiftJis(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"), replaced);
     // The file with the new lines is written whole beside the old one and put in its place, so a
-    // full disk (whose error a buffered write would only show at close) leaves the old file as it
-    // was, never half a block appended.
+    // full disk leaves the old file as it was, never half a block appended.
     QByteArray content;
     QFile old(intervalFile());
     if (old.exists() &&
@@ -573,11 +572,7 @@ void HoughEditor::exportIntervals() {
     }
     old.close();
     content += bytes;
-    QSaveFile file(intervalFile());
-    // Unbuffered, so that a short write shows at once: buffered, the commit took a file cut at the
-    // disk's end for a whole one.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(content) != content.size() ||
-        !file.commit()) {
+    if (!saveWholeFile(intervalFile(), content)) {
         module_.inform(
             QStringLiteral("間隔ファイルに書き込めません（ディスクの空きなど）。ファイルは前のままです。\n%1")
                 .arg(intervalFile()));

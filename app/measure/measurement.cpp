@@ -2,9 +2,9 @@
 
 #include "core/busy_cursor.h"
 #include "core/numeric.h"
+#include "core/save_file.h"
 #include "version.h"
 
-#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
 
@@ -187,16 +187,7 @@ bool MeasurementModule::exportCsv(const QString& path) const {
             text += (b.black ? QStringLiteral("black") : QStringLiteral("white")) + QStringLiteral("\r\n");
         }
     }
-    // Unbuffered, so that a short write (a full disk) shows: buffered, the commit took a file cut
-    // at the disk's end for a whole one.
-    const QByteArray bytes = text.toUtf8();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return saveWholeFile(path, text.toUtf8());
 }
 
 } // namespace tovra
