@@ -1,0 +1,257 @@
+// Preparing a picture for measurement: cropping, the value scale, the 3 x 3 median, the Gaussian
+// blur, the light divided out, the noise level, and single bright or dark pixels removed.
+#include "stages.h"
+
+#include "quarnk.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace tovra::measure::detail {
+
+Image crop(const Image& in, const Rect& r) {
+    Image out;
+    out.width = r.x2 - r.x1;
+    out.height = r.y2 - r.y1;
+    out.px.resize(static_cast<size_t>(out.width) * out.height);
+    for (int y = 0; y < out.height; ++y)
+        std::copy_n(in.px.begin() + static_cast<size_t>(y + r.y1) * in.width + r.x1, out.width,
+                    out.px.begin() + static_cast<size_t>(y) * out.width);
+    return out;
+}
+
+void median(Image& g) {
+    if (g.width >= 3 && g.height >= 3) Medk(g.width, g.height, g.px.data());
+}
+
+// The least and the greatest value, in eight lanes that the processor runs side by side.
+std::pair<double, double> valueRange(const std::vector<double>& v) {
+    if (v.empty()) return {0, 0};
+    double lo[8], hi[8];
+    std::fill_n(lo, 8, v[0]), std::fill_n(hi, 8, v[0]);
+    size_t i = 0;
+    for (; i + 8 <= v.size(); i += 8)
+        for (int k = 0; k < 8; ++k)
+            lo[k] = std::min(lo[k], v[i + k]), hi[k] = std::max(hi[k], v[i + k]);
+    for (; i < v.size(); ++i)
+        lo[0] = std::min(lo[0], v[i]), hi[0] = std::max(hi[0], v[i]);
+    return {*std::min_element(lo, lo + 8), *std::max_element(hi, hi + 8)};
+}
+
+
+// A running box mean of width 2 radius + 1 down each column, all columns at once: a running sum
+// of whole rows, borders mirrored.
+TOVRA_WIDE_VECTORS void boxColumnsWide(const std::vector<double>& in, std::vector<double>& out, int w, int h,
+                                       int radius) {
+    const double scale = 1.0 / (2 * radius + 1);
+    std::vector<double> sum(static_cast<size_t>(w), 0.0);
+    auto row = [&](int y) { return in.data() + static_cast<size_t>(mirror(y, h)) * w; };
+    for (int i = -radius; i <= radius; ++i) {
+        const double* r = row(i);
+        for (int x = 0; x < w; ++x)
+            sum[x] += r[x];
+    }
+    for (int y = 0; y < h; ++y) {
+        double* dst = out.data() + static_cast<size_t>(y) * w;
+        const double *add = row(y + radius + 1), *drop = row(y - radius);
+        for (int x = 0; x < w; ++x) {
+            dst[x] = sum[x] * scale;
+            sum[x] += add[x] - drop[x];
+        }
+    }
+}
+
+// `in` (w x h) turned over its diagonal into `out` (h x w), in tiles that stay in the cache.
+void transpose(const std::vector<double>& in, std::vector<double>& out, int w, int h) {
+    constexpr int kTile = 32;
+    for (int y0 = 0; y0 < h; y0 += kTile)
+        for (int x0 = 0; x0 < w; x0 += kTile)
+            for (int y = y0; y < std::min(h, y0 + kTile); ++y)
+                for (int x = x0; x < std::min(w, x0 + kTile); ++x)
+                    out[static_cast<size_t>(x) * h + y] = in[static_cast<size_t>(y) * w + x];
+}
+
+// Each row copied with `radius` mirrored values on either side, so that a filter along the row
+// reads padded[x .. x + 2 radius] for pixel x without a test at the borders.
+void padRow(const double* row, int w, int radius, std::vector<double>& padded) {
+    padded.resize(static_cast<size_t>(w) + 2 * static_cast<size_t>(radius));
+    for (int i = 0; i < w + 2 * radius; ++i)
+        padded[i] = row[mirror(i - radius, w)];
+}
+
+// A Gaussian blur of standard deviation sigma, borders mirrored. Narrow blurs convolve with the
+// sampled Gaussian out to three sigma; wide ones, where that would cost too much, repeat a box
+// mean three times (whose variance is the Gaussian's, to within the box's whole-pixel radius):
+// down the columns, then, turned over, down the rows.
+TOVRA_WIDE_VECTORS std::vector<double> blurWide(const Image& g, double sigma) {
+    const int w = g.width, h = g.height;
+    if (sigma > 3) {
+        const int radius =
+            std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
+        std::vector<double> a = g.px, b(a.size());
+        for (int pass = 0; pass < 3; ++pass) {
+            unwinding<&boxColumnsWide>(a, b, w, h, radius);
+            std::swap(a, b);
+        }
+        transpose(a, b, w, h);
+        for (int pass = 0; pass < 3; ++pass) {
+            unwinding<&boxColumnsWide>(b, a, h, w, radius);
+            std::swap(a, b);
+        }
+        transpose(b, a, h, w);
+        return a;
+    }
+    const int radius = std::max(1, static_cast<int>(std::ceil(3 * sigma)));
+    std::vector<double> kernel(2 * radius + 1);
+    for (int i = -radius; i <= radius; ++i)
+        kernel[i + radius] = std::exp(-0.5 * i * i / (sigma * sigma));
+    const double total = std::accumulate(kernel.begin(), kernel.end(), 0.0);
+    for (double& k : kernel)
+        k /= total;
+    std::vector<double> rows(g.px.size(), 0.0), out(g.px.size(), 0.0), padded;
+    for (int y = 0; y < h; ++y) {
+        padRow(g.px.data() + static_cast<size_t>(y) * w, w, radius, padded);
+        double* dst = rows.data() + static_cast<size_t>(y) * w;
+        for (int i = 0; i <= 2 * radius; ++i) {
+            const double k = kernel[i];
+            const double* src = padded.data() + i;
+            for (int x = 0; x < w; ++x)
+                dst[x] += k * src[x];
+        }
+    }
+    for (int y = 0; y < h; ++y) {
+        double* dst = out.data() + static_cast<size_t>(y) * w;
+        for (int i = -radius; i <= radius; ++i) {
+            const double k = kernel[i + radius];
+            const double* src = rows.data() + static_cast<size_t>(mirror(y + i, h)) * w;
+            for (int x = 0; x < w; ++x)
+                dst[x] += k * src[x];
+        }
+    }
+    return out;
+}
+
+
+// Light multiplies what the sample shows: `target` divided by the light (or, where the light
+// reaches zero or below, the light subtracted), scaled to keep its mean level. The light is
+// `source` blurred by `sigma`; it varies slowly, so it is blurred on a picture made k times
+// smaller by block means (k about a quarter of sigma) and spread back bilinearly.
+TOVRA_WIDE_VECTORS void flatFieldWide(Image& target, const Image& source, double sigma) {
+    const int w = source.width, h = source.height;
+    const int k = std::max(1, static_cast<int>(sigma / 4));
+    Image small;
+    small.width = (w + k - 1) / k, small.height = (h + k - 1) / k;
+    small.px.assign(static_cast<size_t>(small.width) * small.height, 0.0);
+    std::vector<double> area(small.px.size(), 0.0);
+    for (int y = 0; y < h; ++y) {
+        const double* row = source.px.data() + static_cast<size_t>(y) * w;
+        double* dst = small.px.data() + static_cast<size_t>(y / k) * small.width;
+        double* n = area.data() + static_cast<size_t>(y / k) * small.width;
+        for (int x = 0; x < w; ++x)
+            dst[x / k] += row[x], n[x / k] += 1;
+    }
+    for (size_t i = 0; i < small.px.size(); ++i)
+        small.px[i] /= area[i];
+    const std::vector<double> light =
+        small.width >= 2 && small.height >= 2 ? blur(small, sigma / k) : small.px;
+    const double level = std::accumulate(light.begin(), light.end(), 0.0) / static_cast<double>(light.size());
+    const bool divide = valueRange(light).first > 0;
+    // Block (i, j) stands at the centre of its pixels; between centres the light is interpolated,
+    // beyond the outer ones it is held.
+    auto place = [k](int p, int cells, int& i, double& f) {
+        const double at = std::clamp((p - (k - 1) / 2.0) / k, 0.0, static_cast<double>(cells - 1));
+        i = std::min(static_cast<int>(at), std::max(0, cells - 2));
+        f = at - i;
+    };
+    std::vector<int> xi(static_cast<size_t>(w));
+    std::vector<double> xf(static_cast<size_t>(w)), along(static_cast<size_t>(w));
+    for (int x = 0; x < w; ++x)
+        place(x, small.width, xi[x], xf[x]);
+    const int sx = small.width > 1 ? 1 : 0;
+    for (int y = 0; y < h; ++y) {
+        int j = 0;
+        double fy = 0;
+        place(y, small.height, j, fy);
+        const double* a = light.data() + static_cast<size_t>(j) * small.width;
+        const double* b = small.height > 1 ? a + small.width : a;
+        for (int x = 0; x < w; ++x) {
+            const int i = xi[x];
+            const double top = a[i] + (a[i + sx] - a[i]) * xf[x], bottom = b[i] + (b[i + sx] - b[i]) * xf[x];
+            along[x] = top + (bottom - top) * fy;
+        }
+        double* row = target.px.data() + static_cast<size_t>(y) * w;
+        if (divide)
+            for (int x = 0; x < w; ++x)
+                row[x] *= level / along[x];
+        else
+            for (int x = 0; x < w; ++x)
+                row[x] -= along[x];
+    }
+}
+
+// The standard deviation of the pixels' noise: from the differences of neighbours along the
+// rows (twice the noise's variance), by their median absolute value, which walls and single
+// bright or dark pixels hardly move. Rows are sampled so that at most about 2^16 differences
+// are sorted.
+double noiseLevel(const Image& g) {
+    if (g.width < 2) return 0;
+    const int step = std::max(1, static_cast<int>(static_cast<int64_t>(g.width) * g.height / 65536));
+    std::vector<double> d;
+    for (int y = 0; y < g.height; y += step) {
+        const double* row = g.px.data() + static_cast<size_t>(y) * g.width;
+        for (int x = 0; x + 1 < g.width; ++x)
+            d.push_back(std::fabs(row[x + 1] - row[x]));
+    }
+    if (d.empty()) return 0;
+    std::nth_element(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(d.size() / 2), d.end());
+    return 1.4826 * d[d.size() / 2] / std::sqrt(2.0);
+}
+
+// Single pixels brighter or darker than all eight neighbours by more than four times the noise
+// (salt and pepper, hot pixels) take the median of those neighbours. Walls are left where they
+// are, unlike under a median over every pixel.
+TOVRA_WIDE_VECTORS void removeImpulsesWide(Image& g, double noise) {
+    const int w = g.width, h = g.height;
+    const double margin = 4 * noise;
+    std::vector<std::pair<size_t, double>> fixes;
+    std::vector<uint8_t> odd(static_cast<size_t>(std::max(w, 0)));
+    for (int y = 1; y + 1 < h; ++y) {
+        const double *a = g.px.data() + static_cast<size_t>(y - 1) * w, *p = a + w, *b = p + w;
+        for (int x = 1; x + 1 < w; ++x) { // a test without branches, for whole rows at once
+            const double most = std::max(std::max(std::max(a[x - 1], a[x]), std::max(a[x + 1], p[x - 1])),
+                                         std::max(std::max(p[x + 1], b[x - 1]), std::max(b[x], b[x + 1])));
+            const double least = std::min(std::min(std::min(a[x - 1], a[x]), std::min(a[x + 1], p[x - 1])),
+                                          std::min(std::min(p[x + 1], b[x - 1]), std::min(b[x], b[x + 1])));
+            odd[x] = (p[x] > most + margin) | (p[x] < least - margin);
+        }
+        for (int x = 1; x + 1 < w; ++x)
+            if (odd[x]) {
+                double around[8] = {a[x - 1], a[x], a[x + 1], p[x - 1], p[x + 1], b[x - 1], b[x], b[x + 1]};
+                std::nth_element(around, around + 4, around + 8);
+                fixes.emplace_back(static_cast<size_t>(y) * w + x,
+                                   (*std::max_element(around, around + 4) + around[4]) / 2);
+            }
+    }
+    for (const auto& [i, v] : fixes)
+        g.px[i] = v;
+}
+
+// The factor that brings the largest magnitude of the picture (and its background) to 65535.
+double workingScale(const Image& g, const Image& b) {
+    double most = 0;
+    for (const Image* i : {&g, &b})
+        for (double v : i->px)
+            most = std::max(most, std::fabs(v));
+    return most > 0 ? 65535 / most : 1;
+}
+
+} // namespace tovra::measure::detail
+
+namespace tovra::measure {
+
+std::vector<double> blur(const Image& g, double sigma) {
+    return detail::unwinding<&detail::blurWide>(g, sigma);
+}
+
+} // namespace tovra::measure

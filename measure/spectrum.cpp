@@ -1,0 +1,169 @@
+// The power spectrum: the period of the pattern and its preferred direction.
+#include "stages.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fftw3.h>
+#include <mutex>
+#include <new>
+#include <numeric>
+
+namespace tovra::measure::detail {
+
+namespace {
+
+// The smallest size from n up whose only prime factors are 2, 3, 5 and 7, which FFTW transforms
+// fastest.
+int transformSize(int n) {
+    for (;; ++n) {
+        int m = n;
+        for (int p : {2, 3, 5, 7})
+            while (m % p == 0)
+                m /= p;
+        if (m == 1) return n;
+    }
+}
+
+// FFTW's buffers and plan for one transform size, kept by each thread from one image to the next:
+// made anew for every image they cost more (in the system's page clearing) than the transform.
+class Transform {
+public:
+    Transform() = default;
+    Transform(const Transform&) = delete;
+    Transform& operator=(const Transform&) = delete;
+    ~Transform() { release(); }
+
+    // Buffers of rows x columns reals and rows x (columns / 2 + 1) complex values, zeroed input.
+    void prepare(int rows, int columns) {
+        if (rows != rows_ || columns != columns_) {
+            release();
+            in_ = fftw_alloc_real(static_cast<size_t>(rows) * columns);
+            out_ = fftw_alloc_complex(static_cast<size_t>(rows) * (columns / 2 + 1));
+            if (!in_ || !out_) {
+                fftw_free(in_), fftw_free(out_);
+                throw std::bad_alloc();
+            }
+            std::lock_guard<std::mutex> lock(planning());
+            plan_ = fftw_plan_dft_r2c_2d(rows, columns, in_, out_, FFTW_ESTIMATE);
+            rows_ = rows, columns_ = columns;
+        }
+        std::fill(in_, in_ + static_cast<size_t>(rows) * columns, 0.0);
+    }
+    double* in() const { return in_; }
+    const fftw_complex* out() const { return out_; }
+    void run() const { fftw_execute(plan_); }
+
+private:
+    static std::mutex& planning() { // FFTW's planner is not thread-safe
+        static std::mutex m;
+        return m;
+    }
+    void release() {
+        if (rows_ == 0) return;
+        {
+            std::lock_guard<std::mutex> lock(planning());
+            fftw_destroy_plan(plan_);
+        }
+        fftw_free(in_);
+        fftw_free(out_);
+        rows_ = columns_ = 0;
+    }
+    int rows_ = 0, columns_ = 0;
+    double* in_ = nullptr;
+    fftw_complex* out_ = nullptr;
+    fftw_plan plan_ = nullptr;
+};
+
+} // namespace
+
+// The period and the preferred direction from the 2-D power spectrum: the mean removed, a Hann
+// window, each side transformed at about its own length (a long narrow picture is not padded to
+// a square), the ring of the greatest mean power found with a parabola through its neighbours.
+// Frequencies are counted in rings of 1 / n cycles a pixel, n the longer side's transform.
+Spectrum spectrum(const Image& g) {
+    Spectrum s;
+    const int ny = transformSize(std::max(g.height, 8)), nx = transformSize(std::max(g.width, 8));
+    const int n = std::max(nx, ny), half = nx / 2 + 1;
+    const double unitX = static_cast<double>(n) / nx, unitY = static_cast<double>(n) / ny;
+    thread_local Transform transform;
+    transform.prepare(ny, nx);
+    double* in = transform.in();
+    const fftw_complex* out = transform.out();
+    const double mean = std::accumulate(g.px.begin(), g.px.end(), 0.0) / static_cast<double>(g.px.size());
+    std::vector<double> wx(g.width), wy(g.height);
+    for (int x = 0; x < g.width; ++x)
+        wx[x] = 0.5 - 0.5 * std::cos(2 * kPi * (x + 0.5) / g.width);
+    for (int y = 0; y < g.height; ++y)
+        wy[y] = 0.5 - 0.5 * std::cos(2 * kPi * (y + 0.5) / g.height);
+    for (int y = 0; y < g.height; ++y)
+        for (int x = 0; x < g.width; ++x)
+            in[static_cast<size_t>(y) * nx + x] =
+                (g.px[static_cast<size_t>(y) * g.width + x] - mean) * wx[x] * wy[y];
+    transform.run();
+
+    // Power by ring (one bin wide); periods from 3 pixels to a third of the smaller side.
+    const int rings = n / 2;
+    std::vector<double> power(rings + 2, 0.0), bins(rings + 2, 0.0);
+    auto powerAt = [&](int ky, int kx) {
+        const fftw_complex& c = out[static_cast<size_t>(ky) * half + kx];
+        return c[0] * c[0] + c[1] * c[1];
+    };
+    for (int ky = 0; ky < ny; ++ky) {
+        const double v = (ky < ny / 2 ? ky : ky - ny) * unitY;
+        for (int kx = 0; kx < half; ++kx) {
+            const double u = kx * unitX;
+            const int r = static_cast<int>(std::nearbyint(std::sqrt(u * u + v * v)));
+            if (r >= rings) break;                                // the rest of this row lies further out
+            const double twice = kx == 0 || 2 * kx == nx ? 1 : 2; // the half not stored mirrors this one
+            power[r] += powerAt(ky, kx) * twice, bins[r] += twice;
+        }
+    }
+    const int rMin = std::max(2, static_cast<int>(std::ceil(3.0 * n / std::min(g.width, g.height)))),
+              rMax = std::min(rings - 2, n / 3);
+    // The ring of most power, summed over the ring, tells the domains from what uneven light puts
+    // at the lowest frequencies; the period is the ring of the greatest mean power near it (the
+    // sum leans toward the outer rings, which hold more bins).
+    int most = rMin;
+    for (int r = rMin; r <= rMax; ++r)
+        if (power[r] > power[most]) most = r;
+    for (int r = 0; r < rings; ++r)
+        if (bins[r] > 0) power[r] /= bins[r];
+    const int from = std::max(rMin, static_cast<int>(std::floor(0.7 * most))),
+              to = std::min(rMax, static_cast<int>(std::ceil(1.3 * most)));
+    int peak = from;
+    for (int r = from; r <= to; ++r)
+        if (power[r] > power[peak]) peak = r;
+    if (peak > from && peak < to) {
+        const double a = power[peak - 1], b = power[peak], c = power[peak + 1];
+        const double denom = a - 2 * b + c;
+        const double shift = denom < 0 ? 0.5 * (a - c) / denom : 0;
+        const double r = peak + std::clamp(shift, -0.5, 0.5);
+        s.period = n / r;
+        // The doubled-angle mean of the power around that ring: its length is the anisotropy, its
+        // direction twice the wave vector's.
+        // cos 2phi = (kx^2 - fy^2) / r^2 and sin 2phi = 2 kx fy / r^2: no angle needed.
+        double sx = 0, sy = 0, total = 0;
+        const double inner = 0.49 * r * r, outer = 1.69 * r * r;
+        const int reachY = std::min(ny / 2 - 1, static_cast<int>(std::ceil(1.3 * r / unitY))),
+                  reachX = std::min(nx / 2, static_cast<int>(std::ceil(1.3 * r / unitX)));
+        for (int fy = -reachY; fy <= reachY; ++fy) {
+            const int ky = fy < 0 ? fy + ny : fy;
+            const double v = fy * unitY;
+            for (int kx = 0; kx <= reachX; ++kx) {
+                const double u = kx * unitX, r2 = u * u + v * v;
+                if (r2 < inner || r2 > outer) continue;
+                const double p = powerAt(ky, kx) / r2;
+                sx += p * (u * u - v * v), sy += p * 2 * u * v, total += p * r2;
+            }
+        }
+        if (total > 0) {
+            s.anisotropy = std::hypot(sx, sy) / total;
+            s.normalDeg = std::atan2(sy, sx) / 2 * 180 / kPi;
+            s.ok = true;
+        }
+    }
+    return s;
+}
+
+
+} // namespace tovra::measure::detail

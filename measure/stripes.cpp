@@ -1,0 +1,277 @@
+// Straight stripes: the runs across them along their normal, and the table of bands between
+// neighbouring walls.
+#include "stages.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tovra::measure::detail {
+
+namespace {
+
+// The least and the greatest of x cx + y cy over the picture's pixels: its extent along (cx, cy).
+std::pair<double, double> extentAlong(const Image& g, double cx, double cy) {
+    const double corners[4] = {0, (g.width - 1) * cx, (g.height - 1) * cy,
+                               (g.width - 1) * cx + (g.height - 1) * cy};
+    return {*std::min_element(corners, corners + 4), *std::max_element(corners, corners + 4)};
+}
+
+// Grey at (x, y) between the pixels, bilinear.
+inline double sampleAt(const Image& g, double x, double y) {
+    const int x0 = std::clamp(static_cast<int>(x), 0, g.width - 2),
+              y0 = std::clamp(static_cast<int>(y), 0, g.height - 2);
+    const double fx = x - x0, fy = y - y0;
+    const double* p = g.px.data() + static_cast<size_t>(y0) * g.width + x0;
+    return (p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[g.width] * (1 - fx) + p[g.width + 1] * fx) * fy;
+}
+
+} // namespace
+
+// The mean lengths of black and white runs along lines parallel to the stripes' normal, a pixel
+// apart, on the smoothed image at the threshold, each crossing placed by linear interpolation
+// between samples a pixel apart. Runs cut by the border are left out; a run shorter than a pixel
+// and a half between two others (noise at a wall) joins them.
+std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg) {
+    if (g.width < 2 || g.height < 2) return std::nullopt;
+    const double nx = std::cos(normalDeg * kPi / 180), ny = std::sin(normalDeg * kPi / 180);
+    const double dx = -ny, dy = nx; // along the walls
+    const double w = g.width - 1, h = g.height - 1;
+    const auto [sFrom, sTo] = extentAlong(g, dx, dy);
+    constexpr double kShortest = 1.5;
+    double sum[2] = {0, 0};
+    int64_t runs[2] = {0, 0};
+    struct Run {
+        double length;
+        uint8_t black;
+    };
+    std::vector<Run> line;
+    for (double s = std::ceil(sFrom); s <= sTo; s += 1) {
+        // The stretch of u where (s dx + u nx, s dy + u ny) lies in the picture.
+        double uFrom = -1e300, uTo = 1e300;
+        auto clip = [&](double origin, double step, double limit) {
+            if (std::fabs(step) < 1e-12) {
+                if (origin < 0 || origin > limit) uFrom = 1, uTo = 0;
+                return;
+            }
+            double a = -origin / step, b = (limit - origin) / step;
+            if (a > b) std::swap(a, b);
+            uFrom = std::max(uFrom, a), uTo = std::min(uTo, b);
+        };
+        clip(s * dx, nx, w);
+        clip(s * dy, ny, h);
+        if (!(uTo - uFrom > 2)) continue;
+        // The runs between crossings; what lies before the first and after the last is cut.
+        line.clear();
+        std::optional<double> crossed;
+        double u = uFrom, previous = sampleAt(g, s * dx + u * nx, s * dy + u * ny) - t;
+        for (double next = uFrom + 1; next <= uTo; next += 1) {
+            const double v = sampleAt(g, s * dx + next * nx, s * dy + next * ny) - t;
+            if ((v < 0) != (previous < 0)) {
+                const double at = u + previous / (previous - v);
+                if (crossed) line.push_back({at - *crossed, previous < 0});
+                crossed = at;
+            }
+            u = next, previous = v;
+        }
+        for (size_t i = 0; i < line.size(); ++i) {
+            Run run = line[i];
+            while (i + 2 < line.size() && line[i + 1].length < kShortest) // noise: one run with the next two
+                run.length += line[i + 1].length + line[i + 2].length, i += 2;
+            sum[run.black] += run.length, ++runs[run.black];
+        }
+    }
+    if (runs[0] == 0 || runs[1] == 0) return std::nullopt;
+    return Runs{sum[1] / static_cast<double>(runs[1]), sum[0] / static_cast<double>(runs[0])};
+}
+
+// Bands of straight stripes. The walls' direction is the one, near the spectrum's, along which
+// the prepared image averaged into a profile has the most contrast. At that angle a Hough
+// accumulator of the edge image (the gradient's length on the smoothed image), a quarter pixel
+// a bin in rho, has a peak at each wall: every peak that no stronger one within a pixel
+// suppresses is a wall (peaks of equal votes are all kept, their number is not capped). Each wall is then
+// placed to a fraction of a pixel where the prepared image, averaged along the walls, crosses the level half
+// way between the two bands beside it; a peak without such a crossing is no wall. Each band is black or white
+// by the majority of its binarized pixels.
+std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector<uint8_t>& black,
+                          double threshold, double noise, double normalDeg, double& refinedNormalDeg) {
+    constexpr double kBin = 0.25;
+    std::vector<double> edges(smooth.px.size(), 0.0);
+    for (int y = 1; y + 1 < smooth.height; ++y)
+        for (int x = 1; x + 1 < smooth.width; ++x) {
+            const double* p = smooth.px.data() + static_cast<size_t>(y) * smooth.width + x;
+            edges[static_cast<size_t>(y) * smooth.width + x] =
+                std::sqrt((p[1] - p[-1]) * (p[1] - p[-1]) +
+                          (p[smooth.width] - p[-smooth.width]) * (p[smooth.width] - p[-smooth.width])) /
+                2;
+        }
+    // The profiles across walls whose normal points at `deg`, from every `step`-th row: the grey
+    // and the edge accumulator.
+    std::vector<double> grey, edge, dark, where;
+    std::vector<int> count;
+    double origin = 0;
+    // `step` 1 gives every profile; others, for choosing the direction, the grey one only.
+    auto profile = [&](double deg, int step) {
+        const double nx = std::cos(deg * kPi / 180), ny = std::sin(deg * kPi / 180);
+        const auto [from, end] = extentAlong(g, nx, ny);
+        origin = from;
+        const size_t bins = static_cast<size_t>((end - origin) / kBin) + 2;
+        grey.assign(bins, 0), edge.assign(bins, 0), dark.assign(bins, 0), count.assign(bins, 0),
+            where.assign(bins, 0);
+        for (int y = 0; y < g.height; y += step) {
+            const double* row = g.px.data() + static_cast<size_t>(y) * g.width;
+            const double* rim = edges.data() + static_cast<size_t>(y) * g.width;
+            const uint8_t* dots = black.data() + static_cast<size_t>(y) * g.width;
+            const double start = (y * ny - origin) / kBin + 0.5, along = nx / kBin;
+            if (step > 1) {
+                for (int x = 0; x < g.width; ++x) {
+                    const auto b = static_cast<size_t>(start + x * along); // never below 0.5
+                    grey[b] += row[x], ++count[b];
+                }
+                continue;
+            }
+            for (int x = 0; x < g.width; ++x) {
+                const double at = start + x * along;
+                const auto b = static_cast<size_t>(at);
+                grey[b] += row[x], edge[b] += rim[x], dark[b] += dots[x], where[b] += at - 0.5, ++count[b];
+            }
+        }
+    };
+    // The direction whose grey profile has the most contrast (walls are sharpest when averaged
+    // along them), from every other row: in steps of a quarter degree, then narrowed down to a
+    // hundredth by golden sections.
+    auto contrast = [&](double deg) {
+        profile(deg, 2);
+        double s = 0, s2 = 0, n = 0;
+        for (size_t b = 0; b < grey.size(); ++b)
+            if (count[b] >= 2) {
+                const double m = grey[b] / count[b];
+                s += m, s2 += m * m, ++n;
+            }
+        return n > 0 ? s2 / n - (s / n) * (s / n) : 0;
+    };
+    double best = normalDeg, bestContrast = -1;
+    for (double d = -1.5; d <= 1.5 + 1e-9; d += 0.25) {
+        const double c = contrast(normalDeg + d);
+        if (c > bestContrast) bestContrast = c, best = normalDeg + d;
+    }
+    const double golden = (std::sqrt(5.0) - 1) / 2;
+    double left = best - 0.25, right = best + 0.25;
+    double p = right - golden * (right - left), q = left + golden * (right - left);
+    double cp = contrast(p), cq = contrast(q);
+    while (right - left > 0.01) {
+        if (cp > cq)
+            right = q, q = p, cq = cp, p = right - golden * (right - left), cp = contrast(p);
+        else
+            left = p, p = q, cp = cq, q = left + golden * (right - left), cq = contrast(q);
+    }
+    if (std::max(cp, cq) > bestContrast) best = cp > cq ? p : q;
+    refinedNormalDeg = best;
+    profile(best, 1);
+    // Enough pixels per bin to trust it: walls with short chords, at the corners, are left out
+    // where the noise on their bins' means would reach a sixteenth of the contrast between the
+    // bands (about twice the middle distance of the bins from the threshold).
+    // The bins trusted, each at the mean position of its pixels: along the axes and the diagonals
+    // the pixels fall on every fourth or third bin only, and neighbours then lie up to a pixel
+    // apart.
+    std::vector<double> apart;
+    for (size_t b = 0; b < grey.size(); ++b)
+        if (count[b] >= 4) apart.push_back(std::fabs(grey[b] / count[b] - threshold));
+    if (apart.empty()) return {};
+    std::nth_element(apart.begin(), apart.begin() + static_cast<std::ptrdiff_t>(apart.size() / 2),
+                     apart.end());
+    const double levels = 2 * apart[apart.size() / 2], quiet = levels > 0 ? 16 * noise / levels : 0;
+    const int enough = static_cast<int>(std::clamp(
+        std::max({4.0, quiet * quiet, *std::max_element(count.begin(), count.end()) / 25.0}), 4.0, 1e9));
+    struct Bin {
+        double at, grey, edge, dark;
+        int count;
+    };
+    std::vector<Bin> bins;
+    for (size_t b = 0; b < grey.size(); ++b)
+        if (count[b] >= enough)
+            bins.push_back({origin + kBin * where[b] / count[b], grey[b] / count[b], edge[b] / count[b],
+                            dark[b], count[b]});
+    auto next = [&](size_t j) { return j + 1 < bins.size() && bins[j + 1].at - bins[j].at <= 1.01; };
+    // Where the profile crosses `level` between bins j and j + 1, or nothing.
+    auto crossing = [&](size_t j, double level) -> std::optional<double> {
+        if (!next(j)) return std::nullopt;
+        const double a = bins[j].grey - level, b = bins[j + 1].grey - level;
+        if ((a > 0) == (b > 0)) return std::nullopt;
+        return bins[j].at + (bins[j + 1].at - bins[j].at) * a / (a - b);
+    };
+    // The accumulator's peaks: no bin within a pixel holds more (equal ones stay).
+    std::vector<double> walls;
+    size_t from = 0;
+    for (size_t j = 0; j < bins.size(); ++j) {
+        while (bins[from].at < bins[j].at - 1)
+            ++from;
+        bool peak = true;
+        for (size_t k = from; k < bins.size() && bins[k].at <= bins[j].at + 1 && peak; ++k)
+            peak = bins[k].edge <= bins[j].edge;
+        if (!peak) continue;
+        // The crossing of the threshold nearest the peak, within a pixel and a quarter; peaks of
+        // equal votes side by side lead to the same crossing, which counts once.
+        std::optional<double> nearest;
+        for (size_t k = from; k < bins.size() && bins[k].at <= bins[j].at + 1.25; ++k)
+            if (const auto at = crossing(k, threshold); at && std::fabs(*at - bins[j].at) <= 1.25)
+                if (!nearest || std::fabs(*at - bins[j].at) < std::fabs(*nearest - bins[j].at)) nearest = at;
+        if (nearest && (walls.empty() || *nearest > walls.back() + 1e-9)) walls.push_back(*nearest);
+    }
+    // Each wall again at the level half way between the two bands beside it (the middle halves of
+    // their profiles), so that light left over after the flat field does not move it.
+    auto plateau = [&](double a, double b) {
+        double sum = 0;
+        long n = 0;
+        for (const Bin& bin : bins)
+            if (bin.at >= a + (b - a) / 4 && bin.at <= b - (b - a) / 4) sum += bin.grey, ++n;
+        return n ? std::optional<double>(sum / static_cast<double>(n)) : std::nullopt;
+    };
+    std::vector<double> refined = walls;
+    // Beyond the first and the last wall lies only what the border leaves of a band, often a
+    // sliver in a corner: the next whole band of that colour stands in for it.
+    const size_t wallCount = walls.size();
+    for (size_t i = 0; i < wallCount; ++i) {
+        const auto before = i > 0           ? plateau(walls[i - 1], walls[i])
+                            : wallCount > 2 ? plateau(walls[1], walls[2])
+                                            : std::nullopt;
+        const auto after = i + 1 < wallCount ? plateau(walls[i], walls[i + 1])
+                           : wallCount > 2   ? plateau(walls[wallCount - 3], walls[wallCount - 2])
+                                             : std::nullopt;
+        if (!before || !after) continue;
+        const double level = (*before + *after) / 2;
+        for (size_t j = 0; j < bins.size(); ++j) {
+            if (bins[j].at < walls[i] - 1.25 || bins[j].at > walls[i] + 1.25) continue;
+            if (const auto at = crossing(j, level)) {
+                refined[i] = *at;
+                break;
+            }
+        }
+    }
+    // Walls that the levels moved onto or past their neighbour are one wall; of two walls with
+    // bands of one colour on either side, neither separates anything.
+    walls.clear();
+    for (double at : refined)
+        if (walls.empty() || at > walls.back() + 1) walls.push_back(at);
+    auto darkShare = [&](double a, double b) {
+        double dsum = 0, n = 0;
+        for (const Bin& bin : bins)
+            if (bin.at > a && bin.at < b) dsum += bin.dark, n += bin.count;
+        return n > 0 ? dsum / n : 0.5;
+    };
+    for (size_t i = 1; i + 1 < walls.size();) {
+        if ((darkShare(walls[i - 1], walls[i]) > 0.5) == (darkShare(walls[i], walls[i + 1]) > 0.5))
+            walls.erase(walls.begin() + static_cast<std::ptrdiff_t>(i));
+        else
+            ++i;
+    }
+    std::vector<Band> bands;
+    const double wallDeg = std::atan(std::tan((best + 90) * kPi / 180)) * 180 / kPi;
+    for (size_t i = 0; i + 1 < walls.size(); ++i) {
+        const double a = walls[i], b = walls[i + 1];
+        bands.push_back({(a + b) / 2, wallDeg, b - a, darkShare(a, b) > 0.5});
+    }
+    return bands;
+}
+
+
+} // namespace tovra::measure::detail
