@@ -88,38 +88,114 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
                                 : std::accumulate(smooth.px.begin(), smooth.px.end(), 0.0) /
                                       static_cast<double>(smooth.px.size());
     std::vector<uint8_t> black(smooth.px.size());
-    for (size_t i = 0; i < smooth.px.size(); ++i)
-        black[i] = smooth.px[i] < r.threshold;
+    auto binarize = [&] {
+        for (size_t i = 0; i < smooth.px.size(); ++i)
+            black[i] = smooth.px[i] < r.threshold;
+    };
+    binarize();
+    if (settings.otsu)
+        if (const auto level = plateauLevel(unfiltered, black)) r.threshold = *level, binarize();
     removeSpecks(black, g.width, g.height, settings.speckArea);
     const int64_t dark = std::count(black.begin(), black.end(), 1);
     if (dark == 0 || dark == static_cast<int64_t>(black.size()))
         return fail("no domains: the image is all one colour");
-    r.blackFraction = static_cast<double>(dark) / static_cast<double>(black.size());
-    const double la = unwinding<&contourLengthPerAreaWide>(smooth, r.threshold);
-    if (!(la > 0)) return fail("no domain walls found");
-    r.blackWidthPx = 2 * r.blackFraction / la;
-    r.whiteWidthPx = 2 * (1 - r.blackFraction) / la;
-    r.periodPx = r.blackWidthPx + r.whiteWidthPx;
+
+    const Domains domains = domainsOf(black, g.width, g.height, dark < static_cast<int64_t>(black.size()) / 2,
+                                      kSmoothing);
+    r.blackDomains = domains.black, r.whiteDomains = domains.white;
+    r.bubbles = domains.bubbles;
+
+    // Area fraction and wall length, block by block. Smoothing by sigma moves a curved wall toward
+    // its centre of curvature by sigma^2 times the curvature over two, which takes pi sigma^2 from
+    // every black domain's area and gives it to every white domain inside black (the wall turns
+    // once around each): the area is corrected by that sum, half of which counts as its
+    // uncertainty (for a domain the border cuts the wall turns about half way). The wall length
+    // moves too, and so does the noise's wander along the wall, in opposite senses: the length
+    // is measured again on the picture smoothed more, and the change extrapolated in sigma^2 to
+    // no smoothing counts as the length's uncertainty, not applied. Widths of domains hardly
+    // change between the two; the grain of noise grows with the smoothing. The standard errors
+    // come from the jackknife, each block left out in turn.
+    constexpr double kSmoother = 2.0;
+    const Image smoother{unfiltered.width, unfiltered.height, blur(unfiltered, kSmoother)};
+    std::vector<uint8_t> blackAgain(smoother.px.size());
+    for (size_t i = 0; i < smoother.px.size(); ++i)
+        blackAgain[i] = smoother.px[i] < r.threshold;
+    const Blocks blocks = blocksOf(g.width, g.height, s.ok ? s.period : 0);
+    const std::vector<Tally> first = stereologyOf(smooth, r.threshold, black, blocks),
+                             second = stereologyOf(smoother, r.threshold, blackAgain, blocks);
+    if (!(total(first).length > 0 && total(second).length > 0)) return fail("no domain walls found");
+    const double turns = domains.blackInside - domains.whiteInside +
+                         0.5 * (domains.black - domains.blackInside - domains.white + domains.whiteInside);
+    const double shift = kPi * kSmoothing * kSmoothing * turns / static_cast<double>(black.size());
+    auto corrected = [&](int without) {
+        Stereology a = stereologyFrom(total(first, without));
+        const double perArea = 2 * a.fraction / a.black; // wall length per area
+        a.fraction = std::clamp(a.fraction + shift, 0.0, 1.0);
+        a.black = 2 * a.fraction / perArea, a.white = 2 * (1 - a.fraction) / perArea;
+        return a;
+    };
+    const Stereology whole = corrected(-1), at = stereologyFrom(total(first)), again = stereologyFrom(total(second));
+    constexpr double kBeyond = kSmoothing * kSmoothing / (kSmoother * kSmoother - kSmoothing * kSmoothing);
+    const double lengthShift = kBeyond * std::fabs(at.black / again.black * again.fraction / at.fraction - 1);
+    r.blocks = blocks.count();
+    r.blackFraction = whole.fraction;
+    r.blackWidthPx = whole.black, r.whiteWidthPx = whole.white, r.periodPx = whole.black + whole.white;
+    const double areaShift = shift / 2 * 2 / (2 * whole.fraction / whole.black); // half the correction, in width
+    r.blackFractionSe = std::hypot(jackknife(r.blocks, [&](int k) { return corrected(k).fraction; }), shift / 2);
+    r.blackWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return corrected(k).black; }), areaShift,
+                                  whole.black * lengthShift);
+    r.whiteWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return corrected(k).white; }), areaShift,
+                                  whole.white * lengthShift);
+    r.periodSePx = std::hypot(jackknife(r.blocks, [&](int k) { return corrected(k).black + corrected(k).white; }),
+                              r.periodPx * lengthShift);
+    Evidence e;
+    e.widthChange = std::max(std::fabs(again.black - at.black) / at.black, std::fabs(again.white - at.white) / at.white);
+    e.domainsInside = domains.blackInside + domains.whiteInside;
+    e.contrastToNoise = noise > 0 ? contrastOf(smooth, black) / noise : 1e9;
+    e.prominence = s.ok ? s.prominence : 0;
+
     if (s.ok) {
         r.periodFftPx = s.period;
         r.anisotropy = s.anisotropy;
         r.orientationDeg = std::atan(std::tan((s.normalDeg + 90) * kPi / 180)) * 180 / kPi;
     }
-    r.pattern = s.ok && s.anisotropy > 0.5 ? "stripes" : "maze";
-    if (r.pattern == "stripes") {
+    r.pattern = domains.bubbles ? "bubbles" : "maze";
+    if (!domains.bubbles && s.ok && s.anisotropy > 0.5) {
+        // Stripes only where the walls are straight: the runs across them along the normal, the
+        // stereology and the spectrum give one period. Runs across curved walls are longer than
+        // the walls are apart.
         double normal = s.normalDeg;
-        r.bands = bandsOf(unfiltered, smooth, black, r.threshold, noise, s.normalDeg, normal);
-        r.orientationDeg = std::atan(std::tan((normal + 90) * kPi / 180)) * 180 / kPi;
-        // Stripes' widths are their runs across: in a picture a few periods wide the wall length
-        // depends on where the walls happen to cut the border, by up to a period per picture.
-        if (const auto runs = runsAlongNormal(smooth, r.threshold, normal)) {
-            r.blackWidthPx = runs->black, r.whiteWidthPx = runs->white;
-            r.periodPx = runs->black + runs->white;
+        std::vector<Band> bands = bandsOf(unfiltered, smooth, black, r.threshold, noise, s.normalDeg, normal);
+        if (const auto runs = runsAlongNormal(smooth, r.threshold, normal, blocks)) {
+            const double across = runs->mean(1) + runs->mean(0);
+            e.runsOverStereology = across / r.periodPx;
+            e.waveOverRuns = s.wavePeriod / across;
+            if (std::fabs(e.runsOverStereology - 1) < kStraight && std::fabs(e.waveOverRuns - 1) < kStraight) {
+                r.pattern = "stripes";
+                r.bubbles.reset();
+                r.bands = std::move(bands);
+                r.walls = r.bands.empty() ? 0 : static_cast<int>(r.bands.size()) + 1;
+                r.orientationDeg = std::atan(std::tan((normal + 90) * kPi / 180)) * 180 / kPi;
+                // Stripes' widths are their runs across: in a picture a few periods wide the wall
+                // length depends on where the walls happen to cut the border.
+                // Half their difference from 2 area / wall length, two estimates of one width,
+                // counts as the method's uncertainty.
+                r.blackWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return runs->mean(1, k); }),
+                                              (runs->mean(1) - r.blackWidthPx) / 2);
+                r.whiteWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return runs->mean(0, k); }),
+                                              (runs->mean(0) - r.whiteWidthPx) / 2);
+                r.periodSePx = std::hypot(jackknife(r.blocks, [&](int k) { return runs->mean(1, k) + runs->mean(0, k); }),
+                                          (across - r.periodPx) / 2);
+                r.blackWidthPx = runs->mean(1), r.whiteWidthPx = runs->mean(0), r.periodPx = across;
+                r.periodFftPx = s.wavePeriod;
+            }
         }
     }
     // The spectrum looks for periods up to a third of the picture's smaller side; a longer one
     // it cannot show, and what it found is then a harmonic.
     if (3 * r.periodPx > std::min(r.width, r.height)) r.periodFftPx = 0;
+    r.periodsAcross = std::min(r.width, r.height) / r.periodPx;
+    judge(r, e);
     if (!background) r.threshold /= scale; // in the picture's own grey levels
     r.black = std::move(black);
     return r;

@@ -41,12 +41,39 @@ struct Band {
     bool black = false;
 };
 
+// Something the user must know about the numbers: a stable code, a sentence, and whether the
+// numbers should not be used because of it.
+struct Warning {
+    std::string code, message;
+    bool serious = true;
+};
+
+// Isolated domains of one colour in the other.
+struct Bubbles {
+    bool black = true;               // their colour
+    int count = 0, countInside = 0;  // all of them, and those not touching the border
+    double densityPerPx2 = 0;        // all of them over the area measured
+    double meanDiameterPx = 0;       // equivalent diameter sqrt(4 area / pi), of those inside
+    double sdDiameterPx = 0;         // its standard deviation over them (not its error)
+    double meanNearestNeighbourPx = 0; // from each one inside to the nearest other's centre
+};
+
 struct Result {
     std::string error;   // set when the measurement cannot be made; the numbers are then 0
-    std::string pattern; // "stripes" or "maze"
+    std::string pattern; // "stripes", "maze", "bubbles", or "none" for no domain pattern
     int width = 0, height = 0;
     double blackFraction = 0;
     double blackWidthPx = 0, whiteWidthPx = 0, periodPx = 0;
+    // Standard errors of the four numbers above, from the picture's own variation (jackknife over
+    // blocks of at least three periods a side) with the preparation's effect added.
+    double blackFractionSe = 0, blackWidthSePx = 0, whiteWidthSePx = 0, periodSePx = 0;
+    double periodsAcross = 0; // the smaller side over the period
+    int blocks = 0;           // blocks the standard errors rest on
+    int walls = 0;            // straight stripes: walls found
+    int blackDomains = 0, whiteDomains = 0; // connected domains of each colour
+    std::optional<Bubbles> bubbles;         // bubbles only
+    std::vector<Warning> warnings;
+    bool reliable = false; // no serious warning
     double periodFftPx = 0;
     double orientationDeg = 0;  // of the stripes (walls), as atan(slope); for mazes the strongest direction
     double anisotropy = 0;      // 0 for no preferred direction, 1 for perfect stripes
@@ -63,6 +90,25 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
 
 // Text of the settings, for records of what was measured how.
 std::string describe(const Settings& settings);
+
+// What a record names besides the numbers.
+struct RecordInfo {
+    std::string file;
+    int page = 0;           // of a multi-page file, from 1; 0 for none
+    double pixelSizeUm = 0; // above 0: widths in micrometres too
+    std::string settings;   // describe(settings), or empty to leave out
+};
+// The record as one JSON object on one line: the numbers with their standard errors, the pattern,
+// the verdict and its warnings, bubbles and bands where there are. A frame without a domain
+// pattern gives null widths.
+std::string recordJson(const Result& r, const RecordInfo& info);
+// The CSV form: a header, and one row a record (warning codes separated by ";").
+std::string recordCsvHeader();
+std::string recordCsv(const Result& r, const RecordInfo& info);
+
+// Adds the warning of `code` (one of those the measurement gives, or "rectangle_elsewhere": the
+// rectangle measured was drawn in another window) and updates `reliable`.
+void addWarning(Result& r, const std::string& code);
 
 // Steps of the measurement, for programs that compose their own.
 

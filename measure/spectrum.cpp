@@ -142,7 +142,8 @@ Spectrum spectrum(const Image& g) {
         // The doubled-angle mean of the power around that ring: its length is the anisotropy, its
         // direction twice the wave vector's.
         // cos 2phi = (kx^2 - fy^2) / r^2 and sin 2phi = 2 kx fy / r^2: no angle needed.
-        double sx = 0, sy = 0, total = 0;
+        double sx = 0, sy = 0, total = 0, strongest = -1;
+        int peakX = 0, peakY = 0;
         const double inner = 0.49 * r * r, outer = 1.69 * r * r;
         const int reachY = std::min(ny / 2 - 1, static_cast<int>(std::ceil(1.3 * r / unitY))),
                   reachX = std::min(nx / 2, static_cast<int>(std::ceil(1.3 * r / unitX)));
@@ -152,10 +153,34 @@ Spectrum spectrum(const Image& g) {
             for (int kx = 0; kx <= reachX; ++kx) {
                 const double u = kx * unitX, r2 = u * u + v * v;
                 if (r2 < inner || r2 > outer) continue;
+                if (powerAt(ky, kx) > strongest) strongest = powerAt(ky, kx), peakX = kx, peakY = fy;
                 const double p = powerAt(ky, kx) / r2;
                 sx += p * (u * u - v * v), sy += p * 2 * u * v, total += p * r2;
             }
         }
+        // The strongest single wave, placed between the bins by a parabola through the logarithm
+        // of its power and its neighbours' along each axis (a Hann window's peak is nearly a
+        // Gaussian, whose logarithm is a parabola): the period of straight stripes, which the
+        // rings would round to their width.
+        auto at = [&](int fy, int fx) {
+            if (fx < 0) fy = -fy, fx = -fx; // the half not stored mirrors this one
+            if (fx >= half || std::abs(fy) >= ny / 2) return 0.0;
+            return powerAt(fy < 0 ? fy + ny : fy, fx);
+        };
+        auto vertex = [](double left, double mid, double right) {
+            if (!(left > 0 && mid > 0 && right > 0)) return 0.0;
+            const double la = std::log(left), lb = std::log(mid), lc = std::log(right), d = la - 2 * lb + lc;
+            return d < 0 ? std::clamp(0.5 * (la - lc) / d, -0.5, 0.5) : 0.0;
+        };
+        const double fx = peakX + vertex(at(peakY, peakX - 1), at(peakY, peakX), at(peakY, peakX + 1));
+        const double fy = peakY + vertex(at(peakY - 1, peakX), at(peakY, peakX), at(peakY + 1, peakX));
+        if (fx != 0 || fy != 0) s.wavePeriod = 1 / std::hypot(fx / nx, fy / ny);
+        // How far the peak's ring stands out of the rings' typical power.
+        std::vector<double> typical(power.begin() + rMin, power.begin() + rMax + 1);
+        std::nth_element(typical.begin(), typical.begin() + static_cast<std::ptrdiff_t>(typical.size() / 2),
+                         typical.end());
+        const double middle = typical[typical.size() / 2];
+        s.prominence = middle > 0 ? b / middle : 0;
         if (total > 0) {
             s.anisotropy = std::hypot(sx, sy) / total;
             s.normalDeg = std::atan2(sy, sx) / 2 * 180 / kPi;

@@ -4,6 +4,7 @@
 
 #include "measure.h"
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -47,9 +48,69 @@ double workingScale(const Image& g, const Image& b);
 
 // Threshold.
 double interiorIsodataWide(const Image& g);
+std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& black);
 
-// Stereology.
-double contourLengthPerAreaWide(const Image& g, double t);
+// The jackknife's standard error of an estimate from `n` blocks: `estimate(k)` is the estimate
+// with block k left out.
+template <class F> double jackknife(int n, F estimate) {
+    if (n < 2) return 0;
+    std::vector<double> v(static_cast<size_t>(n));
+    double mean = 0;
+    for (int k = 0; k < n; ++k)
+        mean += v[static_cast<size_t>(k)] = estimate(k);
+    mean /= n;
+    double spread = 0;
+    for (double x : v)
+        spread += (x - mean) * (x - mean);
+    return std::sqrt(spread * (n - 1) / n);
+}
+
+// Connected regions.
+struct Regions {
+    struct Run {
+        int32_t begin, end;
+        int64_t parent, size;
+        bool black;
+    };
+    std::vector<Run> runs;
+    std::vector<size_t> rowStart; // each row's first run, and the number of runs at the end
+    int64_t root(int64_t i);
+};
+Regions regionsOf(const std::vector<uint8_t>& black, int w, int h);
+struct Region {
+    bool black = false, touchesBorder = false;
+    double area = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0; // sums over its pixels
+};
+std::vector<Region> regionStats(Regions& regions, int w, int h);
+
+// Domains of each colour, all and those not touching the border, and bubbles where they are.
+struct Domains {
+    int black = 0, white = 0, blackInside = 0, whiteInside = 0;
+    std::optional<Bubbles> bubbles;
+};
+Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRarer, double sigma);
+
+// Stereology, block by block: the picture cut into `across` x `down` blocks of about equal size.
+struct Blocks {
+    int across = 1, down = 1;
+    std::vector<int> column, row; // each pixel column's and row's block
+    int count() const { return across * down; }
+};
+// Blocks at least three periods on a side where the picture holds that many, 2 x 2 at least
+// and 8 x 8 at most.
+Blocks blocksOf(int w, int h, double period);
+struct Tally {
+    double black = 0, pixels = 0, length = 0, cells = 0; // wall length over cells between pixels
+};
+std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector<uint8_t>& black,
+                                const Blocks& blocks);
+// The black area fraction and the mean perpendicular widths, 2 area / wall length, of a tally.
+struct Stereology {
+    double fraction = 0, black = 0, white = 0;
+};
+Stereology stereologyFrom(const Tally& t);
+// The sum of the tallies, leaving out block `without` (none for -1).
+Tally total(const std::vector<Tally>& tallies, int without = -1);
 
 // Spectrum.
 struct Spectrum {
@@ -57,15 +118,40 @@ struct Spectrum {
     double period = 0;
     double normalDeg = 0; // direction of the wave vector, image coordinates (y down)
     double anisotropy = 0;
+    double wavePeriod = 0; // of the strongest single wave, placed between the bins
+    double prominence = 0; // the peak ring's mean power over the rings' median
 };
 Spectrum spectrum(const Image& g);
 
 // Stripes.
 struct Runs {
-    double black = 0, white = 0; // mean lengths
+    std::vector<double> sum[2], count[2]; // white [0] and black [1] runs' lengths and numbers, by block
+    double mean(int black, int without = -1) const;
 };
-std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg);
+std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks);
 std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector<uint8_t>& black,
                           double threshold, double noise, double normalDeg, double& refinedNormalDeg);
+
+// What the verdict on the numbers rests on, beyond the numbers themselves.
+struct Evidence {
+    double widthChange = 0;        // relative change of the widths under more smoothing
+    int domainsInside = 0;         // domains not touching the border
+    double contrastToNoise = 0;    // the domains' mean levels apart, over the pixels' noise
+    double prominence = 0;         // the spectral peak over the rings' median power (0: no peak)
+    double runsOverStereology = 1; // stripes: the period across the walls over 2 area / wall length
+    double waveOverRuns = 1;       // stripes: the spectrum's over the runs' period
+};
+// Walls are straight where the runs, the stereology and the spectrum agree this closely.
+constexpr double kStraight = 0.04;
+// Below this prominence no spectral peak stands out; below this contrast to noise the domains
+// cannot be told from the noise; beyond three standard errors and this much the widths depend
+// on the preparation, and the spectrum's period on a maze is a quantity of its own within this
+// much of the stereology's.
+constexpr double kProminent = 300, kContrast = 1.5, kPreparation = 0.05, kSpectralModel = 0.08;
+// The mean grey of the white pixels less that of the black ones.
+double contrastOf(const Image& g, const std::vector<uint8_t>& black);
+// The warnings the evidence calls for, the pattern "none" where there is no domain pattern, and
+// the standard errors widened by the preparation's effect.
+void judge(Result& r, const Evidence& e);
 
 } // namespace tovra::measure::detail

@@ -1,74 +1,23 @@
 // Stereology of the binarized picture: the black area fraction and the walls' length per area,
-// from which the domains' mean perpendicular widths follow; specks under a size removed first.
+// from which the domains' mean perpendicular widths follow, tallied block by block for their
+// standard errors.
 #include "stages.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace tovra::measure {
-
-// Connected regions (4-neighbours) smaller than `area` take the other colour: the rows' runs of
-// one colour joined (union-find) with the runs of that colour they touch in the row above, and
-// every run of a region under the size turned over.
-void removeSpecks(std::vector<uint8_t>& black, int w, int h, int area) {
-    if (area <= 1 || w <= 0 || h <= 0) return;
-    struct Run {
-        int32_t begin, end;
-        int64_t parent, size;
-    };
-    std::vector<Run> runs;
-    std::vector<size_t> rowStart(static_cast<size_t>(h) + 1, 0);
-    auto root = [&](int64_t i) {
-        while (runs[i].parent != i)
-            i = runs[i].parent = runs[runs[i].parent].parent;
-        return i;
-    };
-    for (int y = 0; y < h; ++y) {
-        rowStart[y] = runs.size();
-        const uint8_t* row = black.data() + static_cast<size_t>(y) * w;
-        for (int x = 0; x < w;) {
-            int end = x + 1;
-            while (end < w && row[end] == row[x])
-                ++end;
-            const auto self = static_cast<int64_t>(runs.size());
-            runs.push_back({x, end, self, end - x});
-            x = end;
-        }
-        if (y == 0) continue;
-        // Runs of the row above that overlap this row's runs: both lists in order of x.
-        const uint8_t* above = row - w;
-        size_t j = rowStart[y - 1];
-        for (size_t i = rowStart[y]; i < runs.size(); ++i) {
-            while (j < rowStart[y] && runs[j].end <= runs[i].begin)
-                ++j;
-            for (size_t k = j; k < rowStart[y] && runs[k].begin < runs[i].end; ++k) {
-                if (above[runs[k].begin] != row[runs[i].begin]) continue;
-                const int64_t a = root(static_cast<int64_t>(i)), b = root(static_cast<int64_t>(k));
-                if (a != b) runs[a].parent = b, runs[b].size += runs[a].size;
-            }
-        }
-    }
-    rowStart[h] = runs.size();
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = black.data() + static_cast<size_t>(y) * w;
-        for (size_t i = rowStart[y]; i < rowStart[y + 1]; ++i)
-            if (runs[root(static_cast<int64_t>(i))].size < area)
-                std::fill(row + runs[i].begin, row + runs[i].end, static_cast<uint8_t>(!row[runs[i].begin]));
-    }
-}
-
-
-} // namespace tovra::measure
-
 namespace tovra::measure::detail {
 
-// Wall length per area along the threshold's iso-line of the grey image (marching squares with
-// linear interpolation along the cell edges): straight walls come out straight, whatever their
-// angle.
-TOVRA_WIDE_VECTORS double contourLengthPerAreaWide(const Image& g, double t) {
-    double length = 0;
+namespace {
+
+// Wall length along the threshold's iso-line of the grey image (marching squares with linear
+// interpolation along the cell edges), added to each block's tally: straight walls come out
+// straight, whatever their angle. A cell belongs to the block of its top left pixel.
+TOVRA_WIDE_VECTORS void contourLengthWide(const Image& g, double t, const Blocks& blocks, Tally* tallies) {
     auto cross = [&](double a, double b) { return (t - a) / (b - a); };
-    for (int y = 0; y + 1 < g.height; ++y)
+    std::vector<double> along(static_cast<size_t>(blocks.across));
+    for (int y = 0; y + 1 < g.height; ++y) {
+        std::fill(along.begin(), along.end(), 0.0);
         for (int x = 0; x + 1 < g.width; ++x) {
             const double v[4] = {g.px[static_cast<size_t>(y) * g.width + x],
                                  g.px[static_cast<size_t>(y) * g.width + x + 1],
@@ -90,18 +39,80 @@ TOVRA_WIDE_VECTORS double contourLengthPerAreaWide(const Image& g, double t) {
             int idx[4], n = 0;
             for (int e = 0; e < 4; ++e)
                 if (on[e]) idx[n++] = e;
+            double length = 0;
             if (n == 2) {
                 const double dx = px[idx[0]] - px[idx[1]], dy = py[idx[0]] - py[idx[1]];
-                length += std::sqrt(dx * dx + dy * dy);
+                length = std::sqrt(dx * dx + dy * dy);
             } else if (n == 4) { // a saddle: the two shorter pairings
                 const double a =
                     std::hypot(px[0] - px[1], py[0] - py[1]) + std::hypot(px[2] - px[3], py[2] - py[3]);
                 const double b =
                     std::hypot(px[0] - px[3], py[0] - py[3]) + std::hypot(px[1] - px[2], py[1] - py[2]);
-                length += std::min(a, b);
+                length = std::min(a, b);
             }
+            along[static_cast<size_t>(blocks.column[x])] += length;
         }
-    return length / (static_cast<double>(g.width - 1) * (g.height - 1));
+        Tally* row = tallies + static_cast<size_t>(blocks.row[y]) * blocks.across;
+        for (int b = 0; b < blocks.across; ++b)
+            row[b].length += along[static_cast<size_t>(b)];
+    }
+}
+
+} // namespace
+
+Blocks blocksOf(int w, int h, double period) {
+    Blocks b;
+    auto split = [period](int n) {
+        const int most = period > 0 ? static_cast<int>(n / (3 * period)) : 2;
+        return std::clamp(most, 2, 8);
+    };
+    b.across = std::min(split(w), std::max(1, w / 2)), b.down = std::min(split(h), std::max(1, h / 2));
+    b.column.resize(static_cast<size_t>(std::max(w, 0)));
+    b.row.resize(static_cast<size_t>(std::max(h, 0)));
+    for (int x = 0; x < w; ++x)
+        b.column[static_cast<size_t>(x)] = static_cast<int>(static_cast<int64_t>(x) * b.across / w);
+    for (int y = 0; y < h; ++y)
+        b.row[static_cast<size_t>(y)] = static_cast<int>(static_cast<int64_t>(y) * b.down / h);
+    return b;
+}
+
+std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector<uint8_t>& black,
+                                const Blocks& blocks) {
+    std::vector<Tally> tallies(static_cast<size_t>(blocks.count()));
+    const int w = smooth.width, h = smooth.height;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = black.data() + static_cast<size_t>(y) * w;
+        Tally* line = tallies.data() + static_cast<size_t>(blocks.row[static_cast<size_t>(y)]) * blocks.across;
+        for (int x = 0; x < w; ++x) {
+            Tally& b = line[blocks.column[static_cast<size_t>(x)]];
+            b.black += row[x], b.pixels += 1;
+            if (x + 1 < w && y + 1 < h) b.cells += 1;
+        }
+    }
+    unwinding<&contourLengthWide>(smooth, t, blocks, tallies.data());
+    return tallies;
+}
+
+Tally total(const std::vector<Tally>& tallies, int without) {
+    Tally sum;
+    for (size_t k = 0; k < tallies.size(); ++k)
+        if (static_cast<int>(k) != without)
+            sum.black += tallies[k].black, sum.pixels += tallies[k].pixels, sum.length += tallies[k].length,
+                sum.cells += tallies[k].cells;
+    return sum;
+}
+
+} // namespace tovra::measure::detail
+
+namespace tovra::measure::detail {
+
+Stereology stereologyFrom(const Tally& t) {
+    Stereology s;
+    if (!(t.pixels > 0 && t.cells > 0 && t.length > 0)) return s;
+    s.fraction = t.black / t.pixels;
+    const double perArea = t.length / t.cells;
+    s.black = 2 * s.fraction / perArea, s.white = 2 * (1 - s.fraction) / perArea;
+    return s;
 }
 
 } // namespace tovra::measure::detail

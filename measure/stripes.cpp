@@ -31,17 +31,26 @@ inline double sampleAt(const Image& g, double x, double y) {
 // apart, on the smoothed image at the threshold, each crossing placed by linear interpolation
 // between samples a pixel apart. Runs cut by the border are left out; a run shorter than a pixel
 // and a half between two others (noise at a wall) joins them.
-std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg) {
+double Runs::mean(int black, int without) const {
+    double s = 0, n = 0;
+    for (size_t k = 0; k < sum[black].size(); ++k)
+        if (static_cast<int>(k) != without) s += sum[black][k], n += count[black][k];
+    return n > 0 ? s / n : 0;
+}
+
+std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks) {
     if (g.width < 2 || g.height < 2) return std::nullopt;
     const double nx = std::cos(normalDeg * kPi / 180), ny = std::sin(normalDeg * kPi / 180);
     const double dx = -ny, dy = nx; // along the walls
     const double w = g.width - 1, h = g.height - 1;
     const auto [sFrom, sTo] = extentAlong(g, dx, dy);
     constexpr double kShortest = 1.5;
-    double sum[2] = {0, 0};
+    Runs out;
+    for (int c = 0; c < 2; ++c)
+        out.sum[c].assign(static_cast<size_t>(blocks.count()), 0.0), out.count[c] = out.sum[c];
     int64_t runs[2] = {0, 0};
     struct Run {
-        double length;
+        double length, middle;
         uint8_t black;
     };
     std::vector<Run> line;
@@ -68,7 +77,7 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg) 
             const double v = sampleAt(g, s * dx + next * nx, s * dy + next * ny) - t;
             if ((v < 0) != (previous < 0)) {
                 const double at = u + previous / (previous - v);
-                if (crossed) line.push_back({at - *crossed, previous < 0});
+                if (crossed) line.push_back({at - *crossed, (at + *crossed) / 2, previous < 0});
                 crossed = at;
             }
             u = next, previous = v;
@@ -76,12 +85,17 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg) 
         for (size_t i = 0; i < line.size(); ++i) {
             Run run = line[i];
             while (i + 2 < line.size() && line[i + 1].length < kShortest) // noise: one run with the next two
-                run.length += line[i + 1].length + line[i + 2].length, i += 2;
-            sum[run.black] += run.length, ++runs[run.black];
+                run.length += line[i + 1].length + line[i + 2].length, run.middle += (line[i + 1].length + line[i + 2].length) / 2, i += 2;
+            // Each run counts in the block of its middle.
+            const double x = s * dx + run.middle * nx, y = s * dy + run.middle * ny;
+            const auto block = static_cast<size_t>(
+                blocks.row[static_cast<size_t>(std::clamp(static_cast<int>(y), 0, g.height - 1))] * blocks.across +
+                blocks.column[static_cast<size_t>(std::clamp(static_cast<int>(x), 0, g.width - 1))]);
+            out.sum[run.black][block] += run.length, out.count[run.black][block] += 1, ++runs[run.black];
         }
     }
     if (runs[0] == 0 || runs[1] == 0) return std::nullopt;
-    return Runs{sum[1] / static_cast<double>(runs[1]), sum[0] / static_cast<double>(runs[0])};
+    return out;
 }
 
 // Bands of straight stripes. The walls' direction is the one, near the spectrum's, along which

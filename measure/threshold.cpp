@@ -40,10 +40,10 @@ TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
     // value, inside the white class for every level at or below its least.
     // Pixels side by side fall mostly in one bin: two histograms of each kind, for even and odd
     // columns, keep each addition from waiting for the one before.
-    struct Tally {
+    struct Sums {
         double count = 0, sum = 0;
     };
-    std::vector<Tally> black(2 * static_cast<size_t>(bins + 1)), white(2 * static_cast<size_t>(bins + 1));
+    std::vector<Sums> black(2 * static_cast<size_t>(bins + 1)), white(2 * static_cast<size_t>(bins + 1));
     std::vector<double> most(static_cast<size_t>(w)), least(static_cast<size_t>(w));
     std::vector<int> mostBin(static_cast<size_t>(w)), leastBin(static_cast<size_t>(w));
     for (int y = 0; y < h; ++y) {
@@ -62,8 +62,8 @@ TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
         const double* v = g.px.data() + static_cast<size_t>(y) * w;
         for (int x = 0; x < w; ++x) {
             const size_t lane = static_cast<size_t>(x & 1) * (bins + 1);
-            Tally& b = black[lane + static_cast<size_t>(mostBin[x]) + 1];
-            Tally& c = white[lane + static_cast<size_t>(leastBin[x])];
+            Sums& b = black[lane + static_cast<size_t>(mostBin[x]) + 1];
+            Sums& c = white[lane + static_cast<size_t>(leastBin[x])];
             b.count += 1, b.sum += v[x], c.count += 1, c.sum += v[x];
         }
     }
@@ -99,3 +99,42 @@ double interiorIsodata(const Image& g) {
 }
 
 } // namespace tovra::measure
+
+namespace tovra::measure::detail {
+
+// The level half way between the two colours' plateaus: the mean of the unsmoothed picture over
+// the pixels whose whole 5 x 5 neighbourhood has their colour in `black`. A blurred wall crosses
+// that level where the wall is; the smoothed picture's own interiors, lightened or darkened by
+// the smoothing in narrow domains, would move it into them.
+std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& black) {
+    const int w = g.width, h = g.height, radius = 2;
+    if (w <= 2 * radius || h <= 2 * radius) return std::nullopt;
+    // Black pixels in each column's window of rows, then across the row's window of columns.
+    std::vector<int> column(static_cast<size_t>(w), 0);
+    double sum[2] = {0, 0}, n[2] = {0, 0};
+    for (int y = 0; y < h; ++y) {
+        if (y == 0)
+            for (int i = 0; i <= 2 * radius; ++i)
+                for (int x = 0; x < w; ++x)
+                    column[static_cast<size_t>(x)] += black[static_cast<size_t>(i) * w + x];
+        else if (y > radius && y + radius < h)
+            for (int x = 0; x < w; ++x)
+                column[static_cast<size_t>(x)] += black[static_cast<size_t>(y + radius) * w + x] -
+                                                  black[static_cast<size_t>(y - radius - 1) * w + x];
+        if (y < radius || y + radius >= h) continue;
+        int across = 0;
+        for (int x = 0; x < 2 * radius; ++x)
+            across += column[static_cast<size_t>(x)];
+        const double* row = g.px.data() + static_cast<size_t>(y) * w;
+        for (int x = radius; x + radius < w; ++x) {
+            across += column[static_cast<size_t>(x + radius)];
+            const int all = (2 * radius + 1) * (2 * radius + 1);
+            if (across == 0 || across == all) sum[across != 0] += row[x], n[across != 0] += 1;
+            across -= column[static_cast<size_t>(x - radius)];
+        }
+    }
+    if (n[0] == 0 || n[1] == 0) return std::nullopt;
+    return (sum[0] / n[0] + sum[1] / n[1]) / 2;
+}
+
+} // namespace tovra::measure::detail

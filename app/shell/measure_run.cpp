@@ -1,6 +1,6 @@
 #include "measure_run.h"
 
-#include "core/measure_files.h"
+#include "measure/measure_files.h"
 #include "core/printable.h"
 
 #include <QThread>
@@ -61,8 +61,8 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             r = measure::Result{};
             r.error = "not enough memory to measure it";
         }
-        rec.line = csv ? measurementCsv(options.files[i], r, settings, options.pixelSize)
-                       : measurementJson(options.files[i], r, settings, options.pixelSize);
+        const measure::RecordInfo info{options.files[i].toStdString(), 0, options.pixelSize, describe(settings)};
+        rec.line = QString::fromStdString(csv ? measure::recordCsv(r, info) : measure::recordJson(r, info));
         rec.error = QString::fromStdString(r.error);
         return rec;
     };
@@ -101,7 +101,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     for (int t = 0; t < jobs; ++t)
         threads.emplace_back(worker);
 
-    if (csv) std::fprintf(out, "%s\n", measurementCsvHeader().toUtf8().constData());
+    if (csv) std::fprintf(out, "%s\n", measure::recordCsvHeader().c_str());
     int failed = 0;
     for (; printed < n; ++printed) {
         Record rec;

@@ -1,5 +1,5 @@
 #include "core/batch.h"
-#include "core/measure_files.h"
+#include "measure/measure_files.h"
 #include "histogram/histogram.h"
 #include "support/module_fixture.h"
 

@@ -15,12 +15,4 @@ namespace tovra {
 std::optional<measure::Image> readMeasureImage(const QString& path, const std::vector<int>& size,
                                                QString& error);
 
-// One measurement as a JSON object on one line; a pixel size above 0 adds widths in micrometres.
-QString measurementJson(const QString& file, const measure::Result& r, const measure::Settings& s,
-                        double pixelSize);
-// The header and one row of the CSV form.
-QString measurementCsvHeader();
-QString measurementCsv(const QString& file, const measure::Result& r, const measure::Settings& s,
-                       double pixelSize);
-
 } // namespace tovra

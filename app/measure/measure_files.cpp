@@ -1,14 +1,10 @@
 #include "measure_files.h"
 
-#include "picture_check.h"
+#include "core/picture_check.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QStringList>
 
 namespace tovra {
 
@@ -111,67 +107,6 @@ std::optional<measure::Image> readMeasureImage(const QString& path, const std::v
             img.px.push_back(deep ? reinterpret_cast<const quint16*>(line)[x] : line[x]);
     }
     return img;
-}
-
-QString measurementJson(const QString& file, const measure::Result& r, const measure::Settings& s,
-                        double pixelSize) {
-    QJsonObject o{{QStringLiteral("file"), file}};
-    if (!r.error.empty()) {
-        o[QStringLiteral("error")] = QString::fromStdString(r.error);
-        return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
-    }
-    o[QStringLiteral("width")] = r.width;
-    o[QStringLiteral("height")] = r.height;
-    o[QStringLiteral("pattern")] = QString::fromStdString(r.pattern);
-    o[QStringLiteral("black_fraction")] = r.blackFraction;
-    o[QStringLiteral("black_width_px")] = r.blackWidthPx;
-    o[QStringLiteral("white_width_px")] = r.whiteWidthPx;
-    o[QStringLiteral("period_px")] = r.periodPx;
-    o[QStringLiteral("period_fft_px")] = r.periodFftPx;
-    o[QStringLiteral("orientation_deg")] = r.orientationDeg;
-    o[QStringLiteral("anisotropy")] = r.anisotropy;
-    o[QStringLiteral("threshold")] = r.threshold;
-    o[QStringLiteral("settings")] = QString::fromStdString(measure::describe(s));
-    if (pixelSize > 0) {
-        o[QStringLiteral("pixel_size_um")] = pixelSize;
-        o[QStringLiteral("black_width_um")] = r.blackWidthPx * pixelSize;
-        o[QStringLiteral("white_width_um")] = r.whiteWidthPx * pixelSize;
-        o[QStringLiteral("period_um")] = r.periodPx * pixelSize;
-    }
-    if (r.pattern == "stripes") {
-        QJsonArray bands;
-        for (const measure::Band& b : r.bands)
-            bands.append(QJsonObject{
-                {QStringLiteral("position_px"), b.positionPx},
-                {QStringLiteral("angle_deg"), b.angleDeg},
-                {QStringLiteral("width_px"), b.widthPx},
-                {QStringLiteral("colour"), b.black ? QStringLiteral("black") : QStringLiteral("white")}});
-        o[QStringLiteral("bands")] = bands;
-    }
-    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
-}
-
-QString measurementCsvHeader() {
-    return QStringLiteral("file,pattern,width,height,black_fraction,black_width_px,white_width_px,period_px,"
-                          "period_fft_px,orientation_deg,anisotropy,threshold,bands,pixel_size_um,error");
-}
-
-QString measurementCsv(const QString& file, const measure::Result& r, const measure::Settings&,
-                       double pixelSize) {
-    auto quoted = [](QString t) {
-        return QLatin1Char('"') + t.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-    };
-    if (!r.error.empty())
-        return QStringLiteral("%1,,,,,,,,,,,,,,%2")
-            .arg(quoted(file), quoted(QString::fromStdString(r.error)));
-    QStringList v{quoted(file), QString::fromStdString(r.pattern), QString::number(r.width),
-                  QString::number(r.height)};
-    for (double x : {r.blackFraction, r.blackWidthPx, r.whiteWidthPx, r.periodPx, r.periodFftPx,
-                     r.orientationDeg, r.anisotropy, r.threshold})
-        v << QString::number(x, 'g', 10);
-    v << QString::number(r.bands.size()) << (pixelSize > 0 ? QString::number(pixelSize, 'g', 10) : QString())
-      << QString();
-    return v.join(QLatin1Char(','));
 }
 
 } // namespace tovra
