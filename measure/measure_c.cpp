@@ -2,12 +2,15 @@
 
 #include "measure.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 using namespace tovra::measure;
 
 namespace {
 thread_local std::vector<Band> lastBands;
+thread_local std::string lastJson;
 
 void copyText(char* to, size_t size, const std::string& from) {
     std::strncpy(to, from.c_str(), size - 1);
@@ -22,6 +25,7 @@ int32_t tovra_measure(const double* image, int32_t width, int32_t height, const 
     if (result == nullptr) return 1;
     *result = TovraMeasurement{};
     lastBands.clear();
+    lastJson.clear();
     try {
         if (image == nullptr || width <= 0 || height <= 0) {
             copyText(result->error, sizeof result->error, "the image is empty");
@@ -45,7 +49,15 @@ int32_t tovra_measure(const double* image, int32_t width, int32_t height, const 
         result->anisotropy = r.anisotropy;
         result->threshold = r.threshold;
         result->bands = static_cast<int32_t>(r.bands.size());
+        result->black_fraction_se = r.blackFractionSe;
+        result->black_width_se_px = r.blackWidthSePx;
+        result->white_width_se_px = r.whiteWidthSePx;
+        result->period_se_px = r.periodSePx;
+        result->periods_across = r.periodsAcross;
+        result->reliable = r.reliable ? 1 : 0;
+        result->warnings = static_cast<int32_t>(r.warnings.size());
         lastBands = r.bands;
+        lastJson = recordJson(r, RecordInfo{});
         return r.error.empty() ? 0 : 1;
     } catch (...) { // nothing may cross the C interface
         copyText(result->error, sizeof result->error, "out of memory");
@@ -62,6 +74,15 @@ int32_t tovra_measure_band(int32_t k, double* position_px, double* angle_deg, do
     if (width_px) *width_px = b.widthPx;
     if (black) *black = b.black ? 1 : 0;
     return 0;
+}
+
+int32_t tovra_measure_json(char* text, int32_t size) {
+    if (text != nullptr && size > 0) {
+        const size_t n = std::min(lastJson.size(), static_cast<size_t>(size) - 1);
+        std::memcpy(text, lastJson.data(), n);
+        text[n] = '\0';
+    }
+    return static_cast<int32_t>(std::min<size_t>(lastJson.size(), INT32_MAX));
 }
 
 } // extern "C"

@@ -21,12 +21,17 @@ extern "C" {
 #endif
 
 typedef struct TovraMeasurement {
-    char pattern[16]; /* "stripes" or "maze" */
+    char pattern[16]; /* "stripes", "maze", "bubbles" or "none" */
     char error[160];
     double black_fraction;
     double black_width_px, white_width_px, period_px, period_fft_px;
     double orientation_deg, anisotropy, threshold;
     int32_t bands; /* how many bands tovra_measure_band can give */
+    /* Standard errors of the numbers above, and what they rest on. */
+    double black_fraction_se, black_width_se_px, white_width_se_px, period_se_px;
+    double periods_across;
+    int32_t reliable; /* 1 where no warning says the numbers should not be used */
+    int32_t warnings; /* how many warnings the record (tovra_measure_json) lists */
 } TovraMeasurement;
 
 TOVRA_MEASURE_API int32_t tovra_measure(const double* image, int32_t width, int32_t height,
@@ -37,6 +42,12 @@ TOVRA_MEASURE_API int32_t tovra_measure(const double* image, int32_t width, int3
  * width and colour (1 black, 0 white). 0 on success, 1 for no such band. */
 TOVRA_MEASURE_API int32_t tovra_measure_band(int32_t k, double* position_px, double* angle_deg,
                                              double* width_px, int32_t* black);
+
+/* The whole record of the last tovra_measure on this thread as JSON text, with its warnings,
+ * bubbles and bands: the same record the command line writes. Copies at most size - 1 bytes and
+ * a terminating 0 into text (nothing where text is NULL or size is 0) and returns the record's
+ * full length, so that a caller can ask first and then give room enough. */
+TOVRA_MEASURE_API int32_t tovra_measure_json(char* text, int32_t size);
 
 #ifdef __cplusplus
 }

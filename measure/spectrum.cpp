@@ -180,7 +180,7 @@ Spectrum spectrum(const Image& g) {
         std::nth_element(typical.begin(), typical.begin() + static_cast<std::ptrdiff_t>(typical.size() / 2),
                          typical.end());
         const double middle = typical[typical.size() / 2];
-        s.prominence = middle > 0 ? b / middle : 0;
+        s.prominence = middle > 0 ? b / middle : b > 0 ? HUGE_VAL : 0;
         if (total > 0) {
             s.anisotropy = std::hypot(sx, sy) / total;
             s.normalDeg = std::atan2(sy, sx) / 2 * 180 / kPi;

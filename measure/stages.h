@@ -147,7 +147,7 @@ constexpr double kStraight = 0.04;
 // cannot be told from the noise; beyond three standard errors and this much the widths depend
 // on the preparation, and the spectrum's period on a maze is a quantity of its own within this
 // much of the stereology's.
-constexpr double kProminent = 300, kContrast = 1.5, kPreparation = 0.05, kSpectralModel = 0.08;
+constexpr double kProminent = 60, kContrast = 1.5, kPreparation = 0.05, kSpectralModel = 0.08;
 // The mean grey of the white pixels less that of the black ones.
 double contrastOf(const Image& g, const std::vector<uint8_t>& black);
 // The warnings the evidence calls for, the pattern "none" where there is no domain pattern, and

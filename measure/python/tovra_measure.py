@@ -3,17 +3,20 @@
 
     import tovra_measure
     m = tovra_measure.measure("/path/to/libTovraMeasure.so", pixels, width, height)
-    print(m["period_px"], [band["width_px"] for band in m["bands"]])
+    print(m["period_px"], m["period_se_px"], m["reliable"], [w["code"] for w in m["warnings"]])
 
 `pixels` is any sequence of width * height numbers, rows from the top; `background` (a Kerr
 frame's background, the same size) and `rect` (x1, y1, x2, y2) are optional. Arguments that
 cannot describe an image (a wrong number of pixels, a rectangle of other than four whole numbers,
 a size that is not a positive whole number) raise ValueError with the reason. A measurement that
-cannot be made gives {"error": "..."}.
+cannot be made gives {"error": "..."}. The record holds the same fields as the command line's
+JSON: the numbers with their standard errors, "pattern", "reliable", "warnings", and "bubbles" and
+"bands" where the pattern has them.
 
 From the shell: tovra_measure.py LIBRARY RAW_FILE WIDTH HEIGHT measures an 8-bit raw image of
 exactly WIDTH * HEIGHT bytes and prints its numbers."""
 import ctypes
+import json
 import numbers
 import os
 import sys
@@ -34,6 +37,13 @@ class _Measurement(ctypes.Structure):
         ("anisotropy", ctypes.c_double),
         ("threshold", ctypes.c_double),
         ("bands", ctypes.c_int32),
+        ("black_fraction_se", ctypes.c_double),
+        ("black_width_se_px", ctypes.c_double),
+        ("white_width_se_px", ctypes.c_double),
+        ("period_se_px", ctypes.c_double),
+        ("periods_across", ctypes.c_double),
+        ("reliable", ctypes.c_int32),
+        ("warnings", ctypes.c_int32),
     ]
 
 
@@ -49,6 +59,8 @@ def _library(path):
         lib.tovra_measure.restype = i32
         lib.tovra_measure_band.argtypes = [i32, dp, dp, dp, ctypes.POINTER(i32)]
         lib.tovra_measure_band.restype = i32
+        lib.tovra_measure_json.argtypes = [ctypes.c_char_p, i32]
+        lib.tovra_measure_json.restype = i32
         _libraries[path] = lib
     return _libraries[path]
 
@@ -90,14 +102,13 @@ def measure(library, pixels, width, height, background=None, rect=(0, 0, 0, 0)):
     result = _Measurement()
     if lib.tovra_measure(image, width, height, back, *corners, ctypes.byref(result)):
         return {"error": result.error.decode(errors="replace")}
-    record = {name: getattr(result, name) for name, _ in _Measurement._fields_[2:-1]}
-    record["pattern"] = result.pattern.decode()
-    record["bands"] = []
-    position, angle, width_px, black = ctypes.c_double(), ctypes.c_double(), ctypes.c_double(), ctypes.c_int32()
-    for k in range(result.bands):
-        lib.tovra_measure_band(k, ctypes.byref(position), ctypes.byref(angle), ctypes.byref(width_px), ctypes.byref(black))
-        record["bands"].append({"position_px": position.value, "angle_deg": angle.value, "width_px": width_px.value,
-                                "colour": "black" if black.value else "white"})
+    # The library's own record, the one the command line writes: every field, warnings, bubbles
+    # and bands, defined in one place.
+    size = lib.tovra_measure_json(None, 0)
+    text = ctypes.create_string_buffer(size + 1)
+    lib.tovra_measure_json(text, size + 1)
+    record = json.loads(text.value.decode())
+    record.pop("file", None)
     return record
 
 
@@ -125,10 +136,14 @@ def main(argv):
     if "error" in m:
         print("error", m["error"])
         return 1
-    print("pattern", m["pattern"])
+    print("pattern", m["pattern"], "reliable" if m["reliable"] else "not reliable")
     for key in ("black_fraction", "black_width_px", "white_width_px", "period_px", "period_fft_px", "orientation_deg"):
-        print(key, f"{m[key]:.2f}")
-    print("bands", len(m["bands"]))
+        if m.get(key) is not None:
+            se = m.get(key.replace("_px", "_se_px") if key.endswith("_px") else key + "_se")
+            print(key, f"{m[key]:.2f}" + (f" ± {se:.2f}" if isinstance(se, float) else ""))
+    for w in m["warnings"]:
+        print("warning", w["code"], w["message"])
+    print("bands", len(m.get("bands", [])))
     return 0
 
 

@@ -38,6 +38,10 @@ class Refusals(unittest.TestCase):
         m = tovra_measure.measure(LIBRARY, STRIPES, 64, 64, rect=[0, 0, 64, 64])
         self.assertNotIn("error", m)
         self.assertGreater(m["period_px"], 0)
+        # The library's whole record comes through: its standard errors and verdict too.
+        self.assertGreater(m["period_se_px"], 0)
+        self.assertIs(m["reliable"], True)
+        self.assertEqual(m["warnings"], [])
 
     def test_command_line_refuses_a_truncated_raw_file(self):
         with tempfile.NamedTemporaryFile(suffix=".mon") as f:
