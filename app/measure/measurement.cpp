@@ -63,7 +63,7 @@ std::optional<measure::Image> MeasurementModule::slotImage(int slot) {
     return img;
 }
 
-void MeasurementModule::measureCurrentSlot() {
+void MeasurementModule::measureCurrentSlot(bool wholePicture) {
     BusyCursor busy;
     if (!acceptBoxes()) return;
     const int id = module_.currentId();
@@ -83,9 +83,10 @@ void MeasurementModule::measureCurrentSlot() {
     const int x1 = int16Or(info.hfx1), y1 = int16Or(info.hfy1), x2 = int16Or(info.hfx2),
               y2 = int16Or(info.hfy2);
     std::optional<measure::Rect> rect;
-    if (x2 > x1 && y2 > y1) rect = measure::Rect{x1, y1, x2, y2};
+    if (!wholePicture && x2 > x1 && y2 > y1) rect = measure::Rect{x1, y1, x2, y2};
     result_ = measure::measure(*image, background ? &*background : nullptr, rect, settings_);
     if (f_.backgroundSlot >= 0 && !background) result_.error = "the background slot holds no image";
+    if (rect && result_.error.empty()) measure::addWarning(result_, "rectangle_elsewhere");
 
     // The image, and over it in red what was measured: each wall of stripes, the outline of mazes.
     picture_.resize(image->width, image->height);
@@ -134,25 +135,80 @@ void MeasurementModule::drawHistogram() {
     }
 }
 
+QString MeasurementModule::warningText(const std::string& code) {
+    static const std::pair<const char*, const char*> texts[] = {
+        {"few_periods", "矩形の中の周期が 3 つに足りません。幅を出すには磁区が少なすぎます。"},
+        {"period_disagreement", "磁壁から求めた周期とスペクトルの周期が、誤差で説明できないほど食い違っています。"},
+        {"preparation_dependent", "平滑化の強さで幅が誤差以上に変わります。ノイズの粒を測っているおそれがあります。"},
+        {"no_spectral_peak", "パワースペクトルに、ノイズから抜け出たピークがありません。"},
+        {"low_contrast", "黒と白のコントラストがノイズに対して低すぎます。"},
+        {"one_domain", "模様は縁に接する一つの磁区だけで、測る幅がありません。"},
+        {"rectangle_elsewhere", "情報ウィンドウの矩形の中を測りました。画像全体は「画像全体を測定」で測れます。"},
+    };
+    for (const auto& [c, text] : texts)
+        if (code == c) return QString::fromUtf8(text);
+    return QString::fromStdString(code);
+}
+
 QString MeasurementModule::summary() const {
     if (!result_.error.empty())
         return QStringLiteral("測定できません: %1").arg(QString::fromStdString(result_.error));
     const double um = pixelSize();
-    auto length = [&](double px) {
-        return um > 0 ? QStringLiteral("%1 px (%2 µm)").arg(px, 0, 'f', 3).arg(px * um, 0, 'f', 4)
-                      : QStringLiteral("%1 px").arg(px, 0, 'f', 3);
+    auto length = [&](double px, double se) {
+        return um > 0 ? QStringLiteral("%1 ± %2 px (%3 ± %4 µm)")
+                            .arg(px, 0, 'f', 3)
+                            .arg(se, 0, 'f', 3)
+                            .arg(px * um, 0, 'f', 4)
+                            .arg(se * um, 0, 'f', 4)
+                      : QStringLiteral("%1 ± %2 px").arg(px, 0, 'f', 3).arg(se, 0, 'f', 3);
     };
-    return QStringLiteral(
-               "模様: %1\n黒の面積比: %2\n黒の幅: %3\n白の幅: %4\n周期: %5\n周期 (スペクトル): %6\n"
-               "向き: %7°  異方性: %8\n帯の数: %9\n設定: %10")
-        .arg(result_.pattern == "stripes" ? QStringLiteral("ストライプ") : QStringLiteral("迷路"))
-        .arg(result_.blackFraction, 0, 'f', 4)
-        .arg(length(result_.blackWidthPx), length(result_.whiteWidthPx), length(result_.periodPx),
-             length(result_.periodFftPx))
-        .arg(result_.orientationDeg, 0, 'f', 2)
-        .arg(result_.anisotropy, 0, 'f', 2)
-        .arg(result_.bands.size())
-        .arg(QString::fromStdString(measure::describe(settings_)));
+    const measure::Result& r = result_;
+    const std::pair<const char*, const char*> kinds[] = {
+        {"stripes", "ストライプ"}, {"maze", "迷路"}, {"bubbles", "バブル"}, {"none", "磁区模様なし"}};
+    QString kind = QString::fromStdString(r.pattern);
+    for (const auto& [code, name] : kinds)
+        if (r.pattern == code) kind = QString::fromUtf8(name);
+    const measure::Rect& a = r.area;
+    QString text = QStringLiteral("模様: %1\n判定: %2\n測定範囲: (%3, %4) – (%5, %6)\n")
+                       .arg(kind,
+                            r.reliable ? QStringLiteral("使える数値です")
+                                       : QStringLiteral("この数値は使わないでください"))
+                       .arg(a.x1)
+                       .arg(a.y1)
+                       .arg(a.x2)
+                       .arg(a.y2);
+    if (r.pattern != "none")
+        text += QStringLiteral("黒の面積比: %1 ± %2\n黒の幅: %3\n白の幅: %4\n周期: %5\n周期 (スペクトル): %6\n"
+                               "周期の数 (短い辺): %7  ブロック: %8\n")
+                    .arg(r.blackFraction, 0, 'f', 4)
+                    .arg(r.blackFractionSe, 0, 'f', 4)
+                    .arg(length(r.blackWidthPx, r.blackWidthSePx), length(r.whiteWidthPx, r.whiteWidthSePx),
+                         length(r.periodPx, r.periodSePx))
+                    .arg(um > 0 ? QStringLiteral("%1 px (%2 µm)").arg(r.periodFftPx, 0, 'f', 3).arg(r.periodFftPx * um, 0, 'f', 4)
+                                : QStringLiteral("%1 px").arg(r.periodFftPx, 0, 'f', 3))
+                    .arg(r.periodsAcross, 0, 'f', 1)
+                    .arg(r.blocks);
+    text += QStringLiteral("磁区の数: 黒 %1, 白 %2\n向き: %3°  異方性: %4\n帯の数: %5\n")
+                .arg(r.blackDomains)
+                .arg(r.whiteDomains)
+                .arg(r.orientationDeg, 0, 'f', 2)
+                .arg(r.anisotropy, 0, 'f', 2)
+                .arg(r.bands.size());
+    if (r.bubbles) {
+        const measure::Bubbles& b = *r.bubbles;
+        text += QStringLiteral("バブル: %1 個 (縁に接しないもの %2 個), 密度 %3 /px²\n"
+                               "相当直径: %4 (ばらつき %5 px)\n最近接距離: %6\n")
+                    .arg(b.count)
+                    .arg(b.countInside)
+                    .arg(b.densityPerPx2, 0, 'g', 4)
+                    .arg(QStringLiteral("%1 px").arg(b.meanDiameterPx, 0, 'f', 3) +
+                         (um > 0 ? QStringLiteral(" (%1 µm)").arg(b.meanDiameterPx * um, 0, 'f', 4) : QString()))
+                    .arg(b.sdDiameterPx, 0, 'f', 3)
+                    .arg(QStringLiteral("%1 px").arg(b.meanNearestNeighbourPx, 0, 'f', 3));
+    }
+    for (const measure::Warning& w : r.warnings)
+        text += QStringLiteral("注意: %1\n").arg(warningText(w.code));
+    return text + QStringLiteral("設定: %1").arg(QString::fromStdString(measure::describe(settings_)));
 }
 
 bool MeasurementModule::exportCsv(const QString& path) const {
@@ -167,14 +223,10 @@ bool MeasurementModule::exportCsv(const QString& path) const {
             .arg(a.y2)
             .arg(QString::fromStdString(measure::describe(settings_)));
     const double um = pixelSize();
-    text += QStringLiteral("pattern,black_fraction,black_width_px,white_width_px,period_px,period_fft_px\r\n%"
-                           "1,%2,%3,%4,%5,%6\r\n")
-                .arg(QString::fromStdString(result_.pattern))
-                .arg(result_.blackFraction, 0, 'g', 10)
-                .arg(result_.blackWidthPx, 0, 'g', 10)
-                .arg(result_.whiteWidthPx, 0, 'g', 10)
-                .arg(result_.periodPx, 0, 'g', 10)
-                .arg(result_.periodFftPx, 0, 'g', 10);
+    // The record in the command line's columns, so that both kinds of file read alike.
+    const measure::RecordInfo info{source_.toStdString(), 0, um, ""};
+    text += QString::fromStdString(measure::recordCsvHeader()) + QStringLiteral("\r\n") +
+            QString::fromStdString(measure::recordCsv(result_, info)) + QStringLiteral("\r\n");
     if (!result_.bands.empty()) {
         text += um > 0 ? QStringLiteral("position_px,angle_deg,width_px,width_um,colour\r\n")
                        : QStringLiteral("position_px,angle_deg,width_px,colour\r\n");

@@ -40,15 +40,19 @@ public:
     void setBackgroundSlot(int v) { set(f_.backgroundSlot, v); }
     void setPixelSize(const QString& v) { set(f_.pixelSize, v); }
 
-    // Measures the current slot; the picture shows it with the walls (stripes) or the domain
-    // outlines (mazes) drawn in red.
-    void measureCurrentSlot();
+    // Measures the current slot inside the information window's rectangle where it holds one (the
+    // record then says the rectangle came from that window), or the whole picture; the picture
+    // shows it with the walls (stripes) or the domain outlines drawn in red.
+    void measureCurrentSlot(bool wholePicture = false);
+    // The warning's sentence as the window shows it.
+    static QString warningText(const std::string& code);
     // The pixel size as a number above 0, or 0.
     double pixelSize() const;
     // The summary, the way the window shows it.
     QString summary() const;
-    // Writes the bands (or, for a maze, the summary) as CSV, with a header naming the file, the
-    // rectangle, the settings and the program's version. False when it cannot be written.
+    // Writes the record (the same columns as the command line's CSV) and the bands as CSV, with a
+    // header naming the file, the rectangle, the settings and the program's version. False when it
+    // cannot be written.
     bool exportCsv(const QString& path) const;
 
     static constexpr int kMaxSpeckArea = 1'000'000;

@@ -54,6 +54,9 @@ MeasurementWindow::MeasurementWindow(MeasurementModule& measurement, FileDialogs
     auto* save = new QPushButton(QStringLiteral("出力"), settings);
     save->setObjectName(QStringLiteral("export"));
     form->addRow(run, save);
+    auto* whole = new QPushButton(QStringLiteral("画像全体を測定"), settings);
+    whole->setObjectName(QStringLiteral("measureWhole"));
+    form->addRow(whole);
     summary_ = new QLabel(settings);
     summary_->setObjectName(QStringLiteral("summary"));
     summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -91,6 +94,7 @@ MeasurementWindow::MeasurementWindow(MeasurementModule& measurement, FileDialogs
     connect(pixelSize_, &QLineEdit::textEdited, this, [m](const QString& t) { m->setPixelSize(t); });
     connect(background_, &QComboBox::activated, this, [m](int i) { m->setBackgroundSlot(i - 1); });
     connect(run, &QPushButton::clicked, this, [m] { m->measureCurrentSlot(); });
+    connect(whole, &QPushButton::clicked, this, [m] { m->measureCurrentSlot(true); });
     connect(save, &QPushButton::clicked, this, [this] {
         if (auto path = dialogs_.saveFileName(QStringLiteral("csvファイル (*.csv)|*.csv")))
             if (!m_.exportCsv(*path)) dialogs_.inform(QStringLiteral("書き出せません。\n%1").arg(*path));

@@ -65,3 +65,27 @@ TEST_F(MeasurementTest, ExportOnAFullDiskFails) {
     EXPECT_EXIT(exportOnAFullDisk(), testing::ExitedWithCode(0), "");
     EXPECT_TRUE(measurement.exportCsv(path));
 }
+
+// The information window's rectangle is measured with a warning that says where it came from,
+// and the whole picture on request; the summary shows the standard errors and the verdict, and
+// the export carries the command line's record columns.
+TEST_F(MeasurementTest, RectangleFromTheInformationWindowIsSaid) {
+    openStripes();
+    state.setHfx1(QStringLiteral("10")), state.setHfy1(QStringLiteral("20"));
+    state.setHfx2(QStringLiteral("200")), state.setHfy2(QStringLiteral("220"));
+    measurement.measureCurrentSlot();
+    ASSERT_TRUE(measurement.result().error.empty());
+    EXPECT_EQ(measurement.result().area.x2, 200);
+    ASSERT_EQ(measurement.result().warnings.size(), 1u);
+    EXPECT_EQ(measurement.result().warnings[0].code, "rectangle_elsewhere");
+    EXPECT_TRUE(measurement.result().reliable);
+    EXPECT_TRUE(measurement.summary().contains(QStringLiteral("情報ウィンドウの矩形")));
+    EXPECT_TRUE(measurement.summary().contains(QStringLiteral(" ± ")));
+    measurement.measureCurrentSlot(true);
+    EXPECT_EQ(measurement.result().area.x2, 256);
+    EXPECT_TRUE(measurement.result().warnings.empty());
+    EXPECT_TRUE(measurement.summary().contains(QStringLiteral("使える数値です")));
+    const QString path = writeData(QStringLiteral("r.csv"), "");
+    ASSERT_TRUE(measurement.exportCsv(path));
+    EXPECT_NE(dataBytes("r.csv").find(measure::recordCsvHeader()), std::string::npos);
+}
