@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <algorithm>
 #include <cstdint>
 
 namespace tovra {
@@ -110,37 +111,125 @@ QString gifShortfall(const Bytes& b) {
     }
 }
 
+// The pages of a TIFF file as its directories describe them: each directory, and every strip or
+// tile its pages' pixels lie in, checked to lie inside the file (a cut file's decoder reads the
+// pages that are there and says nothing of the rest), and each page's pixel size from its X
+// resolution (tag 282, pixels per unit) and unit (tag 296: 2 inch, the default, or 3 centimetre;
+// 1, no unit, says nothing of size). The chain of directories is followed at most as many steps
+// as the file could hold directories.
+TiffLayout tiffLayoutOf(const Bytes& b) {
+    TiffLayout layout;
+    const bool little = b.startsWith("II");
+    const int64_t n = b.size();
+    auto u16 = [&](int64_t at) { return little ? b.le16(at) : b.be16(at); };
+    auto u32 = [&](int64_t at) -> int64_t {
+        const int64_t lo = u16(little ? at : at + 2), hi = u16(little ? at + 2 : at);
+        return lo < 0 || hi < 0 ? -1 : lo | hi << 16;
+    };
+    auto cut = [&](const QString& why) {
+        layout.shortfall = why;
+        return layout;
+    };
+    int64_t ifd = u32(4);
+    for (int64_t page = 1; ifd != 0; ++page) {
+        if (ifd < 8 || page > n / 12) return cut(QStringLiteral("TIFF page %1's directory lies outside the file").arg(page));
+        const int64_t entries = u16(ifd);
+        if (entries < 0 || ifd + 2 + 12 * entries + 4 > n)
+            return cut(QStringLiteral("TIFF page %1's directory is cut short").arg(page));
+        double resolution = 0;
+        int64_t unit = 2;
+        // Where the page's pieces lie and how long each is: a value in the entry, or an array.
+        struct Field {
+            int64_t count = 0, type = 0, at = 0;
+        } offsets, lengths;
+        for (int64_t e = 0; e < entries; ++e) {
+            const int64_t at = ifd + 2 + 12 * e, tag = u16(at), type = u16(at + 2), count = u32(at + 4);
+            if (tag == 282 && type == 5) {
+                const int64_t where = u32(at + 8), num = u32(where), den = u32(where + 4);
+                if (num > 0 && den > 0) resolution = static_cast<double>(num) / static_cast<double>(den);
+            } else if (tag == 296 && type == 3) {
+                unit = u16(at + 8);
+            } else if (tag == 273 || tag == 324 || tag == 279 || tag == 325) {
+                Field& f = tag == 273 || tag == 324 ? offsets : lengths;
+                const int64_t size = type == 3 ? 2 : 4;
+                f = {count, type, count * size <= 4 ? at + 8 : u32(at + 8)};
+                if (count < 0 || f.at < 0 || f.at + count * size > n)
+                    return cut(QStringLiteral("TIFF page %1's table of strips lies outside the file").arg(page));
+            }
+        }
+        for (int64_t k = 0; k < std::min(offsets.count, lengths.count); ++k) {
+            const int64_t from = offsets.type == 3 ? u16(offsets.at + 2 * k) : u32(offsets.at + 4 * k);
+            const int64_t length = lengths.type == 3 ? u16(lengths.at + 2 * k) : u32(lengths.at + 4 * k);
+            if (from < 0 || length < 0 || from + length > n)
+                return cut(QStringLiteral("TIFF page %1 is cut short").arg(page));
+        }
+        layout.pixelSizeUm.push_back(resolution > 0 && (unit == 2 || unit == 3)
+                                         ? (unit == 2 ? 25400.0 : 10000.0) / resolution
+                                         : 0.0);
+        ifd = u32(ifd + 2 + 12 * entries);
+    }
+    return layout;
+}
+
 } // namespace
+
+TiffLayout tiffLayout(const QByteArray& bytes) {
+    const Bytes b(bytes);
+    if (!(b.startsWith("II*") || b.startsWith("MM\0*")) || b.size() < 8) return {};
+    return tiffLayoutOf(b);
+}
 
 QString pictureShortfall(const QByteArray& bytes) {
     const Bytes b(bytes);
     if (b.startsWith("BM")) return bmpShortfall(b);
     if (b.u8(0) == 0xFF && b.u8(1) == 0xD8) return jpegShortfall(b);
     if (b.startsWith("GIF87a") || b.startsWith("GIF89a")) return gifShortfall(b);
-    return {};
+    return tiffLayout(bytes).shortfall;
 }
 
-std::optional<QImage> readWholePicture(const QString& path, QString& error) {
+std::vector<QImage> readWholePictures(const QString& path, QString& error, QByteArray* read, bool allPages) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot be read");
-        return std::nullopt;
+        return {};
     }
     QByteArray bytes = f.readAll();
     if (const QString shortfall = pictureShortfall(bytes); !shortfall.isEmpty()) {
         error = QStringLiteral("cannot be read whole: %1").arg(shortfall);
-        return std::nullopt;
+        return {};
     }
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, QFileInfo(path).suffix().toLower().toLatin1());
-    reader.setAutoTransform(false);
-    QImage picture = reader.read();
-    if (picture.isNull()) {
-        error = QStringLiteral("cannot be decoded: %1").arg(reader.errorString());
-        return std::nullopt;
+    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
+    const bool paged = allPages && (suffix == "tif" || suffix == "tiff");
+    // Each page from a reader of its own at the file's start: Qt's TIFF reader loses its place in
+    // the file after a page has been read.
+    int count = 1;
+    if (paged) {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        count = std::max(1, QImageReader(&buffer, suffix).imageCount());
     }
-    return picture;
+    std::vector<QImage> pages;
+    for (int k = 0; k < count; ++k) {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, suffix);
+        reader.setAutoTransform(false);
+        QImage picture = k == 0 || reader.jumpToImage(k) ? reader.read() : QImage();
+        if (picture.isNull()) {
+            error = k == 0 ? QStringLiteral("cannot be decoded: %1").arg(reader.errorString())
+                           : QStringLiteral("page %1 cannot be decoded: %2").arg(k + 1).arg(reader.errorString());
+            return {};
+        }
+        pages.push_back(std::move(picture));
+    }
+    if (read) *read = std::move(bytes);
+    return pages;
+}
+
+std::optional<QImage> readWholePicture(const QString& path, QString& error) {
+    std::vector<QImage> pages = readWholePictures(path, error, nullptr, false);
+    if (pages.empty()) return std::nullopt;
+    return std::move(pages.front());
 }
 
 } // namespace tovra

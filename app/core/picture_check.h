@@ -7,15 +7,27 @@
 #include <QImage>
 #include <QString>
 #include <optional>
+#include <vector>
 
 namespace tovra {
 
 // Why the picture in `bytes` is incomplete (empty when it is whole, or of a kind not checked
-// here: PNG and TIFF decoders report a short file themselves).
+// here: the PNG decoder reports a short file itself).
 QString pictureShortfall(const QByteArray& bytes);
+// A TIFF file's pages: why it is cut short (empty when whole), and the pixel size each page
+// states in micrometres (0 where it states none). Empty for a file that is no TIFF.
+struct TiffLayout {
+    QString shortfall;
+    std::vector<double> pixelSizeUm;
+};
+TiffLayout tiffLayout(const QByteArray& bytes);
 // The picture in a file, from one read of it: checked whole, then decoded (no automatic turn by
 // the file's orientation tag). Nothing, with `error` saying why, when the file cannot be read, is
 // cut short or does not decode.
 std::optional<QImage> readWholePicture(const QString& path, QString& error);
+// Every page of a multi-page TIFF where `allPages` (one page for any other picture), read the
+// same way; nothing when any page cannot be decoded. `bytes` receives the file as read.
+std::vector<QImage> readWholePictures(const QString& path, QString& error, QByteArray* bytes = nullptr,
+                                      bool allPages = true);
 
 } // namespace tovra

@@ -49,25 +49,49 @@ std::optional<measure::Image> readCsv(const QString& path, QString& error) {
     return img;
 }
 
+measure::Image greyOf(QImage picture) {
+    measure::Image img{picture.width(), picture.height(), {}};
+    img.px.reserve(static_cast<size_t>(img.width) * img.height);
+    const bool deep = picture.depth() > 32 || picture.format() == QImage::Format_Grayscale16;
+    picture = picture.convertToFormat(deep ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8);
+    for (int y = 0; y < picture.height(); ++y) {
+        const uchar* line = picture.constScanLine(y);
+        for (int x = 0; x < picture.width(); ++x)
+            img.px.push_back(deep ? reinterpret_cast<const quint16*>(line)[x] : line[x]);
+    }
+    return img;
+}
+
 } // namespace
 
 std::optional<measure::Image> readMeasureImage(const QString& path, const std::vector<int>& size,
                                                QString& error) {
+    std::vector<MeasurePage> pages = readMeasurePages(path, size, error, false);
+    if (pages.empty()) return std::nullopt;
+    return std::move(pages.front().image);
+}
+
+std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector<int>& size, QString& error,
+                                          bool allPages) {
+    std::vector<MeasurePage> pages;
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (!QFileInfo(path).isFile()) {
         error = QStringLiteral("cannot be read");
-        return std::nullopt;
+        return pages;
     }
-    if (suffix == QLatin1String("csv")) return readCsv(path, error);
+    if (suffix == QLatin1String("csv")) {
+        if (auto img = readCsv(path, error)) pages.push_back({std::move(*img), 0, 0});
+        return pages;
+    }
     if (suffix == QLatin1String("mon") || suffix == QLatin1String("raw")) {
         if (size.size() != 2) {
             error = QStringLiteral("a raw image needs --size W H");
-            return std::nullopt;
+            return pages;
         }
         QFile f(path);
         if (!f.open(QIODevice::ReadOnly)) {
             error = QStringLiteral("cannot be read");
-            return std::nullopt;
+            return pages;
         }
         const qint64 pixels = static_cast<qint64>(size[0]) * size[1];
         auto wrongSize = [&](qint64 bytes) {
@@ -75,7 +99,7 @@ std::optional<measure::Image> readMeasureImage(const QString& path, const std::v
                         .arg(bytes)
                         .arg(size[0])
                         .arg(size[1]);
-            return std::nullopt;
+            return pages;
         };
         // The size is checked against the file before anything is reserved for it.
         if (f.size() != pixels && f.size() != 2 * pixels) return wrongSize(f.size());
@@ -92,21 +116,18 @@ std::optional<measure::Image> readMeasureImage(const QString& path, const std::v
         } else {
             return wrongSize(bytes.size()); // it changed since
         }
-        return img;
+        pages.push_back({std::move(img), 0, 0});
+        return pages;
     }
-    std::optional<QImage> decoded = readWholePicture(path, error);
-    if (!decoded) return std::nullopt;
-    QImage picture = std::move(*decoded);
-    measure::Image img{picture.width(), picture.height(), {}};
-    img.px.reserve(static_cast<size_t>(img.width) * img.height);
-    const bool deep = picture.depth() > 32 || picture.format() == QImage::Format_Grayscale16;
-    picture = picture.convertToFormat(deep ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8);
-    for (int y = 0; y < picture.height(); ++y) {
-        const uchar* line = picture.constScanLine(y);
-        for (int x = 0; x < picture.width(); ++x)
-            img.px.push_back(deep ? reinterpret_cast<const quint16*>(line)[x] : line[x]);
+    QByteArray bytes;
+    std::vector<QImage> pictures = readWholePictures(path, error, &bytes, allPages);
+    const std::vector<double> sizes = tiffLayout(bytes).pixelSizeUm;
+    for (size_t k = 0; k < pictures.size(); ++k) {
+        const int page = pictures.size() > 1 ? static_cast<int>(k) + 1 : 0;
+        pages.push_back({greyOf(std::move(pictures[k])), page, k < sizes.size() ? sizes[k] : 0.0});
+        pictures[k] = QImage(); // each page's decoded copy gone once it is grey
     }
-    return img;
+    return pages;
 }
 
 } // namespace tovra

@@ -1,6 +1,6 @@
 // Images for the domain measurement, read from any file kind the measurement takes: raw (with a
 // size; 8 bits, or 16 bits little-endian when the file holds two bytes a pixel), CSV, and the
-// pictures Qt decodes (BMP, PNG, TIFF, JPEG, GIF; 16-bit grey kept as it is).
+// pictures Qt decodes (BMP, PNG, TIFF with every page, JPEG, GIF; 16-bit grey kept as it is).
 #pragma once
 
 #include "measure.h"
@@ -11,7 +11,17 @@
 
 namespace tovra {
 
-// The image, or nothing with `error` set.
+// One page of a picture file: its grey values, its page number in a multi-page TIFF (from 1; 0
+// for a file of one page) and the pixel size the file states (micrometres; 0 for none).
+struct MeasurePage {
+    measure::Image image;
+    int page = 0;
+    double pixelSizeUm = 0;
+};
+// Every page (the first only unless `allPages`), or nothing with `error` set.
+std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector<int>& size, QString& error,
+                                          bool allPages = true);
+// The first page's image, or nothing with `error` set.
 std::optional<measure::Image> readMeasureImage(const QString& path, const std::vector<int>& size,
                                                QString& error);
 

@@ -3,6 +3,8 @@
 #include "measure/measure_files.h"
 #include "core/printable.h"
 
+#include <QImageReader>
+#include <QStringList>
 #include <QThread>
 #include <condition_variable>
 #include <map>
@@ -16,13 +18,15 @@ namespace {
 
 // One file's record as it is printed, the measurement's buffers already gone.
 struct Record {
-    QString line;
+    QStringList lines; // one a page
     QString error;
 };
 
 } // namespace
 
 int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
+    // Qt refuses to decode pictures above 128 MB by default; here they take what memory holds.
+    QImageReader::setAllocationLimit(0);
     std::optional<measure::Image> background;
     if (!options.background.isEmpty()) {
         QString why;
@@ -49,21 +53,35 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     // runs more than a few files ahead, so a long series needs no more memory than a short one.
     auto recordOf = [&](qsizetype i) {
         Record rec;
-        measure::Result r;
+        const std::string file = options.files[i].toStdString();
+        auto add = [&](const measure::Result& r, int page, double fileUm) {
+            // The pixel size given on the command line holds over the one the file states.
+            const measure::RecordInfo info{file, page, options.pixelSize > 0 ? options.pixelSize : fileUm,
+                                           describe(settings)};
+            rec.lines << QString::fromStdString(csv ? measure::recordCsv(r, info) : measure::recordJson(r, info));
+            if (!r.error.empty() && rec.error.isEmpty())
+                rec.error = page > 0 ? QStringLiteral("page %1: %2").arg(page).arg(QString::fromStdString(r.error))
+                                     : QString::fromStdString(r.error);
+        };
         try {
             QString why;
-            const auto image = readMeasureImage(options.files[i], options.size, why);
-            if (image)
-                r = measure::measure(*image, background ? &*background : nullptr, rect, settings);
-            else
+            std::vector<MeasurePage> pages = readMeasurePages(options.files[i], options.size, why);
+            if (pages.empty()) {
+                measure::Result r;
                 r.error = why.toStdString();
+                add(r, 0, 0);
+            }
+            for (MeasurePage& p : pages) {
+                add(measure::measure(p.image, background ? &*background : nullptr, rect, settings), p.page,
+                    p.pixelSizeUm);
+                p.image = measure::Image{}; // measured: its memory goes before the next page's turn
+            }
         } catch (const std::bad_alloc&) {
-            r = measure::Result{};
+            rec.lines.clear();
+            measure::Result r;
             r.error = "not enough memory to measure it";
+            add(r, 0, 0);
         }
-        const measure::RecordInfo info{options.files[i].toStdString(), 0, options.pixelSize, describe(settings)};
-        rec.line = QString::fromStdString(csv ? measure::recordCsv(r, info) : measure::recordJson(r, info));
-        rec.error = QString::fromStdString(r.error);
         return rec;
     };
     const int jobs = std::max(
@@ -87,7 +105,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
                 rec = recordOf(i);
             } catch (const std::bad_alloc&) { // not even the record's text could be made
                 rec.error = QStringLiteral("not enough memory to measure it");
-                rec.line = csv ? QString() : QStringLiteral("{\"error\":\"%1\"}").arg(rec.error);
+                if (!csv) rec.lines = QStringList{QStringLiteral("{\"error\":\"%1\"}").arg(rec.error)};
             }
             {
                 std::lock_guard<std::mutex> lock(m);
@@ -113,7 +131,8 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             done.erase(it);
         }
         room.notify_all();
-        if (!rec.line.isEmpty()) std::fprintf(out, "%s\n", printableUtf8(rec.line).constData());
+        for (const QString& line : rec.lines)
+            std::fprintf(out, "%s\n", printableUtf8(line).constData());
         std::fflush(out);
         if (!rec.error.isEmpty()) {
             ++failed;

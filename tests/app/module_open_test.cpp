@@ -168,7 +168,7 @@ TEST_F(ModuleTest, TruncatedPicturesAreNotReadAsWhole) {
         QString error;
         EXPECT_TRUE(readMeasureImage(whole, {}, error)) << name;
     }
-    for (const char* name : {"cut.bmp", "cut.jpg", "cut.gif"}) {
+    for (const char* name : {"cut.bmp", "cut.jpg", "cut.gif", "cut.tif"}) {
         QString error;
         EXPECT_FALSE(readMeasureImage(dataFile(QLatin1String(name)), {}, error)) << name;
         EXPECT_TRUE(error.contains(QStringLiteral("cut short")) || error.contains(QStringLiteral("holds")))

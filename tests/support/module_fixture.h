@@ -2,6 +2,9 @@
 // temporary directory.
 #pragma once
 
+#include <QBuffer>
+#include <QImage>
+
 #include "core/module.h"
 #include "support/test_support.h"
 
@@ -45,6 +48,12 @@ protected:
             writeData(QStringLiteral("cut.") + QString::fromLatin1(name).right(3),
                       whole.substr(0, whole.size() / 3));
         }
+        // A TIFF (uncompressed, as Qt writes it) whose strip the cut leaves outside the file.
+        QByteArray tiff;
+        QBuffer buffer(&tiff);
+        buffer.open(QIODevice::WriteOnly);
+        QImage(64, 64, QImage::Format_Grayscale8).save(&buffer, "TIFF");
+        writeData(QStringLiteral("cut.tif"), tiff.left(tiff.size() / 3).toStdString());
     }
 
     // Opens a raw image of the given bytes into the current slot with the given size.
