@@ -21,6 +21,8 @@ def bmp(name, w, h):
     open(sys.argv[1] + "/" + name + ".bmp", "wb").write(header + info + palette + rows)
 bmp("maze_512", 512, 512)
 bmp("stripes_bin_256", 256, 256)
+bmp("bubbles_384", 384, 384)
+bmp("kerr_bg_256", 256, 256)
 PY
 
 export DISPLAY=:97
@@ -31,7 +33,8 @@ sleep 1
 openbox >/dev/null 2>&1 &
 wm=$!
 sleep 1
-(cd "$run" && exec "$OLDPWD/$program" --workdir "$run" "$data/maze_512.bmp" "$data/stripes_bin_256.bmp") &
+(cd "$run" && exec "$OLDPWD/$program" --workdir "$run" "$data/maze_512.bmp" "$data/stripes_bin_256.bmp" \
+    "$data/bubbles_384.bmp" "$data/kerr_bg_256.bmp") &
 tovra=$!
 sleep 3
 
@@ -46,6 +49,8 @@ shot() {
     echo "wrote $out/$1.png"
 }
 
+xdotool windowminimize "$(window "イメージ ID 3")" # the bubbles and the background wait for the end
+xdotool windowminimize "$(window "イメージ ID 2")"
 xdotool windowminimize "$(window "イメージ ID 1")" # the stripes wait for the simulator
 xdotool windowactivate --sync "$(window "イメージ ID 0")"
 xdotool windowsize "$(window "イメージ ID 0")" 530 550 # the whole picture, without scrolling
@@ -119,3 +124,21 @@ measure=$(xdotool search --name "^磁区幅の自動測定\$" | head -1)
 xdotool windowmove "$measure" 10 130
 sleep 0.5
 shot measurement
+# The same window on the bubbles and on the Kerr background alone: each slot made the current one
+# by a click on its window, then 測定.
+for shot_slot in "2 measurement-bubbles" "3 measurement-none"; do
+    set -- $shot_slot
+    slot=$(window "イメージ ID $1")
+    xdotool windowmap "$slot"
+    xdotool windowactivate --sync "$slot"
+    xdotool windowmove "$slot" 600 300
+    sleep 0.5
+    xdotool mousemove --window "$slot" 100 100 click 1
+    sleep 0.5
+    xdotool windowminimize "$slot"
+    xdotool windowactivate --sync "$measure"
+    xdotool windowsize "$measure" 900 670
+    xdotool mousemove --window "$measure" 60 210 click 1 # 測定
+    sleep 2
+    shot "$2"
+done
