@@ -3,11 +3,13 @@
 // values that are not numbers, or stripes at a random angle and period under the input as noise,
 // so that the stripes' bands and runs are reached too; 16-bit values, and reals of any sign and
 // scale (1e-6 to 1e6 and beyond); long strips and sizes with odd prime factors, whose spectra take
-// other transform lengths. It must never read or write outside a buffer, and every number it
-// gives must be a number.
+// other transform lengths. It must never read or write outside a buffer, every number it gives
+// must be a number, no frame without a pattern may be called reliable, and its record must be
+// valid text.
 #include "fuzz_input.h"
 #include "measure.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -60,5 +62,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const Band& b : r.bands)
         if (!std::isfinite(b.positionPx) || !std::isfinite(b.widthPx) || !std::isfinite(b.angleDeg))
             std::abort();
+    for (double v : {r.blackFractionSe, r.blackWidthSePx, r.whiteWidthSePx, r.periodSePx, r.periodsAcross})
+        if (!(v >= 0) && r.error.empty()) std::abort(); // a standard error is a number, never below 0
+    if (r.reliable && (r.pattern == "none" || !r.error.empty())) std::abort();
+    // The record of it, under a file name of the input's bytes: JSON that holds no raw control
+    // character, and a CSV row of the header's width.
+    const std::string name(reinterpret_cast<const char*>(data), std::min<size_t>(size, 24));
+    const std::string json = recordJson(r, RecordInfo{name, flags & 32 ? 2 : 0, flags & 64 ? 0.5 : 0, ""});
+    for (char c : json)
+        if (static_cast<unsigned char>(c) < 0x20) std::abort();
+    const std::string csv = recordCsv(r, RecordInfo{"f", 0, 0, ""}), header = recordCsvHeader();
+    if (std::count(csv.begin(), csv.end(), ',') != std::count(header.begin(), header.end(), ','))
+        std::abort();
     return 0;
 }

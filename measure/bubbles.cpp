@@ -27,12 +27,14 @@ std::vector<double> nearestNeighbours(const std::vector<std::pair<double, double
                                       const std::vector<size_t>& from, int w, int h) {
     std::vector<double> out;
     if (all.size() < 2) return out;
-    const double cell = std::max(1.0, std::sqrt(static_cast<double>(w) * h / static_cast<double>(all.size())));
+    const double cell =
+        std::max(1.0, std::sqrt(static_cast<double>(w) * h / static_cast<double>(all.size())));
     const int across = static_cast<int>(w / cell) + 1, down = static_cast<int>(h / cell) + 1;
     std::vector<std::vector<size_t>> grid(static_cast<size_t>(across) * down);
     auto cellOf = [&](double v, int n) { return std::clamp(static_cast<int>(v / cell), 0, n - 1); };
     for (size_t i = 0; i < all.size(); ++i)
-        grid[static_cast<size_t>(cellOf(all[i].second, down)) * across + cellOf(all[i].first, across)].push_back(i);
+        grid[static_cast<size_t>(cellOf(all[i].second, down)) * across + cellOf(all[i].first, across)]
+            .push_back(i);
     for (size_t i : from) {
         const auto [x, y] = all[i];
         const int cx = cellOf(x, across), cy = cellOf(y, down);
@@ -55,9 +57,9 @@ std::vector<double> nearestNeighbours(const std::vector<std::pair<double, double
 
 } // namespace
 
-// The binarization was smoothed by `sigma`. Bubbles where the domains of the smaller colour are many (eight at least), nearly round (the
-// middle one less than 1.6 times as long as wide, four fifths of their area in domains less than
-// twice) and the other colour one connected matrix (nine tenths of its area in one domain).
+// The binarization was smoothed by `sigma`. Bubbles where the domains of the smaller colour are many (eight
+// at least), nearly round (the middle one less than 1.6 times as long as wide, four fifths of their area in
+// domains less than twice) and the other colour one connected matrix (nine tenths of its area in one domain).
 Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRarer, double sigma) {
     Domains d;
     Regions regions = regionsOf(black, w, h);
@@ -90,7 +92,8 @@ Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRar
     if (centres.size() < 8 || shapes.size() < 4 || !(matrixArea > 0) || largestMatrix < 0.9 * matrixArea ||
         roundArea < 0.8 * minorityArea)
         return d;
-    std::nth_element(shapes.begin(), shapes.begin() + static_cast<std::ptrdiff_t>(shapes.size() / 2), shapes.end());
+    std::nth_element(shapes.begin(), shapes.begin() + static_cast<std::ptrdiff_t>(shapes.size() / 2),
+                     shapes.end());
     if (shapes[shapes.size() / 2] >= 1.6) return d;
     Bubbles b;
     b.black = minority;

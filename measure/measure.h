@@ -39,6 +39,14 @@ struct Band {
     double angleDeg = 0;   // of the walls, as atan(slope)
     double widthPx = 0;
     bool black = false;
+    int grain = 0; // stripes in grains: the grain's id; 0 for stripes of one direction
+};
+
+// A grain of stripes in one direction, of stripes in several (chevrons, grain boundaries).
+struct Grain {
+    int id = 0;
+    double angleDeg = 0;     // of its walls, as atan(slope)
+    double areaFraction = 0; // of the picture measured
 };
 
 // Something the user must know about the numbers: a stable code, a sentence, and whether the
@@ -50,11 +58,11 @@ struct Warning {
 
 // Isolated domains of one colour in the other.
 struct Bubbles {
-    bool black = true;               // their colour
-    int count = 0, countInside = 0;  // all of them, and those not touching the border
-    double densityPerPx2 = 0;        // all of them over the area measured
-    double meanDiameterPx = 0;       // equivalent diameter sqrt(4 area / pi), of those inside
-    double sdDiameterPx = 0;         // its standard deviation over them (not its error)
+    bool black = true;                 // their colour
+    int count = 0, countInside = 0;    // all of them, and those not touching the border
+    double densityPerPx2 = 0;          // all of them over the area measured
+    double meanDiameterPx = 0;         // equivalent diameter sqrt(4 area / pi), of those inside
+    double sdDiameterPx = 0;           // its standard deviation over them (not its error)
     double meanNearestNeighbourPx = 0; // from each one inside to the nearest other's centre
 };
 
@@ -67,20 +75,22 @@ struct Result {
     // Standard errors of the four numbers above, from the picture's own variation (jackknife over
     // blocks of at least three periods a side) with the preparation's effect added.
     double blackFractionSe = 0, blackWidthSePx = 0, whiteWidthSePx = 0, periodSePx = 0;
-    double periodsAcross = 0; // the smaller side over the period
-    int blocks = 0;           // blocks the standard errors rest on
-    int walls = 0;            // straight stripes: walls found
+    double periodsAcross = 0;               // the smaller side over the period
+    int blocks = 0;                         // blocks the standard errors rest on
+    int walls = 0;                          // straight stripes: walls found
     int blackDomains = 0, whiteDomains = 0; // connected domains of each colour
     std::optional<Bubbles> bubbles;         // bubbles only
     std::vector<Warning> warnings;
     bool reliable = false; // no serious warning
     double periodFftPx = 0;
-    double orientationDeg = 0;  // of the stripes (walls), as atan(slope); for mazes the strongest direction
-    double anisotropy = 0;      // 0 for no preferred direction, 1 for perfect stripes
-    double threshold = 0;       // on the prepared image
-    std::vector<Band> bands;    // stripes only
-    Rect area;                  // what was measured
-    std::vector<uint8_t> black; // its binarization, area.x2 - area.x1 wide, 1 for black
+    double orientationDeg = 0;    // of the stripes (walls), as atan(slope); for mazes the strongest direction
+    double anisotropy = 0;        // 0 for no preferred direction, 1 for perfect stripes
+    double threshold = 0;         // on the prepared image
+    std::vector<Band> bands;      // stripes only
+    std::vector<Grain> grains;    // stripes in several grains only
+    Rect area;                    // what was measured
+    std::vector<uint8_t> black;   // its binarization, area.x2 - area.x1 wide, 1 for black
+    std::vector<uint8_t> grainOf; // stripes in grains: each pixel's grain as `black`, 0 for none
 };
 
 // Measures `image` (minus `background` when given, a Kerr difference) inside `rect` (the whole

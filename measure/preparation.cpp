@@ -39,7 +39,6 @@ std::pair<double, double> valueRange(const std::vector<double>& v) {
     return {*std::min_element(lo, lo + 8), *std::max_element(hi, hi + 8)};
 }
 
-
 // A running box mean of width 2 radius + 1 down each column, all columns at once: a running sum
 // of whole rows, borders mirrored.
 TOVRA_WIDE_VECTORS void boxColumnsWide(const std::vector<double>& in, std::vector<double>& out, int w, int h,
@@ -131,7 +130,6 @@ TOVRA_WIDE_VECTORS std::vector<double> blurWide(const Image& g, double sigma) {
     }
     return out;
 }
-
 
 // Light multiplies what the sample shows: `target` divided by the light (or, where the light
 // reaches zero or below, the light subtracted), scaled to keep its mean level. The light is

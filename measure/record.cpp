@@ -26,7 +26,10 @@ std::string quoted(const std::string& s) {
             out += static_cast<char>(c), ++i;
         } else {
             // The length of a well-formed sequence starting here, or 0.
-            const size_t n = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+            const size_t n = c >= 0xc2 && c <= 0xdf   ? 2
+                             : c >= 0xe0 && c <= 0xef ? 3
+                             : c >= 0xf0 && c <= 0xf4 ? 4
+                                                      : 0;
             bool ok = n > 0 && i + n <= s.size();
             for (size_t k = 1; ok && k < n; ++k)
                 ok = (static_cast<unsigned char>(s[i + k]) & 0xc0) == 0x80;
@@ -90,11 +93,15 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
     o.text("file", info.file);
     if (info.page > 0) o.whole("page", info.page);
     if (!r.error.empty()) return o.text("error", r.error).str();
-    o.whole("width", r.width).whole("height", r.height).text("pattern", r.pattern).truth("reliable", r.reliable);
+    o.whole("width", r.width)
+        .whole("height", r.height)
+        .text("pattern", r.pattern)
+        .truth("reliable", r.reliable);
     std::string warnings = "[";
     for (const Warning& w : r.warnings)
         warnings.append(warnings.size() > 1 ? "," : "")
-            .append(Object().text("code", w.code).text("message", w.message).truth("serious", w.serious).str());
+            .append(
+                Object().text("code", w.code).text("message", w.message).truth("serious", w.serious).str());
     o.raw("warnings", warnings + "]");
     // A frame without a domain pattern has no widths: what a threshold would cut from its noise is
     // no domain's.
@@ -141,15 +148,28 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
                 .num("mean_nearest_neighbour_um", b.meanNearestNeighbourPx * um);
         o.raw("bubbles", bo.str());
     }
+    if (!r.grains.empty()) {
+        std::string grains = "[";
+        for (const Grain& g : r.grains)
+            grains.append(grains.size() > 1 ? "," : "")
+                .append(Object()
+                            .whole("id", g.id)
+                            .num("angle_deg", g.angleDeg)
+                            .num("area_fraction", g.areaFraction)
+                            .str());
+        o.raw("grains", grains + "]");
+    }
     if (r.pattern == "stripes") {
         std::string bands = "[";
         for (const Band& b : r.bands)
-            bands.append(bands.size() > 1 ? "," : "").append(Object()
-                                                         .num("position_px", b.positionPx)
-                                                         .num("angle_deg", b.angleDeg)
-                                                         .num("width_px", b.widthPx)
-                                                         .text("colour", b.black ? "black" : "white")
-                                                         .str());
+            bands.append(bands.size() > 1 ? "," : "")
+                .append(Object()
+                            .num("position_px", b.positionPx)
+                            .num("angle_deg", b.angleDeg)
+                            .num("width_px", b.widthPx)
+                            .text("colour", b.black ? "black" : "white")
+                            .raw("grain", b.grain > 0 ? std::to_string(b.grain) : "null")
+                            .str());
         o.raw("bands", bands + "]");
     }
     return o.str();
@@ -157,9 +177,12 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
 
 std::string recordCsvHeader() {
     return "file,page,pattern,reliable,warnings,width,height,black_fraction,black_fraction_se,black_width_px,"
-           "black_width_se_px,white_width_px,white_width_se_px,period_px,period_se_px,period_fft_px,periods_across,"
-           "orientation_deg,anisotropy,threshold,bands,black_domains,white_domains,bubble_count,bubble_count_inside,"
-           "bubble_density_per_px2,bubble_mean_diameter_px,bubble_sd_diameter_px,bubble_mean_nearest_neighbour_px,"
+           "black_width_se_px,white_width_px,white_width_se_px,period_px,period_se_px,period_fft_px,periods_"
+           "across,"
+           "orientation_deg,anisotropy,threshold,bands,black_domains,white_domains,bubble_count,bubble_count_"
+           "inside,"
+           "bubble_density_per_px2,bubble_mean_diameter_px,bubble_sd_diameter_px,bubble_mean_nearest_"
+           "neighbour_px,"
            "pixel_size_um,error";
 }
 
@@ -175,7 +198,8 @@ std::string recordCsv(const Result& r, const RecordInfo& info) {
     std::string codes;
     for (const Warning& w : r.warnings)
         codes.append(codes.empty() ? "" : ";").append(w.code);
-    o << r.pattern << ',' << (r.reliable ? "true" : "false") << ',' << codes << ',' << r.width << ',' << r.height;
+    o << r.pattern << ',' << (r.reliable ? "true" : "false") << ',' << codes << ',' << r.width << ','
+      << r.height;
     const bool widths = hasWidths(r);
     for (double v : {r.blackFraction, r.blackFractionSe, r.blackWidthPx, r.blackWidthSePx, r.whiteWidthPx,
                      r.whiteWidthSePx, r.periodPx, r.periodSePx, r.periodFftPx, r.periodsAcross})

@@ -8,7 +8,8 @@ namespace tovra::measure::detail {
 
 int64_t Regions::root(int64_t i) {
     while (runs[static_cast<size_t>(i)].parent != i)
-        i = runs[static_cast<size_t>(i)].parent = runs[static_cast<size_t>(runs[static_cast<size_t>(i)].parent)].parent;
+        i = runs[static_cast<size_t>(i)].parent =
+            runs[static_cast<size_t>(runs[static_cast<size_t>(i)].parent)].parent;
     return i;
 }
 
@@ -51,8 +52,8 @@ std::vector<Region> regionStats(Regions& regions, int w, int h) {
     std::vector<Region> out;
     std::vector<int64_t> index(regions.runs.size(), -1);
     for (int y = 0; y < h; ++y)
-        for (size_t i = regions.rowStart[static_cast<size_t>(y)]; i < regions.rowStart[static_cast<size_t>(y) + 1];
-             ++i) {
+        for (size_t i = regions.rowStart[static_cast<size_t>(y)];
+             i < regions.rowStart[static_cast<size_t>(y) + 1]; ++i) {
             const auto root = static_cast<size_t>(regions.root(static_cast<int64_t>(i)));
             if (index[root] < 0) index[root] = static_cast<int64_t>(out.size()), out.push_back({});
             Region& g = out[static_cast<size_t>(index[root])];
@@ -79,8 +80,8 @@ void removeSpecks(std::vector<uint8_t>& black, int w, int h, int area) {
     detail::Regions regions = detail::regionsOf(black, w, h);
     for (int y = 0; y < h; ++y) {
         uint8_t* row = black.data() + static_cast<size_t>(y) * w;
-        for (size_t i = regions.rowStart[static_cast<size_t>(y)]; i < regions.rowStart[static_cast<size_t>(y) + 1];
-             ++i) {
+        for (size_t i = regions.rowStart[static_cast<size_t>(y)];
+             i < regions.rowStart[static_cast<size_t>(y) + 1]; ++i) {
             const detail::Regions::Run& run = regions.runs[i];
             if (regions.runs[static_cast<size_t>(regions.root(static_cast<int64_t>(i)))].size < area)
                 std::fill(row + run.begin, row + run.end, static_cast<uint8_t>(!run.black));

@@ -190,5 +190,4 @@ Spectrum spectrum(const Image& g) {
     return s;
 }
 
-
 } // namespace tovra::measure::detail

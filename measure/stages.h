@@ -128,9 +128,23 @@ struct Runs {
     std::vector<double> sum[2], count[2]; // white [0] and black [1] runs' lengths and numbers, by block
     double mean(int black, int without = -1) const;
 };
-std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks);
+// Runs that leave `within` (1 inside, the picture's size) where given are cut there, as at the border.
+std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks,
+                                    const std::vector<uint8_t>* within = nullptr);
 std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector<uint8_t>& black,
                           double threshold, double noise, double normalDeg, double& refinedNormalDeg);
+
+// Grains of stripes: each with its normal's direction and the box of its cells (with the share
+// of the box it fills), and each cell's and pixel's grain (0 for none).
+struct GrainMap {
+    std::vector<Grain> grains;
+    std::vector<double> normalDeg, boxShare;
+    std::vector<Rect> box;
+    int cell = 0, across = 0, down = 0;
+    std::vector<int> cellGrain;
+    std::vector<uint8_t> pixel;
+};
+GrainMap grainsOf(const Image& smooth, double period);
 
 // What the verdict on the numbers rests on, beyond the numbers themselves.
 struct Evidence {

@@ -82,7 +82,8 @@ std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector
     const int w = smooth.width, h = smooth.height;
     for (int y = 0; y < h; ++y) {
         const uint8_t* row = black.data() + static_cast<size_t>(y) * w;
-        Tally* line = tallies.data() + static_cast<size_t>(blocks.row[static_cast<size_t>(y)]) * blocks.across;
+        Tally* line =
+            tallies.data() + static_cast<size_t>(blocks.row[static_cast<size_t>(y)]) * blocks.across;
         for (int x = 0; x < w; ++x) {
             Tally& b = line[blocks.column[static_cast<size_t>(x)]];
             b.black += row[x], b.pixels += 1;

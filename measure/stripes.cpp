@@ -38,7 +38,8 @@ double Runs::mean(int black, int without) const {
     return n > 0 ? s / n : 0;
 }
 
-std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks) {
+std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks,
+                                    const std::vector<uint8_t>* within) {
     if (g.width < 2 || g.height < 2) return std::nullopt;
     const double nx = std::cos(normalDeg * kPi / 180), ny = std::sin(normalDeg * kPi / 180);
     const double dx = -ny, dy = nx; // along the walls
@@ -69,12 +70,42 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, 
         clip(s * dx, nx, w);
         clip(s * dy, ny, h);
         if (!(uTo - uFrom > 2)) continue;
-        // The runs between crossings; what lies before the first and after the last is cut.
+        // The runs between crossings; what lies before the first and after the last is cut, and
+        // so is what leaves `within`, as at the border.
         line.clear();
+        auto flush = [&] {
+            for (size_t i = 0; i < line.size(); ++i) {
+                Run run = line[i];
+                while (i + 2 < line.size() &&
+                       line[i + 1].length < kShortest) // noise: one run with the next two
+                    run.length += line[i + 1].length + line[i + 2].length,
+                        run.middle += (line[i + 1].length + line[i + 2].length) / 2, i += 2;
+                // Each run counts in the block of its middle.
+                const double x = s * dx + run.middle * nx, y = s * dy + run.middle * ny;
+                const auto block = static_cast<size_t>(
+                    blocks.row[static_cast<size_t>(std::clamp(static_cast<int>(y), 0, g.height - 1))] *
+                        blocks.across +
+                    blocks.column[static_cast<size_t>(std::clamp(static_cast<int>(x), 0, g.width - 1))]);
+                out.sum[run.black][block] += run.length, out.count[run.black][block] += 1, ++runs[run.black];
+            }
+            line.clear();
+        };
+        auto inside = [&](double x, double y) {
+            if (!within) return true;
+            const int px = std::clamp(static_cast<int>(std::lround(x)), 0, g.width - 1),
+                      py = std::clamp(static_cast<int>(std::lround(y)), 0, g.height - 1);
+            return (*within)[static_cast<size_t>(py) * g.width + px] != 0;
+        };
         std::optional<double> crossed;
         double u = uFrom, previous = sampleAt(g, s * dx + u * nx, s * dy + u * ny) - t;
         for (double next = uFrom + 1; next <= uTo; next += 1) {
-            const double v = sampleAt(g, s * dx + next * nx, s * dy + next * ny) - t;
+            const double x = s * dx + next * nx, y = s * dy + next * ny;
+            if (!inside(x, y)) {
+                flush(), crossed.reset();
+                u = next, previous = sampleAt(g, x, y) - t;
+                continue;
+            }
+            const double v = sampleAt(g, x, y) - t;
             if ((v < 0) != (previous < 0)) {
                 const double at = u + previous / (previous - v);
                 if (crossed) line.push_back({at - *crossed, (at + *crossed) / 2, previous < 0});
@@ -82,17 +113,7 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, 
             }
             u = next, previous = v;
         }
-        for (size_t i = 0; i < line.size(); ++i) {
-            Run run = line[i];
-            while (i + 2 < line.size() && line[i + 1].length < kShortest) // noise: one run with the next two
-                run.length += line[i + 1].length + line[i + 2].length, run.middle += (line[i + 1].length + line[i + 2].length) / 2, i += 2;
-            // Each run counts in the block of its middle.
-            const double x = s * dx + run.middle * nx, y = s * dy + run.middle * ny;
-            const auto block = static_cast<size_t>(
-                blocks.row[static_cast<size_t>(std::clamp(static_cast<int>(y), 0, g.height - 1))] * blocks.across +
-                blocks.column[static_cast<size_t>(std::clamp(static_cast<int>(x), 0, g.width - 1))]);
-            out.sum[run.black][block] += run.length, out.count[run.black][block] += 1, ++runs[run.black];
-        }
+        flush();
     }
     if (runs[0] == 0 || runs[1] == 0) return std::nullopt;
     return out;
@@ -286,6 +307,5 @@ std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector
     }
     return bands;
 }
-
 
 } // namespace tovra::measure::detail

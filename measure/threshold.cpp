@@ -127,7 +127,7 @@ std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& b
             across += column[static_cast<size_t>(x)];
         const double* row = g.px.data() + static_cast<size_t>(y) * w;
         for (int x = radius; x + radius < w; ++x) {
-            across += column[static_cast<size_t>(x + radius)];
+            across += column[static_cast<size_t>(x) + radius];
             const int all = (2 * radius + 1) * (2 * radius + 1);
             if (across == 0 || across == all) sum[across != 0] += row[x], n[across != 0] += 1;
             across -= column[static_cast<size_t>(x - radius)];

@@ -17,12 +17,15 @@ struct Kind {
 constexpr Kind kKinds[] = {
     {"few_periods", "fewer than three periods across the rectangle: too few domains for widths", true},
     {"period_disagreement",
-     "the period from the walls and the period from the spectrum disagree by more than their errors allow", true},
+     "the period from the walls and the period from the spectrum disagree by more than their errors allow",
+     true},
     {"preparation_dependent",
-     "the widths change with the smoothing by more than their error: they may measure the noise's grain", true},
+     "the widths change with the smoothing by more than their error: they may measure the noise's grain",
+     true},
     {"no_spectral_peak", "no peak in the power spectrum stands out of the noise", true},
     {"low_contrast", "the contrast between black and white is too low for the noise", true},
-    {"one_domain", "the pattern is one domain that touches the border only: there are no widths to measure", true},
+    {"one_domain", "the pattern is one domain that touches the border only: there are no widths to measure",
+     true},
     {"rectangle_elsewhere", "the rectangle measured was drawn in another window", false},
 };
 
@@ -33,8 +36,9 @@ void addWarning(Result& r, const std::string& code) {
         if (code == k.code && std::none_of(r.warnings.begin(), r.warnings.end(),
                                            [&](const Warning& w) { return w.code == code; }))
             r.warnings.push_back({k.code, k.message, k.serious});
-    r.reliable = r.error.empty() && r.pattern != "none" &&
-                 std::none_of(r.warnings.begin(), r.warnings.end(), [](const Warning& w) { return w.serious; });
+    r.reliable =
+        r.error.empty() && r.pattern != "none" &&
+        std::none_of(r.warnings.begin(), r.warnings.end(), [](const Warning& w) { return w.serious; });
 }
 
 } // namespace tovra::measure
@@ -50,7 +54,8 @@ double contrastOf(const Image& g, const std::vector<uint8_t>& black) {
 
 void judge(Result& r, const Evidence& e) {
     auto relative = [](double se, double v) { return v > 0 ? se / v : 0; };
-    const double widthSe = std::max(relative(r.blackWidthSePx, r.blackWidthPx), relative(r.whiteWidthSePx, r.whiteWidthPx));
+    const double widthSe =
+        std::max(relative(r.blackWidthSePx, r.blackWidthPx), relative(r.whiteWidthSePx, r.whiteWidthPx));
     std::vector<std::string> codes;
     if (r.periodsAcross < 3) codes.push_back("few_periods");
     if (e.prominence < kProminent) codes.push_back("no_spectral_peak");
@@ -58,11 +63,13 @@ void judge(Result& r, const Evidence& e) {
     if (e.widthChange > 3 * widthSe + kPreparation) codes.push_back("preparation_dependent");
     if (r.periodFftPx > 0 && r.pattern != "bubbles") {
         const double apart = std::fabs(r.periodFftPx / r.periodPx - 1);
-        if (apart > 3 * relative(r.periodSePx, r.periodPx) + kSpectralModel) codes.push_back("period_disagreement");
+        if (apart > 3 * relative(r.periodSePx, r.periodPx) + kSpectralModel)
+            codes.push_back("period_disagreement");
     }
     if (e.domainsInside == 0 && r.blackDomains + r.whiteDomains <= 3) codes.push_back("one_domain");
     // Without a spectral peak or a contrast above the noise there is no domain pattern to measure.
-    if (e.prominence < kProminent || e.contrastToNoise < kContrast) r.pattern = "none", r.bubbles.reset(), r.bands.clear();
+    if (e.prominence < kProminent || e.contrastToNoise < kContrast)
+        r.pattern = "none", r.bubbles.reset(), r.bands.clear();
     r.warnings.clear();
     for (const std::string& c : codes)
         addWarning(r, c);

@@ -132,7 +132,8 @@ TiffLayout tiffLayoutOf(const Bytes& b) {
     };
     int64_t ifd = u32(4);
     for (int64_t page = 1; ifd != 0; ++page) {
-        if (ifd < 8 || page > n / 12) return cut(QStringLiteral("TIFF page %1's directory lies outside the file").arg(page));
+        if (ifd < 8 || page > n / 12)
+            return cut(QStringLiteral("TIFF page %1's directory lies outside the file").arg(page));
         const int64_t entries = u16(ifd);
         if (entries < 0 || ifd + 2 + 12 * entries + 4 > n)
             return cut(QStringLiteral("TIFF page %1's directory is cut short").arg(page));
@@ -154,7 +155,8 @@ TiffLayout tiffLayoutOf(const Bytes& b) {
                 const int64_t size = type == 3 ? 2 : 4;
                 f = {count, type, count * size <= 4 ? at + 8 : u32(at + 8)};
                 if (count < 0 || f.at < 0 || f.at + count * size > n)
-                    return cut(QStringLiteral("TIFF page %1's table of strips lies outside the file").arg(page));
+                    return cut(
+                        QStringLiteral("TIFF page %1's table of strips lies outside the file").arg(page));
             }
         }
         for (int64_t k = 0; k < std::min(offsets.count, lengths.count); ++k) {
@@ -163,9 +165,8 @@ TiffLayout tiffLayoutOf(const Bytes& b) {
             if (from < 0 || length < 0 || from + length > n)
                 return cut(QStringLiteral("TIFF page %1 is cut short").arg(page));
         }
-        layout.pixelSizeUm.push_back(resolution > 0 && (unit == 2 || unit == 3)
-                                         ? (unit == 2 ? 25400.0 : 10000.0) / resolution
-                                         : 0.0);
+        layout.pixelSizeUm.push_back(
+            resolution > 0 && (unit == 2 || unit == 3) ? (unit == 2 ? 25400.0 : 10000.0) / resolution : 0.0);
         ifd = u32(ifd + 2 + 12 * entries);
     }
     return layout;
@@ -216,8 +217,9 @@ std::vector<QImage> readWholePictures(const QString& path, QString& error, QByte
         reader.setAutoTransform(false);
         QImage picture = k == 0 || reader.jumpToImage(k) ? reader.read() : QImage();
         if (picture.isNull()) {
-            error = k == 0 ? QStringLiteral("cannot be decoded: %1").arg(reader.errorString())
-                           : QStringLiteral("page %1 cannot be decoded: %2").arg(k + 1).arg(reader.errorString());
+            error =
+                k == 0 ? QStringLiteral("cannot be decoded: %1").arg(reader.errorString())
+                       : QStringLiteral("page %1 cannot be decoded: %2").arg(k + 1).arg(reader.errorString());
             return {};
         }
         pages.push_back(std::move(picture));

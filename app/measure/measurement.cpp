@@ -104,6 +104,19 @@ void MeasurementModule::measureCurrentSlot(bool wholePicture) {
                 if (edge) outline.emplace_back(a.x1 + x, a.y1 + y);
             }
         picture_.plotPoints(outline, QColor(255, 0, 0));
+        // Stripes in grains: each grain's boundary in green.
+        if (!result_.grainOf.empty()) {
+            std::vector<QPointF> bounds;
+            const auto& grain = result_.grainOf;
+            for (int y = 0; y < a.y2 - a.y1; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const uint8_t here = grain[static_cast<size_t>(y) * w + x];
+                    if ((x + 1 < w && grain[static_cast<size_t>(y) * w + x + 1] != here) ||
+                        (y + 1 < a.y2 - a.y1 && grain[static_cast<size_t>(y + 1) * w + x] != here))
+                        bounds.emplace_back(a.x1 + x, a.y1 + y);
+                }
+            picture_.plotPoints(bounds, QColor(0, 200, 0));
+        }
         picture_.box(a.x1, a.y1, a.x2 - 1, a.y2 - 1, QColor(0, 160, 255));
     }
     drawHistogram();
@@ -138,12 +151,15 @@ void MeasurementModule::drawHistogram() {
 QString MeasurementModule::warningText(const std::string& code) {
     static const std::pair<const char*, const char*> texts[] = {
         {"few_periods", "矩形の中の周期が 3 つに足りません。幅を出すには磁区が少なすぎます。"},
-        {"period_disagreement", "磁壁から求めた周期とスペクトルの周期が、誤差で説明できないほど食い違っています。"},
-        {"preparation_dependent", "平滑化の強さで幅が誤差以上に変わります。ノイズの粒を測っているおそれがあります。"},
+        {"period_disagreement",
+         "磁壁から求めた周期とスペクトルの周期が、誤差で説明できないほど食い違っています。"},
+        {"preparation_dependent",
+         "平滑化の強さで幅が誤差以上に変わります。ノイズの粒を測っているおそれがあります。"},
         {"no_spectral_peak", "パワースペクトルに、ノイズから抜け出たピークがありません。"},
         {"low_contrast", "黒と白のコントラストがノイズに対して低すぎます。"},
         {"one_domain", "模様は縁に接する一つの磁区だけで、測る幅がありません。"},
-        {"rectangle_elsewhere", "情報ウィンドウの矩形の中を測りました。画像全体は「画像全体を測定」で測れます。"},
+        {"rectangle_elsewhere",
+         "情報ウィンドウの矩形の中を測りました。画像全体は「画像全体を測定」で測れます。"},
     };
     for (const auto& [c, text] : texts)
         if (code == c) return QString::fromUtf8(text);
@@ -170,24 +186,31 @@ QString MeasurementModule::summary() const {
         if (r.pattern == code) kind = QString::fromUtf8(name);
     const measure::Rect& a = r.area;
     QString text = QStringLiteral("模様: %1\n判定: %2\n測定範囲: (%3, %4) – (%5, %6)\n")
-                       .arg(kind,
-                            r.reliable ? QStringLiteral("使える数値です")
-                                       : QStringLiteral("この数値は使わないでください"))
+                       .arg(kind, r.reliable ? QStringLiteral("使える数値です")
+                                             : QStringLiteral("この数値は使わないでください"))
                        .arg(a.x1)
                        .arg(a.y1)
                        .arg(a.x2)
                        .arg(a.y2);
     if (r.pattern != "none")
-        text += QStringLiteral("黒の面積比: %1 ± %2\n黒の幅: %3\n白の幅: %4\n周期: %5\n周期 (スペクトル): %6\n"
-                               "周期の数 (短い辺): %7  ブロック: %8\n")
-                    .arg(r.blackFraction, 0, 'f', 4)
-                    .arg(r.blackFractionSe, 0, 'f', 4)
-                    .arg(length(r.blackWidthPx, r.blackWidthSePx), length(r.whiteWidthPx, r.whiteWidthSePx),
-                         length(r.periodPx, r.periodSePx))
-                    .arg(um > 0 ? QStringLiteral("%1 px (%2 µm)").arg(r.periodFftPx, 0, 'f', 3).arg(r.periodFftPx * um, 0, 'f', 4)
-                                : QStringLiteral("%1 px").arg(r.periodFftPx, 0, 'f', 3))
-                    .arg(r.periodsAcross, 0, 'f', 1)
-                    .arg(r.blocks);
+        text +=
+            QStringLiteral("黒の面積比: %1 ± %2\n黒の幅: %3\n白の幅: %4\n周期: %5\n周期 (スペクトル): %6\n"
+                           "周期の数 (短い辺): %7  ブロック: %8\n")
+                .arg(r.blackFraction, 0, 'f', 4)
+                .arg(r.blackFractionSe, 0, 'f', 4)
+                .arg(length(r.blackWidthPx, r.blackWidthSePx), length(r.whiteWidthPx, r.whiteWidthSePx),
+                     length(r.periodPx, r.periodSePx))
+                .arg(um > 0 ? QStringLiteral("%1 px (%2 µm)")
+                                  .arg(r.periodFftPx, 0, 'f', 3)
+                                  .arg(r.periodFftPx * um, 0, 'f', 4)
+                            : QStringLiteral("%1 px").arg(r.periodFftPx, 0, 'f', 3))
+                .arg(r.periodsAcross, 0, 'f', 1)
+                .arg(r.blocks);
+    for (const measure::Grain& g : r.grains)
+        text += QStringLiteral("粒 %1: 向き %2°, 面積比 %3\n")
+                    .arg(g.id)
+                    .arg(g.angleDeg, 0, 'f', 2)
+                    .arg(g.areaFraction, 0, 'f', 3);
     text += QStringLiteral("磁区の数: 黒 %1, 白 %2\n向き: %3°  異方性: %4\n帯の数: %5\n")
                 .arg(r.blackDomains)
                 .arg(r.whiteDomains)
@@ -196,15 +219,16 @@ QString MeasurementModule::summary() const {
                 .arg(r.bands.size());
     if (r.bubbles) {
         const measure::Bubbles& b = *r.bubbles;
-        text += QStringLiteral("バブル: %1 個 (縁に接しないもの %2 個), 密度 %3 /px²\n"
-                               "相当直径: %4 (ばらつき %5 px)\n最近接距離: %6\n")
-                    .arg(b.count)
-                    .arg(b.countInside)
-                    .arg(b.densityPerPx2, 0, 'g', 4)
-                    .arg(QStringLiteral("%1 px").arg(b.meanDiameterPx, 0, 'f', 3) +
-                         (um > 0 ? QStringLiteral(" (%1 µm)").arg(b.meanDiameterPx * um, 0, 'f', 4) : QString()))
-                    .arg(b.sdDiameterPx, 0, 'f', 3)
-                    .arg(QStringLiteral("%1 px").arg(b.meanNearestNeighbourPx, 0, 'f', 3));
+        text +=
+            QStringLiteral("バブル: %1 個 (縁に接しないもの %2 個), 密度 %3 /px²\n"
+                           "相当直径: %4 (ばらつき %5 px)\n最近接距離: %6\n")
+                .arg(b.count)
+                .arg(b.countInside)
+                .arg(b.densityPerPx2, 0, 'g', 4)
+                .arg(QStringLiteral("%1 px").arg(b.meanDiameterPx, 0, 'f', 3) +
+                     (um > 0 ? QStringLiteral(" (%1 µm)").arg(b.meanDiameterPx * um, 0, 'f', 4) : QString()))
+                .arg(b.sdDiameterPx, 0, 'f', 3)
+                .arg(QStringLiteral("%1 px").arg(b.meanNearestNeighbourPx, 0, 'f', 3));
     }
     for (const measure::Warning& w : r.warnings)
         text += QStringLiteral("注意: %1\n").arg(warningText(w.code));
@@ -228,15 +252,16 @@ bool MeasurementModule::exportCsv(const QString& path) const {
     text += QString::fromStdString(measure::recordCsvHeader()) + QStringLiteral("\r\n") +
             QString::fromStdString(measure::recordCsv(result_, info)) + QStringLiteral("\r\n");
     if (!result_.bands.empty()) {
-        text += um > 0 ? QStringLiteral("position_px,angle_deg,width_px,width_um,colour\r\n")
-                       : QStringLiteral("position_px,angle_deg,width_px,colour\r\n");
+        text += um > 0 ? QStringLiteral("position_px,angle_deg,width_px,width_um,colour,grain\r\n")
+                       : QStringLiteral("position_px,angle_deg,width_px,colour,grain\r\n");
         for (const auto& b : result_.bands) {
             text += QStringLiteral("%1,%2,%3,")
                         .arg(b.positionPx, 0, 'g', 10)
                         .arg(b.angleDeg, 0, 'g', 10)
                         .arg(b.widthPx, 0, 'g', 10);
             if (um > 0) text += QStringLiteral("%1,").arg(b.widthPx * um, 0, 'g', 10);
-            text += (b.black ? QStringLiteral("black") : QStringLiteral("white")) + QStringLiteral("\r\n");
+            text += (b.black ? QStringLiteral("black,") : QStringLiteral("white,")) +
+                    (b.grain > 0 ? QString::number(b.grain) : QString()) + QStringLiteral("\r\n");
         }
     }
     return saveWholeFile(path, text.toUtf8());

@@ -72,11 +72,11 @@ MeasurementWindow::MeasurementWindow(MeasurementModule& measurement, FileDialogs
     grid->addWidget(area, 0, 1, 2, 1);
     grid->setColumnStretch(1, 1);
 
-    bands_ = new QTableWidget(0, 5, this);
+    bands_ = new QTableWidget(0, 6, this);
     bands_->setObjectName(QStringLiteral("bands"));
     bands_->setHorizontalHeaderLabels({QStringLiteral("位置 (px)"), QStringLiteral("角度 (°)"),
                                        QStringLiteral("幅 (px)"), QStringLiteral("幅 (µm)"),
-                                       QStringLiteral("色")});
+                                       QStringLiteral("色"), QStringLiteral("粒")});
     bands_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     bands_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid->addWidget(bands_, 1, 0);
@@ -120,11 +120,13 @@ void MeasurementWindow::refresh() {
     bands_->setRowCount(static_cast<int>(bands.size()));
     for (int i = 0; i < static_cast<int>(bands.size()); ++i) {
         const measure::Band& b = bands[static_cast<size_t>(i)];
-        const QString cells[5] = {QString::number(b.positionPx, 'f', 3), QString::number(b.angleDeg, 'f', 2),
+        const QString cells[6] = {QString::number(b.positionPx, 'f', 3),
+                                  QString::number(b.angleDeg, 'f', 2),
                                   QString::number(b.widthPx, 'f', 3),
                                   um > 0 ? QString::number(b.widthPx * um, 'f', 4) : QString(),
-                                  b.black ? QStringLiteral("黒") : QStringLiteral("白")};
-        for (int c = 0; c < 5; ++c)
+                                  b.black ? QStringLiteral("黒") : QStringLiteral("白"),
+                                  b.grain > 0 ? QString::number(b.grain) : QString()};
+        for (int c = 0; c < 6; ++c)
             bands_->setItem(i, c, new QTableWidgetItem(cells[c]));
     }
 }

@@ -1,7 +1,7 @@
 #include "measure_run.h"
 
-#include "measure/measure_files.h"
 #include "core/printable.h"
+#include "measure/measure_files.h"
 
 #include <QImageReader>
 #include <QStringList>
@@ -58,10 +58,12 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             // The pixel size given on the command line holds over the one the file states.
             const measure::RecordInfo info{file, page, options.pixelSize > 0 ? options.pixelSize : fileUm,
                                            describe(settings)};
-            rec.lines << QString::fromStdString(csv ? measure::recordCsv(r, info) : measure::recordJson(r, info));
+            rec.lines << QString::fromStdString(csv ? measure::recordCsv(r, info)
+                                                    : measure::recordJson(r, info));
             if (!r.error.empty() && rec.error.isEmpty())
-                rec.error = page > 0 ? QStringLiteral("page %1: %2").arg(page).arg(QString::fromStdString(r.error))
-                                     : QString::fromStdString(r.error);
+                rec.error = page > 0
+                                ? QStringLiteral("page %1: %2").arg(page).arg(QString::fromStdString(r.error))
+                                : QString::fromStdString(r.error);
         };
         try {
             QString why;

@@ -281,9 +281,12 @@ TEST_F(HeadlessTest, MeasureWritesOneRecordPerFile) {
 
 // A multi-page TIFF of 8-bit grey pages, each with its resolution in pixels per `unit` (TIFF's 2
 // inch, 3 centimetre, 1 none).
-std::string tiffPages(const std::vector<std::string>& pages, int side, const std::vector<std::pair<int, int>>& res) {
+std::string tiffPages(const std::vector<std::string>& pages, int side,
+                      const std::vector<std::pair<int, int>>& res) {
     std::string out("II*\0\0\0\0\0", 8);
-    auto put16 = [&](size_t at, uint32_t v) { out[at] = static_cast<char>(v), out[at + 1] = static_cast<char>(v >> 8); };
+    auto put16 = [&](size_t at, uint32_t v) {
+        out[at] = static_cast<char>(v), out[at + 1] = static_cast<char>(v >> 8);
+    };
     auto put32 = [&](size_t at, uint32_t v) { put16(at, v & 0xffff), put16(at + 2, v >> 16); };
     size_t link = 4; // where the offset of the next directory goes
     for (size_t k = 0; k < pages.size(); ++k) {
@@ -293,12 +296,17 @@ std::string tiffPages(const std::vector<std::string>& pages, int side, const std
         out += std::string(8, '\0');
         put32(rational, static_cast<uint32_t>(res[k].first)), put32(rational + 4, 1);
         const size_t ifd = out.size();
-        const uint32_t entries[][4] = {{256, 3, 1, static_cast<uint32_t>(side)}, {257, 3, 1, static_cast<uint32_t>(side)},
-                                       {258, 3, 1, 8}, {259, 3, 1, 1}, {262, 3, 1, 1},
-                                       {273, 4, 1, static_cast<uint32_t>(data)}, {277, 3, 1, 1},
+        const uint32_t entries[][4] = {{256, 3, 1, static_cast<uint32_t>(side)},
+                                       {257, 3, 1, static_cast<uint32_t>(side)},
+                                       {258, 3, 1, 8},
+                                       {259, 3, 1, 1},
+                                       {262, 3, 1, 1},
+                                       {273, 4, 1, static_cast<uint32_t>(data)},
+                                       {277, 3, 1, 1},
                                        {278, 3, 1, static_cast<uint32_t>(side)},
                                        {279, 4, 1, static_cast<uint32_t>(pages[k].size())},
-                                       {282, 5, 1, static_cast<uint32_t>(rational)}, {283, 5, 1, static_cast<uint32_t>(rational)},
+                                       {282, 5, 1, static_cast<uint32_t>(rational)},
+                                       {283, 5, 1, static_cast<uint32_t>(rational)},
                                        {296, 3, 1, static_cast<uint32_t>(res[k].second)}};
         out += std::string(2 + 12 * std::size(entries) + 4, '\0');
         put16(ifd, static_cast<uint32_t>(std::size(entries)));
@@ -315,8 +323,10 @@ std::string tiffPages(const std::vector<std::string>& pages, int side, const std
 // A multi-page TIFF gives a record for each page with its number, and the pixel size its tags
 // state, which --pixel-size overrides; a TIFF cut short is refused whole.
 TEST_F(HeadlessTest, MeasureEveryPageOfATiff) {
-    const std::string stripes = testing_support::readBytes(testing_support::projectSamplesDir() / "stripes_bin_256.mon");
-    const std::string maze = testing_support::readBytes(testing_support::projectSamplesDir() / "kerr_a_256.mon");
+    const std::string stripes =
+        testing_support::readBytes(testing_support::projectSamplesDir() / "stripes_bin_256.mon");
+    const std::string maze =
+        testing_support::readBytes(testing_support::projectSamplesDir() / "kerr_a_256.mon");
     const std::string tiff = tiffPages({stripes, maze, stripes}, 256, {{20000, 3}, {72, 1}, {50800, 2}});
     writeData(QStringLiteral("sweep.tif"), tiff);
     writeData(QStringLiteral("cut.tif"), tiff.substr(0, tiff.size() / 2));
@@ -324,7 +334,8 @@ TEST_F(HeadlessTest, MeasureEveryPageOfATiff) {
         QProcess* p = start(args << QStringLiteral("--jobs") << QStringLiteral("2"));
         p->waitForFinished(60000);
         std::vector<QJsonObject> out;
-        for (const QString& line : QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        for (const QString& line :
+             QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
             out.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
         delete p;
         return out;
@@ -342,8 +353,8 @@ TEST_F(HeadlessTest, MeasureEveryPageOfATiff) {
         EXPECT_NEAR(pages[k][QStringLiteral("pixel_size_um")].toDouble(), rows[k].um, 1e-12) << k;
     }
     EXPECT_TRUE(pages[3].contains(QStringLiteral("error")));
-    const auto given = records({QStringLiteral("--measure"), dataFile("sweep.tif"), QStringLiteral("--pixel-size"),
-                                QStringLiteral("0.25")});
+    const auto given = records({QStringLiteral("--measure"), dataFile("sweep.tif"),
+                                QStringLiteral("--pixel-size"), QStringLiteral("0.25")});
     ASSERT_EQ(given.size(), 3u);
     EXPECT_EQ(given[1][QStringLiteral("pixel_size_um")].toDouble(), 0.25);
     EXPECT_NEAR(given[0][QStringLiteral("black_width_um")].toDouble(),

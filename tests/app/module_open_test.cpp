@@ -1,6 +1,6 @@
 #include "core/batch.h"
-#include "measure/measure_files.h"
 #include "histogram/histogram.h"
+#include "measure/measure_files.h"
 #include "support/module_fixture.h"
 
 #include <sys/stat.h>

@@ -336,7 +336,7 @@ private slots:
         const QString text = QString::fromUtf8(f.readAll());
         QVERIFY(text.startsWith(QStringLiteral("# Tovra 1.2.4\r\n# file: ")));
         QVERIFY2(text.contains(QStringLiteral("# rectangle: 0 0 256 256")), qPrintable(text.left(200)));
-        QVERIFY(text.contains(QStringLiteral(",black\r\n")));
+        QVERIFY(text.contains(QStringLiteral(",black,\r\n")));
         w->hide();
         app_->mainWindow().findChild<QAction*>(QStringLiteral("chf1"))->trigger();
         QTest::mouseClick(find<QPushButton>(*app_->editorWindow(), "automatic"), Qt::LeftButton);
