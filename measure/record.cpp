@@ -75,6 +75,16 @@ private:
     std::string text_;
 };
 
+// A JSON array of one object for each item.
+template <class T, class F> std::string array(const std::vector<T>& items, F object) {
+    std::string out = "[";
+    for (const T& item : items) {
+        if (out.size() > 1) out += ',';
+        out += object(item).str();
+    }
+    return out + "]";
+}
+
 std::string csvQuoted(const std::string& s) {
     std::string out = "\"";
     for (char c : s)
@@ -97,12 +107,9 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
         .whole("height", r.height)
         .text("pattern", r.pattern)
         .truth("reliable", r.reliable);
-    std::string warnings = "[";
-    for (const Warning& w : r.warnings)
-        warnings.append(warnings.size() > 1 ? "," : "")
-            .append(
-                Object().text("code", w.code).text("message", w.message).truth("serious", w.serious).str());
-    o.raw("warnings", warnings + "]");
+    o.raw("warnings", array(r.warnings, [](const Warning& w) {
+              return Object().text("code", w.code).text("message", w.message).truth("serious", w.serious);
+          }));
     // A frame without a domain pattern has no widths: what a threshold would cut from its noise is
     // no domain's.
     const bool widths = hasWidths(r);
@@ -148,30 +155,19 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
                 .num("mean_nearest_neighbour_um", b.meanNearestNeighbourPx * um);
         o.raw("bubbles", bo.str());
     }
-    if (!r.grains.empty()) {
-        std::string grains = "[";
-        for (const Grain& g : r.grains)
-            grains.append(grains.size() > 1 ? "," : "")
-                .append(Object()
-                            .whole("id", g.id)
-                            .num("angle_deg", g.angleDeg)
-                            .num("area_fraction", g.areaFraction)
-                            .str());
-        o.raw("grains", grains + "]");
-    }
-    if (r.pattern == "stripes") {
-        std::string bands = "[";
-        for (const Band& b : r.bands)
-            bands.append(bands.size() > 1 ? "," : "")
-                .append(Object()
-                            .num("position_px", b.positionPx)
-                            .num("angle_deg", b.angleDeg)
-                            .num("width_px", b.widthPx)
-                            .text("colour", b.black ? "black" : "white")
-                            .raw("grain", b.grain > 0 ? std::to_string(b.grain) : "null")
-                            .str());
-        o.raw("bands", bands + "]");
-    }
+    if (!r.grains.empty())
+        o.raw("grains", array(r.grains, [](const Grain& g) {
+                  return Object().whole("id", g.id).num("angle_deg", g.angleDeg).num("area_fraction", g.areaFraction);
+              }));
+    if (r.pattern == "stripes")
+        o.raw("bands", array(r.bands, [](const Band& b) {
+                  return Object()
+                      .num("position_px", b.positionPx)
+                      .num("angle_deg", b.angleDeg)
+                      .num("width_px", b.widthPx)
+                      .text("colour", b.black ? "black" : "white")
+                      .raw("grain", b.grain > 0 ? std::to_string(b.grain) : "null");
+              }));
     return o.str();
 }
 
