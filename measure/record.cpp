@@ -157,7 +157,10 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
     }
     if (!r.grains.empty())
         o.raw("grains", array(r.grains, [](const Grain& g) {
-                  return Object().whole("id", g.id).num("angle_deg", g.angleDeg).num("area_fraction", g.areaFraction);
+                  return Object()
+                      .whole("id", g.id)
+                      .num("angle_deg", g.angleDeg)
+                      .num("area_fraction", g.areaFraction);
               }));
     if (r.pattern == "stripes")
         o.raw("bands", array(r.bands, [](const Band& b) {
