@@ -128,7 +128,8 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     const double shift = kPi * kSmoothing * kSmoothing * turns / static_cast<double>(black.size());
     auto corrected = [&](int without) {
         Stereology a = stereologyFrom(total(first, without));
-        const double perArea = 2 * a.fraction / a.black; // wall length per area
+        const double perArea = a.perArea;
+        if (!(perArea > 0)) return a; // a block set without walls: no widths to correct
         a.fraction = std::clamp(a.fraction + shift, 0.0, 1.0);
         a.black = 2 * a.fraction / perArea, a.white = 2 * (1 - a.fraction) / perArea;
         return a;
@@ -136,12 +137,11 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     const Stereology whole = corrected(-1), at = stereologyFrom(total(first)),
                      again = stereologyFrom(total(second));
     constexpr double kBeyond = kSmoothing * kSmoothing / (kSmoother * kSmoother - kSmoothing * kSmoothing);
-    const double lengthShift = kBeyond * std::fabs(at.black / again.black * again.fraction / at.fraction - 1);
+    const double lengthShift = kBeyond * std::fabs(again.perArea / at.perArea - 1);
     r.blocks = blocks.count();
     r.blackFraction = whole.fraction;
     r.blackWidthPx = whole.black, r.whiteWidthPx = whole.white, r.periodPx = whole.black + whole.white;
-    const double areaShift =
-        shift / 2 * 2 / (2 * whole.fraction / whole.black); // half the correction, in width
+    const double areaShift = whole.perArea > 0 ? shift / whole.perArea : 0; // half the correction, in width
     r.blackFractionSe =
         std::hypot(jackknife(r.blocks, [&](int k) { return corrected(k).fraction; }), shift / 2);
     r.blackWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return corrected(k).black; }), areaShift,

@@ -107,6 +107,7 @@ std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector
 // The black area fraction and the mean perpendicular widths, 2 area / wall length, of a tally.
 struct Stereology {
     double fraction = 0, black = 0, white = 0;
+    double perArea = 0; // wall length per area
 };
 Stereology stereologyFrom(const Tally& t);
 // The sum of the tallies, leaving out block `without` (none for -1).

@@ -111,8 +111,8 @@ Stereology stereologyFrom(const Tally& t) {
     Stereology s;
     if (!(t.pixels > 0 && t.cells > 0 && t.length > 0)) return s;
     s.fraction = t.black / t.pixels;
-    const double perArea = t.length / t.cells;
-    s.black = 2 * s.fraction / perArea, s.white = 2 * (1 - s.fraction) / perArea;
+    s.perArea = t.length / t.cells;
+    s.black = 2 * s.fraction / s.perArea, s.white = 2 * (1 - s.fraction) / s.perArea;
     return s;
 }
 
