@@ -46,12 +46,13 @@ QString bmpShortfall(const Bytes& b) {
     if (width < 0 || height < 0 || bits < 0) return QStringLiteral("the BMP header is cut short");
     if (offset > b.size()) return QStringLiteral("the BMP file ends before its pixels start");
     if (compression != 0 && compression != 3 && compression != 6) return {};
-    const int64_t stride = (width * bits + 31) / 32 * 4;
-    const int64_t needed = stride * height;
-    if (b.size() - offset < needed)
+    // Width and height come from the file (up to 2^32 each): the rows are compared with the
+    // bytes there by division, as their product may pass 64 bits.
+    const int64_t stride = (width * bits + 31) / 32 * 4, room = b.size() - offset;
+    if (stride > 0 && height > room / stride)
         return QStringLiteral("the BMP file holds %1 of its %2 pixel bytes")
-            .arg(b.size() - offset)
-            .arg(needed);
+            .arg(room)
+            .arg(QString::number(static_cast<double>(stride) * static_cast<double>(height), 'f', 0));
     return {};
 }
 
