@@ -69,11 +69,11 @@ void judge(Result& r, const Evidence& e) {
     if (e.domainsInside == 0 && r.blackDomains + r.whiteDomains <= 3) codes.push_back("one_domain");
     // Without a spectral peak or a contrast above the noise there is no domain pattern to measure.
     if (e.prominence < kProminent || e.contrastToNoise < kContrast)
-        r.pattern = "none", r.bubbles.reset(), r.bands.clear();
+        r.pattern = "none", r.bubbles.reset(), r.bands.clear(), r.grains.clear(), r.grainOf.clear();
     r.warnings.clear();
     for (const std::string& c : codes)
         addWarning(r, c);
-    addWarning(r, "");
+    addWarning(r, ""); // no code: only the verdict, which a record without warnings needs too
 }
 
 } // namespace tovra::measure::detail
