@@ -232,7 +232,13 @@ QString MeasurementModule::summary() const {
     }
     for (const measure::Warning& w : r.warnings)
         text += QStringLiteral("注意: %1\n").arg(warningText(w.code));
-    return text + QStringLiteral("設定: %1").arg(QString::fromStdString(measure::describe(settings_)));
+    // The settings as the window names them (the records keep the English text of describe()).
+    auto onOff = [](bool on) { return on ? QStringLiteral("あり") : QStringLiteral("なし"); };
+    return text + QStringLiteral("設定: メディアン %1, 照明むら補正 %2, %3, %4 画素未満のゴミを除去")
+                      .arg(onOff(settings_.median), onOff(settings_.flatField),
+                           settings_.otsu ? QStringLiteral("二つのクラスの平均の中間で二値化")
+                                          : QStringLiteral("平均濃度で二値化"))
+                      .arg(settings_.speckArea);
 }
 
 bool MeasurementModule::exportCsv(const QString& path) const {

@@ -85,6 +85,7 @@ TEST_F(MeasurementTest, RectangleFromTheInformationWindowIsSaid) {
     EXPECT_EQ(measurement.result().area.x2, 256);
     EXPECT_TRUE(measurement.result().warnings.empty());
     EXPECT_TRUE(measurement.summary().contains(QStringLiteral("使える数値です")));
+    EXPECT_TRUE(measurement.summary().contains(QStringLiteral("設定: メディアン あり, 照明むら補正 あり")));
     const QString path = writeData(QStringLiteral("r.csv"), "");
     ASSERT_TRUE(measurement.exportCsv(path));
     EXPECT_NE(dataBytes("r.csv").find(measure::recordCsvHeader()), std::string::npos);
