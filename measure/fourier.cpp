@@ -1,4 +1,4 @@
-// The power spectrum: the period of the pattern and its preferred direction.
+// The power spectrum (FFTW): the period of the pattern and its preferred direction.
 #include "stages.h"
 
 #include <algorithm>
