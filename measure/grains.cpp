@@ -146,19 +146,24 @@ GrainMap grainsOf(const Image& g, double period) {
         map.boxShare.push_back(interior > 0 ? static_cast<double>(inside) / ((x2 - x1) * (y2 - y1)) : 0.0);
         map.grains.push_back(grain);
     }
-    // Each cell and each pixel its grain (0: none); the grains are numbered 1, 2, ... already.
+    // Each cell its grain (0: none); the grains are numbered 1, 2, ... already.
     map.cell = cell, map.across = across, map.down = down;
     map.cellGrain.resize(cells);
     for (size_t c = 0; c < cells; ++c)
         map.cellGrain[c] = std::max(0, grainOf[c]);
-    map.pixel.assign(static_cast<size_t>(w) * h, 0);
+    return map;
+}
+
+std::vector<uint8_t> pixelGrains(const GrainMap& map, int w, int h) {
+    std::vector<uint8_t> pixel(static_cast<size_t>(w) * h, 0);
+    if (map.cellGrain.empty()) return pixel;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const int cx = std::min(x / cell, across - 1), cy = std::min(y / cell, down - 1);
-            map.pixel[static_cast<size_t>(y) * w + x] =
-                static_cast<uint8_t>(map.cellGrain[static_cast<size_t>(cy) * across + cx]);
+            const int cx = std::min(x / map.cell, map.across - 1), cy = std::min(y / map.cell, map.down - 1);
+            pixel[static_cast<size_t>(y) * w + x] =
+                static_cast<uint8_t>(map.cellGrain[static_cast<size_t>(cy) * map.across + cx]);
         }
-    return map;
+    return pixel;
 }
 
 } // namespace tovra::measure::detail

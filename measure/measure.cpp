@@ -142,15 +142,18 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     r.blackFraction = whole.fraction;
     r.blackWidthPx = whole.black, r.whiteWidthPx = whole.white, r.periodPx = whole.black + whole.white;
     const double areaShift = whole.perArea > 0 ? shift / whole.perArea : 0; // half the correction, in width
+    std::vector<Stereology> leftOut(static_cast<size_t>(r.blocks));
+    for (int k = 0; k < r.blocks; ++k)
+        leftOut[static_cast<size_t>(k)] = corrected(k);
+    auto without = [&](int k) -> const Stereology& { return leftOut[static_cast<size_t>(k)]; };
     r.blackFractionSe =
-        std::hypot(jackknife(r.blocks, [&](int k) { return corrected(k).fraction; }), shift / 2);
-    r.blackWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return corrected(k).black; }), areaShift,
+        std::hypot(jackknife(r.blocks, [&](int k) { return without(k).fraction; }), shift / 2);
+    r.blackWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return without(k).black; }), areaShift,
                                   whole.black * lengthShift);
-    r.whiteWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return corrected(k).white; }), areaShift,
+    r.whiteWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return without(k).white; }), areaShift,
                                   whole.white * lengthShift);
-    r.periodSePx =
-        std::hypot(jackknife(r.blocks, [&](int k) { return corrected(k).black + corrected(k).white; }),
-                   r.periodPx * lengthShift);
+    r.periodSePx = std::hypot(jackknife(r.blocks, [&](int k) { return without(k).black + without(k).white; }),
+                              r.periodPx * lengthShift);
     Evidence e;
     e.widthChange =
         std::max(std::fabs(again.black - at.black) / at.black, std::fabs(again.white - at.white) / at.white);
@@ -218,6 +221,7 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
             for (int y = 0; y < g.height; ++y)
                 cells.row[static_cast<size_t>(y)] = std::min(y / map.cell, map.down - 1);
             const std::vector<Tally> byCell = stereologyOf(smooth, r.threshold, black, cells);
+            std::vector<uint8_t> pixels = pixelGrains(map, g.width, g.height);
             Runs all;
             for (int c = 0; c < 2; ++c)
                 all.sum[c].assign(static_cast<size_t>(r.blocks), 0.0), all.count[c] = all.sum[c];
@@ -225,9 +229,9 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
             std::vector<Band> bands;
             for (size_t k = 0; k < map.grains.size() && straight; ++k) {
                 const int id = map.grains[k].id;
-                std::vector<uint8_t> mask(map.pixel.size());
+                std::vector<uint8_t> mask(pixels.size());
                 for (size_t i = 0; i < mask.size(); ++i)
-                    mask[i] = map.pixel[i] == id;
+                    mask[i] = pixels[i] == id;
                 Tally own;
                 for (size_t c = 0; c < byCell.size(); ++c)
                     if (map.cellGrain[c] == id)
@@ -261,7 +265,7 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
             if (straight) {
                 takeRuns(all);
                 r.grains = map.grains;
-                r.grainOf = map.pixel;
+                r.grainOf = std::move(pixels);
                 r.walls = bands.empty() ? 0 : r.walls + static_cast<int>(bands.size());
                 r.bands = std::move(bands);
             } else {

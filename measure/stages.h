@@ -136,16 +136,17 @@ std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector
                           double threshold, double noise, double normalDeg, double& refinedNormalDeg);
 
 // Grains of stripes: each with its normal's direction and the box of its cells (with the share
-// of the box it fills), and each cell's and pixel's grain (0 for none).
+// of the box it fills), and each cell's grain (0 for none).
 struct GrainMap {
     std::vector<Grain> grains;
     std::vector<double> normalDeg, boxShare;
     std::vector<Rect> box;
     int cell = 0, across = 0, down = 0;
     std::vector<int> cellGrain;
-    std::vector<uint8_t> pixel;
 };
 GrainMap grainsOf(const Image& smooth, double period);
+// Each pixel's grain (0 for none), w x h.
+std::vector<uint8_t> pixelGrains(const GrainMap& map, int w, int h);
 
 // What the verdict on the numbers rests on, beyond the numbers themselves.
 struct Evidence {
@@ -168,5 +169,7 @@ double contrastOf(const Image& g, const std::vector<uint8_t>& black);
 // The warnings the evidence calls for, the pattern "none" where there is no domain pattern, and
 // the standard errors widened by the preparation's effect.
 void judge(Result& r, const Evidence& e);
+// `reliable` from the error, the pattern and the warnings.
+void settleVerdict(Result& r);
 
 } // namespace tovra::measure::detail

@@ -31,14 +31,22 @@ constexpr Kind kKinds[] = {
 
 } // namespace
 
+namespace detail {
+
+void settleVerdict(Result& r) {
+    r.reliable =
+        r.error.empty() && r.pattern != "none" &&
+        std::none_of(r.warnings.begin(), r.warnings.end(), [](const Warning& w) { return w.serious; });
+}
+
+} // namespace detail
+
 void addWarning(Result& r, const std::string& code) {
     for (const Kind& k : kKinds)
         if (code == k.code && std::none_of(r.warnings.begin(), r.warnings.end(),
                                            [&](const Warning& w) { return w.code == code; }))
             r.warnings.push_back({k.code, k.message, k.serious});
-    r.reliable =
-        r.error.empty() && r.pattern != "none" &&
-        std::none_of(r.warnings.begin(), r.warnings.end(), [](const Warning& w) { return w.serious; });
+    detail::settleVerdict(r);
 }
 
 } // namespace tovra::measure
@@ -73,7 +81,7 @@ void judge(Result& r, const Evidence& e) {
     r.warnings.clear();
     for (const std::string& c : codes)
         addWarning(r, c);
-    addWarning(r, ""); // no code: only the verdict, which a record without warnings needs too
+    settleVerdict(r); // a record without warnings needs its verdict too
 }
 
 } // namespace tovra::measure::detail
