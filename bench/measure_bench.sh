@@ -36,3 +36,12 @@ for side in 512 1024 2048; do
     printf '%-8s %12.1f %12.1f %10.1f %14.2f\n' "${side}²" "$(echo "$t1 * 1000 / $copies" | bc -l)" \
         "$(echo "$py * 1000" | bc -l)" "$(echo "$py * $copies / $t1" | bc -l)" "$(echo "$t1 / $tn" | bc -l)"
 done
+# Memory in flight: the peak resident size of one job measuring a 4096² picture, less that of
+# the program started without measuring, per pixel.
+/usr/bin/python3 -c "import numpy as np, sys; np.tile(np.fromfile(sys.argv[1], dtype=np.uint8).reshape(512, 512), (8, 8)).tofile(sys.argv[2])" \
+    "$here/../samples/maze_512.mon" "$dir/maze_4096.mon"
+rss() { { /usr/bin/time -f %M "$@" >/dev/null; } 2>&1 | tail -1; }
+base=$(rss "$bin/Tovra" --version)
+peak=$(rss "$bin/Tovra" --measure "$dir/maze_4096.mon" --size 4096 4096 --jobs 1)
+printf 'memory at 4096², one job: %.1f bytes a pixel (goal at most 24)\n' \
+    "$(echo "($peak - $base) * 1024 / 4096 / 4096" | bc -l)"

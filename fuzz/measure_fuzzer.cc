@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const double scale = std::pow(10.0, in.range(-9, 9)) * (in.range(0, 1) ? -1 : 1);
     const double offset = in.range(-3, 3) * scale * 100;
     const double angle = in.range(-900, 900) / 10.0, period = in.range(30, 400) / 10.0;
-    Image image{width, height, std::vector<double>(static_cast<size_t>(width) * height)};
+    Image image{width, height, std::vector<float>(static_cast<size_t>(width) * height)};
     const double nx = std::cos(angle * M_PI / 180), ny = std::sin(angle * M_PI / 180);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -50,11 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         ? in.data()[(2 * i) % in.size()] * 256.0 + in.data()[(2 * i + 1) % in.size()]
                         : 0;
             if (mode == 4) v = offset + scale * byte / 255;
-            image.px[i] = v;
+            image.px[i] = static_cast<float>(v);
         }
     Image background = image;
-    for (double& v : background.px)
-        v = std::isfinite(v) ? 100 + std::fmod(v, 7.0) : v;
+    for (float& v : background.px)
+        v = std::isfinite(v) ? 100 + std::fmod(v, 7.0F) : v;
     const Result r = measure(image, flags & 16 ? &background : nullptr, rect, settings);
     for (double v : {r.blackFraction, r.blackWidthPx, r.whiteWidthPx, r.periodPx, r.periodFftPx,
                      r.orientationDeg, r.anisotropy, r.threshold})

@@ -37,41 +37,42 @@ public:
     void prepare(int rows, int columns) {
         if (rows != rows_ || columns != columns_) {
             release();
-            in_ = fftw_alloc_real(static_cast<size_t>(rows) * columns);
-            out_ = fftw_alloc_complex(static_cast<size_t>(rows) * (columns / 2 + 1));
+            in_ = fftwf_alloc_real(static_cast<size_t>(rows) * columns);
+            out_ = fftwf_alloc_complex(static_cast<size_t>(rows) * (columns / 2 + 1));
             if (!in_ || !out_) {
-                fftw_free(in_), fftw_free(out_);
+                fftwf_free(in_), fftwf_free(out_);
                 throw std::bad_alloc();
             }
             std::lock_guard<std::mutex> lock(planning());
-            plan_ = fftw_plan_dft_r2c_2d(rows, columns, in_, out_, FFTW_ESTIMATE);
+            plan_ = fftwf_plan_dft_r2c_2d(rows, columns, in_, out_, FFTW_ESTIMATE);
             rows_ = rows, columns_ = columns;
         }
-        std::fill(in_, in_ + static_cast<size_t>(rows) * columns, 0.0);
+        std::fill(in_, in_ + static_cast<size_t>(rows) * columns, 0.0F);
     }
-    double* in() const { return in_; }
-    const fftw_complex* out() const { return out_; }
-    void run() const { fftw_execute(plan_); }
+    float* in() const { return in_; }
+    const fftwf_complex* out() const { return out_; }
+    void run() const { fftwf_execute(plan_); }
+
+    void release() {
+        if (rows_ == 0) return;
+        {
+            std::lock_guard<std::mutex> lock(planning());
+            fftwf_destroy_plan(plan_);
+        }
+        fftwf_free(in_);
+        fftwf_free(out_);
+        rows_ = columns_ = 0;
+    }
 
 private:
     static std::mutex& planning() { // FFTW's planner is not thread-safe
         static std::mutex m;
         return m;
     }
-    void release() {
-        if (rows_ == 0) return;
-        {
-            std::lock_guard<std::mutex> lock(planning());
-            fftw_destroy_plan(plan_);
-        }
-        fftw_free(in_);
-        fftw_free(out_);
-        rows_ = columns_ = 0;
-    }
     int rows_ = 0, columns_ = 0;
-    double* in_ = nullptr;
-    fftw_complex* out_ = nullptr;
-    fftw_plan plan_ = nullptr;
+    float* in_ = nullptr;
+    fftwf_complex* out_ = nullptr;
+    fftwf_plan plan_ = nullptr;
 };
 
 } // namespace
@@ -86,9 +87,18 @@ Spectrum spectrum(const Image& g) {
     const int n = std::max(nx, ny), half = nx / 2 + 1;
     const double unitX = static_cast<double>(n) / nx, unitY = static_cast<double>(n) / ny;
     thread_local Transform transform;
+    // Kept for the next picture only while small: a large picture's buffers, 8 bytes a pixel,
+    // would stay beside everything the measurement holds later.
+    struct Kept {
+        Transform& transform;
+        bool small;
+        ~Kept() {
+            if (!small) transform.release();
+        }
+    } kept{transform, static_cast<int64_t>(nx) * ny <= int64_t{1} << 20};
     transform.prepare(ny, nx);
-    double* in = transform.in();
-    const fftw_complex* out = transform.out();
+    float* in = transform.in();
+    const fftwf_complex* out = transform.out();
     const double mean = std::accumulate(g.px.begin(), g.px.end(), 0.0) / static_cast<double>(g.px.size());
     std::vector<double> wx(g.width), wy(g.height);
     for (int x = 0; x < g.width; ++x)
@@ -98,15 +108,15 @@ Spectrum spectrum(const Image& g) {
     for (int y = 0; y < g.height; ++y)
         for (int x = 0; x < g.width; ++x)
             in[static_cast<size_t>(y) * nx + x] =
-                (g.px[static_cast<size_t>(y) * g.width + x] - mean) * wx[x] * wy[y];
+                static_cast<float>((g.px[static_cast<size_t>(y) * g.width + x] - mean) * wx[x] * wy[y]);
     transform.run();
 
     // Power by ring (one bin wide); periods from 3 pixels to a third of the smaller side.
     const int rings = n / 2;
     std::vector<double> power(rings + 2, 0.0), bins(rings + 2, 0.0);
     auto powerAt = [&](int ky, int kx) {
-        const fftw_complex& c = out[static_cast<size_t>(ky) * half + kx];
-        return c[0] * c[0] + c[1] * c[1];
+        const fftwf_complex& c = out[static_cast<size_t>(ky) * half + kx];
+        return static_cast<double>(c[0]) * c[0] + static_cast<double>(c[1]) * c[1];
     };
     for (int ky = 0; ky < ny; ++ky) {
         const double v = (ky < ny / 2 ? ky : ky - ny) * unitY;

@@ -24,7 +24,7 @@ GrainMap grainsOf(const Image& g, double period) {
     std::vector<double> xx(cells, 0.0), yy(cells, 0.0), xy(cells, 0.0);
     for (int y = 1; y + 1 < down * cell && y + 1 < h; ++y)
         for (int x = 1; x + 1 < across * cell && x + 1 < w; ++x) {
-            const double* p = g.px.data() + static_cast<size_t>(y) * w + x;
+            const float* p = g.px.data() + static_cast<size_t>(y) * w + x;
             const double gx = (p[1] - p[-1]) / 2, gy = (p[w] - p[-w]) / 2;
             const size_t c = static_cast<size_t>(y / cell) * across + static_cast<size_t>(x / cell);
             xx[c] += gx * gx, yy[c] += gy * gy, xy[c] += gx * gy;

@@ -39,8 +39,8 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     area.y1 = std::clamp(area.y1, 0, image.height), area.y2 = std::clamp(area.y2, 0, image.height);
     if (area.x2 - area.x1 < 16 || area.y2 - area.y1 < 16)
         return fail("the rectangle holds less than 16 x 16 pixels");
-    auto finite = [](const std::vector<double>& v) {
-        return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
+    auto finite = [](const std::vector<float>& v) {
+        return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); });
     };
     if (!finite(image.px) || (background && !finite(background->px)))
         return fail("the image holds values that are not numbers");
@@ -56,21 +56,21 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     // the light's division and the Kerr ratio keep their meaning) to largest magnitude 65535: an
     // 8-bit picture by 257, whose median is that of its own grey levels, a 16-bit one as it is.
     const double scale = workingScale(g, b);
-    for (double& v : g.px)
-        v *= scale;
-    for (double& v : b.px)
-        v *= scale;
+    for (std::vector<float>* plane : {&g.px, &b.px})
+        for (float& v : *plane)
+            v = static_cast<float>(v * scale);
     Image unfiltered = g; // for the bands: averaging along the walls removes the noise, unbiased
     if (settings.median) median(g);
     if (background) {
         // The Kerr contrast: the difference relative to the background, which carries the light, so
         // that the domains' contrast is the same everywhere.
-        auto relative = [](double v, double bg) { return bg > 0 ? (v - bg) / bg : 0.0; };
+        auto relative = [](float v, float bg) { return bg > 0 ? (v - bg) / bg : 0.0F; };
         for (size_t i = 0; i < g.px.size(); ++i)
             unfiltered.px[i] = relative(unfiltered.px[i], b.px[i]);
         if (settings.median) median(b);
         for (size_t i = 0; i < g.px.size(); ++i)
             g.px[i] = relative(g.px[i], b.px[i]);
+        b.px = std::vector<float>(); // freed, not only emptied
     }
     if (const auto [lo, hi] = valueRange(g.px); !(hi > lo)) return fail("the image is uniform");
     const double noise = noiseLevel(unfiltered);
@@ -78,6 +78,7 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
 
     Spectrum s = spectrum(g);
     if (settings.flatField && s.ok && !background) unwinding<&flatFieldWide>(unfiltered, g, 2 * s.period);
+    g.px = std::vector<float>(); // what follows works on the unfiltered picture and its blurs
     // Area and wall length come from the image smoothed a little, binarized once: noise would make
     // the walls' iso-line wander and lengthen it, and single dark or bright pixels would draw loops
     // of their own; more smoothing would round the walls' bends and shorten them.
@@ -115,13 +116,15 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     // change between the two; the grain of noise grows with the smoothing. The standard errors
     // come from the jackknife, each block left out in turn.
     constexpr double kSmoother = 2.0;
-    const Image smoother{unfiltered.width, unfiltered.height, blur(unfiltered, kSmoother)};
-    std::vector<uint8_t> blackAgain(smoother.px.size());
-    for (size_t i = 0; i < smoother.px.size(); ++i)
-        blackAgain[i] = smoother.px[i] < r.threshold;
     const Blocks blocks = blocksOf(g.width, g.height, s.ok ? s.period : 0);
-    const std::vector<Tally> first = stereologyOf(smooth, r.threshold, black, blocks),
-                             second = stereologyOf(smoother, r.threshold, blackAgain, blocks);
+    const std::vector<Tally> first = stereologyOf(smooth, r.threshold, black, blocks);
+    const std::vector<Tally> second = [&] { // the picture smoothed more, held only while tallied
+        const Image smoother{unfiltered.width, unfiltered.height, blur(unfiltered, kSmoother)};
+        std::vector<uint8_t> blackAgain(smoother.px.size());
+        for (size_t i = 0; i < smoother.px.size(); ++i)
+            blackAgain[i] = smoother.px[i] < r.threshold;
+        return stereologyOf(smoother, r.threshold, blackAgain, blocks);
+    }();
     if (!(total(first).length > 0 && total(second).length > 0)) return fail("no domain walls found");
     const double turns = domains.blackInside - domains.whiteInside +
                          0.5 * (domains.black - domains.blackInside - domains.white + domains.whiteInside);

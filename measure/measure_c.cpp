@@ -3,6 +3,7 @@
 #include "measure.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -15,6 +16,23 @@ thread_local std::string lastJson;
 void copyText(char* to, size_t size, const std::string& from) {
     std::strncpy(to, from.c_str(), size - 1);
     to[size - 1] = '\0';
+}
+
+// The power of two that brings the largest finite magnitude of the pictures to between 1 and 2:
+// doubles beyond single precision's range (or below its normal numbers) fit it then, and the
+// widths do not depend on the scale.
+double fittingScale(const double* image, const double* background, size_t n) {
+    double most = 0;
+    for (const double* v : {image, background})
+        for (size_t i = 0; v != nullptr && i < n; ++i)
+            if (std::isfinite(v[i])) most = std::max(most, std::fabs(v[i]));
+    return most > 0 ? std::ldexp(1.0, -std::ilogb(most)) : 1;
+}
+
+Image singlePrecision(const double* v, int32_t width, int32_t height, double scale) {
+    Image img{width, height, std::vector<float>(static_cast<size_t>(width) * static_cast<size_t>(height))};
+    std::transform(v, v + img.px.size(), img.px.begin(), [scale](double x) { return static_cast<float>(x * scale); });
+    return img;
 }
 } // namespace
 
@@ -32,12 +50,14 @@ int32_t tovra_measure(const double* image, int32_t width, int32_t height, const 
             return 1;
         }
         const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
-        Image img{width, height, std::vector<double>(image, image + n)};
+        const double scale = fittingScale(image, background, n);
+        Image img = singlePrecision(image, width, height, scale);
         Image bg;
-        if (background) bg = Image{width, height, std::vector<double>(background, background + n)};
+        if (background) bg = singlePrecision(background, width, height, scale);
         std::optional<Rect> rect;
         if (x1 || y1 || x2 || y2) rect = Rect{x1, y1, x2, y2};
-        const Result r = measure(img, background ? &bg : nullptr, rect, Settings{});
+        Result r = measure(img, background ? &bg : nullptr, rect, Settings{});
+        if (!background) r.threshold /= scale; // in the caller's grey levels
         copyText(result->pattern, sizeof result->pattern, r.pattern);
         copyText(result->error, sizeof result->error, r.error);
         result->black_fraction = r.blackFraction;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <numeric>
 
 namespace tovra::measure::detail {
@@ -21,14 +22,32 @@ Image crop(const Image& in, const Rect& r) {
     return out;
 }
 
+// The kernels' 3 x 3 recursive median, which works on doubles, run over bands of rows so that
+// the picture stays in single precision: each band with the row above, filtered already (the
+// recursion reads it so), and the row below, not yet; the kernel holds both as borders.
 void median(Image& g) {
-    if (g.width >= 3 && g.height >= 3) Medk(g.width, g.height, g.px.data());
+    const int w = g.width, h = g.height;
+    if (w < 3 || h < 3) return;
+    constexpr int kBand = 64;
+    std::vector<double> band;
+    const auto row = [&](int y) { return g.px.begin() + static_cast<std::ptrdiff_t>(y) * w; };
+    for (int y0 = 0; y0 < h;) {
+        int end = y0 + kBand;
+        if (h - end < 2) end = h; // a band after this one would hold fewer than three rows
+        const int first = std::max(0, y0 - 1), last = std::min(h, end + 1);
+        band.assign(row(first), row(last));
+        if (Medk(w, last - first, band.data()) != 0) throw std::bad_alloc();
+        std::transform(band.begin() + static_cast<std::ptrdiff_t>(y0 - first) * w,
+                       band.begin() + static_cast<std::ptrdiff_t>(end - first) * w, row(y0),
+                       [](double v) { return static_cast<float>(v); });
+        y0 = end;
+    }
 }
 
 // The least and the greatest value, in eight lanes that the processor runs side by side.
-std::pair<double, double> valueRange(const std::vector<double>& v) {
+std::pair<double, double> valueRange(const std::vector<float>& v) {
     if (v.empty()) return {0, 0};
-    double lo[8], hi[8];
+    float lo[8], hi[8];
     std::fill_n(lo, 8, v[0]), std::fill_n(hi, 8, v[0]);
     size_t i = 0;
     for (; i + 8 <= v.size(); i += 8)
@@ -41,19 +60,19 @@ std::pair<double, double> valueRange(const std::vector<double>& v) {
 
 // A running box mean of width 2 radius + 1 down each column, all columns at once: a running sum
 // of whole rows, borders mirrored.
-TOVRA_WIDE_VECTORS void boxColumnsWide(const std::vector<double>& in, std::vector<double>& out, int w, int h,
+TOVRA_WIDE_VECTORS void boxColumnsWide(const std::vector<float>& in, std::vector<float>& out, int w, int h,
                                        int radius) {
-    const double scale = 1.0 / (2 * radius + 1);
-    std::vector<double> sum(static_cast<size_t>(w), 0.0);
+    const float scale = 1.0F / static_cast<float>(2 * radius + 1);
+    std::vector<float> sum(static_cast<size_t>(w), 0.0F);
     auto row = [&](int y) { return in.data() + static_cast<size_t>(mirror(y, h)) * w; };
     for (int i = -radius; i <= radius; ++i) {
-        const double* r = row(i);
+        const float* r = row(i);
         for (int x = 0; x < w; ++x)
             sum[x] += r[x];
     }
     for (int y = 0; y < h; ++y) {
-        double* dst = out.data() + static_cast<size_t>(y) * w;
-        const double *add = row(y + radius + 1), *drop = row(y - radius);
+        float* dst = out.data() + static_cast<size_t>(y) * w;
+        const float *add = row(y + radius + 1), *drop = row(y - radius);
         for (int x = 0; x < w; ++x) {
             dst[x] = sum[x] * scale;
             sum[x] += add[x] - drop[x];
@@ -62,7 +81,7 @@ TOVRA_WIDE_VECTORS void boxColumnsWide(const std::vector<double>& in, std::vecto
 }
 
 // `in` (w x h) turned over its diagonal into `out` (h x w), in tiles that stay in the cache.
-void transpose(const std::vector<double>& in, std::vector<double>& out, int w, int h) {
+void transpose(const std::vector<float>& in, std::vector<float>& out, int w, int h) {
     constexpr int kTile = 32;
     for (int y0 = 0; y0 < h; y0 += kTile)
         for (int x0 = 0; x0 < w; x0 += kTile)
@@ -73,7 +92,7 @@ void transpose(const std::vector<double>& in, std::vector<double>& out, int w, i
 
 // Each row copied with `radius` mirrored values on either side, so that a filter along the row
 // reads padded[x .. x + 2 radius] for pixel x without a test at the borders.
-void padRow(const double* row, int w, int radius, std::vector<double>& padded) {
+void padRow(const float* row, int w, int radius, std::vector<float>& padded) {
     padded.resize(static_cast<size_t>(w) + 2 * static_cast<size_t>(radius));
     for (int i = 0; i < w + 2 * radius; ++i)
         padded[i] = row[mirror(i - radius, w)];
@@ -83,12 +102,12 @@ void padRow(const double* row, int w, int radius, std::vector<double>& padded) {
 // sampled Gaussian out to three sigma; wide ones, where that would cost too much, repeat a box
 // mean three times (whose variance is the Gaussian's, to within the box's whole-pixel radius):
 // down the columns, then, turned over, down the rows.
-TOVRA_WIDE_VECTORS std::vector<double> blurWide(const Image& g, double sigma) {
+TOVRA_WIDE_VECTORS std::vector<float> blurWide(const Image& g, double sigma) {
     const int w = g.width, h = g.height;
     if (sigma > 3) {
         const int radius =
             std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
-        std::vector<double> a = g.px, b(a.size());
+        std::vector<float> a = g.px, b(a.size());
         for (int pass = 0; pass < 3; ++pass) {
             unwinding<&boxColumnsWide>(a, b, w, h, radius);
             std::swap(a, b);
@@ -102,28 +121,28 @@ TOVRA_WIDE_VECTORS std::vector<double> blurWide(const Image& g, double sigma) {
         return a;
     }
     const int radius = std::max(1, static_cast<int>(std::ceil(3 * sigma)));
-    std::vector<double> kernel(2 * radius + 1);
+    std::vector<float> kernel(2 * radius + 1);
     for (int i = -radius; i <= radius; ++i)
-        kernel[i + radius] = std::exp(-0.5 * i * i / (sigma * sigma));
-    const double total = std::accumulate(kernel.begin(), kernel.end(), 0.0);
-    for (double& k : kernel)
+        kernel[i + radius] = static_cast<float>(std::exp(-0.5 * i * i / (sigma * sigma)));
+    const float total = std::accumulate(kernel.begin(), kernel.end(), 0.0F);
+    for (float& k : kernel)
         k /= total;
-    std::vector<double> rows(g.px.size(), 0.0), out(g.px.size(), 0.0), padded;
+    // Down the columns into the result, then along each row of it from a padded copy of that row:
+    // no second picture in flight.
+    std::vector<float> out(g.px.size(), 0.0F), padded;
     for (int y = 0; y < h; ++y) {
-        padRow(g.px.data() + static_cast<size_t>(y) * w, w, radius, padded);
-        double* dst = rows.data() + static_cast<size_t>(y) * w;
-        for (int i = 0; i <= 2 * radius; ++i) {
-            const double k = kernel[i];
-            const double* src = padded.data() + i;
+        float* dst = out.data() + static_cast<size_t>(y) * w;
+        for (int i = -radius; i <= radius; ++i) {
+            const float k = kernel[i + radius];
+            const float* src = g.px.data() + static_cast<size_t>(mirror(y + i, h)) * w;
             for (int x = 0; x < w; ++x)
                 dst[x] += k * src[x];
         }
-    }
-    for (int y = 0; y < h; ++y) {
-        double* dst = out.data() + static_cast<size_t>(y) * w;
-        for (int i = -radius; i <= radius; ++i) {
-            const double k = kernel[i + radius];
-            const double* src = rows.data() + static_cast<size_t>(mirror(y + i, h)) * w;
+        padRow(dst, w, radius, padded);
+        std::fill_n(dst, w, 0.0F);
+        for (int i = 0; i <= 2 * radius; ++i) {
+            const float k = kernel[i];
+            const float* src = padded.data() + i;
             for (int x = 0; x < w; ++x)
                 dst[x] += k * src[x];
         }
@@ -140,18 +159,18 @@ TOVRA_WIDE_VECTORS void flatFieldWide(Image& target, const Image& source, double
     const int k = std::max(1, static_cast<int>(sigma / 4));
     Image small;
     small.width = (w + k - 1) / k, small.height = (h + k - 1) / k;
-    small.px.assign(static_cast<size_t>(small.width) * small.height, 0.0);
-    std::vector<double> area(small.px.size(), 0.0);
+    std::vector<double> sums(static_cast<size_t>(small.width) * small.height, 0.0), area(sums.size(), 0.0);
     for (int y = 0; y < h; ++y) {
-        const double* row = source.px.data() + static_cast<size_t>(y) * w;
-        double* dst = small.px.data() + static_cast<size_t>(y / k) * small.width;
+        const float* row = source.px.data() + static_cast<size_t>(y) * w;
+        double* dst = sums.data() + static_cast<size_t>(y / k) * small.width;
         double* n = area.data() + static_cast<size_t>(y / k) * small.width;
         for (int x = 0; x < w; ++x)
             dst[x / k] += row[x], n[x / k] += 1;
     }
-    for (size_t i = 0; i < small.px.size(); ++i)
-        small.px[i] /= area[i];
-    const std::vector<double> light =
+    small.px.resize(sums.size());
+    for (size_t i = 0; i < sums.size(); ++i)
+        small.px[i] = static_cast<float>(sums[i] / area[i]);
+    const std::vector<float> light =
         small.width >= 2 && small.height >= 2 ? blur(small, sigma / k) : small.px;
     const double level = std::accumulate(light.begin(), light.end(), 0.0) / static_cast<double>(light.size());
     const bool divide = valueRange(light).first > 0;
@@ -163,25 +182,26 @@ TOVRA_WIDE_VECTORS void flatFieldWide(Image& target, const Image& source, double
         f = at - i;
     };
     std::vector<int> xi(static_cast<size_t>(w));
-    std::vector<double> xf(static_cast<size_t>(w)), along(static_cast<size_t>(w));
+    double fx = 0;
+    std::vector<float> xf(static_cast<size_t>(w)), along(static_cast<size_t>(w));
     for (int x = 0; x < w; ++x)
-        place(x, small.width, xi[x], xf[x]);
+        place(x, small.width, xi[x], fx), xf[x] = static_cast<float>(fx);
     const int sx = small.width > 1 ? 1 : 0;
     for (int y = 0; y < h; ++y) {
         int j = 0;
         double fy = 0;
         place(y, small.height, j, fy);
-        const double* a = light.data() + static_cast<size_t>(j) * small.width;
-        const double* b = small.height > 1 ? a + small.width : a;
+        const float* a = light.data() + static_cast<size_t>(j) * small.width;
+        const float* b = small.height > 1 ? a + small.width : a;
         for (int x = 0; x < w; ++x) {
             const int i = xi[x];
-            const double top = a[i] + (a[i + sx] - a[i]) * xf[x], bottom = b[i] + (b[i + sx] - b[i]) * xf[x];
-            along[x] = top + (bottom - top) * fy;
+            const float top = a[i] + (a[i + sx] - a[i]) * xf[x], bottom = b[i] + (b[i + sx] - b[i]) * xf[x];
+            along[x] = top + (bottom - top) * static_cast<float>(fy);
         }
-        double* row = target.px.data() + static_cast<size_t>(y) * w;
+        float* row = target.px.data() + static_cast<size_t>(y) * w;
         if (divide)
             for (int x = 0; x < w; ++x)
-                row[x] *= level / along[x];
+                row[x] *= static_cast<float>(level) / along[x];
         else
             for (int x = 0; x < w; ++x)
                 row[x] -= along[x];
@@ -197,7 +217,7 @@ double noiseLevel(const Image& g) {
     const int step = std::max(1, static_cast<int>(static_cast<int64_t>(g.width) * g.height / 65536));
     std::vector<double> d;
     for (int y = 0; y < g.height; y += step) {
-        const double* row = g.px.data() + static_cast<size_t>(y) * g.width;
+        const float* row = g.px.data() + static_cast<size_t>(y) * g.width;
         for (int x = 0; x + 1 < g.width; ++x)
             d.push_back(std::fabs(row[x + 1] - row[x]));
     }
@@ -211,21 +231,21 @@ double noiseLevel(const Image& g) {
 // are, unlike under a median over every pixel.
 TOVRA_WIDE_VECTORS void removeImpulsesWide(Image& g, double noise) {
     const int w = g.width, h = g.height;
-    const double margin = 4 * noise;
-    std::vector<std::pair<size_t, double>> fixes;
+    const float margin = static_cast<float>(4 * noise);
+    std::vector<std::pair<size_t, float>> fixes;
     std::vector<uint8_t> odd(static_cast<size_t>(std::max(w, 0)));
     for (int y = 1; y + 1 < h; ++y) {
-        const double *a = g.px.data() + static_cast<size_t>(y - 1) * w, *p = a + w, *b = p + w;
+        const float *a = g.px.data() + static_cast<size_t>(y - 1) * w, *p = a + w, *b = p + w;
         for (int x = 1; x + 1 < w; ++x) { // a test without branches, for whole rows at once
-            const double most = std::max(std::max(std::max(a[x - 1], a[x]), std::max(a[x + 1], p[x - 1])),
+            const float most = std::max(std::max(std::max(a[x - 1], a[x]), std::max(a[x + 1], p[x - 1])),
                                          std::max(std::max(p[x + 1], b[x - 1]), std::max(b[x], b[x + 1])));
-            const double least = std::min(std::min(std::min(a[x - 1], a[x]), std::min(a[x + 1], p[x - 1])),
+            const float least = std::min(std::min(std::min(a[x - 1], a[x]), std::min(a[x + 1], p[x - 1])),
                                           std::min(std::min(p[x + 1], b[x - 1]), std::min(b[x], b[x + 1])));
             odd[x] = (p[x] > most + margin) | (p[x] < least - margin);
         }
         for (int x = 1; x + 1 < w; ++x)
             if (odd[x]) {
-                double around[8] = {a[x - 1], a[x], a[x + 1], p[x - 1], p[x + 1], b[x - 1], b[x], b[x + 1]};
+                float around[8] = {a[x - 1], a[x], a[x + 1], p[x - 1], p[x + 1], b[x - 1], b[x], b[x + 1]};
                 std::nth_element(around, around + 4, around + 8);
                 fixes.emplace_back(static_cast<size_t>(y) * w + x,
                                    (*std::max_element(around, around + 4) + around[4]) / 2);
@@ -239,8 +259,8 @@ TOVRA_WIDE_VECTORS void removeImpulsesWide(Image& g, double noise) {
 double workingScale(const Image& g, const Image& b) {
     double most = 0;
     for (const Image* i : {&g, &b})
-        for (double v : i->px)
-            most = std::max(most, std::fabs(v));
+        for (float v : i->px)
+            most = std::max(most, std::fabs(static_cast<double>(v)));
     return most > 0 ? 65535 / most : 1;
 }
 
@@ -248,7 +268,7 @@ double workingScale(const Image& g, const Image& b) {
 
 namespace tovra::measure {
 
-std::vector<double> blur(const Image& g, double sigma) {
+std::vector<float> blur(const Image& g, double sigma) {
     return detail::unwinding<&detail::blurWide>(g, sigma);
 }
 

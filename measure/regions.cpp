@@ -19,6 +19,16 @@ Regions regionsOf(const std::vector<uint8_t>& black, int w, int h) {
     Regions r;
     r.rowStart.assign(static_cast<size_t>(std::max(h, 0)) + 1, 0);
     auto& runs = r.runs;
+    // Counted first and reserved once: a noisy picture has a run every few pixels, and a vector
+    // grown by doubling would hold up to twice their room.
+    size_t count = 0;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = black.data() + static_cast<size_t>(y) * w;
+        count += w > 0 ? 1 : 0;
+        for (int x = 1; x < w; ++x)
+            count += row[x] != row[x - 1];
+    }
+    runs.reserve(count);
     for (int y = 0; y < h; ++y) {
         r.rowStart[static_cast<size_t>(y)] = runs.size();
         const uint8_t* row = black.data() + static_cast<size_t>(y) * w;

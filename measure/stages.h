@@ -37,10 +37,10 @@ inline int mirror(int i, int n) {
 // Preparation.
 Image crop(const Image& in, const Rect& r);
 void median(Image& g);
-std::pair<double, double> valueRange(const std::vector<double>& v);
+std::pair<double, double> valueRange(const std::vector<float>& v);
 // Each row copied with `radius` mirrored values on either side.
-void padRow(const double* row, int w, int radius, std::vector<double>& padded);
-std::vector<double> blurWide(const Image& g, double sigma);
+void padRow(const float* row, int w, int radius, std::vector<float>& padded);
+std::vector<float> blurWide(const Image& g, double sigma);
 void flatFieldWide(Image& target, const Image& source, double sigma);
 double noiseLevel(const Image& g);
 void removeImpulsesWide(Image& g, double noise);

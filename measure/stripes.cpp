@@ -21,7 +21,7 @@ inline double sampleAt(const Image& g, double x, double y) {
     const int x0 = std::clamp(static_cast<int>(x), 0, g.width - 2),
               y0 = std::clamp(static_cast<int>(y), 0, g.height - 2);
     const double fx = x - x0, fy = y - y0;
-    const double* p = g.px.data() + static_cast<size_t>(y0) * g.width + x0;
+    const float* p = g.px.data() + static_cast<size_t>(y0) * g.width + x0;
     return (p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[g.width] * (1 - fx) + p[g.width + 1] * fx) * fy;
 }
 
@@ -130,14 +130,14 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, 
 std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector<uint8_t>& black,
                           double threshold, double noise, double normalDeg, double& refinedNormalDeg) {
     constexpr double kBin = 0.25;
-    std::vector<double> edges(smooth.px.size(), 0.0);
+    std::vector<float> edges(smooth.px.size(), 0.0F);
     for (int y = 1; y + 1 < smooth.height; ++y)
         for (int x = 1; x + 1 < smooth.width; ++x) {
-            const double* p = smooth.px.data() + static_cast<size_t>(y) * smooth.width + x;
+            const float* p = smooth.px.data() + static_cast<size_t>(y) * smooth.width + x;
             edges[static_cast<size_t>(y) * smooth.width + x] =
                 std::sqrt((p[1] - p[-1]) * (p[1] - p[-1]) +
                           (p[smooth.width] - p[-smooth.width]) * (p[smooth.width] - p[-smooth.width])) /
-                2;
+                2.0F;
         }
     // The profiles across walls whose normal points at `deg`, from every `step`-th row: the grey
     // and the edge accumulator.
@@ -153,8 +153,8 @@ std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector
         grey.assign(bins, 0), edge.assign(bins, 0), dark.assign(bins, 0), count.assign(bins, 0),
             where.assign(bins, 0);
         for (int y = 0; y < g.height; y += step) {
-            const double* row = g.px.data() + static_cast<size_t>(y) * g.width;
-            const double* rim = edges.data() + static_cast<size_t>(y) * g.width;
+            const float* row = g.px.data() + static_cast<size_t>(y) * g.width;
+            const float* rim = edges.data() + static_cast<size_t>(y) * g.width;
             const uint8_t* dots = black.data() + static_cast<size_t>(y) * g.width;
             const double start = (y * ny - origin) / kBin + 0.5, along = nx / kBin;
             if (step > 1) {

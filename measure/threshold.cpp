@@ -18,15 +18,15 @@ TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
     if (g.px.empty()) return 0;
     // The greatest and least value of each pixel's neighbourhood (a square of side 2 radius + 1,
     // borders mirrored): first along the rows, then down the columns one row at a time.
-    std::vector<double> rowMost(g.px.size()), rowLeast(g.px.size()), padded;
+    std::vector<float> rowMost(g.px.size()), rowLeast(g.px.size()), padded;
     for (int y = 0; y < h; ++y) {
         padRow(g.px.data() + static_cast<size_t>(y) * w, w, radius, padded);
-        double* a = rowMost.data() + static_cast<size_t>(y) * w;
-        double* b = rowLeast.data() + static_cast<size_t>(y) * w;
+        float* a = rowMost.data() + static_cast<size_t>(y) * w;
+        float* b = rowLeast.data() + static_cast<size_t>(y) * w;
         std::copy_n(padded.data(), w, a);
         std::copy_n(padded.data(), w, b);
         for (int i = 1; i <= 2 * radius; ++i) {
-            const double* src = padded.data() + i;
+            const float* src = padded.data() + i;
             for (int x = 0; x < w; ++x)
                 a[x] = std::max(a[x], src[x]), b[x] = std::min(b[x], src[x]);
         }
@@ -44,7 +44,7 @@ TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
         double count = 0, sum = 0;
     };
     std::vector<Sums> black(2 * static_cast<size_t>(bins + 1)), white(2 * static_cast<size_t>(bins + 1));
-    std::vector<double> most(static_cast<size_t>(w)), least(static_cast<size_t>(w));
+    std::vector<float> most(static_cast<size_t>(w)), least(static_cast<size_t>(w));
     std::vector<int> mostBin(static_cast<size_t>(w)), leastBin(static_cast<size_t>(w));
     for (int y = 0; y < h; ++y) {
         const size_t first = static_cast<size_t>(mirror(y - radius, h)) * w;
@@ -52,14 +52,14 @@ TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
         std::copy_n(rowLeast.data() + first, w, least.data());
         for (int i = -radius + 1; i <= radius; ++i) {
             const size_t from = static_cast<size_t>(mirror(y + i, h)) * w;
-            const double *c = rowMost.data() + from, *d = rowLeast.data() + from;
+            const float *c = rowMost.data() + from, *d = rowLeast.data() + from;
             for (int x = 0; x < w; ++x)
                 most[x] = std::max(most[x], c[x]), least[x] = std::min(least[x], d[x]);
         }
         for (int x = 0; x < w; ++x) // within 0 .. bins - 1 already, as lo and hi bound the values
             mostBin[x] = static_cast<int>((most[x] - lo) * scale),
             leastBin[x] = static_cast<int>((least[x] - lo) * scale);
-        const double* v = g.px.data() + static_cast<size_t>(y) * w;
+        const float* v = g.px.data() + static_cast<size_t>(y) * w;
         for (int x = 0; x < w; ++x) {
             const size_t lane = static_cast<size_t>(x & 1) * (bins + 1);
             Sums& b = black[lane + static_cast<size_t>(mostBin[x]) + 1];
@@ -125,7 +125,7 @@ std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& b
         int across = 0;
         for (int x = 0; x < 2 * radius; ++x)
             across += column[static_cast<size_t>(x)];
-        const double* row = g.px.data() + static_cast<size_t>(y) * w;
+        const float* row = g.px.data() + static_cast<size_t>(y) * w;
         for (int x = radius; x + radius < w; ++x) {
             across += column[static_cast<size_t>(x) + radius];
             const int all = (2 * radius + 1) * (2 * radius + 1);

@@ -59,7 +59,7 @@ std::optional<measure::Image> MeasurementModule::slotImage(int slot) {
         return std::nullopt;
     PixelBuffer buf;
     if (module_.quarn().Toutim(slot, buf.data()) != kStatusOk) return std::nullopt;
-    measure::Image img{w, h, std::vector<double>(buf.data(), buf.data() + static_cast<int64_t>(w) * h)};
+    measure::Image img{w, h, std::vector<float>(buf.data(), buf.data() + static_cast<int64_t>(w) * h)};
     return img;
 }
 
@@ -90,7 +90,8 @@ void MeasurementModule::measureCurrentSlot(bool wholePicture) {
 
     // The image, and over it in red what was measured: each wall of stripes, the outline of mazes.
     picture_.resize(image->width, image->height);
-    picture_.drawGrey(image->px.data(), image->width, image->height);
+    const std::vector<double> grey(image->px.begin(), image->px.end());
+    picture_.drawGrey(grey.data(), image->width, image->height);
     if (result_.error.empty()) {
         const measure::Rect& a = result_.area;
         const int w = a.x2 - a.x1;

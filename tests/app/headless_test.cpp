@@ -457,7 +457,7 @@ TEST_F(HeadlessTest, MeasureRunningOutOfMemoryIsThatFilesRecord) {
                     QStringLiteral("--size"), QStringLiteral("5000"), QStringLiteral("5000"),
                     QStringLiteral("--jobs"), QStringLiteral("2")});
     p.setChildProcessModifier([] {
-        rlimit limit{1200ull << 20, 1200ull << 20}; // far less than 25 million pixels need
+        rlimit limit{600ull << 20, 600ull << 20}; // less than 25 million pixels need
         ::setrlimit(RLIMIT_AS, &limit);
     });
     p.start();

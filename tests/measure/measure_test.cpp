@@ -2,6 +2,8 @@
 // the measurement promises, and on images it cannot measure.
 #include "measure.h"
 #include "measure_c.h"
+#include "quarnk.h"
+#include "stages.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -116,7 +118,7 @@ TEST(Measure, FramesWithoutUsableNumbersSaySo) {
         return s - 6;
     };
     auto frame = [&](const std::function<double(int, int)>& grey) {
-        Image img{side, side, std::vector<double>(static_cast<size_t>(side) * side)};
+        Image img{side, side, std::vector<float>(static_cast<size_t>(side) * side)};
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x)
                 img.px[static_cast<size_t>(y) * side + x] = grey(x, y);
@@ -168,7 +170,7 @@ TEST(Measure, SpectralPeriodOfStraightStripes) {
         double period, angle;
     } rows[] = {{256, 256, 24, 25}, {256, 256, 17.3, -61}, {640, 200, 24.7, 30}, {200, 640, 21.2, 75}};
     for (const auto& r : rows) {
-        Image img{r.w, r.h, std::vector<double>(static_cast<size_t>(r.w) * r.h)};
+        Image img{r.w, r.h, std::vector<float>(static_cast<size_t>(r.w) * r.h)};
         const double nx = std::cos(r.angle * M_PI / 180), ny = std::sin(r.angle * M_PI / 180);
         for (int y = 0; y < r.h; ++y)
             for (int x = 0; x < r.w; ++x) {
@@ -192,7 +194,7 @@ TEST(Measure, StripesInSeveralGrains) {
     } rows[] = {{"chevron", {-60, 60}, false}, {"three grains", {0, 50, -45}, true}};
     for (const auto& r : rows) {
         const int side = 512, n = static_cast<int>(r.angles.size());
-        Image img{side, side, std::vector<double>(static_cast<size_t>(side) * side)};
+        Image img{side, side, std::vector<float>(static_cast<size_t>(side) * side)};
         uint32_t seed = 11;
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x) {
@@ -289,7 +291,7 @@ TEST(Measure, StripesAtAnyAngle) {
     for (const auto& r : rows) {
         const int side = 256;
         const double nx = -std::sin(r.angle * M_PI / 180), ny = std::cos(r.angle * M_PI / 180);
-        Image img{side, side, std::vector<double>(static_cast<size_t>(side) * side)};
+        Image img{side, side, std::vector<float>(static_cast<size_t>(side) * side)};
         uint32_t seed = 99;
         auto random = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
         for (int y = 0; y < side; ++y)
@@ -358,12 +360,27 @@ TEST(MeasureSteps, OnlyRegionsUnderTheSizeChangeColour) {
 // The threshold sits half way between the two levels whatever the share of each: blurred bands
 // one black to three white put plain isodata a tenth of the contrast toward black.
 TEST(MeasureSteps, ThresholdHalfWayBetweenUnequalClasses) {
-    Image bands{128, 128, std::vector<double>(128 * 128)};
+    Image bands{128, 128, std::vector<float>(128 * 128)};
     for (int y = 0; y < 128; ++y)
         for (int x = 0; x < 128; ++x)
             bands.px[static_cast<size_t>(y) * 128 + x] = x % 16 < 4 ? 60.0 : 180.0;
     const Image blurred{128, 128, blur(bands, 1.5)};
     EXPECT_NEAR(interiorIsodata(blurred), 120.0, 1.0);
+}
+
+// The recursive median run band by band over a single-precision picture is the kernels' median
+// of the whole picture: the bands' edges (and a last band of one or two rows) leave no seam.
+TEST(MeasureSteps, MedianByBandsIsTheWholePicturesMedian) {
+    for (const auto& [w, h] : {std::pair{70, 3}, {33, 64}, {50, 65}, {41, 66}, {37, 129}, {64, 200}}) {
+        Image g{w, h, std::vector<float>(static_cast<size_t>(w) * h)};
+        uint32_t seed = 7;
+        for (float& v : g.px)
+            v = static_cast<float>((seed = seed * 1664525 + 1013904223) >> 16) + 0.25F;
+        std::vector<double> whole(g.px.begin(), g.px.end());
+        ASSERT_EQ(Medk(w, h, whole.data()), 0);
+        detail::median(g);
+        EXPECT_TRUE(std::equal(whole.begin(), whole.end(), g.px.begin())) << w << " x " << h;
+    }
 }
 
 // What cannot be measured says so, and no number is ever not a number.
@@ -375,10 +392,10 @@ TEST(Measure, ImagesThatCannotBeMeasuredSaySo) {
         Image image;
         std::optional<Rect> rect;
     } rows[] = {
-        {Image{64, 64, std::vector<double>(64 * 64, 128.0)}, std::nullopt},
-        {Image{64, 64, std::vector<double>(64 * 64, 0.0)}, std::nullopt},
+        {Image{64, 64, std::vector<float>(64 * 64, 128.0)}, std::nullopt},
+        {Image{64, 64, std::vector<float>(64 * 64, 0.0)}, std::nullopt},
         {Image{1, 1, {7.0}}, std::nullopt},
-        {Image{3, 1000, std::vector<double>(3000, 5.0)}, std::nullopt},
+        {Image{3, 1000, std::vector<float>(3000, 5.0)}, std::nullopt},
         {half, Rect{600, 600, 700, 700}},
         {half, Rect{10, 10, 10, 300}},
         {Image{}, std::nullopt},
@@ -424,7 +441,7 @@ int withSpareMemory(size_t spare, const std::function<bool()>& check) {
 // not padded to a square), and where memory runs out the record says so instead of the program
 // ending.
 TEST(Measure, MemoryRunningShortIsReportedNotFatal) {
-    Image strip{16000, 96, std::vector<double>(16000 * 96)};
+    Image strip{16000, 96, std::vector<float>(16000 * 96)};
     for (int y = 0; y < strip.height; ++y)
         for (int x = 0; x < strip.width; ++x)
             strip.px[static_cast<size_t>(y) * strip.width + x] = (x + y / 4) % 20 < 8 ? 60 : 180;
@@ -448,8 +465,9 @@ TEST(Measure, MemoryRunningShortIsReportedNotFatal) {
 
 TEST(Measure, CInterfaceGivesTheSameNumbersAndBands) {
     const Image img = sample("stripes_bin_256.mon", 256);
+    const std::vector<double> px(img.px.begin(), img.px.end());
     TovraMeasurement m{};
-    ASSERT_EQ(tovra_measure(img.px.data(), 256, 256, nullptr, 0, 0, 0, 0, &m), 0);
+    ASSERT_EQ(tovra_measure(px.data(), 256, 256, nullptr, 0, 0, 0, 0, &m), 0);
     const Result direct = measure(img, nullptr, std::nullopt, Settings{});
     EXPECT_STREQ(m.pattern, "stripes");
     EXPECT_EQ(m.period_px, direct.periodPx);
@@ -469,6 +487,15 @@ TEST(Measure, CInterfaceGivesTheSameNumbersAndBands) {
     EXPECT_EQ(std::string(small), recordJson(direct, {}).substr(0, 7));
     EXPECT_EQ(tovra_measure(nullptr, 0, 0, nullptr, 0, 0, 0, 0, &m), 1);
     EXPECT_STRNE(m.error, "");
+    // Doubles beyond single precision's range, either way, measure as the picture in bytes.
+    for (double factor : {1e300, 1e-300}) {
+        std::vector<double> scaled = px;
+        for (double& v : scaled)
+            v *= factor;
+        ASSERT_EQ(tovra_measure(scaled.data(), 256, 256, nullptr, 0, 0, 0, 0, &m), 0) << factor << m.error;
+        EXPECT_NEAR(m.period_px, direct.periodPx, 1e-3 * direct.periodPx) << factor;
+        EXPECT_NEAR(m.threshold / factor, direct.threshold, 1e-3 * direct.threshold) << factor;
+    }
 }
 
 // The measurement does not depend on whole grey levels: the same picture scaled by any factor
@@ -482,8 +509,8 @@ TEST(Measure, AnyValueScaleGivesTheSameWidths) {
         ASSERT_TRUE(base.error.empty()) << name;
         for (double factor : {1e-6, 1.0 / 255, 257.0, 1e6}) {
             Image scaled = bytes;
-            for (double& v : scaled.px)
-                v *= factor;
+            for (float& v : scaled.px)
+                v = static_cast<float>(v * factor);
             const Result r = measure(scaled, nullptr, std::nullopt, Settings{});
             ASSERT_TRUE(r.error.empty()) << name << " x" << factor << ": " << r.error;
             EXPECT_EQ(r.pattern, base.pattern) << name << " x" << factor;
