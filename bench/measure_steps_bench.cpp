@@ -11,7 +11,10 @@ namespace {
 using namespace tovra::measure;
 
 const Image& picture() {
-    static const Image image{bench_images::kSide, bench_images::kSide, bench_images::grey()};
+    static const Image image = [] {
+        const std::vector<double> grey = bench_images::grey();
+        return Image{bench_images::kSide, bench_images::kSide, std::vector<float>(grey.begin(), grey.end())};
+    }();
     return image;
 }
 
