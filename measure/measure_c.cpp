@@ -31,7 +31,8 @@ double fittingScale(const double* image, const double* background, size_t n) {
 
 Image singlePrecision(const double* v, int32_t width, int32_t height, double scale) {
     Image img{width, height, std::vector<float>(static_cast<size_t>(width) * static_cast<size_t>(height))};
-    std::transform(v, v + img.px.size(), img.px.begin(), [scale](double x) { return static_cast<float>(x * scale); });
+    std::transform(v, v + img.px.size(), img.px.begin(),
+                   [scale](double x) { return static_cast<float>(x * scale); });
     return img;
 }
 } // namespace

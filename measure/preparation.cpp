@@ -238,9 +238,9 @@ TOVRA_WIDE_VECTORS void removeImpulsesWide(Image& g, double noise) {
         const float *a = g.px.data() + static_cast<size_t>(y - 1) * w, *p = a + w, *b = p + w;
         for (int x = 1; x + 1 < w; ++x) { // a test without branches, for whole rows at once
             const float most = std::max(std::max(std::max(a[x - 1], a[x]), std::max(a[x + 1], p[x - 1])),
-                                         std::max(std::max(p[x + 1], b[x - 1]), std::max(b[x], b[x + 1])));
+                                        std::max(std::max(p[x + 1], b[x - 1]), std::max(b[x], b[x + 1])));
             const float least = std::min(std::min(std::min(a[x - 1], a[x]), std::min(a[x + 1], p[x - 1])),
-                                          std::min(std::min(p[x + 1], b[x - 1]), std::min(b[x], b[x + 1])));
+                                         std::min(std::min(p[x + 1], b[x - 1]), std::min(b[x], b[x + 1])));
             odd[x] = (p[x] > most + margin) | (p[x] < least - margin);
         }
         for (int x = 1; x + 1 < w; ++x)
