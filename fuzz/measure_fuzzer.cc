@@ -68,10 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The record of it, under a file name of the input's bytes: JSON that holds no raw control
     // character, and a CSV row of the header's width.
     const std::string name(reinterpret_cast<const char*>(data), std::min<size_t>(size, 24));
-    const std::string json = recordJson(r, RecordInfo{name, flags & 32 ? 2 : 0, flags & 64 ? 0.5 : 0, ""});
+    const std::optional<double> value = flags & 128 ? std::optional<double>(-2.5e-3) : std::nullopt;
+    const std::string json =
+        recordJson(r, RecordInfo{name, flags & 32 ? 2 : 0, flags & 64 ? 0.5 : 0, "", value});
     for (char c : json)
         if (static_cast<unsigned char>(c) < 0x20) std::abort();
-    const std::string csv = recordCsv(r, RecordInfo{"f", 0, 0, ""}), header = recordCsvHeader();
+    const std::string csv = recordCsv(r, RecordInfo{"f", 0, 0, "", value}), header = recordCsvHeader();
     if (std::count(csv.begin(), csv.end(), ',') != std::count(header.begin(), header.end(), ','))
         std::abort();
     return 0;

@@ -105,14 +105,17 @@ std::string describe(const Settings& settings);
 // What a record names besides the numbers.
 struct RecordInfo {
     std::string file;
-    int page = 0;           // of a multi-page file, from 1; 0 for none
-    double pixelSizeUm = 0; // above 0: widths in micrometres too
-    std::string settings;   // describe(settings), or empty to leave out
+    int page = 0;                // of a multi-page file, from 1; 0 for none
+    double pixelSizeUm = 0;      // above 0: widths in micrometres too
+    std::string settings;        // describe(settings), or empty to leave out
+    std::optional<double> value; // of a frame in a series (a field, a time)
 };
 // The record as one JSON object on one line: the numbers with their standard errors, the pattern,
 // the verdict and its warnings, bubbles and bands where there are. A frame without a domain
 // pattern gives null widths.
 std::string recordJson(const Result& r, const RecordInfo& info);
+// A CSV field in double quotes, with the quotes inside doubled.
+std::string csvQuoted(const std::string& s);
 // The CSV form: a header, and one row a record (warning codes separated by ";").
 std::string recordCsvHeader();
 std::string recordCsv(const Result& r, const RecordInfo& info);

@@ -8,6 +8,13 @@
 
 namespace tovra::measure {
 
+std::string csvQuoted(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s)
+        out.append(c == '"' ? 2 : 1, c);
+    return out + "\"";
+}
+
 namespace {
 
 // A JSON string: quotes, backslashes and control characters escaped, and bytes that are not
@@ -85,13 +92,6 @@ template <class T, class F> std::string array(const std::vector<T>& items, F obj
     return out + "]";
 }
 
-std::string csvQuoted(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s)
-        out.append(c == '"' ? 2 : 1, c);
-    return out + "\"";
-}
-
 bool hasWidths(const Result& r) {
     return r.error.empty() && r.pattern != "none";
 }
@@ -102,6 +102,7 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
     Object o;
     o.text("file", info.file);
     if (info.page > 0) o.whole("page", info.page);
+    if (info.value) o.num("value", *info.value);
     if (!r.error.empty()) return o.text("error", r.error).str();
     o.whole("width", r.width)
         .whole("height", r.height)
@@ -175,7 +176,8 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
 }
 
 std::string recordCsvHeader() {
-    return "file,page,pattern,reliable,warnings,width,height,black_fraction,black_fraction_se,black_width_px,"
+    return "file,page,value,pattern,reliable,warnings,width,height,black_fraction,black_fraction_se,black_"
+           "width_px,"
            "black_width_se_px,white_width_px,white_width_se_px,period_px,period_se_px,period_fft_px,periods_"
            "across,"
            "orientation_deg,anisotropy,threshold,bands,black_domains,white_domains,bubble_count,bubble_count_"
@@ -187,7 +189,8 @@ std::string recordCsvHeader() {
 
 std::string recordCsv(const Result& r, const RecordInfo& info) {
     std::ostringstream o;
-    o << csvQuoted(info.file) << ',' << (info.page > 0 ? std::to_string(info.page) : "") << ',';
+    o << csvQuoted(info.file) << ',' << (info.page > 0 ? std::to_string(info.page) : "") << ','
+      << (info.value ? number(*info.value) : "") << ',';
     if (!r.error.empty()) {
         for (int i = 0; i < 28; ++i)
             o << ',';

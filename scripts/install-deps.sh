@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake make git python3
-    qt6-base-dev qt6-image-formats-plugins qt6-translations-l10n libgl1-mesa-dev fonts-noto-cjk
+    qt6-base-dev qt6-svg-dev qt6-image-formats-plugins qt6-translations-l10n libgl1-mesa-dev fonts-noto-cjk
     libgtest-dev libgmock-dev googletest libbenchmark-dev libfftw3-dev pkg-config
 )
 case "${1:-}" in

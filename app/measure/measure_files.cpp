@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 
 namespace tovra {
 
@@ -128,6 +129,44 @@ std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector
         pictures[k] = QImage(); // each page's decoded copy gone once it is grey
     }
     return pages;
+}
+
+PictureLayout pictureLayout(const QString& path) {
+    PictureLayout layout;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix != QLatin1String("tif") && suffix != QLatin1String("tiff")) return layout;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        layout.error = QStringLiteral("cannot be read");
+        return layout;
+    }
+    // The directories are walked in the file mapped, not read: a long series is gigabytes.
+    const qint64 n = f.size();
+    uchar* mapped = n > 0 ? f.map(0, n) : nullptr;
+    const QByteArray bytes =
+        mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), n) : f.readAll();
+    const TiffLayout tiff = tiffLayout(bytes);
+    if (!tiff.shortfall.isEmpty())
+        layout.error = QStringLiteral("cannot be read whole: %1").arg(tiff.shortfall);
+    layout.pages = std::max<int>(1, static_cast<int>(tiff.pixelSizeUm.size()));
+    layout.pixelSizeUm = tiff.pixelSizeUm;
+    return layout;
+}
+
+std::optional<measure::Image> readTiffPage(const QString& path, int page, QString& error) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot be read");
+        return std::nullopt;
+    }
+    QImageReader reader(&f, "tiff");
+    reader.setAutoTransform(false);
+    QImage picture = page <= 1 || reader.jumpToImage(page - 1) ? reader.read() : QImage();
+    if (picture.isNull()) {
+        error = QStringLiteral("page %1 cannot be decoded: %2").arg(page).arg(reader.errorString());
+        return std::nullopt;
+    }
+    return greyOf(std::move(picture));
 }
 
 } // namespace tovra

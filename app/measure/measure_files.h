@@ -21,6 +21,18 @@ struct MeasurePage {
 // Every page (the first only unless `allPages`), or nothing with `error` set.
 std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector<int>& size, QString& error,
                                           bool allPages = true);
+// A picture file's pages for a series, from one look at the file: how many, the pixel size each
+// states (micrometres; 0 for none), or why the file cannot be read whole. Any file other than a
+// TIFF of several pages has one page.
+struct PictureLayout {
+    int pages = 1;
+    std::vector<double> pixelSizeUm;
+    QString error;
+};
+PictureLayout pictureLayout(const QString& path);
+// Page `page` (from 1) of a multi-page TIFF whose layout was checked, decoded alone; nothing with
+// `error` set when it does not decode.
+std::optional<measure::Image> readTiffPage(const QString& path, int page, QString& error);
 // The first page's image, or nothing with `error` set.
 std::optional<measure::Image> readMeasureImage(const QString& path, const std::vector<int>& size,
                                                QString& error);

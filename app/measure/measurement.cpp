@@ -255,7 +255,7 @@ bool MeasurementModule::exportCsv(const QString& path) const {
             .arg(QString::fromStdString(measure::describe(settings_)));
     const double um = pixelSize();
     // The record in the command line's columns, so that both kinds of file read alike.
-    const measure::RecordInfo info{source_.toStdString(), 0, um, ""};
+    const measure::RecordInfo info{source_.toStdString(), 0, um, "", std::nullopt};
     text += QString::fromStdString(measure::recordCsvHeader()) + QStringLiteral("\r\n") +
             QString::fromStdString(measure::recordCsv(result_, info)) + QStringLiteral("\r\n");
     if (!result_.bands.empty()) {

@@ -4,6 +4,7 @@
 #include "version.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <cmath>
 
 namespace tovra {
@@ -78,12 +79,14 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         QStringLiteral("measure"),
         QStringLiteral(
             "Measure the domains of the FILEs (raw with --size, CSV, BMP, PNG, TIFF, JPEG, GIF; 8 or "
-            "16 bits): one record per file on standard output, in argument order."));
+            "16 bits; a folder for its pictures in natural order): one record per frame (every page of "
+            "a multi-page TIFF) on standard output, in argument order."));
     const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Width and height of raw images."),
                                   QStringLiteral("W H"));
     const QCommandLineOption background(
         QStringLiteral("background"),
-        QStringLiteral("A background image (Kerr): measured is the difference relative to it."),
+        QStringLiteral("A background image (Kerr): measured is the difference relative to it. A "
+                       "multi-page TIFF with a page for each frame gives each frame its own."),
         QStringLiteral("FILE"));
     const QCommandLineOption rect(QStringLiteral("rect"),
                                   QStringLiteral("Measure only columns X1..X2-1 and rows Y1..Y2-1."),
@@ -94,8 +97,36 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     const QCommandLineOption format(QStringLiteral("format"),
                                     QStringLiteral("json (one JSON object per line, the default) or csv."),
                                     QStringLiteral("FORMAT"));
-    parser.addOptions({workdir, batch, threshold, contrast, raw, noDraw, jobs, part, measureOption, size,
-                       background, rect, pixelSize, format});
+    const QCommandLineOption values(
+        QStringLiteral("values"),
+        QStringLiteral("A series: the value of each frame (a field, a time), V1,V2,... in frame order."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption valuesFile(
+        QStringLiteral("values-file"),
+        QStringLiteral("A series: the frames' values from FILE, one number a line (or the CSV column "
+                       "named by --values-column)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption valuesColumn(
+        QStringLiteral("values-column"), QStringLiteral("The column of --values-file that holds the values."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption valuesFromName(
+        QStringLiteral("values-from-name"),
+        QStringLiteral("A series: each frame's value is the last number in its file's name."));
+    const QCommandLineOption valueUnit(QStringLiteral("value-unit"),
+                                       QStringLiteral("The unit of the series' values (mT, s, K)."),
+                                       QStringLiteral("UNIT"));
+    const QCommandLineOption table(
+        QStringLiteral("table"),
+        QStringLiteral("A series: write its table (a row a frame, in frame order) to FILE.csv."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption plot(
+        QStringLiteral("plot"),
+        QStringLiteral("A series: plot the widths and the net magnetisation against the value to "
+                       "FILE.png or FILE.svg."),
+        QStringLiteral("FILE"));
+    parser.addOptions({workdir, batch,         threshold,    contrast,       raw,       noDraw,    jobs,
+                       part,    measureOption, size,         background,     rect,      pixelSize, format,
+                       values,  valuesFile,    valuesColumn, valuesFromName, valueUnit, table,     plot});
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
                                  QStringLiteral("[FILE...]"));
     exitCode = 2;
@@ -194,6 +225,26 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
             message = QStringLiteral("--format is json or csv");
             return std::nullopt;
         }
+        o.values = parser.value(values), o.valuesFile = parser.value(valuesFile);
+        o.valuesColumn = parser.value(valuesColumn), o.valuesFromName = parser.isSet(valuesFromName);
+        o.valueUnit = parser.value(valueUnit), o.table = parser.value(table), o.plot = parser.value(plot);
+        if (int(parser.isSet(values)) + int(parser.isSet(valuesFile)) + int(o.valuesFromName) > 1) {
+            message = QStringLiteral("--values, --values-file and --values-from-name go one at a time");
+            return std::nullopt;
+        }
+        if (parser.isSet(values) && o.values.isEmpty()) {
+            message = QStringLiteral("--values needs a list of numbers");
+            return std::nullopt;
+        }
+        if (parser.isSet(valuesColumn) && o.valuesFile.isEmpty()) {
+            message = QStringLiteral("--values-column goes with --values-file");
+            return std::nullopt;
+        }
+        const QString plotSuffix = QFileInfo(o.plot).suffix().toLower();
+        if (parser.isSet(plot) && plotSuffix != QLatin1String("png") && plotSuffix != QLatin1String("svg")) {
+            message = QStringLiteral("--plot writes FILE.png or FILE.svg, not \"%1\"").arg(o.plot);
+            return std::nullopt;
+        }
         if (o.files.isEmpty()) {
             message = QStringLiteral("--measure needs at least one image file");
             return std::nullopt;
@@ -203,8 +254,11 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
             return std::nullopt;
         }
     } else if (parser.isSet(size) || parser.isSet(rect) || parser.isSet(background) ||
-               parser.isSet(pixelSize) || parser.isSet(format)) {
-        message = QStringLiteral("--size, --rect, --background, --pixel-size and --format go with --measure");
+               parser.isSet(pixelSize) || parser.isSet(format) || parser.isSet(values) ||
+               parser.isSet(valuesFile) || parser.isSet(valuesColumn) || parser.isSet(valuesFromName) ||
+               parser.isSet(valueUnit) || parser.isSet(table) || parser.isSet(plot)) {
+        message = QStringLiteral("--size, --rect, --background, --pixel-size, --format and the series' "
+                                 "options go with --measure");
         return std::nullopt;
     }
     if ((parser.isSet(jobs) || parser.isSet(part)) && o.batchScript.isEmpty() && !o.measure) {

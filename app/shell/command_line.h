@@ -26,6 +26,13 @@ struct Options {
     QString background;
     double pixelSize = 0; // micrometres per pixel; 0 for none
     QString format = QStringLiteral("json");
+    // A series: where each frame's value comes from, its unit, and the table and plot of it.
+    QString values, valuesFile, valuesColumn, valueUnit, table, plot;
+    bool valuesFromName = false;
+    bool series() const {
+        return !values.isEmpty() || !valuesFile.isEmpty() || valuesFromName || !table.isEmpty() ||
+               !plot.isEmpty();
+    }
 };
 
 // Reads the arguments (the program's name first). Nothing, with `message` set, when the program

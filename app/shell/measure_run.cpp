@@ -1,7 +1,9 @@
 #include "measure_run.h"
 
 #include "core/printable.h"
+#include "core/save_file.h"
 #include "measure/measure_files.h"
+#include "measure/series.h"
 
 #include <QImageReader>
 #include <QStringList>
@@ -16,28 +18,56 @@ namespace tovra {
 
 namespace {
 
-// One file's record as it is printed, the measurement's buffers already gone.
+// One frame's record as it is printed, the measurement's buffers already gone.
 struct Record {
-    QStringList lines; // one a page
+    QString line;
     QString error;
+    SeriesPoint point;
 };
+
+void say(std::FILE* err, const QString& text) {
+    std::fprintf(err, "%s\n", printableUtf8(text).constData());
+}
 
 } // namespace
 
 int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     // Qt refuses to decode pictures above 128 MB by default; here they take what memory holds.
     QImageReader::setAllocationLimit(0);
-    std::optional<measure::Image> background;
+    // The frames, each file's pages and each folder's pictures, and their values: all checked
+    // before anything is measured.
+    QString why;
+    std::vector<SeriesFrame> frames = seriesFrames(options.files, why);
+    if (frames.empty()) {
+        say(err, why);
+        return 2;
+    }
+    const bool series = options.series();
+    if (series && !assignValues(frames,
+                                ValueSource{options.values, options.valuesFile, options.valuesColumn,
+                                            options.valuesFromName},
+                                why)) {
+        say(err, why);
+        return 2;
+    }
+    // A Kerr series has one background for every frame, or one a frame (the pages of one file).
+    std::vector<MeasurePage> backgrounds;
     if (!options.background.isEmpty()) {
-        QString why;
         try {
-            background = readMeasureImage(options.background, options.size, why);
+            backgrounds = readMeasurePages(options.background, options.size, why);
         } catch (const std::bad_alloc&) {
+            backgrounds.clear();
             why = QStringLiteral("not enough memory to read it");
         }
-        if (!background) {
-            std::fprintf(err, "%s: %s\n", printableUtf8(options.background).constData(),
-                         printableUtf8(why).constData());
+        if (backgrounds.empty()) {
+            say(err, QStringLiteral("%1: %2").arg(options.background, why));
+            return 2;
+        }
+        if (backgrounds.size() != 1 && backgrounds.size() != frames.size()) {
+            say(err, QStringLiteral("%1: %2 background pages for %3 frames (one, or one a frame)")
+                         .arg(options.background)
+                         .arg(backgrounds.size())
+                         .arg(frames.size()));
             return 2;
         }
     }
@@ -46,44 +76,53 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         rect = measure::Rect{options.rect[0], options.rect[1], options.rect[2], options.rect[3]};
     const measure::Settings settings;
     const bool csv = options.format == QLatin1String("csv");
-    const qsizetype n = options.files.size();
+    const auto n = static_cast<qsizetype>(frames.size());
 
-    // A file's record is made by whichever worker measures it and printed as soon as it and every
+    // A frame's record is made by whichever worker measures it and printed as soon as it and every
     // record before it are done; only records waiting for an earlier one are kept, and no worker
-    // runs more than a few files ahead, so a long series needs no more memory than a short one.
+    // runs more than a few frames ahead, so a long series needs no more memory than a short one.
     auto recordOf = [&](qsizetype i) {
-        Record rec;
-        const std::string file = options.files[i].toStdString();
-        auto add = [&](const measure::Result& r, int page, double fileUm) {
-            // The pixel size given on the command line holds over the one the file states.
-            const measure::RecordInfo info{file, page, options.pixelSize > 0 ? options.pixelSize : fileUm,
-                                           describe(settings)};
-            rec.lines << QString::fromStdString(csv ? measure::recordCsv(r, info)
-                                                    : measure::recordJson(r, info));
-            if (!r.error.empty() && rec.error.isEmpty())
-                rec.error = page > 0
-                                ? QStringLiteral("page %1: %2").arg(page).arg(QString::fromStdString(r.error))
-                                : QString::fromStdString(r.error);
-        };
-        try {
-            QString why;
-            std::vector<MeasurePage> pages = readMeasurePages(options.files[i], options.size, why);
-            if (pages.empty()) {
-                measure::Result r;
-                r.error = why.toStdString();
-                add(r, 0, 0);
+        const SeriesFrame& frame = frames[static_cast<size_t>(i)];
+        measure::Result r;
+        double fileUm = frame.pixelSizeUm;
+        if (!frame.error.isEmpty()) {
+            r.error = frame.error.toStdString();
+        } else {
+            try {
+                QString reason;
+                std::optional<measure::Image> image;
+                if (frame.page > 0) {
+                    image = readTiffPage(frame.file, frame.page, reason);
+                } else if (std::vector<MeasurePage> pages =
+                               readMeasurePages(frame.file, options.size, reason, false);
+                           !pages.empty()) {
+                    image = std::move(pages.front().image), fileUm = pages.front().pixelSizeUm;
+                }
+                if (!image) {
+                    r.error = reason.toStdString();
+                } else {
+                    const measure::Image* background =
+                        backgrounds.empty()
+                            ? nullptr
+                            : &backgrounds[backgrounds.size() == 1 ? 0 : static_cast<size_t>(i)].image;
+                    r = measure::measure(*image, background, rect, settings);
+                }
+            } catch (const std::bad_alloc&) {
+                r = measure::Result{};
+                r.error = "not enough memory to measure it";
             }
-            for (MeasurePage& p : pages) {
-                add(measure::measure(p.image, background ? &*background : nullptr, rect, settings), p.page,
-                    p.pixelSizeUm);
-                p.image = measure::Image{}; // measured: its memory goes before the next page's turn
-            }
-        } catch (const std::bad_alloc&) {
-            rec.lines.clear();
-            measure::Result r;
-            r.error = "not enough memory to measure it";
-            add(r, 0, 0);
         }
+        // The pixel size given on the command line holds over the one the file states.
+        measure::RecordInfo info{frame.file.toStdString(), frame.page,
+                                 options.pixelSize > 0 ? options.pixelSize : fileUm, describe(settings),
+                                 series ? std::optional<double>(frame.value) : std::nullopt};
+        Record rec;
+        rec.line = QString::fromStdString(csv ? measure::recordCsv(r, info) : measure::recordJson(r, info));
+        rec.point = seriesPoint(frame, r, info.pixelSizeUm);
+        r = measure::Result{}; // its buffers gone before the record waits its turn
+        if (!rec.point.error.isEmpty())
+            rec.error = frame.page > 0 ? QStringLiteral("page %1: %2").arg(frame.page).arg(rec.point.error)
+                                       : rec.point.error;
         return rec;
     };
     const int jobs = std::max(
@@ -107,7 +146,8 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
                 rec = recordOf(i);
             } catch (const std::bad_alloc&) { // not even the record's text could be made
                 rec.error = QStringLiteral("not enough memory to measure it");
-                if (!csv) rec.lines = QStringList{QStringLiteral("{\"error\":\"%1\"}").arg(rec.error)};
+                rec.point.error = rec.error;
+                if (!csv) rec.line = QStringLiteral("{\"error\":\"%1\"}").arg(rec.error);
             }
             {
                 std::lock_guard<std::mutex> lock(m);
@@ -123,6 +163,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
 
     if (csv) std::fprintf(out, "%s\n", measure::recordCsvHeader().c_str());
     int failed = 0;
+    std::vector<SeriesPoint> points;
     for (; printed < n; ++printed) {
         Record rec;
         {
@@ -133,17 +174,35 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             done.erase(it);
         }
         room.notify_all();
-        for (const QString& line : rec.lines)
-            std::fprintf(out, "%s\n", printableUtf8(line).constData());
+        if (!rec.line.isEmpty()) std::fprintf(out, "%s\n", printableUtf8(rec.line).constData());
         std::fflush(out);
         if (!rec.error.isEmpty()) {
             ++failed;
-            std::fprintf(err, "%s: %s\n", printableUtf8(options.files[printed]).constData(),
-                         printableUtf8(rec.error).constData());
+            say(err, QStringLiteral("%1: %2").arg(frames[static_cast<size_t>(printed)].file, rec.error));
         }
+        if (series) points.push_back(std::move(rec.point));
     }
     for (auto& t : threads)
         t.join();
+    // The series' table and plot, in frame order, once every frame is done.
+    const QString valueName =
+        !options.valuesColumn.isEmpty()
+            ? options.valuesColumn
+            : (options.values.isEmpty() && options.valuesFile.isEmpty() && !options.valuesFromName
+                   ? QStringLiteral("frame")
+                   : QStringLiteral("value"));
+    if (!options.table.isEmpty()) {
+        const SeriesHeader header{QString::fromStdString(describe(settings)), valueName, options.valueUnit};
+        if (!saveWholeFile(options.table, seriesTableCsv(points, header).toUtf8())) {
+            say(err, QStringLiteral("%1 cannot be written").arg(options.table));
+            ++failed;
+        }
+    }
+    if (!options.plot.isEmpty() &&
+        !saveSeriesPlot(options.plot, points, englishPlotTexts(valueName, options.valueUnit), why)) {
+        say(err, why);
+        ++failed;
+    }
     return failed == 0 ? 0 : 1;
 }
 

@@ -43,6 +43,43 @@ TEST(CommandLine, OptionsAndHelp) {
     EXPECT_EQ(o->files.size(), 2);
 }
 
+// The series' options: one source of values at a time, the column with its file, a plot that is
+// PNG or SVG, and none of them without --measure. A negative first value is a value, not an option.
+TEST(CommandLine, SeriesOptions) {
+    QString message;
+    int code = -1;
+    auto o = parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("--measure"), QStringLiteral("a.tif"),
+                               QStringLiteral("--values"), QStringLiteral("-5,0,5"), QStringLiteral("--plot"),
+                               QStringLiteral("p.SVG"), QStringLiteral("--value-unit"), QStringLiteral("mT")},
+                              message, code);
+    ASSERT_TRUE(o) << message.toStdString();
+    EXPECT_EQ(o->values, QStringLiteral("-5,0,5"));
+    EXPECT_TRUE(o->series());
+    const struct {
+        QStringList args;
+        const char* said;
+    } refused[] = {
+        {{QStringLiteral("--values"), QStringLiteral("1"), QStringLiteral("--values-from-name")},
+         "one at a time"},
+        {{QStringLiteral("--values-column"), QStringLiteral("B")}, "goes with --values-file"},
+        {{QStringLiteral("--plot"), QStringLiteral("p.pdf")}, ".png or FILE.svg"},
+        {{QStringLiteral("--values"), QString()}, "needs a list"},
+    };
+    for (const auto& row : refused) {
+        EXPECT_FALSE(parseCommandLine(
+            QStringList{QStringLiteral("Tovra"), QStringLiteral("--measure"), QStringLiteral("a.tif")}
+                << row.args,
+            message, code))
+            << row.said;
+        EXPECT_TRUE(message.contains(QLatin1String(row.said))) << message.toStdString();
+        EXPECT_EQ(code, 2);
+    }
+    EXPECT_FALSE(parseCommandLine({QStringLiteral("Tovra"), QStringLiteral("a.tif"),
+                                   QStringLiteral("--table"), QStringLiteral("t.csv")},
+                                  message, code));
+    EXPECT_TRUE(message.contains(QStringLiteral("go with --measure")));
+}
+
 TEST(CommandLine, VersionIsTheBuildsOne) {
     QString message;
     int code = -1;

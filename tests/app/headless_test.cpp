@@ -2,11 +2,13 @@
 #include "shell/command_line.h"
 #include "support/module_fixture.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QThread>
+#include <cmath>
 #include <sys/resource.h>
 
 using namespace tovra;
@@ -279,10 +281,10 @@ TEST_F(HeadlessTest, MeasureWritesOneRecordPerFile) {
         EXPECT_EQ(run(bad).code, 2) << bad.join(QLatin1Char(' ')).toStdString();
 }
 
-// A multi-page TIFF of 8-bit grey pages, each with its resolution in pixels per `unit` (TIFF's 2
-// inch, 3 centimetre, 1 none).
+// A multi-page TIFF of grey pages of `bits` (8, or 16 little-endian), each with its resolution in
+// pixels per `unit` (TIFF's 2 inch, 3 centimetre, 1 none).
 std::string tiffPages(const std::vector<std::string>& pages, int side,
-                      const std::vector<std::pair<int, int>>& res) {
+                      const std::vector<std::pair<int, int>>& res, uint32_t bits = 8) {
     std::string out("II*\0\0\0\0\0", 8);
     auto put16 = [&](size_t at, uint32_t v) {
         out[at] = static_cast<char>(v), out[at + 1] = static_cast<char>(v >> 8);
@@ -298,7 +300,7 @@ std::string tiffPages(const std::vector<std::string>& pages, int side,
         const size_t ifd = out.size();
         const uint32_t entries[][4] = {{256, 3, 1, static_cast<uint32_t>(side)},
                                        {257, 3, 1, static_cast<uint32_t>(side)},
-                                       {258, 3, 1, 8},
+                                       {258, 3, 1, bits},
                                        {259, 3, 1, 1},
                                        {262, 3, 1, 1},
                                        {273, 4, 1, static_cast<uint32_t>(data)},
@@ -359,6 +361,178 @@ TEST_F(HeadlessTest, MeasureEveryPageOfATiff) {
     EXPECT_EQ(given[1][QStringLiteral("pixel_size_um")].toDouble(), 0.25);
     EXPECT_NEAR(given[0][QStringLiteral("black_width_um")].toDouble(),
                 given[0][QStringLiteral("black_width_px")].toDouble() / 4, 1e-9);
+}
+
+// Stripes of 16 bits whose normal points at 30 degrees, period 24 and black bands `black` wide,
+// each pixel's grey its white share (4 x 4 samples), with a little noise.
+std::string stripes16(int side, double black) {
+    std::string out;
+    uint32_t seed = 11;
+    const double nx = std::sqrt(3.0) / 2, ny = 0.5; // 30 degrees
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            double white = 0;
+            for (int i = 0; i < 16; ++i) {
+                const double u = std::fmod((x + (i % 4 + 0.5) / 4) * nx + (y + (i / 4 + 0.5) / 4) * ny, 24.0);
+                white += (u >= black) / 16.0;
+            }
+            seed = seed * 1664525 + 1013904223;
+            const auto v = static_cast<uint16_t>(9000 + 40000 * white + (seed >> 22));
+            out += static_cast<char>(v & 0xff), out += static_cast<char>(v >> 8);
+        }
+    return out;
+}
+
+// A field sweep from the frames to the loop: a 16-bit multi-page TIFF whose black bands narrow
+// and widen again, its values from a CSV column, a record each with its page and value, and the
+// table and plot in frame order. A page that does not decode is that row's error; the others
+// are measured.
+TEST_F(HeadlessTest, FieldSweepGivesTableAndPlot) {
+    const double truth[] = {6, 9, 12, 15, 12, 9};
+    std::vector<std::string> pages;
+    for (double b : truth)
+        pages.push_back(stripes16(192, b));
+    pages.push_back(pages.back());
+    std::string tiff = tiffPages(pages, 192, std::vector<std::pair<int, int>>(pages.size(), {72, 1}), 16);
+    const std::string plain("\x03\x01\x03\x00\x01\x00\x00\x00\x01\x00", 10); // compression: none
+    const size_t last = tiff.rfind(plain);
+    ASSERT_NE(last, std::string::npos);
+    tiff[last + 8] = 99; // a compression no decoder knows, on the last page
+    writeData(QStringLiteral("sweep.tif"), tiff);
+    writeData(QStringLiteral("fields.csv"), "step,field_mT\n1,-30\n2,-15\n3,0\n4,15\n5,0\n6,-15\n7,-30\n");
+    for (const char* plot : {"loop.png", "loop.svg"}) {
+        QProcess* p =
+            start({QStringLiteral("--measure"), dataFile("sweep.tif"), QStringLiteral("--values-file"),
+                   dataFile("fields.csv"), QStringLiteral("--values-column"), QStringLiteral("field_mT"),
+                   QStringLiteral("--value-unit"), QStringLiteral("mT"), QStringLiteral("--table"),
+                   dataFile("loop.csv"), QStringLiteral("--plot"), dataFile(QLatin1String(plot)),
+                   QStringLiteral("--jobs"), QStringLiteral("2")});
+        p->waitForFinished(60000);
+        EXPECT_EQ(p->exitCode(), 1) << plot; // one frame failed
+        const QStringList records =
+            QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        delete p;
+        ASSERT_EQ(records.size(), 7);
+        const QJsonObject third = QJsonDocument::fromJson(records[2].toUtf8()).object();
+        EXPECT_EQ(third[QStringLiteral("page")].toInt(), 3);
+        EXPECT_EQ(third[QStringLiteral("value")].toDouble(), 0);
+    }
+    const QStringList table =
+        QString::fromStdString(dataBytes("loop.csv")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GE(table.size(), 8);
+    EXPECT_TRUE(table[2].contains(QStringLiteral("field_mT (mT)"))) << table[2].toStdString();
+    const QStringList columns = table[table.size() - 8].split(QLatin1Char(','));
+    auto at = [&](const QStringList& row, const char* name) {
+        return row[columns.indexOf(QLatin1String(name))];
+    };
+    for (int k = 0; k < 7; ++k) {
+        const QStringList row = table[table.size() - 7 + k].split(QLatin1Char(','));
+        ASSERT_EQ(row.size(), columns.size()) << k;
+        EXPECT_EQ(at(row, "page").toInt(), k + 1);
+        const double fields[] = {-30, -15, 0, 15, 0, -15, -30};
+        EXPECT_EQ(at(row, "value").toDouble(), fields[k]);
+        if (k == 6) {
+            EXPECT_TRUE(at(row, "error").contains(QStringLiteral("page 7 cannot be decoded")))
+                << row.join(QLatin1Char(',')).toStdString();
+            continue;
+        }
+        EXPECT_EQ(at(row, "reliable"), QStringLiteral("true")) << k;
+        const double width = at(row, "black_width_px").toDouble(),
+                     se = at(row, "black_width_se_px").toDouble();
+        EXPECT_NEAR(width, truth[k], std::max(0.02 * truth[k], 3 * se)) << k;
+        EXPECT_NEAR(at(row, "period_px").toDouble(), 24, 0.24) << k;
+        EXPECT_NEAR(at(row, "net_magnetisation").toDouble(), 1 - 2 * at(row, "black_fraction").toDouble(),
+                    1e-9);
+    }
+    const QImage png(dataFile("loop.png"));
+    EXPECT_EQ(png.size(), QSize(1200, 900));
+    EXPECT_NE(dataBytes("loop.svg").find("<svg"), std::string::npos);
+}
+
+// Each frame's value from a list, a file of numbers, a CSV column, the names or the frame
+// numbers; a folder's pictures in natural order; and every wrong value refused before anything
+// is measured, naming the value or the line.
+TEST_F(HeadlessTest, SeriesValuesFromEverySource) {
+    const std::string stripes =
+        testing_support::readBytes(testing_support::projectSamplesDir() / "stripes_bin_256.mon");
+    QDir(data).mkpath(QStringLiteral("sweep"));
+    QDir(data).mkpath(QStringLiteral("plain"));
+    QDir(data).mkpath(QStringLiteral("sizes"));
+    for (const char* name :
+         {"sweep/frame_10.mon", "sweep/frame_2.mon", "sweep/frame_1.mon", "plain/a.mon", "plain/b2.mon"})
+        writeData(QLatin1String(name), stripes);
+    copySample("stripes_256.bmp");
+    QFile::copy(dataFile("stripes_256.bmp"), dataFile("sizes/a.bmp"));
+    QImage(dataFile("stripes_256.bmp")).copy(0, 0, 160, 200).save(dataFile("sizes/b.png"));
+    writeData(QStringLiteral("lines.txt"), "# field\n0.5\n\n1.5\r\n2.5\n");
+    writeData(QStringLiteral("bad.txt"), "1\n2\nx3\n");
+    writeData(QStringLiteral("t.csv"), "frame,\"t_s\"\n1,10\n2,20\n3,30\n");
+    // Kerr backgrounds: one a frame, or as many pages as no frame count has.
+    const std::string flat(256 * 256, '\xc8');
+    writeData(QStringLiteral("bg3.tif"), tiffPages({flat, flat, flat}, 256, {{72, 1}, {72, 1}, {72, 1}}));
+    writeData(QStringLiteral("bg2.tif"), tiffPages({flat, flat}, 256, {{72, 1}, {72, 1}}));
+    const struct {
+        const char* folder;
+        QStringList options;
+        int code;
+        std::vector<double> values; // from the table
+        const char* said;           // in the table, or in the refusal
+    } rows[] = {
+        {"sweep", {QStringLiteral("--values"), QStringLiteral("-5,0,5")}, 0, {-5, 0, 5}, "frame_10.mon"},
+        {"sweep", {QStringLiteral("--values"), QStringLiteral("1,abc,3")}, 2, {}, "\"abc\" (value 2)"},
+        {"sweep", {QStringLiteral("--values"), QStringLiteral("1,2")}, 2, {}, "2 values for 3 frames"},
+        {"sweep", {QStringLiteral("--values-file"), dataFile("lines.txt")}, 0, {0.5, 1.5, 2.5}, "value"},
+        {"sweep", {QStringLiteral("--values-file"), dataFile("bad.txt")}, 2, {}, "line 3: \"x3\""},
+        {"sweep",
+         {QStringLiteral("--values-file"), dataFile("t.csv"), QStringLiteral("--values-column"),
+          QStringLiteral("t_s")},
+         0,
+         {10, 20, 30},
+         "# value: t_s"},
+        {"sweep",
+         {QStringLiteral("--values-file"), dataFile("t.csv"), QStringLiteral("--values-column"),
+          QStringLiteral("B")},
+         2,
+         {},
+         "no column \"B\""},
+        {"sweep", {QStringLiteral("--values-from-name")}, 0, {1, 2, 10}, "frame_2.mon"}, // natural order
+        {"plain", {QStringLiteral("--values-from-name")}, 2, {}, "\"a.mon\" has no number in its name"},
+        {"sweep", {}, 0, {1, 2, 3}, "# value: frame"},
+        {"sizes", {}, 0, {1, 2}, "different sizes, each measured at its own: 160 x 200, 256 x 256"},
+        {"sweep", {QStringLiteral("--background"), dataFile("bg3.tif")}, 0, {1, 2, 3}, "stripes,true"},
+        {"sweep",
+         {QStringLiteral("--background"), dataFile("bg2.tif")},
+         2,
+         {},
+         "2 background pages for 3 frames"},
+    };
+    for (const auto& row : rows) {
+        QFile::remove(dataFile("t_out.csv"));
+        QProcess* p =
+            start(QStringList{QStringLiteral("--measure"), dataFile(QLatin1String(row.folder)),
+                              QStringLiteral("--size"), QStringLiteral("256"), QStringLiteral("256"),
+                              QStringLiteral("--table"), dataFile("t_out.csv")}
+                  << row.options);
+        p->waitForFinished(60000);
+        const QString out = QString::fromUtf8(p->readAllStandardOutput()),
+                      err = QString::fromUtf8(p->readAllStandardError());
+        const int code = p->exitCode();
+        delete p;
+        const std::string label = row.options.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(code, row.code) << label << err.toStdString();
+        if (row.code == 2) {
+            EXPECT_TRUE(err.contains(QLatin1String(row.said))) << label << ": " << err.toStdString();
+            EXPECT_TRUE(out.isEmpty()) << label; // refused before anything ran
+            EXPECT_FALSE(QFile::exists(dataFile("t_out.csv"))) << label;
+            continue;
+        }
+        const QString table = QString::fromStdString(dataBytes("t_out.csv"));
+        EXPECT_TRUE(table.contains(QLatin1String(row.said))) << label << table.toStdString();
+        std::vector<double> values;
+        for (const QString& line : table.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            if (line[0].isDigit()) values.push_back(line.split(QLatin1Char(','))[3].toDouble());
+        EXPECT_EQ(values, row.values) << label;
+    }
 }
 
 TEST_F(HeadlessTest, OptionsSetTheToolbox) {

@@ -238,21 +238,21 @@ TEST(Measure, StripesInSeveralGrains) {
 // row of as many fields as its header.
 TEST(Measure, RecordsHoldEveryFieldOnce) {
     const Result m = measure(sample("bubbles_384.mon", 384), nullptr, std::nullopt, Settings{});
-    const std::string json = recordJson(m, RecordInfo{"a\"b\\c\n\xff\xc3(.mon", 3, 0.5, ""});
+    const std::string json = recordJson(m, RecordInfo{"a\"b\\c\n\xff\xc3(.mon", 3, 0.5, "", -0.25});
     EXPECT_NE(json.find("\"file\":\"a\\\"b\\\\c\\u000a\xef\xbf\xbd\xef\xbf\xbd(.mon\""), std::string::npos)
         << json;
-    for (const char* key : {"\"page\":3", "\"reliable\":true", "\"warnings\":[]",
+    for (const char* key : {"\"page\":3,\"value\":-0.25", "\"reliable\":true", "\"warnings\":[]",
                             "\"black_width_se_px\":", "\"periods_across\":", "\"bubbles\":{",
                             "\"count_inside\":", "\"density_per_um2\":", "\"pattern\":\"bubbles\""})
         EXPECT_NE(json.find(key), std::string::npos) << key;
     Result none = measure(sample("kerr_bg_256.mon", 256), nullptr, std::nullopt, Settings{});
     EXPECT_NE(recordJson(none, {}).find("\"black_width_px\":null"), std::string::npos);
     auto fields = [](const std::string& line) { return std::count(line.begin(), line.end(), ',') + 1; };
-    EXPECT_EQ(fields(recordCsv(m, {"x.mon", 0, 0.5, ""})), fields(recordCsvHeader()));
+    EXPECT_EQ(fields(recordCsv(m, {"x.mon", 0, 0.5, "", 12.5})), fields(recordCsvHeader()));
     Result failed;
     failed.error = "the image is empty";
-    EXPECT_EQ(fields(recordCsv(failed, {"x.mon", 0, 0, ""})), fields(recordCsvHeader()));
-    EXPECT_EQ(fields(recordCsv(none, {"x.mon", 0, 0, ""})), fields(recordCsvHeader()));
+    EXPECT_EQ(fields(recordCsv(failed, {"x.mon", 0, 0, "", 1})), fields(recordCsvHeader()));
+    EXPECT_EQ(fields(recordCsv(none, {"x.mon", 0, 0, "", std::nullopt})), fields(recordCsvHeader()));
 }
 
 // Straight stripes: nearly every wall found, every band within a quarter pixel of its width and

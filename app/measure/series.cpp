@@ -1,0 +1,565 @@
+#include "series.h"
+
+#include "core/numeric.h"
+#include "core/save_file.h"
+#include "measure_files.h"
+#include "version.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegularExpression>
+#include <QSvgGenerator>
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+namespace tovra {
+
+namespace {
+
+const QStringList kPictureSuffixes = {QStringLiteral("mon"),  QStringLiteral("raw"), QStringLiteral("csv"),
+                                      QStringLiteral("bmp"),  QStringLiteral("png"), QStringLiteral("tif"),
+                                      QStringLiteral("tiff"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+                                      QStringLiteral("gif")};
+
+// A whole text that is one finite decimal number.
+std::optional<double> numberOf(const QString& text) {
+    if (!isNumeric(text)) return std::nullopt;
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+// The fields of a CSV line: separated by commas, each perhaps in double quotes (doubled inside).
+QStringList csvFields(const QString& line) {
+    QStringList out;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted) {
+            if (c == QLatin1Char('"') && i + 1 < line.size() && line[i + 1] == QLatin1Char('"'))
+                field += c, ++i;
+            else if (c == QLatin1Char('"'))
+                quoted = false;
+            else
+                field += c;
+        } else if (c == QLatin1Char('"')) {
+            quoted = true;
+        } else if (c == QLatin1Char(',')) {
+            out << field.trimmed(), field.clear();
+        } else {
+            field += c;
+        }
+    }
+    out << field.trimmed();
+    return out;
+}
+
+bool countMatches(qsizetype given, const std::vector<SeriesFrame>& frames, const QString& what,
+                  QString& error) {
+    if (given == static_cast<qsizetype>(frames.size())) return true;
+    error = QStringLiteral("%1 gives %2 values for %3 frames").arg(what).arg(given).arg(frames.size());
+    return false;
+}
+
+bool valuesFromFile(std::vector<SeriesFrame>& frames, const ValueSource& source, QString& error) {
+    QFile f(source.file);
+    if (!f.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("%1 cannot be read").arg(source.file);
+        return false;
+    }
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    std::vector<double> values;
+    qsizetype column = -1;
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        const QString line = lines[n].trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
+        QString text = line;
+        if (!source.column.isEmpty()) {
+            const QStringList fields = csvFields(line);
+            if (column < 0) { // the header row
+                column = fields.indexOf(source.column);
+                if (column < 0) {
+                    error = QStringLiteral("%1 has no column \"%2\" (its columns: %3)")
+                                .arg(source.file, source.column, fields.join(QStringLiteral(", ")));
+                    return false;
+                }
+                continue;
+            }
+            if (column >= fields.size()) {
+                error = QStringLiteral("%1 line %2 has no field in column \"%3\"")
+                            .arg(source.file)
+                            .arg(n + 1)
+                            .arg(source.column);
+                return false;
+            }
+            text = fields[column];
+        }
+        const auto v = numberOf(text);
+        if (!v) {
+            error =
+                QStringLiteral("%1 line %2: \"%3\" is not a number").arg(source.file).arg(n + 1).arg(text);
+            return false;
+        }
+        values.push_back(*v);
+    }
+    if (!source.column.isEmpty() && column < 0) {
+        error = QStringLiteral("%1 has no header row naming column \"%2\"").arg(source.file, source.column);
+        return false;
+    }
+    if (!countMatches(static_cast<qsizetype>(values.size()), frames, source.file, error)) return false;
+    for (size_t k = 0; k < frames.size(); ++k)
+        frames[k].value = values[k];
+    return true;
+}
+
+// Natural order: runs of digits compared as numbers ("frame_2" before "frame_10"), the rest as
+// text without regard to case.
+bool naturallyBefore(const QString& a, const QString& b) {
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a[ei].isDigit())
+                ++ei;
+            while (ej < b.size() && b[ej].isDigit())
+                ++ej;
+            qsizetype si = i, sj = j; // leading zeros say nothing of the size
+            while (si + 1 < ei && a[si] == QLatin1Char('0'))
+                ++si;
+            while (sj + 1 < ej && b[sj] == QLatin1Char('0'))
+                ++sj;
+            if (ei - si != ej - sj) return ei - si < ej - sj;
+            if (const int c = QStringView(a).sliced(si, ei - si).compare(QStringView(b).sliced(sj, ej - sj));
+                c != 0)
+                return c < 0;
+            i = ei, j = ej;
+            continue;
+        }
+        const QChar x = a[i].toLower(), y = b[j].toLower();
+        if (x != y) return x < y;
+        ++i, ++j;
+    }
+    if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+    return a < b;
+}
+
+QString number(double v) {
+    return std::isfinite(v) ? QString::number(v, 'g', 10) : QString();
+}
+
+} // namespace
+
+std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& error) {
+    std::vector<SeriesFrame> frames;
+    for (const QString& argument : arguments) {
+        QStringList files{argument};
+        if (QFileInfo(argument).isDir()) {
+            files.clear();
+            const QDir dir(argument);
+            for (const QString& name : dir.entryList(QDir::Files | QDir::Readable))
+                if (kPictureSuffixes.contains(QFileInfo(name).suffix().toLower()))
+                    files << dir.filePath(name);
+            if (files.isEmpty()) {
+                error = QStringLiteral("%1: the folder holds no picture").arg(argument);
+                return {};
+            }
+            std::sort(files.begin(), files.end(), naturallyBefore);
+        }
+        for (const QString& file : files) {
+            const PictureLayout layout = pictureLayout(file);
+            if (!layout.error.isEmpty() || layout.pages <= 1) {
+                frames.push_back(
+                    {file, 0, layout.pixelSizeUm.empty() ? 0.0 : layout.pixelSizeUm[0], layout.error, 0});
+                continue;
+            }
+            for (int page = 1; page <= layout.pages; ++page)
+                frames.push_back({file, page, layout.pixelSizeUm[static_cast<size_t>(page) - 1], {}, 0});
+        }
+    }
+    return frames;
+}
+
+std::optional<double> lastNumberInName(const QString& path) {
+    static const QRegularExpression numberPattern(QStringLiteral("\\d+(?:\\.\\d+)?"));
+    const QString name = QFileInfo(path).completeBaseName();
+    std::optional<double> last;
+    for (auto it = numberPattern.globalMatch(name); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        double v = m.captured().toDouble();
+        const qsizetype at = m.capturedStart();
+        if (at > 0 && name[at - 1] == QLatin1Char('-') && (at == 1 || !name[at - 2].isLetterOrNumber()))
+            v = -v;
+        last = v;
+    }
+    return last;
+}
+
+bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, QString& error) {
+    if (!source.list.isEmpty()) {
+        const QStringList texts = source.list.split(QLatin1Char(','));
+        for (qsizetype k = 0; k < texts.size(); ++k)
+            if (!numberOf(texts[k])) {
+                error =
+                    QStringLiteral("--values: \"%1\" (value %2) is not a number").arg(texts[k]).arg(k + 1);
+                return false;
+            }
+        if (!countMatches(texts.size(), frames, QStringLiteral("--values"), error)) return false;
+        for (size_t k = 0; k < frames.size(); ++k)
+            frames[k].value = *numberOf(texts[static_cast<qsizetype>(k)]);
+        return true;
+    }
+    if (!source.file.isEmpty()) return valuesFromFile(frames, source, error);
+    for (size_t k = 0; k < frames.size(); ++k) {
+        if (!source.fromName) {
+            frames[k].value = static_cast<double>(k + 1);
+            continue;
+        }
+        const auto v = lastNumberInName(frames[k].file);
+        if (!v) {
+            error = QStringLiteral("--values-from-name: \"%1\" has no number in its name")
+                        .arg(QFileInfo(frames[k].file).fileName());
+            return false;
+        }
+        frames[k].value = *v;
+    }
+    return true;
+}
+
+SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, double pixelSizeUm) {
+    SeriesPoint p;
+    p.file = frame.file, p.page = frame.page, p.value = frame.value;
+    p.width = r.width, p.height = r.height;
+    p.pattern = QString::fromStdString(r.pattern);
+    p.error = QString::fromStdString(r.error);
+    p.reliable = r.reliable && r.error.empty();
+    p.blackFraction = r.blackFraction, p.blackFractionSe = r.blackFractionSe;
+    p.blackWidth = r.blackWidthPx, p.blackWidthSe = r.blackWidthSePx;
+    p.whiteWidth = r.whiteWidthPx, p.whiteWidthSe = r.whiteWidthSePx;
+    p.period = r.periodPx, p.periodSe = r.periodSePx;
+    p.pixelSizeUm = pixelSizeUm;
+    return p;
+}
+
+QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeader& header) {
+    QString out;
+    out += QStringLiteral("# Tovra %1, a series of %2 frames\n")
+               .arg(QStringLiteral(TOVRA_VERSION))
+               .arg(points.size());
+    if (!header.settings.isEmpty()) out += QStringLiteral("# settings: %1\n").arg(header.settings);
+    out += QStringLiteral("# value: %1%2\n")
+               .arg(header.valueName,
+                    header.valueUnit.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(header.valueUnit));
+    std::set<std::pair<int, int>> sizes;
+    for (const SeriesPoint& p : points)
+        if (p.width > 0) sizes.insert({p.width, p.height});
+    if (sizes.size() > 1) {
+        QStringList listed;
+        for (const auto& [w, h] : sizes)
+            listed << QStringLiteral("%1 x %2").arg(w).arg(h);
+        out += QStringLiteral("# frames of different sizes, each measured at its own: %1\n")
+                   .arg(listed.join(QStringLiteral(", ")));
+    }
+    out += QStringLiteral("frame,file,page,value,width,height,pattern,reliable,black_fraction,"
+                          "black_fraction_se,net_magnetisation,net_magnetisation_se,black_width_px,"
+                          "black_width_se_px,white_width_px,white_width_se_px,period_px,period_se_px,"
+                          "pixel_size_um,error\n");
+    for (size_t k = 0; k < points.size(); ++k) {
+        const SeriesPoint& p = points[k];
+        QStringList row{QString::number(k + 1),
+                        QString::fromStdString(measure::csvQuoted(p.file.toStdString())),
+                        p.page > 0 ? QString::number(p.page) : QString(), number(p.value)};
+        row << (p.width > 0 ? QString::number(p.width) : QString())
+            << (p.height > 0 ? QString::number(p.height) : QString());
+        if (p.measured()) {
+            row << p.pattern << (p.reliable ? QStringLiteral("true") : QStringLiteral("false"))
+                << number(p.blackFraction) << number(p.blackFractionSe) << number(p.magnetisation())
+                << number(2 * p.blackFractionSe) << number(p.blackWidth) << number(p.blackWidthSe)
+                << number(p.whiteWidth) << number(p.whiteWidthSe) << number(p.period) << number(p.periodSe);
+        } else {
+            row << p.pattern << QStringLiteral("false");
+            for (int i = 0; i < 10; ++i)
+                row << QString();
+        }
+        row << (p.pixelSizeUm > 0 ? number(p.pixelSizeUm) : QString())
+            << (p.error.isEmpty() ? QString()
+                                  : QString::fromStdString(measure::csvQuoted(p.error.toStdString())));
+        out += row.join(QLatin1Char(',')) + QLatin1Char('\n');
+    }
+    return out;
+}
+
+// ---- The plot ----
+
+namespace {
+
+// Round steps (1, 2 or 5 times a power of ten) from lo to hi, about `count` of them.
+std::vector<double> ticks(double lo, double hi, int count) {
+    const double raw = (hi - lo) / count;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = power;
+    for (double f : {1.0, 2.0, 5.0, 10.0})
+        if (f * power >= raw) {
+            step = f * power;
+            break;
+        }
+    std::vector<double> out;
+    for (double t = std::ceil(lo / step) * step; t <= hi + step * 1e-9 && out.size() < 50; t += step)
+        out.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
+    return out;
+}
+
+// A range with a margin around what it must hold, never empty.
+std::pair<double, double> padded(double lo, double hi) {
+    if (!(hi > lo)) {
+        const double half = std::max(std::fabs(lo) * 0.05, 0.5);
+        return {lo - half, hi + half};
+    }
+    const double margin = (hi - lo) * 0.06;
+    return {lo - margin, hi + margin};
+}
+
+// One kind of mark: its values, standard errors and colour.
+struct Curve {
+    double (*value)(const SeriesPoint&);
+    double (*se)(const SeriesPoint&);
+    QColor colour;
+    int shape; // 0 circle, 1 square, 2 diamond
+    int panel; // 0 the widths, 1 the magnetisation
+};
+
+const Curve kCurves[] = {
+    {[](const SeriesPoint& p) { return p.blackWidth; }, [](const SeriesPoint& p) { return p.blackWidthSe; },
+     QColor(0x1f, 0x4e, 0xb4), 0, 0},
+    {[](const SeriesPoint& p) { return p.whiteWidth; }, [](const SeriesPoint& p) { return p.whiteWidthSe; },
+     QColor(0xd9, 0x6c, 0x0a), 1, 0},
+    {[](const SeriesPoint& p) { return p.period; }, [](const SeriesPoint& p) { return p.periodSe; },
+     QColor(0x2a, 0x8a, 0x4a), 2, 0},
+    {[](const SeriesPoint& p) { return p.magnetisation(); },
+     [](const SeriesPoint& p) { return 2 * p.blackFractionSe; }, QColor(0xa0, 0x1c, 0x2c), 0, 1},
+};
+
+// Where everything of a plot in `area` goes.
+struct Layout {
+    QRectF panel[2];
+    double x0 = 0, x1 = 1, y0[2] = {0, 0}, y1[2] = {1, 1};
+    QPointF at(int k, double x, double y) const {
+        const QRectF& r = panel[k];
+        return {r.left() + (x - x0) / (x1 - x0) * r.width(),
+                r.bottom() - (y - y0[k]) / (y1[k] - y0[k]) * r.height()};
+    }
+};
+
+Layout layoutOf(const QRectF& area, const std::vector<SeriesPoint>& points) {
+    Layout l;
+    const double left = 78, right = 24, top = 40, gap = 56, bottom = 56;
+    const double h = (area.height() - top - gap - bottom) / 2;
+    l.panel[0] = QRectF(area.left() + left, area.top() + top, area.width() - left - right, std::max(h, 10.0));
+    l.panel[1] = l.panel[0].translated(0, h + gap);
+    double xs[2] = {HUGE_VAL, -HUGE_VAL}, ys[2][2] = {{HUGE_VAL, -HUGE_VAL}, {HUGE_VAL, -HUGE_VAL}};
+    for (const SeriesPoint& p : points) {
+        if (!p.measured()) continue;
+        xs[0] = std::min(xs[0], p.value), xs[1] = std::max(xs[1], p.value);
+        for (const Curve& c : kCurves) {
+            const double v = c.value(p), e = std::isfinite(c.se(p)) ? c.se(p) : 0;
+            ys[c.panel][0] = std::min(ys[c.panel][0], v - e),
+            ys[c.panel][1] = std::max(ys[c.panel][1], v + e);
+        }
+    }
+    if (!(xs[1] >= xs[0])) xs[0] = 0, xs[1] = 1;
+    std::tie(l.x0, l.x1) = padded(xs[0], xs[1]);
+    for (int k = 0; k < 2; ++k) {
+        if (!(ys[k][1] >= ys[k][0])) ys[k][0] = k == 0 ? 0 : -1, ys[k][1] = 1;
+        if (k == 0) ys[k][0] = std::min(ys[k][0], 0.0); // widths from zero, so that ratios read true
+        std::tie(l.y0[k], l.y1[k]) = padded(ys[k][0], ys[k][1]);
+    }
+    return l;
+}
+
+void mark(QPainter& p, QPointF c, int shape, const QColor& colour, bool filled) {
+    constexpr double r = 4.5;
+    p.setPen(QPen(colour, 1.6));
+    p.setBrush(filled ? QBrush(colour) : QBrush(Qt::white));
+    if (shape == 0) p.drawEllipse(c, r, r);
+    if (shape == 1) p.drawRect(QRectF(c.x() - r * 0.9, c.y() - r * 0.9, 1.8 * r, 1.8 * r));
+    if (shape == 2) {
+        const QPointF d[4] = {{c.x(), c.y() - r * 1.2},
+                              {c.x() + r * 1.2, c.y()},
+                              {c.x(), c.y() + r * 1.2},
+                              {c.x() - r * 1.2, c.y()}};
+        p.drawPolygon(d, 4);
+    }
+}
+
+QString tickText(double v) {
+    return QString::number(v, 'g', 6);
+}
+
+} // namespace
+
+PlotTexts englishPlotTexts(const QString& valueName, const QString& valueUnit) {
+    PlotTexts t;
+    t.value = valueUnit.isEmpty() ? valueName : QStringLiteral("%1 (%2)").arg(valueName, valueUnit);
+    t.widths = QStringLiteral("width (px)");
+    t.magnetisation = QStringLiteral("net magnetisation 1 - 2 f");
+    t.black = QStringLiteral("black width");
+    t.white = QStringLiteral("white width");
+    t.period = QStringLiteral("period");
+    t.unreliable = QStringLiteral("hollow: not reliable");
+    return t;
+}
+
+void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<SeriesPoint>& points,
+                     const PlotTexts& texts) {
+    const Layout l = layoutOf(area, points);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(area, Qt::white);
+    QFont font = painter.font();
+    font.setPixelSize(13);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    for (int k = 0; k < 2; ++k) {
+        const QRectF& r = l.panel[k];
+        painter.setPen(QPen(QColor(0xe4, 0xe4, 0xe4), 1));
+        for (double t : ticks(l.y0[k], l.y1[k], 5)) {
+            const double y = l.at(k, l.x0, t).y();
+            painter.drawLine(QPointF(r.left(), y), QPointF(r.right(), y));
+        }
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(r);
+        for (double t : ticks(l.y0[k], l.y1[k], 5)) {
+            const double y = l.at(k, l.x0, t).y();
+            painter.drawLine(QPointF(r.left() - 4, y), QPointF(r.left(), y));
+            const QString s = tickText(t);
+            painter.drawText(QPointF(r.left() - 8 - metrics.horizontalAdvance(s), y + metrics.ascent() / 2.5),
+                             s);
+        }
+        for (double t : ticks(l.x0, l.x1, 8)) {
+            const double x = l.at(k, t, l.y0[k]).x();
+            painter.drawLine(QPointF(x, r.bottom()), QPointF(x, r.bottom() + 4));
+            const QString s = tickText(t);
+            painter.drawText(QPointF(x - metrics.horizontalAdvance(s) / 2, r.bottom() + 6 + metrics.ascent()),
+                             s);
+        }
+        painter.drawText(QPointF(r.center().x() - metrics.horizontalAdvance(texts.value) / 2,
+                                 r.bottom() + 10 + 2 * metrics.ascent()),
+                         texts.value);
+        painter.save();
+        const QString label = k == 0 ? texts.widths : texts.magnetisation;
+        painter.translate(r.left() - 60, r.center().y() + metrics.horizontalAdvance(label) / 2);
+        painter.rotate(-90);
+        painter.drawText(QPointF(0, 0), label);
+        painter.restore();
+    }
+    // Zero magnetisation, where the black fraction is a half.
+    if (l.y0[1] < 0 && l.y1[1] > 0) {
+        painter.setPen(QPen(QColor(0x90, 0x90, 0x90), 1, Qt::DashLine));
+        painter.drawLine(l.at(1, l.x0, 0), l.at(1, l.x1, 0));
+    }
+    painter.setClipRect(l.panel[0].united(l.panel[1]).adjusted(-8, -8, 8, 8));
+    for (const Curve& c : kCurves) {
+        // The line through the reliable frames in series order, then the error bars and marks.
+        QPainterPath path;
+        bool open = false;
+        for (const SeriesPoint& p : points) {
+            if (!p.measured() || !p.reliable) continue;
+            const QPointF at = l.at(c.panel, p.value, c.value(p));
+            open ? path.lineTo(at) : path.moveTo(at);
+            open = true;
+        }
+        painter.setPen(QPen(c.colour, 1.2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(path);
+        for (const SeriesPoint& p : points) {
+            if (!p.measured()) continue;
+            const double v = c.value(p), e = c.se(p);
+            if (std::isfinite(e) && e > 0) {
+                const QPointF a = l.at(c.panel, p.value, v - e), b = l.at(c.panel, p.value, v + e);
+                painter.setPen(QPen(c.colour, 1.2));
+                painter.drawLine(a, b);
+                painter.drawLine(a - QPointF(3, 0), a + QPointF(3, 0));
+                painter.drawLine(b - QPointF(3, 0), b + QPointF(3, 0));
+            }
+            mark(painter, l.at(c.panel, p.value, v), c.shape, c.colour, p.reliable);
+        }
+    }
+    painter.setClipping(false);
+    // The legend above the upper panel.
+    double x = l.panel[0].left();
+    const double y = l.panel[0].top() - 18;
+    const QString names[3] = {texts.black, texts.white, texts.period};
+    for (int k = 0; k < 3; ++k) {
+        mark(painter, QPointF(x + 6, y), kCurves[k].shape, kCurves[k].colour, true);
+        painter.setPen(Qt::black);
+        painter.drawText(QPointF(x + 16, y + metrics.ascent() / 2.5), names[k]);
+        x += 30 + metrics.horizontalAdvance(names[k]);
+    }
+    mark(painter, QPointF(x + 6, y), 0, Qt::black, false);
+    painter.setPen(Qt::black);
+    painter.drawText(QPointF(x + 16, y + metrics.ascent() / 2.5), texts.unreliable);
+    painter.restore();
+}
+
+int seriesPointAt(const QRectF& area, const std::vector<SeriesPoint>& points, QPointF at) {
+    const Layout l = layoutOf(area, points);
+    int best = -1;
+    double nearest = 7;
+    for (size_t k = 0; k < points.size(); ++k) {
+        if (!points[k].measured()) continue;
+        for (const Curve& c : kCurves) {
+            const QPointF d = l.at(c.panel, points[k].value, c.value(points[k])) - at;
+            if (const double r = std::hypot(d.x(), d.y()); r < nearest)
+                nearest = r, best = static_cast<int>(k);
+        }
+    }
+    return best;
+}
+
+bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,
+                    QString& error) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    const QRectF area(0, 0, 1200, 900);
+    if (suffix == QLatin1String("svg")) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(QSize(1200, 900));
+        svg.setViewBox(area);
+        svg.setTitle(texts.value);
+        QPainter painter(&svg);
+        paintSeriesPlot(painter, area, points, texts);
+    } else if (suffix == QLatin1String("png")) {
+        QImage image(1200, 900, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        {
+            QPainter painter(&image);
+            paintSeriesPlot(painter, area, points, texts);
+        }
+        if (!image.save(&buffer, "PNG")) {
+            error = QStringLiteral("%1: the plot could not be encoded").arg(path);
+            return false;
+        }
+    } else {
+        error = QStringLiteral("%1: a plot is written as .png or .svg").arg(path);
+        return false;
+    }
+    buffer.close();
+    if (!saveWholeFile(path, bytes)) {
+        error = QStringLiteral("%1 cannot be written").arg(path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace tovra

@@ -1,0 +1,88 @@
+// A series of frames measured as one experiment: a field sweep or a time series. The frames in
+// order (files, every page of a multi-page TIFF, a folder's pictures in natural order), one value
+// each (a field, a time, a temperature) from a list, a file, the file names or the frame
+// numbers, and what the series gives: a table of a row a frame and a plot of the widths and the
+// net magnetisation against the value. Used by `--measure` and the series window alike.
+#pragma once
+
+#include "measure.h"
+
+#include <QPointF>
+#include <QRectF>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+class QPainter;
+
+namespace tovra {
+
+struct SeriesFrame {
+    QString file;
+    int page = 0;           // of a multi-page TIFF, from 1; 0 for a file's only picture
+    double pixelSizeUm = 0; // that the file states for the page
+    QString error;          // why the file cannot be read whole; the frame is then not measured
+    double value = 0;
+};
+
+// The frames of `arguments` in order: a folder stands for its pictures in natural order
+// (frame_2 before frame_10), a multi-page TIFF for its pages. Nothing, with `error` naming the
+// argument, when a folder holds no picture.
+std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& error);
+
+// Where the values come from: a list ("1,2,3"), a file (one number a line, or the CSV column
+// named `column`), the last number in each file's name, or else the frame numbers from 1.
+struct ValueSource {
+    QString list, file, column;
+    bool fromName = false;
+};
+// Gives every frame its value; false, with `error` saying which value or line is wrong, when the
+// values are not one number for each frame.
+bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, QString& error);
+// The last number in a file's name without its suffix ("H_-2.5mT_010" is 10, "B_-20mT" is -20: a
+// minus sign counts where no letter or digit stands before it).
+std::optional<double> lastNumberInName(const QString& path);
+
+// What a series keeps of each frame's measurement.
+struct SeriesPoint {
+    QString file;
+    int page = 0;
+    double value = 0;
+    int width = 0, height = 0;
+    QString pattern, error;
+    bool reliable = false;
+    double blackFraction = 0, blackFractionSe = 0;
+    double blackWidth = 0, blackWidthSe = 0, whiteWidth = 0, whiteWidthSe = 0, period = 0, periodSe = 0;
+    double pixelSizeUm = 0;
+    bool measured() const { return error.isEmpty() && pattern != QLatin1String("none"); }
+    // 1 - 2 x the black fraction: +1 all white, -1 all black.
+    double magnetisation() const { return 1 - 2 * blackFraction; }
+};
+SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, double pixelSizeUm);
+
+// The table: comment lines (program and version, settings, value, the frames' files and sizes
+// where they differ), a header row and a row a frame.
+struct SeriesHeader {
+    QString settings, valueName = QStringLiteral("value"), valueUnit;
+};
+QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeader& header);
+
+// The plot's texts, so that the program draws it in Japanese and the command line in English.
+struct PlotTexts {
+    QString value, widths, magnetisation, black, white, period, unreliable;
+};
+PlotTexts englishPlotTexts(const QString& valueName, const QString& valueUnit);
+// Two panels in `area`: the black and white widths and the period with their standard errors,
+// and the net magnetisation with its own, against the value. Lines join the reliable frames in
+// series order (a loop where the values go up and down); unreliable frames are hollow.
+void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<SeriesPoint>& points,
+                     const PlotTexts& texts);
+// The frame whose mark lies within a few pixels of `at` in a plot painted in `area`; -1 for none.
+int seriesPointAt(const QRectF& area, const std::vector<SeriesPoint>& points, QPointF at);
+// The plot as PNG (1200 x 900) or SVG, by the name's suffix; false with `error` set when it cannot
+// be written.
+bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,
+                    QString& error);
+
+} // namespace tovra
