@@ -21,3 +21,5 @@ echo "where an automatic measurement's time goes (1024 x 1024 stripes):"
 "$bin/measure_steps_bench" --benchmark_min_time=0.3 2>/dev/null | grep -E "^BM_"
 echo
 "$here/measure_bench.sh" "$bin"
+
+"$here/series_bench.sh" "$bin"

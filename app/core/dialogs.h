@@ -49,6 +49,9 @@ public:
     const QString& lastFilter() const { return lastFilter_; }
 
     Answer openFileName(const QString& filter) { return ask(false, filter); }
+    // A folder rather than a file: the platform is asked with this filter.
+    static QString folderFilter() { return QStringLiteral("フォルダ|<folder>"); }
+    Answer folderName() { return ask(false, folderFilter()); }
     Answer saveFileName(const QString& filter) { return ask(true, filter); }
 
     // A filter in the dialog toolkit's form: "desc (*.a *.b);;desc (*.c)".

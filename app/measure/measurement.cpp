@@ -52,6 +52,49 @@ bool MeasurementModule::acceptBoxes() {
     return true;
 }
 
+void drawMeasured(Canvas& picture, const measure::Image& image, const measure::Result& r) {
+    picture.resize(image.width, image.height);
+    // Shown in grey levels: a picture beyond 0..255 (16 bits, floats) by its full range.
+    std::vector<double> grey(image.px.begin(), image.px.end());
+    if (!grey.empty()) {
+        const auto [lo, hi] = std::minmax_element(grey.begin(), grey.end());
+        if (*lo < 0 || *hi > 255) {
+            const double from = *lo, scale = *hi > *lo ? 255 / (*hi - *lo) : 0;
+            for (double& v : grey)
+                v = (v - from) * scale;
+        }
+    }
+    picture.drawGrey(grey.data(), image.width, image.height);
+    if (r.error.empty()) {
+        const measure::Rect& a = r.area;
+        const int w = a.x2 - a.x1;
+        std::vector<QPointF> outline;
+        for (int y = 0; y < a.y2 - a.y1; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint8_t here = r.black[static_cast<size_t>(y) * w + x];
+                const bool edge =
+                    (x + 1 < w && r.black[static_cast<size_t>(y) * w + x + 1] != here) ||
+                    (y + 1 < a.y2 - a.y1 && r.black[static_cast<size_t>(y + 1) * w + x] != here);
+                if (edge) outline.emplace_back(a.x1 + x, a.y1 + y);
+            }
+        picture.plotPoints(outline, QColor(255, 0, 0));
+        // Stripes in grains: each grain's boundary in green.
+        if (!r.grainOf.empty()) {
+            std::vector<QPointF> bounds;
+            const auto& grain = r.grainOf;
+            for (int y = 0; y < a.y2 - a.y1; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const uint8_t here = grain[static_cast<size_t>(y) * w + x];
+                    if ((x + 1 < w && grain[static_cast<size_t>(y) * w + x + 1] != here) ||
+                        (y + 1 < a.y2 - a.y1 && grain[static_cast<size_t>(y + 1) * w + x] != here))
+                        bounds.emplace_back(a.x1 + x, a.y1 + y);
+                }
+            picture.plotPoints(bounds, QColor(0, 200, 0));
+        }
+        picture.box(a.x1, a.y1, a.x2 - 1, a.y2 - 1, QColor(0, 160, 255));
+    }
+}
+
 std::optional<measure::Image> MeasurementModule::slotImage(int slot) {
     int32_t w = 0, h = 0;
     if (module_.quarn().Xyretid(slot, &w, &h) != kStatusOk || w <= 0 || h <= 0 ||
@@ -88,38 +131,7 @@ void MeasurementModule::measureCurrentSlot(bool wholePicture) {
     if (f_.backgroundSlot >= 0 && !background) result_.error = "the background slot holds no image";
     if (rect && result_.error.empty()) measure::addWarning(result_, "rectangle_elsewhere");
 
-    // The image, and over it in red what was measured: each wall of stripes, the outline of mazes.
-    picture_.resize(image->width, image->height);
-    const std::vector<double> grey(image->px.begin(), image->px.end());
-    picture_.drawGrey(grey.data(), image->width, image->height);
-    if (result_.error.empty()) {
-        const measure::Rect& a = result_.area;
-        const int w = a.x2 - a.x1;
-        std::vector<QPointF> outline;
-        for (int y = 0; y < a.y2 - a.y1; ++y)
-            for (int x = 0; x < w; ++x) {
-                const uint8_t here = result_.black[static_cast<size_t>(y) * w + x];
-                const bool edge =
-                    (x + 1 < w && result_.black[static_cast<size_t>(y) * w + x + 1] != here) ||
-                    (y + 1 < a.y2 - a.y1 && result_.black[static_cast<size_t>(y + 1) * w + x] != here);
-                if (edge) outline.emplace_back(a.x1 + x, a.y1 + y);
-            }
-        picture_.plotPoints(outline, QColor(255, 0, 0));
-        // Stripes in grains: each grain's boundary in green.
-        if (!result_.grainOf.empty()) {
-            std::vector<QPointF> bounds;
-            const auto& grain = result_.grainOf;
-            for (int y = 0; y < a.y2 - a.y1; ++y)
-                for (int x = 0; x < w; ++x) {
-                    const uint8_t here = grain[static_cast<size_t>(y) * w + x];
-                    if ((x + 1 < w && grain[static_cast<size_t>(y) * w + x + 1] != here) ||
-                        (y + 1 < a.y2 - a.y1 && grain[static_cast<size_t>(y + 1) * w + x] != here))
-                        bounds.emplace_back(a.x1 + x, a.y1 + y);
-                }
-            picture_.plotPoints(bounds, QColor(0, 200, 0));
-        }
-        picture_.box(a.x1, a.y1, a.x2 - 1, a.y2 - 1, QColor(0, 160, 255));
-    }
+    drawMeasured(picture_, *image, result_);
     drawHistogram();
     emit changed();
 }

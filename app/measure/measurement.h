@@ -22,6 +22,10 @@ struct MeasurementFields {
     QString fileNumber = QStringLiteral("0");
 };
 
+// The picture, and over it what was measured: in red each wall of stripes or the outline of
+// mazes, the grains' boundaries in green and the rectangle in blue.
+void drawMeasured(Canvas& picture, const measure::Image& image, const measure::Result& r);
+
 class MeasurementModule : public StateObject {
     Q_OBJECT
 public:

@@ -16,6 +16,7 @@
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <set>
 
 namespace tovra {
@@ -231,6 +232,39 @@ bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, Q
         frames[k].value = *v;
     }
     return true;
+}
+
+std::optional<measure::Image> readFrame(const SeriesFrame& frame, const std::vector<int>& size,
+                                        double& pixelSizeUm, QString& error) {
+    pixelSizeUm = frame.pixelSizeUm;
+    if (!frame.error.isEmpty()) {
+        error = frame.error;
+        return std::nullopt;
+    }
+    if (frame.page > 0) return readTiffPage(frame.file, frame.page, error);
+    std::vector<MeasurePage> pages = readMeasurePages(frame.file, size, error, false);
+    if (pages.empty()) return std::nullopt;
+    pixelSizeUm = pages.front().pixelSizeUm;
+    return std::move(pages.front().image);
+}
+
+measure::Result measureFrame(const SeriesFrame& frame, const std::vector<int>& size,
+                             const measure::Image* background, std::optional<measure::Rect> rect,
+                             const measure::Settings& settings, double& pixelSizeUm) {
+    measure::Result r;
+    try {
+        QString why;
+        const std::optional<measure::Image> image = readFrame(frame, size, pixelSizeUm, why);
+        if (!image) {
+            r.error = why.toStdString();
+            return r;
+        }
+        return measure::measure(*image, background, rect, settings);
+    } catch (const std::bad_alloc&) {
+        r = measure::Result{};
+        r.error = "not enough memory to measure it";
+    }
+    return r;
 }
 
 SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, double pixelSizeUm) {
@@ -522,6 +556,12 @@ int seriesPointAt(const QRectF& area, const std::vector<SeriesPoint>& points, QP
         }
     }
     return best;
+}
+
+QPointF seriesPointPosition(const QRectF& area, const std::vector<SeriesPoint>& points, int k) {
+    if (k < 0 || static_cast<size_t>(k) >= points.size()) return {};
+    const SeriesPoint& p = points[static_cast<size_t>(k)];
+    return layoutOf(area, points).at(0, p.value, p.blackWidth);
 }
 
 bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,

@@ -44,6 +44,16 @@ bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, Q
 // minus sign counts where no letter or digit stands before it).
 std::optional<double> lastNumberInName(const QString& path);
 
+// A frame's picture: the page of its TIFF, or the file's only picture (raw ones of `size`), with
+// the pixel size the file states. Nothing, with `error` set, when it cannot be read.
+std::optional<measure::Image> readFrame(const SeriesFrame& frame, const std::vector<int>& size,
+                                        double& pixelSizeUm, QString& error);
+// A frame measured: read, then measured against `background` where given. Running out of memory
+// is that frame's error.
+measure::Result measureFrame(const SeriesFrame& frame, const std::vector<int>& size,
+                             const measure::Image* background, std::optional<measure::Rect> rect,
+                             const measure::Settings& settings, double& pixelSizeUm);
+
 // What a series keeps of each frame's measurement.
 struct SeriesPoint {
     QString file;
@@ -80,6 +90,8 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
                      const PlotTexts& texts);
 // The frame whose mark lies within a few pixels of `at` in a plot painted in `area`; -1 for none.
 int seriesPointAt(const QRectF& area, const std::vector<SeriesPoint>& points, QPointF at);
+// Where frame k's black width is marked in a plot painted in `area`.
+QPointF seriesPointPosition(const QRectF& area, const std::vector<SeriesPoint>& points, int k);
 // The plot as PNG (1200 x 900) or SVG, by the name's suffix; false with `error` set when it cannot
 // be written.
 bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,

@@ -12,6 +12,7 @@
 #include "info_window.h"
 #include "main_window.h"
 #include "measure/measurement_window.h"
+#include "measure/series_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -62,14 +63,15 @@ Application::Application(const QString& programFolder, const Options& options)
       workFolder_(chooseWorkFolder(options.workFolder.isEmpty() ? programFolder : options.workFolder)),
       quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")), workFolder_.folder),
       module_(state_, quarn_, dialogs_), histogram_(module_), simulator_(module_), editor_(module_),
-      measurement_(module_), batch_(module_) {
+      measurement_(module_), series_(module_), batch_(module_) {
     initResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tovra/icon.png")));
     ImageWindow::setClosingForExit(false);
     dialogs_.setPlatform([](bool save, const QString& filter) -> FileDialogs::Answer {
         const QString qtFilter = FileDialogs::toQtFilter(filter);
-        const QString path = save ? QFileDialog::getSaveFileName(nullptr, QString(), QString(), qtFilter)
-                                  : QFileDialog::getOpenFileName(nullptr, QString(), QString(), qtFilter);
+        const QString path = filter == FileDialogs::folderFilter() ? QFileDialog::getExistingDirectory()
+                             : save ? QFileDialog::getSaveFileName(nullptr, QString(), QString(), qtFilter)
+                                    : QFileDialog::getOpenFileName(nullptr, QString(), QString(), qtFilter);
         if (path.isEmpty()) return std::nullopt;
         return path;
     });
@@ -151,6 +153,11 @@ Application::Application(const QString& programFolder, const Options& options)
     main_->addMenuItem(hough, "chf2", QStringLiteral("シミュレータ"), showSimulator);
     toolbox_->setShowAction("Command15", showEditor);
     main_->addWindowItem("cmeasure", QStringLiteral("自動測定"), showMeasurement);
+    main_->addWindowItem("cseries", QStringLiteral("系列の測定"), [this] {
+        if (!seriesWindow_) seriesWindow_ = std::make_unique<SeriesWindow>(series_, dialogs_);
+        seriesWindow_->show();
+        seriesWindow_->raise();
+    });
     toolbox_->setShowAction("Command14", showSimulator);
 }
 

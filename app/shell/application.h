@@ -13,6 +13,7 @@
 #include "hough/editor.h"
 #include "hough/simulator.h"
 #include "measure/measurement.h"
+#include "measure/series_module.h"
 
 #include <QStringList>
 #include <array>
@@ -25,6 +26,7 @@ class HelpWindow;
 class SimulatorWindow;
 class EditorWindow;
 class MeasurementWindow;
+class SeriesWindow;
 class HistogramWindow;
 class ImageWindow;
 class InfoWindow;
@@ -53,6 +55,8 @@ public:
     EditorWindow* editorWindow() { return editorWindow_.get(); }
     MeasurementModule& measurement() { return measurement_; }
     MeasurementWindow* measurementWindow() { return measurementWindow_.get(); }
+    SeriesModule& series() { return series_; }
+    SeriesWindow* seriesWindow() { return seriesWindow_.get(); }
     AboutWindow* aboutWindow() { return about_.get(); }
 
     // The start-up sequence: settings file, toolbox, default image window, information window,
@@ -75,6 +79,7 @@ private:
     HoughSimulator simulator_;
     HoughEditor editor_;
     MeasurementModule measurement_;
+    SeriesModule series_;
     BatchRunner batch_;
     std::unique_ptr<MainWindow> main_;
     std::unique_ptr<ToolboxWindow> toolbox_;
@@ -85,6 +90,7 @@ private:
     std::unique_ptr<SimulatorWindow> simulatorWindow_;
     std::unique_ptr<EditorWindow> editorWindow_;
     std::unique_ptr<MeasurementWindow> measurementWindow_;
+    std::unique_ptr<SeriesWindow> seriesWindow_;
     std::unique_ptr<AboutWindow> about_;
     std::array<ImageWindow*, kSlots> images_{};
 };

@@ -83,35 +83,11 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     // runs more than a few frames ahead, so a long series needs no more memory than a short one.
     auto recordOf = [&](qsizetype i) {
         const SeriesFrame& frame = frames[static_cast<size_t>(i)];
-        measure::Result r;
-        double fileUm = frame.pixelSizeUm;
-        if (!frame.error.isEmpty()) {
-            r.error = frame.error.toStdString();
-        } else {
-            try {
-                QString reason;
-                std::optional<measure::Image> image;
-                if (frame.page > 0) {
-                    image = readTiffPage(frame.file, frame.page, reason);
-                } else if (std::vector<MeasurePage> pages =
-                               readMeasurePages(frame.file, options.size, reason, false);
-                           !pages.empty()) {
-                    image = std::move(pages.front().image), fileUm = pages.front().pixelSizeUm;
-                }
-                if (!image) {
-                    r.error = reason.toStdString();
-                } else {
-                    const measure::Image* background =
-                        backgrounds.empty()
-                            ? nullptr
-                            : &backgrounds[backgrounds.size() == 1 ? 0 : static_cast<size_t>(i)].image;
-                    r = measure::measure(*image, background, rect, settings);
-                }
-            } catch (const std::bad_alloc&) {
-                r = measure::Result{};
-                r.error = "not enough memory to measure it";
-            }
-        }
+        const measure::Image* background =
+            backgrounds.empty() ? nullptr
+                                : &backgrounds[backgrounds.size() == 1 ? 0 : static_cast<size_t>(i)].image;
+        double fileUm = 0;
+        measure::Result r = measureFrame(frame, options.size, background, rect, settings, fileUm);
         // The pixel size given on the command line holds over the one the file states.
         measure::RecordInfo info{frame.file.toStdString(), frame.page,
                                  options.pixelSize > 0 ? options.pixelSize : fileUm, describe(settings),

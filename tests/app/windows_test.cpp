@@ -8,6 +8,7 @@
 #include "hough/simulator_window.h"
 #include "measure/measurement.h"
 #include "measure/measurement_window.h"
+#include "measure/series_window.h"
 #include "shell/about_window.h"
 #include "shell/application.h"
 #include "shell/help_window.h"
@@ -21,8 +22,10 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -341,6 +344,86 @@ private slots:
         app_->mainWindow().findChild<QAction*>(QStringLiteral("chf1"))->trigger();
         QTest::mouseClick(find<QPushButton>(*app_->editorWindow(), "automatic"), Qt::LeftButton);
         QVERIFY(w->isVisible());
+    }
+
+    // A field sweep in the program: a folder of frames, values from their names, the plots drawn
+    // as frames finish, a click on a point opening that frame, the table and the plot exported;
+    // values that do not fit refused before anything runs, and a cancelled run keeping what it did.
+    void seriesWindowMeasuresOpensAndExports() {
+        const QString dir = QString::fromStdString(tmp_->path().string()) + "/sweep";
+        QDir().mkpath(dir);
+        for (int k = 1; k <= 6; ++k) { // stripes whose black bands widen from 6 to 16 px of 24
+            QImage frame(192, 192, QImage::Format_Grayscale8);
+            for (int y = 0; y < 192; ++y)
+                for (int x = 0; x < 192; ++x)
+                    frame.setPixel(x, y,
+                                   (x + y / 2) % 24 < 4 + 2 * k ? qRgb(50, 50, 50) : qRgb(200, 200, 200));
+            frame.save(QStringLiteral("%1/H_%2mT.png").arg(dir).arg(k * 5));
+        }
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("cseries"))->trigger();
+        SeriesWindow* w = app_->seriesWindow();
+        SeriesModule& series = app_->series();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("系列の測定 (磁場掃引・時系列)"));
+        app_->dialogs().queueAnswer(dir);
+        QTest::mouseClick(find<QPushButton>(*w, "addFolder"), Qt::LeftButton);
+        QCOMPARE(find<QLabel>(*w, "frames")->text(), QStringLiteral("sweep"));
+        QString said;
+        app_->dialogs().setMessagePlatform([&said](const QString& t) { said = t; });
+        // A list of the wrong length: refused, nothing measured.
+        auto* source = find<QComboBox>(*w, "valueSource");
+        source->setFocus();
+        QTest::keyClick(source, Qt::Key_Down);
+        QCOMPARE(series.fields().valueSource, 1);
+        type(find<QLineEdit>(*w, "valueList"), QStringLiteral("1,2,abc"));
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QVERIFY2(said.contains(QStringLiteral("値がフレームに合いません")), qPrintable(said));
+        QVERIFY(!series.running() && series.framesTotal() == 0);
+        // The last number in each name, in mT.
+        QTest::keyClick(source, Qt::Key_Down);
+        QTest::keyClick(source, Qt::Key_Down);
+        QCOMPARE(series.fields().valueSource, 3);
+        type(find<QLineEdit>(*w, "valueUnit"), QStringLiteral("mT"));
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!series.running(), 60000);
+        QCOMPARE(find<QProgressBar>(*w, "progress")->value(), 6);
+        const std::vector<SeriesPoint> points = series.points();
+        QCOMPARE(points.size(), size_t{6});
+        for (int k = 0; k < 6; ++k) {
+            QCOMPARE(points[static_cast<size_t>(k)].value, 5.0 * (k + 1));
+            QVERIFY(points[static_cast<size_t>(k)].blackWidth >
+                    points[static_cast<size_t>(std::max(k - 1, 0))].blackWidth - 0.01);
+        }
+        auto* plot = find<SeriesPlotView>(*w, "plot");
+        const QPointF at = seriesPointPosition(QRectF(plot->rect()), points, 3);
+        QTest::mouseClick(plot, Qt::LeftButton, {}, at.toPoint());
+        QCOMPARE(series.openedFrame(), 3);
+        QVERIFY(find<QLabel>(*w, "frameSummary")->text().contains(QStringLiteral("H_20mT.png")));
+        QCOMPARE(series.frame().image().width(), 192);
+        const QString table = QString::fromStdString(tmp_->path().string()) + "/sweep.csv";
+        app_->dialogs().queueAnswer(table);
+        QTest::mouseClick(find<QPushButton>(*w, "exportTable"), Qt::LeftButton);
+        QFile f(table);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        QVERIFY(text.startsWith(QStringLiteral("# Tovra 1.2.4")));
+        QVERIFY(text.contains(QStringLiteral("# value: 値 (mT)")));
+        QCOMPARE(text.count(QStringLiteral("H_")), 6);
+        const QString png = QString::fromStdString(tmp_->path().string()) + "/sweep.png";
+        app_->dialogs().queueAnswer(png);
+        QTest::mouseClick(find<QPushButton>(*w, "exportPlot"), Qt::LeftButton);
+        QCOMPARE(QImage(png).size(), QSize(1200, 900));
+        // Cancelled at once: what finished stays, the rest is not measured.
+        for (int k = 7; k <= 60; ++k)
+            QFile::copy(QStringLiteral("%1/H_30mT.png").arg(dir),
+                        QStringLiteral("%1/H_%2mT.png").arg(dir).arg(k * 5));
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QTest::mouseClick(find<QPushButton>(*w, "cancel"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!series.running(), 60000);
+        QVERIFY(series.cancelled());
+        QVERIFY(series.framesDone() < 60);
+        QCOMPARE(static_cast<int>(series.points().size()), series.framesDone());
+        QVERIFY(find<QLabel>(*w, "status")->text().startsWith(QStringLiteral("中止しました")));
     }
 
     // Without a program that opens mail (as here, offscreen) the menu item shows the address.

@@ -1,0 +1,231 @@
+#include "series_module.h"
+
+#include "core/module.h"
+#include "core/save_file.h"
+#include "measurement.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QThread>
+#include <cmath>
+
+namespace tovra {
+
+namespace {
+
+// A raw frame's size, which the program takes as square: 8 bits a pixel, or 16 where the file
+// holds twice a square's bytes. Nothing for any other file (its own header says).
+std::vector<int> rawSize(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix != QLatin1String("mon") && suffix != QLatin1String("raw")) return {};
+    const qint64 bytes = QFileInfo(path).size();
+    for (const qint64 pixels : {bytes, bytes / 2}) {
+        const auto side = static_cast<qint64>(std::llround(std::sqrt(static_cast<double>(pixels))));
+        if (side > 0 && side * side == pixels && side <= 1 << 20)
+            return {static_cast<int>(side), static_cast<int>(side)};
+    }
+    return {};
+}
+
+} // namespace
+
+SeriesModule::SeriesModule(Module& module) : module_(module) {}
+
+SeriesModule::~SeriesModule() {
+    stop_ = true;
+    for (std::thread& t : workers_)
+        t.join();
+}
+
+void SeriesModule::addInputs(const QStringList& paths) {
+    QStringList inputs = f_.inputs;
+    inputs << paths;
+    set(f_.inputs, inputs);
+}
+
+void SeriesModule::clearInputs() {
+    set(f_.inputs, QStringList{});
+}
+
+measure::Settings SeriesModule::settings() const {
+    return measure::Settings{f_.median, f_.flatField, f_.otsu, f_.speckArea.trimmed().toInt()};
+}
+
+QString SeriesModule::valueName() const {
+    if (f_.valueSource == 2 && !f_.valueColumn.trimmed().isEmpty()) return f_.valueColumn.trimmed();
+    return f_.valueSource == 0 ? QStringLiteral("フレーム番号") : QStringLiteral("値");
+}
+
+PlotTexts SeriesModule::plotTexts() const {
+    PlotTexts t;
+    const QString unit = f_.valueUnit.trimmed();
+    t.value = unit.isEmpty() ? valueName() : QStringLiteral("%1 (%2)").arg(valueName(), unit);
+    t.widths = QStringLiteral("幅 (px)");
+    t.magnetisation = QStringLiteral("正味の磁化 1 - 2 f");
+    t.black = QStringLiteral("黒の幅");
+    t.white = QStringLiteral("白の幅");
+    t.period = QStringLiteral("周期");
+    t.unreliable = QStringLiteral("白抜き: 信頼できない");
+    return t;
+}
+
+bool SeriesModule::start(int jobs) {
+    if (running()) return false;
+    bool ok = false;
+    const int speck = f_.speckArea.trimmed().toInt(&ok);
+    if (!ok || speck < 0 || speck > MeasurementModule::kMaxSpeckArea) {
+        module_.inform(QStringLiteral("ゴミの面積上限「%1」は 0 から %2 までの整数にしてください。")
+                           .arg(f_.speckArea)
+                           .arg(MeasurementModule::kMaxSpeckArea));
+        return false;
+    }
+    if (f_.inputs.isEmpty()) {
+        module_.inform(
+            QStringLiteral("測るフレームを「ファイルを追加」か「フォルダを追加」で選んでください。"));
+        return false;
+    }
+    QString why;
+    std::vector<SeriesFrame> frames = seriesFrames(f_.inputs, why);
+    if (frames.empty()) {
+        module_.inform(QStringLiteral("フレームを読めません。\n%1").arg(why));
+        return false;
+    }
+    ValueSource source;
+    if (f_.valueSource == 1) source.list = f_.valueList.trimmed();
+    if (f_.valueSource == 2) source.file = f_.valueFile.trimmed(), source.column = f_.valueColumn.trimmed();
+    source.fromName = f_.valueSource == 3;
+    if ((f_.valueSource == 1 && source.list.isEmpty()) || (f_.valueSource == 2 && source.file.isEmpty())) {
+        module_.inform(f_.valueSource == 1 ? QStringLiteral("値の一覧を「1,2,3」のように入れてください。")
+                                           : QStringLiteral("値のファイルを選んでください。"));
+        return false;
+    }
+    if (!assignValues(frames, source, why)) {
+        module_.inform(QStringLiteral("値がフレームに合いません。何も測っていません。\n%1").arg(why));
+        return false;
+    }
+    std::vector<MeasurePage> backgrounds;
+    if (!f_.background.trimmed().isEmpty()) {
+        backgrounds = readMeasurePages(f_.background.trimmed(), rawSize(f_.background.trimmed()), why);
+        if (backgrounds.empty() || (backgrounds.size() != 1 && backgrounds.size() != frames.size())) {
+            module_.inform(backgrounds.empty()
+                               ? QStringLiteral("背景を読めません。\n%1").arg(why)
+                               : QStringLiteral("背景のページは %1 枚、フレームは %2 枚です。背景は 1 枚か、"
+                                                "フレームごとに 1 枚にしてください。")
+                                     .arg(backgrounds.size())
+                                     .arg(frames.size()));
+            return false;
+        }
+    }
+    frames_ = std::move(frames);
+    backgrounds_ = std::move(backgrounds);
+    results_.assign(frames_.size(), std::nullopt);
+    running_ = settings();
+    done_ = 0, cancelled_ = false, opened_ = -1;
+    stop_ = false, next_ = 0;
+    const int threads = std::max(
+        1, std::min(jobs > 0 ? jobs : QThread::idealThreadCount(), static_cast<int>(frames_.size())));
+    working_ = threads;
+    for (int t = 0; t < threads; ++t)
+        workers_.emplace_back([this] {
+            for (;;) {
+                const size_t k = next_++;
+                if (stop_ || k >= frames_.size()) break;
+                const measure::Image* bg =
+                    backgrounds_.empty() ? nullptr : &backgrounds_[backgrounds_.size() == 1 ? 0 : k].image;
+                double um = 0;
+                const measure::Result r =
+                    measureFrame(frames_[k], rawSize(frames_[k].file), bg, std::nullopt, running_, um);
+                const SeriesPoint point = seriesPoint(frames_[k], r, um);
+                QMetaObject::invokeMethod(
+                    this, [this, k, point] { frameFinished(static_cast<int>(k), point); },
+                    Qt::QueuedConnection);
+            }
+            if (--working_ == 0)
+                QMetaObject::invokeMethod(
+                    this, [this] { wait(); }, Qt::QueuedConnection);
+        });
+    emit changed();
+    return true;
+}
+
+void SeriesModule::frameFinished(int k, const SeriesPoint& point) {
+    if (k < 0 || static_cast<size_t>(k) >= results_.size()) return;
+    results_[static_cast<size_t>(k)] = point;
+    ++done_;
+    emit frameDone(k);
+    emit changed();
+}
+
+void SeriesModule::cancel() {
+    if (!running()) return;
+    stop_ = true;
+    cancelled_ = true;
+    emit changed();
+}
+
+void SeriesModule::wait() {
+    if (workers_.empty()) return;
+    for (std::thread& t : workers_)
+        t.join();
+    workers_.clear();
+    // The points the workers sent before they stopped.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    emit finished();
+    emit changed();
+}
+
+std::vector<SeriesPoint> SeriesModule::points() const {
+    std::vector<SeriesPoint> out;
+    for (const auto& p : results_)
+        if (p) out.push_back(*p);
+    return out;
+}
+
+void SeriesModule::openFrame(int k) {
+    const std::vector<SeriesPoint> done = points();
+    if (k < 0 || static_cast<size_t>(k) >= done.size()) return;
+    // The k-th point is the k-th frame done in series order.
+    size_t index = 0;
+    for (size_t i = 0, seen = 0; i < results_.size(); ++i)
+        if (results_[i] && seen++ == static_cast<size_t>(k)) index = i;
+    const SeriesFrame& frame = frames_[index];
+    double um = 0;
+    QString why;
+    const auto image = readFrame(frame, rawSize(frame.file), um, why);
+    opened_ = k;
+    if (!image) {
+        frameSummary_ = QStringLiteral("%1: %2").arg(QFileInfo(frame.file).fileName(), why);
+        emit changed();
+        return;
+    }
+    const measure::Image* bg =
+        backgrounds_.empty() ? nullptr : &backgrounds_[backgrounds_.size() == 1 ? 0 : index].image;
+    const measure::Result r = measure::measure(*image, bg, std::nullopt, running_);
+    drawMeasured(frameCanvas_, *image, r);
+    const SeriesPoint& p = done[static_cast<size_t>(k)];
+    frameSummary_ = QStringLiteral("%1%2  値 %3\n黒 %4 ± %5 px, 白 %6 ± %7 px, 周期 %8 ± %9 px%10")
+                        .arg(QFileInfo(frame.file).fileName(),
+                             frame.page > 0 ? QStringLiteral(" (%1 ページ)").arg(frame.page) : QString())
+                        .arg(p.value)
+                        .arg(p.blackWidth, 0, 'f', 2)
+                        .arg(p.blackWidthSe, 0, 'f', 2)
+                        .arg(p.whiteWidth, 0, 'f', 2)
+                        .arg(p.whiteWidthSe, 0, 'f', 2)
+                        .arg(p.period, 0, 'f', 2)
+                        .arg(p.periodSe, 0, 'f', 2)
+                        .arg(p.reliable ? QString() : QStringLiteral("  (信頼できない)"));
+    emit changed();
+}
+
+bool SeriesModule::exportTable(const QString& path) const {
+    const SeriesHeader header{QString::fromStdString(measure::describe(running_)), valueName(),
+                              f_.valueUnit.trimmed()};
+    return saveWholeFile(path, seriesTableCsv(points(), header).toUtf8());
+}
+
+bool SeriesModule::exportPlot(const QString& path) const {
+    QString why;
+    return saveSeriesPlot(path, points(), plotTexts(), why);
+}
+
+} // namespace tovra

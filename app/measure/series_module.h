@@ -1,0 +1,105 @@
+// A series in the program: the frames and where their values come from, measured on every core
+// off the interface thread, a point a frame as each finishes, cancellable (what is done stays);
+// a frame opened with its measurement drawn over it; the table and the plots exported.
+#pragma once
+
+#include "core/canvas.h"
+#include "core/state_object.h"
+#include "measure_files.h"
+#include "series.h"
+
+#include <QStringList>
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace tovra {
+
+class Module;
+
+struct SeriesFields {
+    QStringList inputs;  // files and folders, in order
+    int valueSource = 0; // 0 frame numbers, 1 the list, 2 a file, 3 the last number in each name
+    QString valueList;   // "1,2,3"
+    QString valueFile;   // one number a line, or a CSV with `valueColumn`
+    QString valueColumn;
+    QString valueUnit;
+    QString background; // a Kerr background file (one page, or one a frame)
+    bool median = true, flatField = true, otsu = true;
+    QString speckArea = QStringLiteral("10");
+};
+
+class SeriesModule : public StateObject {
+    Q_OBJECT
+public:
+    explicit SeriesModule(Module& module);
+    ~SeriesModule() override;
+
+    const SeriesFields& fields() const { return f_; }
+    void addInputs(const QStringList& paths);
+    void clearInputs();
+    void setValueSource(int v) { set(f_.valueSource, v); }
+    void setValueList(const QString& v) { set(f_.valueList, v); }
+    void setValueFile(const QString& v) { set(f_.valueFile, v); }
+    void setValueColumn(const QString& v) { set(f_.valueColumn, v); }
+    void setValueUnit(const QString& v) { set(f_.valueUnit, v); }
+    void setBackground(const QString& v) { set(f_.background, v); }
+    void setMedian(bool v) { set(f_.median, v); }
+    void setFlatField(bool v) { set(f_.flatField, v); }
+    void setOtsu(bool v) { set(f_.otsu, v); }
+    void setSpeckArea(const QString& v) { set(f_.speckArea, v); }
+
+    // Checks the frames, their values and the settings (a message names what is wrong, and nothing
+    // starts), then measures every frame on `jobs` threads (0: one a core). Returns at once.
+    bool start(int jobs = 0);
+    // Stops taking frames; those being measured finish, and everything done stays.
+    void cancel();
+    bool running() const { return !workers_.empty(); }
+    // Blocks until every worker has stopped (the points they finished are in).
+    void wait();
+    int framesTotal() const { return static_cast<int>(frames_.size()); }
+    int framesDone() const { return done_; }
+    bool cancelled() const { return cancelled_; }
+
+    // The frames measured so far, in series order.
+    std::vector<SeriesPoint> points() const;
+    PlotTexts plotTexts() const;
+    // Measures frame k again and draws it, with what was measured over it, into `frame()`.
+    void openFrame(int k);
+    int openedFrame() const { return opened_; }
+    Canvas& frame() { return frameCanvas_; }
+    QString frameSummary() const { return frameSummary_; }
+
+    // The table (a header naming the files, the settings and the program's version) and the plot.
+    bool exportTable(const QString& path) const;
+    bool exportPlot(const QString& path) const;
+
+signals:
+    // A frame finished: `changed` follows too, after every field the views show.
+    void frameDone(int k);
+    void finished();
+
+private:
+    void frameFinished(int k, const SeriesPoint& point);
+    QString valueName() const;
+    measure::Settings settings() const;
+
+    Module& module_;
+    SeriesFields f_;
+    std::vector<SeriesFrame> frames_;
+    std::vector<MeasurePage> backgrounds_;
+    std::vector<std::optional<SeriesPoint>> results_;
+    measure::Settings running_;
+    int done_ = 0;
+    bool cancelled_ = false;
+    std::atomic<bool> stop_{false};
+    std::atomic<size_t> next_{0};
+    std::vector<std::thread> workers_;
+    std::atomic<int> working_{0};
+    int opened_ = -1;
+    Canvas frameCanvas_;
+    QString frameSummary_;
+};
+
+} // namespace tovra
