@@ -463,14 +463,14 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
     for (int k = 0; k < 2; ++k) {
         const QRectF& r = l.panel[k];
         painter.setPen(QPen(QColor(0xe4, 0xe4, 0xe4), 1));
-        for (double t : ticks(l.y0[k], l.y1[k], 5)) {
+        for (double t : ticks(l.y0[k], l.y1[k], 6)) {
             const double y = l.at(k, l.x0, t).y();
             painter.drawLine(QPointF(r.left(), y), QPointF(r.right(), y));
         }
         painter.setPen(QPen(Qt::black, 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(r);
-        for (double t : ticks(l.y0[k], l.y1[k], 5)) {
+        for (double t : ticks(l.y0[k], l.y1[k], 6)) {
             const double y = l.at(k, l.x0, t).y();
             painter.drawLine(QPointF(r.left() - 4, y), QPointF(r.left(), y));
             const QString s = tickText(t);
