@@ -291,6 +291,12 @@ QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeade
     out += QStringLiteral("# value: %1%2\n")
                .arg(header.valueName,
                     header.valueUnit.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(header.valueUnit));
+    QStringList files;
+    for (const SeriesPoint& p : points)
+        if (files.isEmpty() || files.back() != p.file) files << p.file;
+    files.removeDuplicates();
+    out += QStringLiteral("# files: %1\n").arg(files.join(QStringLiteral(", ")));
+    if (!header.rectangle.isEmpty()) out += QStringLiteral("# rectangle: %1\n").arg(header.rectangle);
     std::set<std::pair<int, int>> sizes;
     for (const SeriesPoint& p : points)
         if (p.width > 0) sizes.insert({p.width, p.height});

@@ -75,6 +75,7 @@ SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, doub
 // where they differ), a header row and a row a frame.
 struct SeriesHeader {
     QString settings, valueName = QStringLiteral("value"), valueUnit;
+    QString rectangle; // "X1 Y1 X2 Y2", or empty for the whole pictures
 };
 QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeader& header);
 

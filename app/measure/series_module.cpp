@@ -79,6 +79,21 @@ bool SeriesModule::start(int jobs) {
                            .arg(MeasurementModule::kMaxSpeckArea));
         return false;
     }
+    std::optional<measure::Rect> rect;
+    if (const QStringList corners = f_.rectangle.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        !corners.isEmpty()) {
+        int v[4] = {0, 0, 0, 0};
+        bool whole = corners.size() == 4;
+        for (qsizetype i = 0; i < corners.size() && whole; ++i)
+            v[i] = corners[i].toInt(&whole);
+        if (!whole || v[2] - v[0] < 16 || v[3] - v[1] < 16 || v[0] < 0 || v[1] < 0) {
+            module_.inform(QStringLiteral("矩形「%1」は「x1 y1 x2 y2」の 4 つの整数にしてください (0 以上、"
+                                          "幅と高さは 16 画素以上)。空欄なら画像全体を測ります。")
+                               .arg(f_.rectangle));
+            return false;
+        }
+        rect = measure::Rect{v[0], v[1], v[2], v[3]};
+    }
     if (f_.inputs.isEmpty()) {
         module_.inform(
             QStringLiteral("測るフレームを「ファイルを追加」か「フォルダを追加」で選んでください。"));
@@ -120,6 +135,7 @@ bool SeriesModule::start(int jobs) {
     backgrounds_ = std::move(backgrounds);
     results_.assign(frames_.size(), std::nullopt);
     running_ = settings();
+    rect_ = rect;
     done_ = 0, cancelled_ = false, opened_ = -1;
     stop_ = false, next_ = 0;
     const int threads = std::max(
@@ -134,7 +150,7 @@ bool SeriesModule::start(int jobs) {
                     backgrounds_.empty() ? nullptr : &backgrounds_[backgrounds_.size() == 1 ? 0 : k].image;
                 double um = 0;
                 const measure::Result r =
-                    measureFrame(frames_[k], rawSize(frames_[k].file), bg, std::nullopt, running_, um);
+                    measureFrame(frames_[k], rawSize(frames_[k].file), bg, rect_, running_, um);
                 const SeriesPoint point = seriesPoint(frames_[k], r, um);
                 QMetaObject::invokeMethod(
                     this, [this, k, point] { frameFinished(static_cast<int>(k), point); },
@@ -200,7 +216,7 @@ void SeriesModule::openFrame(int k) {
     }
     const measure::Image* bg =
         backgrounds_.empty() ? nullptr : &backgrounds_[backgrounds_.size() == 1 ? 0 : index].image;
-    const measure::Result r = measure::measure(*image, bg, std::nullopt, running_);
+    const measure::Result r = measure::measure(*image, bg, rect_, running_);
     drawMeasured(frameCanvas_, *image, r);
     const SeriesPoint& p = done[static_cast<size_t>(k)];
     frameSummary_ = QStringLiteral("%1%2  値 %3\n黒 %4 ± %5 px, 白 %6 ± %7 px, 周期 %8 ± %9 px%10")
@@ -218,8 +234,11 @@ void SeriesModule::openFrame(int k) {
 }
 
 bool SeriesModule::exportTable(const QString& path) const {
-    const SeriesHeader header{QString::fromStdString(measure::describe(running_)), valueName(),
-                              f_.valueUnit.trimmed()};
+    SeriesHeader header{
+        QString::fromStdString(measure::describe(running_)), valueName(), f_.valueUnit.trimmed(), {}};
+    if (rect_)
+        header.rectangle =
+            QStringLiteral("%1 %2 %3 %4").arg(rect_->x1).arg(rect_->y1).arg(rect_->x2).arg(rect_->y2);
     return saveWholeFile(path, seriesTableCsv(points(), header).toUtf8());
 }
 

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct SeriesFields {
     QString background; // a Kerr background file (one page, or one a frame)
     bool median = true, flatField = true, otsu = true;
     QString speckArea = QStringLiteral("10");
+    QString rectangle; // "X1 Y1 X2 Y2" (columns X1..X2-1, rows Y1..Y2-1); empty for the whole frames
 };
 
 class SeriesModule : public StateObject {
@@ -49,6 +51,7 @@ public:
     void setFlatField(bool v) { set(f_.flatField, v); }
     void setOtsu(bool v) { set(f_.otsu, v); }
     void setSpeckArea(const QString& v) { set(f_.speckArea, v); }
+    void setRectangle(const QString& v) { set(f_.rectangle, v); }
 
     // Checks the frames, their values and the settings (a message names what is wrong, and nothing
     // starts), then measures every frame on `jobs` threads (0: one a core). Returns at once.
@@ -91,6 +94,7 @@ private:
     std::vector<MeasurePage> backgrounds_;
     std::vector<std::optional<SeriesPoint>> results_;
     measure::Settings running_;
+    std::optional<measure::Rect> rect_;
     int done_ = 0;
     bool cancelled_ = false;
     std::atomic<bool> stop_{false};

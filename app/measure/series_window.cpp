@@ -101,6 +101,10 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
     form->addRow(flatField_);
     form->addRow(otsu_);
     form->addRow(QStringLiteral("ゴミの面積上限 (画素)"), speck_);
+    rect_ = new QLineEdit(settings);
+    rect_->setObjectName(QStringLiteral("rectangle"));
+    rect_->setPlaceholderText(QStringLiteral("x1 y1 x2 y2 (空欄: 画像全体)"));
+    form->addRow(QStringLiteral("矩形"), rect_);
 
     run_ = new QPushButton(QStringLiteral("測定"), settings);
     run_->setObjectName(QStringLiteral("run"));
@@ -166,6 +170,7 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
     connect(flatField_, &QCheckBox::toggled, this, [s](bool v) { s->setFlatField(v); });
     connect(otsu_, &QCheckBox::toggled, this, [s](bool v) { s->setOtsu(v); });
     connect(speck_, &QLineEdit::textEdited, this, [s](const QString& t) { s->setSpeckArea(t); });
+    connect(rect_, &QLineEdit::textEdited, this, [s](const QString& t) { s->setRectangle(t); });
     connect(run_, &QPushButton::clicked, this, [s] { s->start(); });
     connect(cancel_, &QPushButton::clicked, this, [s] { s->cancel(); });
     connect(saveTable, &QPushButton::clicked, this, [this, s] {
@@ -196,6 +201,7 @@ void SeriesWindow::refresh() {
     showText(unit_, f.valueUnit);
     showText(background_, f.background);
     showText(speck_, f.speckArea);
+    showText(rect_, f.rectangle);
     for (auto [box, on] : {std::pair{median_, f.median}, {flatField_, f.flatField}, {otsu_, f.otsu}}) {
         const QSignalBlocker block(box);
         box->setChecked(on);

@@ -43,7 +43,7 @@ private:
     FileDialogs& dialogs_;
     QLabel *frames_, *status_, *frameSummary_;
     QComboBox* source_;
-    QLineEdit *list_, *file_, *column_, *unit_, *background_, *speck_;
+    QLineEdit *list_, *file_, *column_, *unit_, *background_, *speck_, *rect_;
     QCheckBox *median_, *flatField_, *otsu_;
     QPushButton *run_, *cancel_;
     QProgressBar* progress_;

@@ -168,7 +168,10 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
                    ? QStringLiteral("frame")
                    : QStringLiteral("value"));
     if (!options.table.isEmpty()) {
-        const SeriesHeader header{QString::fromStdString(describe(settings)), valueName, options.valueUnit};
+        SeriesHeader header{QString::fromStdString(describe(settings)), valueName, options.valueUnit, {}};
+        if (rect)
+            header.rectangle =
+                QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
         if (!saveWholeFile(options.table, seriesTableCsv(points, header).toUtf8())) {
             say(err, QStringLiteral("%1 cannot be written").arg(options.table));
             ++failed;

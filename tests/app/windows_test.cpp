@@ -29,6 +29,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QRubberBand>
 #include <QScrollBar>
 #include <QTableWidget>
@@ -384,8 +385,14 @@ private slots:
         QTest::keyClick(source, Qt::Key_Down);
         QCOMPARE(series.fields().valueSource, 3);
         type(find<QLineEdit>(*w, "valueUnit"), QStringLiteral("mT"));
+        type(find<QLineEdit>(*w, "rectangle"), QStringLiteral("0 0 9"));
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QVERIFY2(said.contains(QStringLiteral("矩形「0 0 9」")), qPrintable(said));
+        QVERIFY(!series.running() && series.framesTotal() == 0);
+        type(find<QLineEdit>(*w, "rectangle"), QStringLiteral("0 0 160 160"));
         QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!series.running(), 60000);
+        QCOMPARE(series.points().front().width, 160);
         QCOMPARE(find<QProgressBar>(*w, "progress")->value(), 6);
         const std::vector<SeriesPoint> points = series.points();
         QCOMPARE(points.size(), size_t{6});
@@ -408,7 +415,10 @@ private slots:
         const QString text = QString::fromUtf8(f.readAll());
         QVERIFY(text.startsWith(QStringLiteral("# Tovra 1.2.4")));
         QVERIFY(text.contains(QStringLiteral("# value: 値 (mT)")));
-        QCOMPARE(text.count(QStringLiteral("H_")), 6);
+        QVERIFY(text.contains(QStringLiteral("# rectangle: 0 0 160 160")));
+        QVERIFY(text.contains(QStringLiteral("# files: ") + dir + QStringLiteral("/H_5mT.png, ")));
+        QCOMPARE(
+            text.count(QRegularExpression(QStringLiteral("^\\d+,"), QRegularExpression::MultilineOption)), 6);
         const QString png = QString::fromStdString(tmp_->path().string()) + "/sweep.png";
         app_->dialogs().queueAnswer(png);
         QTest::mouseClick(find<QPushButton>(*w, "exportPlot"), Qt::LeftButton);
