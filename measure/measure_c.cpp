@@ -12,6 +12,17 @@ using namespace tovra::measure;
 namespace {
 thread_local std::vector<Band> lastBands;
 thread_local std::string lastJson;
+thread_local Result lastResult; // without its pictures: the record only
+
+// Copies at most size - 1 bytes of `record` and a terminating 0; returns the record's length.
+int32_t handOut(const std::string& record, char* text, int32_t size) {
+    if (text != nullptr && size > 0) {
+        const size_t n = std::min(record.size(), static_cast<size_t>(size) - 1);
+        std::memcpy(text, record.data(), n);
+        text[n] = '\0';
+    }
+    return static_cast<int32_t>(std::min<size_t>(record.size(), INT32_MAX));
+}
 
 void copyText(char* to, size_t size, const std::string& from) {
     std::strncpy(to, from.c_str(), size - 1);
@@ -45,6 +56,7 @@ int32_t tovra_measure(const double* image, int32_t width, int32_t height, const 
     *result = TovraMeasurement{};
     lastBands.clear();
     lastJson.clear();
+    lastResult = Result{};
     try {
         if (image == nullptr || width <= 0 || height <= 0) {
             copyText(result->error, sizeof result->error, "the image is empty");
@@ -79,7 +91,10 @@ int32_t tovra_measure(const double* image, int32_t width, int32_t height, const 
         result->warnings = static_cast<int32_t>(r.warnings.size());
         lastBands = r.bands;
         lastJson = recordJson(r, RecordInfo{});
-        return r.error.empty() ? 0 : 1;
+        const int32_t status = r.error.empty() ? 0 : 1;
+        lastResult = std::move(r);
+        lastResult.black = std::vector<uint8_t>(), lastResult.grainOf = std::vector<uint8_t>();
+        return status;
     } catch (...) { // nothing may cross the C interface
         copyText(result->error, sizeof result->error, "out of memory");
         return 1;
@@ -98,12 +113,20 @@ int32_t tovra_measure_band(int32_t k, double* position_px, double* angle_deg, do
 }
 
 int32_t tovra_measure_json(char* text, int32_t size) {
-    if (text != nullptr && size > 0) {
-        const size_t n = std::min(lastJson.size(), static_cast<size_t>(size) - 1);
-        std::memcpy(text, lastJson.data(), n);
-        text[n] = '\0';
+    return handOut(lastJson, text, size);
+}
+
+int32_t tovra_measure_record(char* text, int32_t size, double pixel_size_um) {
+    if (!(pixel_size_um > 0) || !std::isfinite(pixel_size_um)) return handOut(lastJson, text, size);
+    try {
+        thread_local std::string withSize;
+        RecordInfo info;
+        info.pixelSizeUm = pixel_size_um;
+        withSize = lastJson.empty() ? std::string() : recordJson(lastResult, info);
+        return handOut(withSize, text, size);
+    } catch (...) { // nothing may cross the C interface
+        return handOut(std::string(), text, size);
     }
-    return static_cast<int32_t>(std::min<size_t>(lastJson.size(), INT32_MAX));
 }
 
 } // extern "C"

@@ -49,6 +49,10 @@ TOVRA_MEASURE_API int32_t tovra_measure_band(int32_t k, double* position_px, dou
  * full length, so that a caller can ask first and then give room enough. */
 TOVRA_MEASURE_API int32_t tovra_measure_json(char* text, int32_t size);
 
+/* The same record with the widths in micrometres too, at pixel_size_um micrometres a pixel (as
+ * tovra_measure_json where it is not above 0 or not finite). */
+TOVRA_MEASURE_API int32_t tovra_measure_record(char* text, int32_t size, double pixel_size_um);
+
 #ifdef __cplusplus
 }
 #endif

@@ -485,6 +485,11 @@ TEST(Measure, CInterfaceGivesTheSameNumbersAndBands) {
     char small[8];
     EXPECT_EQ(tovra_measure_json(small, sizeof small), length);
     EXPECT_EQ(std::string(small), recordJson(direct, {}).substr(0, 7));
+    // With a pixel size, the micrometres too; without a usable one, the record as it was.
+    std::string um(static_cast<size_t>(tovra_measure_record(nullptr, 0, 0.5)) + 1, '\0');
+    tovra_measure_record(um.data(), static_cast<int32_t>(um.size()), 0.5);
+    EXPECT_NE(um.find("\"pixel_size_um\":0.5,"), std::string::npos) << um;
+    EXPECT_EQ(tovra_measure_record(nullptr, 0, -1), length);
     EXPECT_EQ(tovra_measure(nullptr, 0, 0, nullptr, 0, 0, 0, 0, &m), 1);
     EXPECT_STRNE(m.error, "");
     // Doubles beyond single precision's range, either way, measure as the picture in bytes.

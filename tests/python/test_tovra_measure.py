@@ -1,56 +1,103 @@
-"""The Python wrapper refuses what cannot describe an image instead of crashing or padding."""
+"""The Python package: arrays of any dtype measured as the library measures them, every field of
+the record in the dataclass, what cannot describe an image refused, and the guide's snippet run
+exactly as printed."""
 import os
+import pathlib
+import re
 import subprocess
 import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "measure", "python"))
+import numpy as np
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "measure" / "python"))
 import tovra_measure  # noqa: E402
 
-LIBRARY = os.environ["TOVRA_MEASURE_LIB"]
-STRIPES = [0 if (x + y) % 20 < 8 else 255 for y in range(64) for x in range(64)]
+y, x = np.mgrid[0:64, 0:64]
+STRIPES = np.where((x + y) % 20 < 8, 0, 255).astype(np.uint8)
 
 
-class Refusals(unittest.TestCase):
+class Package(unittest.TestCase):
+    def test_any_dtype_gives_the_same_numbers(self):
+        base = tovra_measure.measure(STRIPES)
+        self.assertIsNone(base.error)
+        self.assertEqual(base.pattern, "stripes")
+        self.assertTrue(base.reliable)
+        self.assertGreater(base.period_se_px, 0)
+        for dtype, scale in ((np.uint16, 257), (np.float32, 1 / 255), (np.float64, 1e6), (np.int32, 1)):
+            with self.subTest(dtype=dtype.__name__):
+                m = tovra_measure.measure((STRIPES * scale).astype(dtype))
+                self.assertAlmostEqual(m.period_px, base.period_px, delta=1e-3 * base.period_px)
+        # A view that is not contiguous (every other column of a wider array) is the same picture.
+        wide = np.repeat(STRIPES, 2, axis=1)
+        self.assertAlmostEqual(tovra_measure.measure(wide[:, ::2]).period_px, base.period_px, places=9)
+
+    def test_every_field_of_the_record(self):
+        m = tovra_measure.measure_file(str(ROOT / "samples" / "bubbles_384.mon"), size=(384, 384), pixel_size=0.5)
+        self.assertEqual(m.pattern, "bubbles")
+        self.assertGreater(m.bubbles.count, 100)
+        self.assertAlmostEqual(m.bubbles.mean_diameter_um, m.bubbles.mean_diameter_px / 2, places=6)
+        self.assertAlmostEqual(m.black_width_um, m.black_width_px / 2, places=6)
+        s = tovra_measure.measure_file(str(ROOT / "samples" / "stripes_bin_256.mon"), size=(256, 256))
+        self.assertGreater(len(s.bands), 20)
+        self.assertIn(s.bands[0].colour, ("black", "white"))
+        self.assertIsNone(s.black_width_um)
+        none = tovra_measure.measure_file(str(ROOT / "samples" / "kerr_bg_256.mon"), size=(256, 256))
+        self.assertEqual(none.pattern, "none")
+        self.assertFalse(none.reliable)
+        self.assertIsNone(none.black_width_px)
+        self.assertTrue(all(w.code for w in none.warnings))
+        failed = tovra_measure.measure(np.full((32, 32), 7))
+        self.assertIn("uniform", failed.error)
+        # A record field this module does not know is an error, never silently dropped.
+        with self.assertRaises(TypeError):
+            tovra_measure.Measurement.from_record({"pattern": "maze", "a_new_number": 1})
+
     def test_bad_arguments_raise_value_error(self):
         rows = [
+            ("one dimension", dict(pixels=STRIPES.ravel())),
+            ("text", dict(pixels=np.array([["a", "b"], ["c", "d"]]))),
+            ("empty", dict(pixels=np.zeros((0, 5)))),
+            ("background of another shape", dict(background=STRIPES[:10])),
             ("rect of three", dict(rect=(0, 0, 10))),
-            ("rect of five", dict(rect=(0, 0, 10, 10, 3))),
-            ("rect not numbers", dict(rect=("a", 0, 10, 10))),
+            ("rect not whole numbers", dict(rect=(0, 0, 10.5, 10))),
             ("rect not a sequence", dict(rect=7)),
-            ("short pixels", dict(pixels=STRIPES[:-1])),
-            ("long pixels", dict(pixels=STRIPES + [0])),
-            ("text pixels", dict(pixels=["x"] * len(STRIPES))),
-            ("short background", dict(background=STRIPES[:10])),
-            ("width zero", dict(width=0)),
-            ("width real", dict(width=64.0)),
-            ("width beyond 32 bits", dict(width=2**40)),
+            ("pixel size zero", dict(pixel_size=0)),
+            ("pixel size text", dict(pixel_size="abc")),
+            ("pixel size beyond doubles", dict(pixel_size=float("inf"))),
         ]
         for name, change in rows:
-            args = dict(pixels=STRIPES, width=64, height=64, background=None, rect=(0, 0, 0, 0))
+            args = dict(pixels=STRIPES)
             args.update(change)
             with self.subTest(name), self.assertRaises(ValueError):
-                tovra_measure.measure(LIBRARY, args["pixels"], args["width"], args["height"],
-                                      background=args["background"], rect=args["rect"])
-
-    def test_good_arguments_measure(self):
-        m = tovra_measure.measure(LIBRARY, STRIPES, 64, 64, rect=[0, 0, 64, 64])
-        self.assertNotIn("error", m)
-        self.assertGreater(m["period_px"], 0)
-        # The library's whole record comes through: its standard errors and verdict too.
-        self.assertGreater(m["period_se_px"], 0)
-        self.assertIs(m["reliable"], True)
-        self.assertEqual(m["warnings"], [])
-
-    def test_command_line_refuses_a_truncated_raw_file(self):
+                tovra_measure.measure(**args)
+        with self.assertRaises(ValueError):
+            tovra_measure.measure_file(str(ROOT / "samples" / "maze_512.mon"))  # a raw file needs its size
         with tempfile.NamedTemporaryFile(suffix=".mon") as f:
-            f.write(bytes(STRIPES[:1000]))
+            f.write(bytes(1000))
             f.flush()
-            run = subprocess.run([sys.executable, tovra_measure.__file__, LIBRARY, f.name, "64", "64"],
-                                 capture_output=True, text=True)
-        self.assertEqual(run.returncode, 2)
-        self.assertIn("1000 bytes", run.stderr)
+            with self.assertRaises(ValueError):
+                tovra_measure.measure_file(f.name, size=(64, 64))
+
+    def test_command_line(self):
+        run = subprocess.run([sys.executable, "-m", "tovra_measure", str(ROOT / "samples" / "stripes_bin_256.mon"),
+                              "--size", "256", "256"], capture_output=True, text=True,
+                             env=dict(os.environ, PYTHONPATH=str(ROOT / "measure" / "python"), PYTHONDONTWRITEBYTECODE="1"))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertRegex(run.stdout, r"pattern stripes reliable\nblack_fraction 0\.40 ± 0\.00\nblack_width_px 8\.0\d")
+
+    def test_the_guides_snippet_as_printed(self):
+        guide = (ROOT / "docs" / "user-guide.md").read_text()
+        snippet = re.search(r"```python\n(.*?)```", guide, re.S).group(1)
+        env = dict(os.environ, PYTHONPATH=str(ROOT / "measure" / "python"), PYTHONDONTWRITEBYTECODE="1")
+        if os.environ.get("TOVRA_SNIPPET_FINDS_LIBRARY"):
+            env.pop("TOVRA_MEASURE_LIB", None)  # the package finds the library by itself
+        run = subprocess.run([sys.executable, "-c", snippet], cwd=ROOT, env=env, capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertRegex(run.stdout, r"^maze True \d+\.\d\d ± \d\.\d\d px\nperiod \d\.\d{3} ± \d\.\d{3} µm \[\]\n"
+                                     r"stripes \d+ bands, the first \d")
 
 
 if __name__ == "__main__":
