@@ -1,7 +1,7 @@
 # The two commands of the README, and a few more for developers.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test run bench sanitize fuzz format check-style clean
+.PHONY: deps test run deb bench sanitize fuzz format check-style clean
 WERROR ?= OFF
 FUZZ_SECONDS ?= 60
 FUZZERS = csv_fuzzer info_fuzzer hough_fuzzer lhist_fuzzer script_fuzzer measure_fuzzer picture_fuzzer
@@ -22,6 +22,13 @@ run: deps
 	@# beside its images) writes into build/run, not into the checkout.
 	@rm -rf build/run/samples && cp -r samples build/run/samples
 	@cd build/run && ../default/bin/Tovra --workdir . samples/stripes_256.mon
+
+# The Debian package, build/default/tovra_VERSION_ARCH.deb: apt install ./build/default/tovra_*.deb
+deb: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default -j $(JOBS)
+	@cd build/default && cpack -G DEB
+	@ls build/default/tovra_*.deb
 
 sanitize: deps
 	@cmake --preset sanitize >/dev/null

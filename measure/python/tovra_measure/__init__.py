@@ -180,7 +180,8 @@ def _library():
     path = library_path()
     if path not in _libraries:
         try:
-            lib = ctypes.CDLL(path)
+            # Through a link, from the library's own folder, where the libraries it needs sit.
+            lib = ctypes.CDLL(os.path.realpath(path) if os.path.exists(path) else path)
         except OSError as e:
             raise OSError(
                 f"{e}. Build Tovra (make test), install it, or set TOVRA_MEASURE_LIB to libTovraMeasure.so"
