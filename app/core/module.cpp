@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QSaveFile>
+#include <algorithm>
 #include <cstdlib>
 
 namespace tovra {
@@ -17,8 +18,8 @@ namespace tovra {
 namespace {
 
 const QString kOpenFilter =
-    QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp;*.jpg;*.gif)|*.bmp;*.jpg;*.gif|csvファイル "
-                   "(*.csv;*.txt)|*.csv;*.txt|"
+    QStringLiteral("専用形式 (*.mon)|*.mon|汎用形式 (*.bmp;*.jpg;*.gif)|*.bmp;*.jpg;*.gif|"
+                   "画像 (*.png;*.tif;*.tiff)|*.png;*.tif;*.tiff|csvファイル (*.csv;*.txt)|*.csv;*.txt|"
                    "連続処理用スクリプト (*.tvs)|*.tvs|その他 (*.*)|*.*");
 const QString kSaveFilter = QStringLiteral(
     "専用形式 (*.mon)|*.mon|汎用形式 (*.bmp)|*.bmp|csvファイル (*.csv)|*.csv|その他 (*.*)|*.*");
@@ -97,7 +98,23 @@ std::optional<PictureFile> readPictureFile(const QString& path, const QString& k
     if (!picture) return std::nullopt;
     const auto size = pictureSize(path, kind, *picture);
     if (!size) return std::nullopt;
-    return PictureFile{picture->convertToFormat(QImage::Format_RGB32), size->first, size->second};
+    if (picture->depth() <= 32 && picture->format() != QImage::Format_Grayscale16)
+        return PictureFile{picture->convertToFormat(QImage::Format_RGB32), size->first, size->second, {}};
+    // 16 bits a pixel: the grey levels mapped from their least to their greatest onto 0..255,
+    // unrounded, as a CSV image's are (a picture of one level keeps it).
+    const QImage deep = picture->convertToFormat(QImage::Format_Grayscale16);
+    PictureFile out{deep.convertToFormat(QImage::Format_RGB32), size->first, size->second, {}};
+    out.grey.reserve(static_cast<size_t>(deep.width()) * deep.height());
+    for (int y = 0; y < deep.height(); ++y) {
+        const auto* line = reinterpret_cast<const quint16*>(deep.constScanLine(y));
+        out.grey.insert(out.grey.end(), line, line + deep.width());
+    }
+    if (const auto [lo, hi] = std::minmax_element(out.grey.begin(), out.grey.end()); *hi > *lo) {
+        const double from = *lo, range = *hi - *lo;
+        for (double& v : out.grey)
+            v = (v - from) * 255 / range;
+    }
+    return out;
 }
 
 QString fileKind(const QString& name) {
@@ -150,7 +167,7 @@ bool Module::openImage(const QString& path, const QString& title) {
     BusyCursor busy;
     // A picture is decoded before anything changes: one that cannot be shown leaves the slot and
     // its window as they were.
-    std::optional<QImage> picture;
+    std::optional<PictureFile> picture;
     if (isPictureKind(kind)) {
         picture = decodePicture(path, kind);
         if (!picture && !raw) return false;
@@ -167,6 +184,11 @@ bool Module::openImage(const QString& path, const QString& title) {
     prepareImageWindow(path);
     bool loaded = false;
     if (picture) loaded = openPicture(*picture);
+    if (const int id = currentId(); validSlot(id)) {
+        deep_[static_cast<size_t>(id)].reset();
+        if (loaded && picture && !picture->grey.empty())
+            deep_[static_cast<size_t>(id)] = DeepSource{path, slotFingerprint(id)};
+    }
     if (kind == QLatin1String("tvs") && runScript && !scriptRunning_) runScript(path, title);
     if (raw) loaded = openRaw(path);
     if (kind == QLatin1String("csv")) loaded = openCsv(path);
@@ -184,10 +206,11 @@ QString Module::tooLargeMessage(const QString& width, const QString& height, con
 }
 
 bool Module::isPictureKind(const QString& kind) {
-    return kind == QLatin1String("bmp") || kind == QLatin1String("jpg") || kind == QLatin1String("gif");
+    return kind == QLatin1String("bmp") || kind == QLatin1String("jpg") || kind == QLatin1String("gif") ||
+           kind == QLatin1String("png") || kind == QLatin1String("tif") || kind == QLatin1String("iff");
 }
 
-std::optional<QImage> Module::decodePicture(const QString& path, const QString& kind) {
+std::optional<PictureFile> Module::decodePicture(const QString& path, const QString& kind) {
     const auto picture = readPictureFile(path, kind);
     if (!picture || picture->width <= 0 || picture->height <= 0) {
         inform(QStringLiteral("画像ファイルを読み込めません。\n%1").arg(path));
@@ -199,7 +222,26 @@ std::optional<QImage> Module::decodePicture(const QString& path, const QString& 
     }
     state_.setMx(QString::number(picture->width));
     state_.setMy(QString::number(picture->height));
-    return picture->rgb;
+    return picture;
+}
+
+uint64_t Module::slotFingerprint(int id) {
+    int32_t w = 0, h = 0;
+    if (quarn_.Xyretid(id, &w, &h) != kStatusOk || !fits(w, h)) return 0;
+    PixelBuffer buf;
+    if (quarn_.Toutim(id, buf.data()) != kStatusOk) return 0;
+    uint64_t hash = 1469598103934665603ULL ^ static_cast<uint64_t>(w) << 32 ^ static_cast<uint64_t>(h);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(buf.data());
+    for (size_t i = 0; i < static_cast<size_t>(w) * static_cast<size_t>(h) * sizeof(double); ++i)
+        hash = (hash ^ bytes[i]) * 1099511628211ULL; // FNV-1a
+    return hash;
+}
+
+std::optional<QString> Module::fullDepthSource(int id) {
+    if (!validSlot(id) || !deep_[static_cast<size_t>(id)]) return std::nullopt;
+    const DeepSource& source = *deep_[static_cast<size_t>(id)];
+    if (slotFingerprint(id) != source.fingerprint) return std::nullopt;
+    return source.path;
 }
 
 void Module::inform(const QString& text) {
@@ -226,7 +268,8 @@ void Module::prepareImageWindow(const QString& path) {
     state_.imageWindowUpdated(id);
 }
 
-bool Module::openPicture(const QImage& rgb) {
+bool Module::openPicture(const PictureFile& picture) {
+    const QImage& rgb = picture.rgb;
     const int id = currentId();
     const int w = currentWidth(), h = currentHeight();
     if (validSlot(id)) {
@@ -241,8 +284,12 @@ bool Module::openPicture(const QImage& rgb) {
     int64_t k = 0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            buf[k++] = rgb.valid(x, y) ? qRed(rgb.pixel(x, y)) : 255; // outside: the colour -1
-    return quarn_.Openxim(w, h, id, buf.data()) == kStatusOk;
+            buf[k++] = !rgb.valid(x, y)       ? 255 // outside: the colour -1
+                       : picture.grey.empty() ? qRed(rgb.pixel(x, y))
+                                              : picture.grey[static_cast<size_t>(y) * rgb.width() + x];
+    if (quarn_.Openxim(w, h, id, buf.data()) != kStatusOk) return false;
+    if (!picture.grey.empty()) drawSlot(); // 16 bits: shown as the slot holds them
+    return true;
 }
 
 bool Module::openRaw(const QString& path) {

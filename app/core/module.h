@@ -13,6 +13,7 @@
 
 #include <QImage>
 #include <QString>
+#include <array>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -52,6 +53,9 @@ constexpr int kModeFromWindow = 99;
 struct PictureFile {
     QImage rgb;
     int64_t width = 0, height = 0;
+    // A 16-bit picture's grey levels mapped by their full range onto 0..255, unrounded, as a CSV
+    // image's are (empty for pictures of 8 bits, which the slot takes from `rgb`).
+    std::vector<double> grey;
 };
 std::optional<PictureFile> readPictureFile(const QString& path, const QString& kind);
 
@@ -156,13 +160,18 @@ public:
     // it without writing past them. A slot that cannot be read is harmless to pass on.
     bool slotFitsBuffer(int32_t id);
 
+    // The 16-bit picture file slot `id` was opened from, while the slot still holds exactly what
+    // was opened (no operation since): the measurement then reads the file at its full depth.
+    std::optional<QString> fullDepthSource(int id);
+
 private:
     static bool isPictureKind(const QString& kind);
     // The picture's pixels with the size fields set to its size, or nothing (and a message) when it
     // cannot be decoded or is larger than the buffers.
-    std::optional<QImage> decodePicture(const QString& path, const QString& kind);
+    std::optional<PictureFile> decodePicture(const QString& path, const QString& kind);
     void prepareImageWindow(const QString& path);
-    bool openPicture(const QImage& rgb);
+    bool openPicture(const PictureFile& picture);
+    uint64_t slotFingerprint(int id);
     bool openRaw(const QString& path);
     bool openCsv(const QString& path);
     template <typename Call> int32_t operation(std::initializer_list<int> reads, Call call);
@@ -173,6 +182,12 @@ private:
     QuarnBinder& quarn_;
     FileDialogs& dialogs_;
     bool scriptRunning_ = false;
+    // The 16-bit file each slot was opened from, with the fingerprint of what the slot then held.
+    struct DeepSource {
+        QString path;
+        uint64_t fingerprint = 0;
+    };
+    std::array<std::optional<DeepSource>, kSlots> deep_;
     QString acceptedThreshold_ = QStringLiteral("128"); // the binarization threshold last used
 };
 

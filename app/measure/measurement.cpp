@@ -1,5 +1,7 @@
 #include "measurement.h"
 
+#include "measure_files.h"
+
 #include "core/busy_cursor.h"
 #include "core/numeric.h"
 #include "core/save_file.h"
@@ -96,6 +98,11 @@ void drawMeasured(Canvas& picture, const measure::Image& image, const measure::R
 }
 
 std::optional<measure::Image> MeasurementModule::slotImage(int slot) {
+    // A slot opened from a 16-bit picture and not changed since is measured at the file's depth.
+    if (const auto file = module_.fullDepthSource(slot)) {
+        QString why;
+        if (auto deep = readMeasureImage(*file, {}, why)) return deep;
+    }
     int32_t w = 0, h = 0;
     if (module_.quarn().Xyretid(slot, &w, &h) != kStatusOk || w <= 0 || h <= 0 ||
         static_cast<int64_t>(w) * h > kBufferCapacity)

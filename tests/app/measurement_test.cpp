@@ -90,3 +90,23 @@ TEST_F(MeasurementTest, RectangleFromTheInformationWindowIsSaid) {
     ASSERT_TRUE(measurement.exportCsv(path));
     EXPECT_NE(dataBytes("r.csv").find(measure::recordCsvHeader()), std::string::npos);
 }
+
+// A slot opened from a 16-bit picture is measured at the file's full depth (its threshold in the
+// file's levels) until an operation changes the slot; then the slot's own 0..255 are measured.
+TEST_F(MeasurementTest, SixteenBitSlotMeasuredAtFullDepth) {
+    QImage deep(256, 256, QImage::Format_Grayscale16);
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x)
+            reinterpret_cast<quint16*>(deep.scanLine(y))[x] =
+                (x + y / 3) % 20 < 8 ? 12000 : 44000 + (x * y) % 97;
+    ASSERT_TRUE(deep.save(dataFile("deep.png"), "png"));
+    ASSERT_TRUE(module.openImage(dataFile("deep.png"), QStringLiteral("deep.png")));
+    measurement.measureCurrentSlot(true);
+    ASSERT_TRUE(measurement.result().error.empty()) << measurement.result().error;
+    EXPECT_GT(measurement.result().threshold, 20000);
+    EXPECT_EQ(measurement.result().pattern, "stripes");
+    module.doGradationInvert();
+    measurement.measureCurrentSlot(true);
+    ASSERT_TRUE(measurement.result().error.empty());
+    EXPECT_LE(measurement.result().threshold, 255);
+}

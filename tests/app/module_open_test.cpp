@@ -69,6 +69,45 @@ TEST_F(ModuleTest, OpenPicturesTakeSizeAndRedChannel) {
     EXPECT_EQ(qGreen(state.imageWindow(0).picture->image().pixel(0, 0)), 7);
 }
 
+// PNG and TIFF open like the other pictures, 8 bits as they are and 16 bits mapped by their full
+// range onto 0..255 as CSV images are (truncated in the work file); 開く offers them.
+TEST_F(ModuleTest, PngAndTiffOpenLikeTheOtherPictures) {
+    QImage deep(4, 2, QImage::Format_Grayscale16);
+    const quint16 levels[8] = {1000, 2000, 3000, 51000, 1000, 1000, 26000, 51000};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            reinterpret_cast<quint16*>(deep.scanLine(y))[x] = levels[y * 4 + x];
+    QImage grey(3, 1, QImage::Format_Grayscale8);
+    for (int x = 0; x < 3; ++x)
+        grey.setPixel(x, 0, qRgb(10 * (x + 1), 10 * (x + 1), 10 * (x + 1)));
+    for (const char* kind : {"png", "tif"}) {
+        ASSERT_TRUE(deep.save(dataFile(QStringLiteral("d16.%1").arg(QLatin1String(kind))), kind));
+        ASSERT_TRUE(grey.save(dataFile(QStringLiteral("g8.%1").arg(QLatin1String(kind))), kind));
+    }
+    QFile::copy(dataFile("d16.tif"), dataFile("d16.tiff"));
+    const std::string stretched("\x00\x05\x0a\xff\x00\x00\x7f\xff", 8), plain("\x0a\x14\x1e", 3);
+    const struct {
+        const char* name;
+        const char* mx;
+        const std::string& bytes;
+    } rows[] = {{"d16.png", "4", stretched},
+                {"d16.tif", "4", stretched},
+                {"d16.tiff", "4", stretched},
+                {"g8.png", "3", plain},
+                {"g8.tif", "3", plain}};
+    for (const auto& row : rows) {
+        openRaw(0, 2, 1, "\x05\x06");
+        ASSERT_TRUE(module.openImage(dataFile(QLatin1String(row.name)), QLatin1String(row.name))) << row.name;
+        EXPECT_EQ(state.info().mx, QLatin1String(row.mx)) << row.name;
+        EXPECT_EQ(workBytes("0_im.tmp"), row.bytes) << row.name;
+        EXPECT_EQ(drawn(0, 2, 0), static_cast<unsigned char>(row.bytes[2])) << row.name; // not a blank window
+    }
+    dialogs.queueAnswer(std::nullopt);
+    module.openButton();
+    EXPECT_TRUE(
+        dialogs.lastFilter().contains(QStringLiteral("画像 (*.png;*.tif;*.tiff)|*.png;*.tif;*.tiff")));
+}
+
 TEST_F(ModuleTest, OpenGifSample) {
     const QString gif =
         QString::fromStdString((testing_support::projectSamplesDir() / "maze_256.gif").string());
@@ -141,11 +180,13 @@ TEST_F(ModuleTest, UndecodablePictureLeavesSlotAsItWas) {
     writeData(QStringLiteral("bad.bmp"),
               "BM this is not a bitmap at all, not even close to one..............");
     writeData(QStringLiteral("empty.bmp"), "");
+    writeData(QStringLiteral("bad.png"), "\x89PNG\r\n\x1a\n but nothing a decoder could read");
+    writeData(QStringLiteral("bad.tif"), "II*\0 but nothing a decoder could read");
     QDir().mkpath(dataFile("dir.bmp"));
     ASSERT_EQ(::mkfifo(dataFile("fifo.gif").toLocal8Bit().constData(), 0600), 0);
     writeTruncatedSamples();
-    for (const char* name :
-         {"bad.bmp", "empty.bmp", "big.bmp", "dir.bmp", "fifo.gif", "cut.bmp", "cut.jpg", "cut.gif"}) {
+    for (const char* name : {"bad.bmp", "empty.bmp", "big.bmp", "dir.bmp", "fifo.gif", "cut.bmp", "cut.jpg",
+                             "cut.gif", "bad.png", "bad.tif", "cut.tif"}) {
         openRaw(0, 2, 1, "\x05\x06");
         const QImage picture = state.imageWindow(0).picture->image();
         dialogs.inform(QString());
