@@ -436,6 +436,48 @@ private slots:
         QVERIFY(find<QLabel>(*w, "status")->text().startsWith(QStringLiteral("中止しました")));
     }
 
+    // Number boxes typed into as a user types: what is no usable number is refused with a message
+    // where the box is read, and the box shows the value still in use.
+    void numberBoxesSayNoToTypedText() {
+        const std::string stripes =
+            testing_support::readBytes(testing_support::projectSamplesDir() / "stripes_bin_256.mon");
+        app_->module().openImage(writeRaw("s.mon", QByteArray::fromStdString(stripes)), QStringLiteral("s.mon"));
+        QString said;
+        app_->dialogs().setMessagePlatform([&said](const QString& t) { said = t; });
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("cmeasure"))->trigger();
+        MeasurementWindow* w = app_->measurementWindow();
+        const struct {
+            const char* box;
+            const char* typed;
+            const char* said;
+            const char* kept;
+        } rows[] = {{"speckArea", "abc", "ゴミの面積上限「abc」", "10"},
+                    {"speckArea", "99999999", "ゴミの面積上限「99999999」", "10"},
+                    {"pixelSize", "1e400", "画素の大きさ「1e400」", ""},
+                    {"pixelSize", "-1", "画素の大きさ「-1」", ""}};
+        for (const auto& row : rows) {
+            said.clear();
+            auto* box = find<QLineEdit>(*w, row.box);
+            type(box, QLatin1String(row.typed));
+            QCOMPARE(box->text(), QLatin1String(row.typed));
+            QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+            QVERIFY2(said.contains(QString::fromUtf8(row.said)), qPrintable(said));
+            QCOMPARE(box->text(), QLatin1String(row.kept));
+        }
+        // The toolbox's threshold: 99999 would binarize everything white.
+        ToolboxWindow& tool = app_->toolbox();
+        auto* threshold = find<QLineEdit>(tool, "segt");
+        const QByteArray before = QByteArray::fromStdString(testing_support::readBytes((work_ + "/0_im.tmp").toStdString()));
+        for (const char* typed : {"99999", "abc", "-1"}) {
+            said.clear();
+            type(threshold, QLatin1String(typed));
+            QTest::mouseClick(find<QPushButton>(tool, "Command6"), Qt::LeftButton);
+            QVERIFY2(said.contains(QStringLiteral("しきい値「%1」").arg(QLatin1String(typed))), qPrintable(said));
+            QCOMPARE(threshold->text(), QStringLiteral("128"));
+        }
+        QCOMPARE(QByteArray::fromStdString(testing_support::readBytes((work_ + "/0_im.tmp").toStdString())), before);
+    }
+
     // Without a program that opens mail (as here, offscreen) the menu item shows the address.
     void mailWithoutAMailProgramShowsTheAddress() {
         QString said;
