@@ -1,5 +1,7 @@
 #include "editor_window.h"
 
+#include "widgets/screen_fit.h"
+
 #include "editor.h"
 #include "widgets/form_layout.h"
 #include "widgets/picture_view.h"
@@ -219,14 +221,19 @@ void EditorWindow::refresh() {
 
 void EditorWindow::fitWindow() {
     const QSize picture(ed_.picture().pixelWidth(), ed_.picture().pixelHeight());
-    const QSize area(std::min(picture.width(), kMaxArea) + (picture.width() > kMaxArea ? 16 : 0),
-                     std::min(picture.height(), kMaxArea) + (picture.height() > kMaxArea ? 16 : 0));
+    // The picture scrolls beyond 900 pixels, or beyond what the screen leaves beside the rows.
+    const QSize most = largestClient(this);
+    const int maxW = std::clamp(most.width() - kPictureLeft - 16, 100, kMaxArea),
+              maxH = std::clamp(most.height() - 16, 100, kMaxArea);
+    const QSize area(std::min(picture.width(), maxW) + (picture.width() > maxW ? 16 : 0),
+                     std::min(picture.height(), maxH) + (picture.height() > maxH ? 16 : 0));
     area_->resize(area);
     leader_->move(264, 0);
     const int rowsBottom = HoughEditor::kRowHeight * static_cast<int>(rows_.size()) + 2;
     const QSize client(std::max(564, kPictureLeft + area.width()),
                        std::max({331, area.height(), rowsBottom, ed_.leaderStrip().pixelHeight()}));
     if (size() != client) setFixedSize(client);
+    if (isVisible()) keepOnScreen(this);
 }
 
 } // namespace tovra

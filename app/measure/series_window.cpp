@@ -24,7 +24,7 @@
 namespace tovra {
 
 SeriesPlotView::SeriesPlotView(SeriesModule& series, QWidget* parent) : QWidget(parent), s_(series) {
-    setMinimumSize(560, 420);
+    setMinimumSize(360, 280);
     setCursor(Qt::PointingHandCursor);
 }
 
@@ -123,7 +123,13 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
     auto* savePlot = new QPushButton(QStringLiteral("図を出力"), settings);
     savePlot->setObjectName(QStringLiteral("exportPlot"));
     form->addRow(saveTable, savePlot);
-    grid->addWidget(settings, 0, 0, 2, 1);
+    // The settings scroll where the screen is lower than they are tall.
+    auto* settingsArea = new QScrollArea(this);
+    settingsArea->setWidget(settings);
+    settingsArea->setWidgetResizable(true);
+    settingsArea->setFrameShape(QFrame::NoFrame);
+    settingsArea->setMinimumWidth(settings->sizeHint().width() + 20);
+    grid->addWidget(settingsArea, 0, 0, 2, 1);
 
     plot_ = new SeriesPlotView(series, this);
     plot_->setObjectName(QStringLiteral("plot"));
@@ -132,7 +138,7 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
     auto* frame = new PictureView(series.frame());
     frame->setObjectName(QStringLiteral("frame"));
     area->setWidget(frame);
-    area->setMinimumHeight(200);
+    area->setMinimumHeight(120);
     frameSummary_ = new QLabel(this);
     frameSummary_->setObjectName(QStringLiteral("frameSummary"));
     frameSummary_->setText(QStringLiteral("図の点をクリックすると、そのフレームと測定が表示されます。"));

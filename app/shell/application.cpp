@@ -13,6 +13,7 @@
 #include "main_window.h"
 #include "measure/measurement_window.h"
 #include "measure/series_window.h"
+#include "widgets/screen_fit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -125,7 +126,10 @@ Application::Application(const QString& programFolder, const Options& options)
     defaultImage_ = std::make_unique<ImageWindow>(module_, -1);
     // The histogram window exists, hidden, from the start: batch scripts use its procedures.
     histogramWindow_ = std::make_unique<HistogramWindow>(histogram_);
-    auto showHistogram = [this] { histogramWindow_->show(), histogramWindow_->raise(); };
+    auto showHistogram = [this] {
+        histogramWindow_->show(), histogramWindow_->raise();
+        keepOnScreen(histogramWindow_.get());
+    };
     main_->addWindowItem("chist", QStringLiteral("ヒストグラム"), showHistogram);
     toolbox_->setShowAction("Command13", showHistogram);
     // The Hough windows are made on first use and then only hidden and shown.
@@ -133,11 +137,13 @@ Application::Application(const QString& programFolder, const Options& options)
         if (!simulatorWindow_) simulatorWindow_ = std::make_unique<SimulatorWindow>(simulator_);
         simulatorWindow_->show();
         simulatorWindow_->raise();
+        keepOnScreen(simulatorWindow_.get());
     };
     auto showEditor = [this] {
         if (!editorWindow_) editorWindow_ = std::make_unique<EditorWindow>(editor_);
         editorWindow_->show();
         editorWindow_->raise();
+        keepOnScreen(editorWindow_.get());
     };
     auto showMeasurement = [this] {
         if (!measurementWindow_) {
@@ -146,6 +152,7 @@ Application::Application(const QString& programFolder, const Options& options)
         }
         measurementWindow_->show();
         measurementWindow_->raise();
+        keepOnScreen(measurementWindow_.get());
     };
     editor_.onShowMeasurement = showMeasurement;
     QMenu* hough = main_->addWindowMenu("chf", QStringLiteral("ハフ変換"));
@@ -157,6 +164,7 @@ Application::Application(const QString& programFolder, const Options& options)
         if (!seriesWindow_) seriesWindow_ = std::make_unique<SeriesWindow>(series_, dialogs_);
         seriesWindow_->show();
         seriesWindow_->raise();
+        keepOnScreen(seriesWindow_.get());
     });
     toolbox_->setShowAction("Command14", showSimulator);
 }

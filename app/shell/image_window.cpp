@@ -1,5 +1,7 @@
 #include "image_window.h"
 
+#include "widgets/screen_fit.h"
+
 #include "core/module.h"
 #include "widgets/picture_view.h"
 
@@ -95,7 +97,10 @@ void ImageWindow::sync() {
         placement_ = model.placement;
         move(model.position);
     }
-    if (model.visible && !isVisible()) show();
+    if (model.visible && !isVisible()) {
+        show();
+        keepOnScreen(this); // the slots' places step down and right: the last ones may lie beyond
+    }
     if (!model.visible && isVisible()) hide();
 }
 

@@ -441,7 +441,8 @@ private slots:
     void numberBoxesSayNoToTypedText() {
         const std::string stripes =
             testing_support::readBytes(testing_support::projectSamplesDir() / "stripes_bin_256.mon");
-        app_->module().openImage(writeRaw("s.mon", QByteArray::fromStdString(stripes)), QStringLiteral("s.mon"));
+        app_->module().openImage(writeRaw("s.mon", QByteArray::fromStdString(stripes)),
+                                 QStringLiteral("s.mon"));
         QString said;
         app_->dialogs().setMessagePlatform([&said](const QString& t) { said = t; });
         app_->mainWindow().findChild<QAction*>(QStringLiteral("cmeasure"))->trigger();
@@ -467,15 +468,53 @@ private slots:
         // The toolbox's threshold: 99999 would binarize everything white.
         ToolboxWindow& tool = app_->toolbox();
         auto* threshold = find<QLineEdit>(tool, "segt");
-        const QByteArray before = QByteArray::fromStdString(testing_support::readBytes((work_ + "/0_im.tmp").toStdString()));
+        const QByteArray before =
+            QByteArray::fromStdString(testing_support::readBytes((work_ + "/0_im.tmp").toStdString()));
         for (const char* typed : {"99999", "abc", "-1"}) {
             said.clear();
             type(threshold, QLatin1String(typed));
             QTest::mouseClick(find<QPushButton>(tool, "Command6"), Qt::LeftButton);
-            QVERIFY2(said.contains(QStringLiteral("しきい値「%1」").arg(QLatin1String(typed))), qPrintable(said));
+            QVERIFY2(said.contains(QStringLiteral("しきい値「%1」").arg(QLatin1String(typed))),
+                     qPrintable(said));
             QCOMPARE(threshold->text(), QStringLiteral("128"));
         }
-        QCOMPARE(QByteArray::fromStdString(testing_support::readBytes((work_ + "/0_im.tmp").toStdString())), before);
+        QCOMPARE(QByteArray::fromStdString(testing_support::readBytes((work_ + "/0_im.tmp").toStdString())),
+                 before);
+    }
+
+    // Every window opens, and grows, within the screen's available area: the editor with a
+    // 1024 x 1024 picture, the measurement and series windows, and the last slot's window.
+    void windowsStayOnTheScreen() {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        auto inside = [&](QWidget* w) {
+            return area.contains(w->frameGeometry()) && w->width() <= area.width() &&
+                   w->height() <= area.height();
+        };
+        app_->module().state().setMx(QStringLiteral("1024"));
+        app_->module().state().setMy(QStringLiteral("1024"));
+        app_->module().openImage(writeRaw("big.mon", QByteArray(1024 * 1024, '\x40')),
+                                 QStringLiteral("big.mon"));
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("chf1"))->trigger();
+        EditorWindow* editor = app_->editorWindow();
+        app_->editor().setMx(QStringLiteral("1024")), app_->editor().setMy(QStringLiteral("1024"));
+        QTest::mouseClick(find<QPushButton>(*editor, "Command1"), Qt::LeftButton);
+        QCOMPARE(app_->editor().picture().pixelWidth(), 1024);
+        QVERIFY2(inside(editor), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
+                                                .arg(editor->frameGeometry().x())
+                                                .arg(editor->frameGeometry().y())
+                                                .arg(editor->frameGeometry().width())
+                                                .arg(editor->frameGeometry().height())
+                                                .arg(area.width())
+                                                .arg(area.height())));
+        for (const char* item : {"cmeasure", "cseries"})
+            app_->mainWindow().findChild<QAction*>(QLatin1String(item))->trigger();
+        QVERIFY(inside(app_->measurementWindow()));
+        QVERIFY(inside(app_->seriesWindow()));
+        app_->module().state().setId(QStringLiteral("7"));
+        app_->module().state().setMx(QStringLiteral("256"));
+        app_->module().state().setMy(QStringLiteral("256"));
+        app_->module().openImage(writeRaw("s7.mon", QByteArray(256 * 256, '\x20')), QStringLiteral("s7.mon"));
+        QVERIFY(inside(app_->imageWindow(7)));
     }
 
     // Without a program that opens mail (as here, offscreen) the menu item shows the address.
