@@ -47,17 +47,17 @@ QString memoryText() {
 QString systemInformation(const QuarnBinder& quarn) {
     QStringList lines;
     lines << QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION))
-          << QStringLiteral("Qt %1 (built with %2)")
+          << QStringLiteral("Qt %1 (ビルド時 %2)")
                  .arg(QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR))
           << QStringLiteral("OS: %1 (%2 %3, %4)")
                  .arg(QSysInfo::prettyProductName(), QSysInfo::kernelType(), QSysInfo::kernelVersion(),
                       QSysInfo::currentCpuArchitecture())
-          << QStringLiteral("CPU cores: %1").arg(QThread::idealThreadCount())
-          << QStringLiteral("Memory: %1").arg(memoryText())
-          << QStringLiteral("Work folder: %1").arg(QDir::toNativeSeparators(quarn.workFolder()))
-          << QStringLiteral("Image library: %1").arg(quarn.libraryFile());
+          << QStringLiteral("CPU のコア数: %1").arg(QThread::idealThreadCount())
+          << QStringLiteral("メモリ: %1").arg(memoryText())
+          << QStringLiteral("作業フォルダ: %1").arg(QDir::toNativeSeparators(quarn.workFolder()))
+          << QStringLiteral("画像処理ライブラリ: %1").arg(quarn.libraryFile());
     const QStringList loaded = loadedImageLibraries();
-    if (!loaded.isEmpty()) lines << QStringLiteral("Loaded libraries:") << loaded;
+    if (!loaded.isEmpty()) lines << QStringLiteral("読み込まれたライブラリ:") << loaded;
     return lines.join(QLatin1Char('\n'));
 }
 

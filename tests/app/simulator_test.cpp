@@ -170,4 +170,9 @@ TEST_F(ModuleTest, SystemInformationNamesVersionFolderAndLibrary) {
     EXPECT_TRUE(text.contains(QStringLiteral("Tovra " TOVRA_VERSION)));
     EXPECT_TRUE(text.contains(work));
     EXPECT_TRUE(text.contains(QStringLiteral("Quarn")));
+    // Japanese like the rest of the program.
+    for (const char* label : {"CPU のコア数: ", "メモリ: ", "作業フォルダ: ", "画像処理ライブラリ: "})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(label))) << label;
+    for (const char* english : {"cores", "Memory", "Work folder", "built with"})
+        EXPECT_FALSE(text.contains(QLatin1String(english))) << english;
 }
