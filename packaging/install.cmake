@@ -8,9 +8,11 @@ set(TOVRA_PYTHON_DIR lib/python3/dist-packages)
 install(TARGETS Tovra Quarn Quarnk TovraMeasure
         RUNTIME DESTINATION ${TOVRA_INSTALL_DIR}
         LIBRARY DESTINATION ${TOVRA_INSTALL_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md DESTINATION ${TOVRA_INSTALL_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/docs/user-guide.ja.md
+        DESTINATION ${TOVRA_INSTALL_DIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/images DESTINATION ${TOVRA_INSTALL_DIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/README.md
+install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/docs/user-guide.ja.md
+              ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tovra)
 install(FILES ${PROJECT_SOURCE_DIR}/measure/measure_c.h ${PROJECT_SOURCE_DIR}/kernels/quarnk.h
               ${PROJECT_SOURCE_DIR}/imageops/quarn.h

@@ -2,5 +2,5 @@
 file(READ ${GUIDE} text)
 string(FIND "${text}" "Tovra ${VERSION}" at)
 if(at EQUAL -1)
-    message(FATAL_ERROR "docs/user-guide.md does not name Tovra ${VERSION}")
+    message(FATAL_ERROR "${GUIDE} does not name Tovra ${VERSION}")
 endif()

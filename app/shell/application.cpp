@@ -19,6 +19,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QIcon>
 #include <QMenu>
@@ -33,6 +34,16 @@ static void initResources() {
 }
 
 namespace tovra {
+
+namespace {
+
+// The guide in Japanese like the rest of the program, or the English one where it is missing.
+QString guideFile(const QString& folder) {
+    const QString japanese = QDir(folder).filePath(QStringLiteral("user-guide.ja.md"));
+    return QFileInfo::exists(japanese) ? japanese : QDir(folder).filePath(QStringLiteral("user-guide.md"));
+}
+
+} // namespace
 
 namespace {
 
@@ -105,7 +116,7 @@ Application::Application(const QString& programFolder, const Options& options)
     actions.openHelp = [this] {
         if (!help_)
             help_ =
-                std::make_unique<HelpWindow>(QDir(programFolder_).filePath(QStringLiteral("user-guide.md")));
+                std::make_unique<HelpWindow>(guideFile(programFolder_));
         help_->showGuide();
     };
     // Where no program opens mail addresses (a server, a bare desktop) the address is shown.

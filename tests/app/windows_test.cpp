@@ -222,7 +222,7 @@ private slots:
         HelpWindow* help = app_->helpWindow();
         QVERIFY(help && help->isVisible());
         const QTextDocument* doc = help->browser().document();
-        QVERIFY(doc->toPlainText().contains(QStringLiteral("Tovra")));
+        QVERIFY(doc->toPlainText().contains(QStringLiteral("Tovra 利用の手引き"))); // in Japanese, like the rest
         QTextBlock block = doc->begin();
         int pictures = 0;
         for (; block.isValid(); block = block.next())

@@ -89,15 +89,16 @@ class Package(unittest.TestCase):
         self.assertRegex(run.stdout, r"pattern stripes reliable\nblack_fraction 0\.40 ± 0\.00\nblack_width_px 8\.0\d")
 
     def test_the_guides_snippet_as_printed(self):
-        guide = (ROOT / "docs" / "user-guide.md").read_text()
-        snippet = re.search(r"```python\n(.*?)```", guide, re.S).group(1)
-        env = dict(os.environ, PYTHONPATH=str(ROOT / "measure" / "python"), PYTHONDONTWRITEBYTECODE="1")
-        if os.environ.get("TOVRA_SNIPPET_FINDS_LIBRARY"):
-            env.pop("TOVRA_MEASURE_LIB", None)  # the package finds the library by itself
-        run = subprocess.run([sys.executable, "-c", snippet], cwd=ROOT, env=env, capture_output=True, text=True)
-        self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertRegex(run.stdout, r"^maze True \d+\.\d\d ± \d\.\d\d px\nperiod \d\.\d{3} ± \d\.\d{3} µm \[\]\n"
-                                     r"stripes \d+ bands, the first \d")
+        for name in ("user-guide.md", "user-guide.ja.md"):
+            guide = (ROOT / "docs" / name).read_text()
+            snippet = re.search(r"```python\n(.*?)```", guide, re.S).group(1)
+            env = dict(os.environ, PYTHONPATH=str(ROOT / "measure" / "python"), PYTHONDONTWRITEBYTECODE="1")
+            if os.environ.get("TOVRA_SNIPPET_FINDS_LIBRARY"):
+                env.pop("TOVRA_MEASURE_LIB", None)  # the package finds the library by itself
+            run = subprocess.run([sys.executable, "-c", snippet], cwd=ROOT, env=env, capture_output=True, text=True)
+            self.assertEqual(run.returncode, 0, name + run.stderr)
+            self.assertRegex(run.stdout, r"^maze True \d+\.\d\d ± \d\.\d\d px\nperiod \d\.\d{3} ± \d\.\d{3} µm \[\]\n"
+                                         r"stripes \d+ bands, the first \d")
 
 
 if __name__ == "__main__":
