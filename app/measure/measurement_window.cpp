@@ -62,15 +62,24 @@ MeasurementWindow::MeasurementWindow(MeasurementModule& measurement, FileDialogs
     summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     summary_->setWordWrap(true);
     form->addRow(summary_);
-    grid->addWidget(settings, 0, 0);
+    // The settings and the summary scroll where the window is lower than they are tall.
+    auto* settingsArea = new QScrollArea(this);
+    settingsArea->setWidget(settings);
+    settingsArea->setWidgetResizable(true);
+    settingsArea->setFrameShape(QFrame::NoFrame);
+    settingsArea->setMinimumWidth(settings->sizeHint().width() + 20);
+    form->setRowWrapPolicy(QFormLayout::DontWrapRows);
+    grid->addWidget(settingsArea, 0, 0, 4, 1); // the whole height for the settings and the summary
 
     auto* area = new QScrollArea(this);
     auto* picture = new PictureView(measurement.picture());
     picture->setObjectName(QStringLiteral("picture"));
     area->setWidget(picture);
     area->setMinimumSize(280, 280);
-    grid->addWidget(area, 0, 1, 2, 1);
+    grid->addWidget(area, 0, 1);
     grid->setColumnStretch(1, 1);
+    grid->setRowStretch(0, 3); // the picture before the band table
+    grid->setRowStretch(1, 1);
 
     bands_ = new QTableWidget(0, 6, this);
     bands_->setObjectName(QStringLiteral("bands"));
@@ -79,13 +88,13 @@ MeasurementWindow::MeasurementWindow(MeasurementModule& measurement, FileDialogs
                                        QStringLiteral("色"), QStringLiteral("粒")});
     bands_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     bands_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->addWidget(bands_, 1, 0);
+    grid->addWidget(bands_, 1, 1);
     auto* histogram = new PictureView(measurement.histogram());
     histogram->setObjectName(QStringLiteral("histogram"));
     histogram->setFollowCanvasSize(false);
     histogram->setFixedSize(300, 120);
-    grid->addWidget(new QLabel(QStringLiteral("帯の幅の分布 (0.5 px ごと, 濃: 黒, 淡: 白)"), this), 2, 0);
-    grid->addWidget(histogram, 3, 0);
+    grid->addWidget(new QLabel(QStringLiteral("帯の幅の分布 (0.5 px ごと, 濃: 黒, 淡: 白)"), this), 2, 1);
+    grid->addWidget(histogram, 3, 1);
 
     connect(median_, &QCheckBox::toggled, this, [m](bool v) { m->setMedian(v); });
     connect(flatField_, &QCheckBox::toggled, this, [m](bool v) { m->setFlatField(v); });
@@ -101,7 +110,17 @@ MeasurementWindow::MeasurementWindow(MeasurementModule& measurement, FileDialogs
     });
     connect(&measurement, &MeasurementModule::changed, this, &MeasurementWindow::refresh);
     refresh();
-    resize(760, 620);
+    resize(900, 680);
+}
+
+void MeasurementWindow::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    fitSummary();
+}
+
+void MeasurementWindow::fitSummary() {
+    const int width = summary_->width();
+    if (width > 0) summary_->setMinimumHeight(summary_->heightForWidth(width));
 }
 
 void MeasurementWindow::refresh() {
@@ -115,6 +134,7 @@ void MeasurementWindow::refresh() {
     if (background_->currentIndex() != f.backgroundSlot + 1)
         background_->setCurrentIndex(f.backgroundSlot + 1);
     summary_->setText(m_.summary());
+    fitSummary();
     const auto& bands = m_.result().bands;
     const double um = m_.pixelSize();
     bands_->setRowCount(static_cast<int>(bands.size()));

@@ -20,8 +20,13 @@ class MeasurementWindow : public QWidget {
 public:
     MeasurementWindow(MeasurementModule& measurement, FileDialogs& dialogs, QWidget* parent = nullptr);
 
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
 private:
     void refresh();
+    // The summary as tall as its wrapped lines: the layout would otherwise cut its last lines.
+    void fitSummary();
 
     MeasurementModule& m_;
     FileDialogs& dialogs_;

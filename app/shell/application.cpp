@@ -19,8 +19,8 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileInfo>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
@@ -114,9 +114,7 @@ Application::Application(const QString& programFolder, const Options& options)
     actions.showInfo = [this] { info_->show(), info_->raise(); };
     actions.showToolbox = [this] { toolbox_->show(), toolbox_->raise(); };
     actions.openHelp = [this] {
-        if (!help_)
-            help_ =
-                std::make_unique<HelpWindow>(guideFile(programFolder_));
+        if (!help_) help_ = std::make_unique<HelpWindow>(guideFile(programFolder_));
         help_->showGuide();
     };
     // Where no program opens mail addresses (a server, a bare desktop) the address is shown.

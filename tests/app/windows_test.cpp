@@ -222,7 +222,8 @@ private slots:
         HelpWindow* help = app_->helpWindow();
         QVERIFY(help && help->isVisible());
         const QTextDocument* doc = help->browser().document();
-        QVERIFY(doc->toPlainText().contains(QStringLiteral("Tovra 利用の手引き"))); // in Japanese, like the rest
+        QVERIFY(
+            doc->toPlainText().contains(QStringLiteral("Tovra 利用の手引き"))); // in Japanese, like the rest
         QTextBlock block = doc->begin();
         int pictures = 0;
         for (; block.isValid(); block = block.next())
@@ -327,6 +328,9 @@ private slots:
         type(find<QLineEdit>(*w, "pixelSize"), QStringLiteral("0.5"));
         QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
         QVERIFY(find<QLabel>(*w, "summary")->text().contains(QStringLiteral("ストライプ")));
+        // Every wrapped line of the summary is shown, the settings line at its end too.
+        auto* summary = find<QLabel>(*w, "summary");
+        QVERIFY(summary->height() >= summary->heightForWidth(summary->width()));
         auto* table = find<QTableWidget>(*w, "bands");
         QVERIFY(table->rowCount() > 20);
         // µm beside px, each rounded as shown
