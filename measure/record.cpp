@@ -184,7 +184,9 @@ std::string recordCsvHeader() {
            "inside,"
            "bubble_density_per_px2,bubble_mean_diameter_px,bubble_sd_diameter_px,bubble_mean_nearest_"
            "neighbour_px,"
-           "pixel_size_um,error";
+           "pixel_size_um,black_width_um,black_width_se_um,white_width_um,white_width_se_um,period_um,period_"
+           "se_"
+           "um,error";
 }
 
 std::string recordCsv(const Result& r, const RecordInfo& info) {
@@ -192,7 +194,7 @@ std::string recordCsv(const Result& r, const RecordInfo& info) {
     o << csvQuoted(info.file) << ',' << (info.page > 0 ? std::to_string(info.page) : "") << ','
       << (info.value ? number(*info.value) : "") << ',';
     if (!r.error.empty()) {
-        for (int i = 0; i < 28; ++i)
+        for (int i = 0; i < 34; ++i)
             o << ',';
         o << csvQuoted(r.error);
         return o.str();
@@ -216,7 +218,13 @@ std::string recordCsv(const Result& r, const RecordInfo& info) {
     } else {
         o << ",,,,,,";
     }
-    o << ',' << (info.pixelSizeUm > 0 ? number(info.pixelSizeUm) : "") << ',';
+    // The widths in micrometres where the pixel size is known, as the JSON record gives them.
+    const double um = info.pixelSizeUm;
+    o << ',' << (um > 0 ? number(um) : "");
+    for (double v :
+         {r.blackWidthPx, r.blackWidthSePx, r.whiteWidthPx, r.whiteWidthSePx, r.periodPx, r.periodSePx})
+        o << ',' << (um > 0 && widths ? number(v * um) : "");
+    o << ',';
     return o.str();
 }
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -249,6 +250,21 @@ TEST(Measure, RecordsHoldEveryFieldOnce) {
     EXPECT_NE(recordJson(none, {}).find("\"black_width_px\":null"), std::string::npos);
     auto fields = [](const std::string& line) { return std::count(line.begin(), line.end(), ',') + 1; };
     EXPECT_EQ(fields(recordCsv(m, {"x.mon", 0, 0.5, "", 12.5})), fields(recordCsvHeader()));
+    // The CSV gives the widths in micrometres as the JSON does, and the orientation.
+    auto column = [](const std::string& line, const std::string& name) {
+        std::vector<std::string> names, values;
+        std::string cell;
+        for (std::istringstream in(recordCsvHeader()); std::getline(in, cell, ',');)
+            names.push_back(cell);
+        for (std::istringstream in(line); std::getline(in, cell, ',');)
+            values.push_back(cell);
+        const auto at = std::find(names.begin(), names.end(), name) - names.begin();
+        return static_cast<size_t>(at) < values.size() ? values[static_cast<size_t>(at)] : std::string();
+    };
+    const std::string row = recordCsv(m, {"x.mon", 0, 0.5, "", std::nullopt});
+    EXPECT_NEAR(std::stod(column(row, "black_width_um")), m.blackWidthPx / 2, 1e-6);
+    EXPECT_NEAR(std::stod(column(row, "period_se_um")), m.periodSePx / 2, 1e-6);
+    EXPECT_FALSE(column(row, "orientation_deg").empty());
     Result failed;
     failed.error = "the image is empty";
     EXPECT_EQ(fields(recordCsv(failed, {"x.mon", 0, 0, "", 1})), fields(recordCsvHeader()));
