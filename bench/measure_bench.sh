@@ -16,15 +16,8 @@ for side in (512, 1024, 2048):
     k = side // 512
     np.tile(tile, (k, k)).tofile(f"{sys.argv[2]}/maze_{side}.mon")
 PY
-# Each time is the best of three runs, so that what else the machine does counts least.
-best() {
-    local t b=""
-    for _ in 1 2 3; do
-        t=$( { /usr/bin/time -f %e "$@" >/dev/null; } 2>&1 | tail -1)
-        if [ -z "$b" ] || (($(echo "$t < $b" | bc -l))); then b=$t; fi
-    done
-    echo "$b"
-}
+# shellcheck source=timing.sh
+source "$here/timing.sh"
 printf '%-8s %12s %12s %10s %14s\n' size "Tovra (ms)" "NumPy (ms)" ratio "jobs$cores speed-up"
 for side in 512 1024 2048; do
     copies=$((32 * 512 * 512 / side / side > 4 ? 32 * 512 * 512 / side / side : 4))

@@ -12,14 +12,8 @@ trap 'rm -rf "$dir"' EXIT
     "$here/../samples/maze_512.mon" "$dir/maze.mon"
 mkdir "$dir/sweep"
 for i in $(seq 1 "$frames"); do ln "$dir/maze.mon" "$dir/sweep/H_${i}mT.mon"; done
-best() {
-    local t b=""
-    for _ in 1 2 3; do
-        t=$( { /usr/bin/time -f %e "$@" >/dev/null; } 2>&1 | tail -1)
-        if [ -z "$b" ] || (($(echo "$t < $b" | bc -l))); then b=$t; fi
-    done
-    echo "$b"
-}
+# shellcheck source=timing.sh
+source "$here/timing.sh"
 # Both must measure every frame; a refusal would time nothing.
 "$bin/Tovra" --measure "$dir/sweep" --size 1024 1024 --jobs 2 --values-from-name --table "$dir/t.csv" \
     --plot "$dir/p.png" >/dev/null
