@@ -28,6 +28,11 @@ const QStringList kPictureSuffixes = {QStringLiteral("mon"),  QStringLiteral("ra
                                       QStringLiteral("tiff"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
                                       QStringLiteral("gif")};
 
+// A message in the language asked for; both forms take the same arguments.
+QString pick(Language language, const QString& english, const QString& japanese) {
+    return language == Language::Japanese ? japanese : english;
+}
+
 // A whole text that is one finite decimal number.
 std::optional<double> numberOf(const QString& text) {
     if (!isNumeric(text)) return std::nullopt;
@@ -64,16 +69,21 @@ QStringList csvFields(const QString& line) {
 }
 
 bool countMatches(qsizetype given, const std::vector<SeriesFrame>& frames, const QString& what,
-                  QString& error) {
+                  Language language, QString& error) {
     if (given == static_cast<qsizetype>(frames.size())) return true;
-    error = QStringLiteral("%1 gives %2 values for %3 frames").arg(what).arg(given).arg(frames.size());
+    error = pick(language, QStringLiteral("%1 gives %2 values for %3 frames"),
+                 QStringLiteral("%1 の値は %2 個、フレームは %3 枚です"))
+                .arg(what)
+                .arg(given)
+                .arg(frames.size());
     return false;
 }
 
 bool valuesFromFile(std::vector<SeriesFrame>& frames, const ValueSource& source, QString& error) {
     QFile f(source.file);
     if (!f.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1 cannot be read").arg(source.file);
+        error = pick(source.language, QStringLiteral("%1 cannot be read"), QStringLiteral("%1 を読めません"))
+                    .arg(source.file);
         return false;
     }
     const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
@@ -88,14 +98,16 @@ bool valuesFromFile(std::vector<SeriesFrame>& frames, const ValueSource& source,
             if (column < 0) { // the header row
                 column = fields.indexOf(source.column);
                 if (column < 0) {
-                    error = QStringLiteral("%1 has no column \"%2\" (its columns: %3)")
+                    error = pick(source.language, QStringLiteral("%1 has no column \"%2\" (its columns: %3)"),
+                                 QStringLiteral("%1 に列「%2」がありません (列: %3)"))
                                 .arg(source.file, source.column, fields.join(QStringLiteral(", ")));
                     return false;
                 }
                 continue;
             }
             if (column >= fields.size()) {
-                error = QStringLiteral("%1 line %2 has no field in column \"%3\"")
+                error = pick(source.language, QStringLiteral("%1 line %2 has no field in column \"%3\""),
+                             QStringLiteral("%1 の %2 行目に列「%3」の欄がありません"))
                             .arg(source.file)
                             .arg(n + 1)
                             .arg(source.column);
@@ -105,17 +117,23 @@ bool valuesFromFile(std::vector<SeriesFrame>& frames, const ValueSource& source,
         }
         const auto v = numberOf(text);
         if (!v) {
-            error =
-                QStringLiteral("%1 line %2: \"%3\" is not a number").arg(source.file).arg(n + 1).arg(text);
+            error = pick(source.language, QStringLiteral("%1 line %2: \"%3\" is not a number"),
+                         QStringLiteral("%1 の %2 行目「%3」は数ではありません"))
+                        .arg(source.file)
+                        .arg(n + 1)
+                        .arg(text);
             return false;
         }
         values.push_back(*v);
     }
     if (!source.column.isEmpty() && column < 0) {
-        error = QStringLiteral("%1 has no header row naming column \"%2\"").arg(source.file, source.column);
+        error = pick(source.language, QStringLiteral("%1 has no header row naming column \"%2\""),
+                     QStringLiteral("%1 に列「%2」を名指すヘッダ行がありません"))
+                    .arg(source.file, source.column);
         return false;
     }
-    if (!countMatches(static_cast<qsizetype>(values.size()), frames, source.file, error)) return false;
+    if (!countMatches(static_cast<qsizetype>(values.size()), frames, source.file, source.language, error))
+        return false;
     for (size_t k = 0; k < frames.size(); ++k)
         frames[k].value = values[k];
     return true;
@@ -158,7 +176,7 @@ QString number(double v) {
 
 } // namespace
 
-std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& error) {
+std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& error, Language language) {
     std::vector<SeriesFrame> frames;
     for (const QString& argument : arguments) {
         QStringList files{argument};
@@ -169,7 +187,9 @@ std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& err
                 if (kPictureSuffixes.contains(QFileInfo(name).suffix().toLower()))
                     files << dir.filePath(name);
             if (files.isEmpty()) {
-                error = QStringLiteral("%1: the folder holds no picture").arg(argument);
+                error = pick(language, QStringLiteral("%1: the folder holds no picture"),
+                             QStringLiteral("フォルダ %1 に画像がありません"))
+                            .arg(argument);
                 return {};
             }
             std::sort(files.begin(), files.end(), naturallyBefore);
@@ -208,11 +228,14 @@ bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, Q
         const QStringList texts = source.list.split(QLatin1Char(','));
         for (qsizetype k = 0; k < texts.size(); ++k)
             if (!numberOf(texts[k])) {
-                error =
-                    QStringLiteral("--values: \"%1\" (value %2) is not a number").arg(texts[k]).arg(k + 1);
+                error = pick(source.language, QStringLiteral("--values: \"%1\" (value %2) is not a number"),
+                             QStringLiteral("値の一覧の %2 番目「%1」は数ではありません"))
+                            .arg(texts[k])
+                            .arg(k + 1);
                 return false;
             }
-        if (!countMatches(texts.size(), frames, QStringLiteral("--values"), error)) return false;
+        const QString list = pick(source.language, QStringLiteral("--values"), QStringLiteral("値の一覧"));
+        if (!countMatches(texts.size(), frames, list, source.language, error)) return false;
         for (size_t k = 0; k < frames.size(); ++k)
             frames[k].value = *numberOf(texts[static_cast<qsizetype>(k)]);
         return true;
@@ -225,8 +248,10 @@ bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, Q
         }
         const auto v = lastNumberInName(frames[k].file);
         if (!v) {
-            error = QStringLiteral("--values-from-name: \"%1\" has no number in its name")
-                        .arg(QFileInfo(frames[k].file).fileName());
+            error =
+                pick(source.language, QStringLiteral("--values-from-name: \"%1\" has no number in its name"),
+                     QStringLiteral("ファイル名「%1」に数がありません"))
+                    .arg(QFileInfo(frames[k].file).fileName());
             return false;
         }
         frames[k].value = *v;

@@ -26,16 +26,21 @@ struct SeriesFrame {
     double value = 0;
 };
 
+// The language of the messages: English on the command line, Japanese in the program.
+enum class Language { English, Japanese };
+
 // The frames of `arguments` in order: a folder stands for its pictures in natural order
 // (frame_2 before frame_10), a multi-page TIFF for its pages. Nothing, with `error` naming the
 // argument, when a folder holds no picture.
-std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& error);
+std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& error,
+                                      Language language = Language::English);
 
 // Where the values come from: a list ("1,2,3"), a file (one number a line, or the CSV column
 // named `column`), the last number in each file's name, or else the frame numbers from 1.
 struct ValueSource {
     QString list, file, column;
     bool fromName = false;
+    Language language = Language::English; // of the messages
 };
 // Gives every frame its value; false, with `error` saying which value or line is wrong, when the
 // values are not one number for each frame.

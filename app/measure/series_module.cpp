@@ -100,12 +100,13 @@ bool SeriesModule::start(int jobs) {
         return false;
     }
     QString why;
-    std::vector<SeriesFrame> frames = seriesFrames(f_.inputs, why);
+    std::vector<SeriesFrame> frames = seriesFrames(f_.inputs, why, Language::Japanese);
     if (frames.empty()) {
         module_.inform(QStringLiteral("フレームを読めません。\n%1").arg(why));
         return false;
     }
     ValueSource source;
+    source.language = Language::Japanese;
     if (f_.valueSource == 1) source.list = f_.valueList.trimmed();
     if (f_.valueSource == 2) source.file = f_.valueFile.trimmed(), source.column = f_.valueColumn.trimmed();
     source.fromName = f_.valueSource == 3;

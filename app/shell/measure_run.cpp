@@ -45,7 +45,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     const bool series = options.series();
     if (series && !assignValues(frames,
                                 ValueSource{options.values, options.valuesFile, options.valuesColumn,
-                                            options.valuesFromName},
+                                            options.valuesFromName, Language::English},
                                 why)) {
         say(err, why);
         return 2;
