@@ -557,6 +557,24 @@ private slots:
         QCOMPARE(qRed(w->picture()->canvas().image().pixel(1, 1)), 9);
     }
 
+    // A 16-bit PNG through 開く: its own size, its full range in the window, the filter offered.
+    void openTakesSixteenBitPngs() {
+        QImage deep(300, 200, QImage::Format_Grayscale16);
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 300; ++x)
+                reinterpret_cast<quint16*>(deep.scanLine(y))[x] = x < 150 ? 20000 : 40000;
+        const QString path = QString::fromStdString(tmp_->path().string()) + "/deep.png";
+        QVERIFY(deep.save(path, "png"));
+        app_->dialogs().queueAnswer(path);
+        QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command1"), Qt::LeftButton);
+        QVERIFY(app_->dialogs().lastFilter().contains(QStringLiteral("画像 (*.png;*.tif;*.tiff)")));
+        ImageWindow* w = app_->imageWindow(0);
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(app_->module().state().info().mx, QStringLiteral("300"));
+        QCOMPARE(qRed(w->picture()->canvas().image().pixel(10, 10)), 0);
+        QCOMPARE(qRed(w->picture()->canvas().image().pixel(290, 10)), 255);
+    }
+
     void openShowsTheImageWindow() {
         const QString path = writeRaw("a.mon", QByteArray(256 * 256, '\x40'));
         app_->dialogs().queueAnswer(path);
