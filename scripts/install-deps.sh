@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake make git python3 python3-numpy python3-pil
+    build-essential cmake make git python3 python3-numpy python3-pil python3-pip python3-setuptools
     qt6-base-dev qt6-svg-dev qt6-image-formats-plugins qt6-translations-l10n libgl1-mesa-dev fonts-noto-cjk
     libgtest-dev libgmock-dev googletest libbenchmark-dev libfftw3-dev pkg-config
 )
