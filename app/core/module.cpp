@@ -211,7 +211,7 @@ bool Module::isPictureKind(const QString& kind) {
 }
 
 std::optional<PictureFile> Module::decodePicture(const QString& path, const QString& kind) {
-    const auto picture = readPictureFile(path, kind);
+    auto picture = readPictureFile(path, kind);
     if (!picture || picture->width <= 0 || picture->height <= 0) {
         inform(QStringLiteral("画像ファイルを読み込めません。\n%1").arg(path));
         return std::nullopt;
