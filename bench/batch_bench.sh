@@ -37,7 +37,7 @@ seconds() { # a command's wall time
 
 rate() { echo "$count / $1" | bc -l; }
 
-printf 'batch of %d files, 512 x 512, one process each (files/s)\n' "$count"
+printf 'batch of %d files, 512 x 512, one process each (files/s); goal: 1-job/numpy at least 1.5\n' "$count"
 printf '%-28s %9s %9s %9s %9s %14s %12s\n' pipeline jobs1 jobs2 "jobs$cores" numpy "1-job/numpy" "all/(n*one)"
 for pipeline in "median-binarize-raw:10 40 110" "histogram-csv:10 95 40 120" "difference:20 10 40 110"; do
     name=${pipeline%%:*}
