@@ -6,13 +6,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 using namespace tovra::measure;
 
 namespace {
-thread_local std::vector<Band> lastBands;
-thread_local std::string lastJson;
-thread_local Result lastResult; // without its pictures: the record only
+// The last measurement on this thread, without its pictures: its bands and its record.
+thread_local std::optional<Result> last;
 
 // Copies at most size - 1 bytes of `record` and a terminating 0; returns the record's length.
 int32_t handOut(const std::string& record, char* text, int32_t size) {
@@ -54,9 +54,7 @@ int32_t tovra_measure(const double* image, int32_t width, int32_t height, const 
                       int32_t x1, int32_t y1, int32_t x2, int32_t y2, TovraMeasurement* result) {
     if (result == nullptr) return 1;
     *result = TovraMeasurement{};
-    lastBands.clear();
-    lastJson.clear();
-    lastResult = Result{};
+    last.reset();
     try {
         if (image == nullptr || width <= 0 || height <= 0) {
             copyText(result->error, sizeof result->error, "the image is empty");
@@ -89,11 +87,9 @@ int32_t tovra_measure(const double* image, int32_t width, int32_t height, const 
         result->periods_across = r.periodsAcross;
         result->reliable = r.reliable ? 1 : 0;
         result->warnings = static_cast<int32_t>(r.warnings.size());
-        lastBands = r.bands;
-        lastJson = recordJson(r, RecordInfo{});
         const int32_t status = r.error.empty() ? 0 : 1;
-        lastResult = std::move(r);
-        lastResult.black = std::vector<uint8_t>(), lastResult.grainOf = std::vector<uint8_t>();
+        r.black = std::vector<uint8_t>(), r.grainOf = std::vector<uint8_t>();
+        last = std::move(r);
         return status;
     } catch (...) { // nothing may cross the C interface
         copyText(result->error, sizeof result->error, "out of memory");
@@ -103,8 +99,8 @@ int32_t tovra_measure(const double* image, int32_t width, int32_t height, const 
 
 int32_t tovra_measure_band(int32_t k, double* position_px, double* angle_deg, double* width_px,
                            int32_t* black) {
-    if (k < 0 || static_cast<size_t>(k) >= lastBands.size()) return 1;
-    const Band& b = lastBands[static_cast<size_t>(k)];
+    if (!last || k < 0 || static_cast<size_t>(k) >= last->bands.size()) return 1;
+    const Band& b = last->bands[static_cast<size_t>(k)];
     if (position_px) *position_px = b.positionPx;
     if (angle_deg) *angle_deg = b.angleDeg;
     if (width_px) *width_px = b.widthPx;
@@ -112,21 +108,20 @@ int32_t tovra_measure_band(int32_t k, double* position_px, double* angle_deg, do
     return 0;
 }
 
-int32_t tovra_measure_json(char* text, int32_t size) {
-    return handOut(lastJson, text, size);
-}
-
 int32_t tovra_measure_record(char* text, int32_t size, double pixel_size_um) {
-    if (!(pixel_size_um > 0) || !std::isfinite(pixel_size_um)) return handOut(lastJson, text, size);
     try {
-        thread_local std::string withSize;
+        thread_local std::string record;
         RecordInfo info;
-        info.pixelSizeUm = pixel_size_um;
-        withSize = lastJson.empty() ? std::string() : recordJson(lastResult, info);
-        return handOut(withSize, text, size);
+        if (pixel_size_um > 0 && std::isfinite(pixel_size_um)) info.pixelSizeUm = pixel_size_um;
+        record = last ? recordJson(*last, info) : std::string();
+        return handOut(record, text, size);
     } catch (...) { // nothing may cross the C interface
         return handOut(std::string(), text, size);
     }
+}
+
+int32_t tovra_measure_json(char* text, int32_t size) {
+    return tovra_measure_record(text, size, 0);
 }
 
 } // extern "C"
