@@ -469,15 +469,26 @@ QString tickText(double v) {
 
 } // namespace
 
-PlotTexts englishPlotTexts(const QString& valueName, const QString& valueUnit) {
+QString valueName(const ValueSource& source) {
+    const Language l = source.language;
+    if (!source.file.isEmpty() && !source.column.isEmpty()) return source.column;
+    if (source.list.isEmpty() && source.file.isEmpty() && !source.fromName)
+        return pick(l, QStringLiteral("frame"), QStringLiteral("フレーム番号"));
+    return pick(l, QStringLiteral("value"), QStringLiteral("値"));
+}
+
+PlotTexts plotTexts(const ValueSource& source, const QString& valueUnit) {
+    const Language l = source.language;
     PlotTexts t;
-    t.value = valueUnit.isEmpty() ? valueName : QStringLiteral("%1 (%2)").arg(valueName, valueUnit);
-    t.widths = QStringLiteral("width (px)");
-    t.magnetisation = QStringLiteral("net magnetisation 1 - 2 f");
-    t.black = QStringLiteral("black width");
-    t.white = QStringLiteral("white width");
-    t.period = QStringLiteral("period");
-    t.unreliable = QStringLiteral("hollow: not reliable");
+    const QString name = valueName(source);
+    t.value = valueUnit.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, valueUnit);
+    t.widths = pick(l, QStringLiteral("width (px)"), QStringLiteral("幅 (px)"));
+    t.magnetisation =
+        pick(l, QStringLiteral("net magnetisation 1 - 2 f"), QStringLiteral("正味の磁化 1 - 2 f"));
+    t.black = pick(l, QStringLiteral("black width"), QStringLiteral("黒の幅"));
+    t.white = pick(l, QStringLiteral("white width"), QStringLiteral("白の幅"));
+    t.period = pick(l, QStringLiteral("period"), QStringLiteral("周期"));
+    t.unreliable = pick(l, QStringLiteral("hollow: not reliable"), QStringLiteral("白抜き: 信頼できない"));
     return t;
 }
 

@@ -88,7 +88,11 @@ QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeade
 struct PlotTexts {
     QString value, widths, magnetisation, black, white, period, unreliable;
 };
-PlotTexts englishPlotTexts(const QString& valueName, const QString& valueUnit);
+// What the values are called, in the source's language: the CSV column's name, the frame number
+// where no source gives them, else "value".
+QString valueName(const ValueSource& source);
+// The plot's texts in the source's language, the value named with its unit.
+PlotTexts plotTexts(const ValueSource& source, const QString& valueUnit);
 // Two panels in `area`: the black and white widths and the period with their standard errors,
 // and the net magnetisation with its own, against the value. Lines join the reliable frames in
 // series order (a loop where the values go up and down); unreliable frames are hollow.

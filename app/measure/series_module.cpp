@@ -51,22 +51,17 @@ measure::Settings SeriesModule::settings() const {
     return measure::Settings{f_.median, f_.flatField, f_.otsu, f_.speckArea.trimmed().toInt()};
 }
 
-QString SeriesModule::valueName() const {
-    if (f_.valueSource == 2 && !f_.valueColumn.trimmed().isEmpty()) return f_.valueColumn.trimmed();
-    return f_.valueSource == 0 ? QStringLiteral("フレーム番号") : QStringLiteral("値");
+ValueSource SeriesModule::source() const {
+    ValueSource source;
+    source.language = Language::Japanese;
+    if (f_.valueSource == 1) source.list = f_.valueList.trimmed();
+    if (f_.valueSource == 2) source.file = f_.valueFile.trimmed(), source.column = f_.valueColumn.trimmed();
+    source.fromName = f_.valueSource == 3;
+    return source;
 }
 
 PlotTexts SeriesModule::plotTexts() const {
-    PlotTexts t;
-    const QString unit = f_.valueUnit.trimmed();
-    t.value = unit.isEmpty() ? valueName() : QStringLiteral("%1 (%2)").arg(valueName(), unit);
-    t.widths = QStringLiteral("幅 (px)");
-    t.magnetisation = QStringLiteral("正味の磁化 1 - 2 f");
-    t.black = QStringLiteral("黒の幅");
-    t.white = QStringLiteral("白の幅");
-    t.period = QStringLiteral("周期");
-    t.unreliable = QStringLiteral("白抜き: 信頼できない");
-    return t;
+    return tovra::plotTexts(source(), f_.valueUnit.trimmed());
 }
 
 bool SeriesModule::start(int jobs) {
@@ -105,11 +100,7 @@ bool SeriesModule::start(int jobs) {
         module_.inform(QStringLiteral("フレームを読めません。\n%1").arg(why));
         return false;
     }
-    ValueSource source;
-    source.language = Language::Japanese;
-    if (f_.valueSource == 1) source.list = f_.valueList.trimmed();
-    if (f_.valueSource == 2) source.file = f_.valueFile.trimmed(), source.column = f_.valueColumn.trimmed();
-    source.fromName = f_.valueSource == 3;
+    const ValueSource source = this->source();
     if ((f_.valueSource == 1 && source.list.isEmpty()) || (f_.valueSource == 2 && source.file.isEmpty())) {
         module_.inform(f_.valueSource == 1 ? QStringLiteral("値の一覧を「1,2,3」のように入れてください。")
                                            : QStringLiteral("値のファイルを選んでください。"));
@@ -236,7 +227,7 @@ void SeriesModule::openFrame(int k) {
 
 bool SeriesModule::exportTable(const QString& path) const {
     SeriesHeader header{
-        QString::fromStdString(measure::describe(running_)), valueName(), f_.valueUnit.trimmed(), {}};
+        QString::fromStdString(measure::describe(running_)), valueName(source()), f_.valueUnit.trimmed(), {}};
     if (rect_)
         header.rectangle =
             QStringLiteral("%1 %2 %3 %4").arg(rect_->x1).arg(rect_->y1).arg(rect_->x2).arg(rect_->y2);

@@ -85,7 +85,8 @@ signals:
 
 private:
     void frameFinished(int k, const SeriesPoint& point);
-    QString valueName() const;
+    // Where the values come from, as the fields say, for messages in Japanese.
+    ValueSource source() const;
     measure::Settings settings() const;
 
     Module& module_;

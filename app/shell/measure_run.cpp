@@ -43,10 +43,9 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         return 2;
     }
     const bool series = options.series();
-    if (series && !assignValues(frames,
-                                ValueSource{options.values, options.valuesFile, options.valuesColumn,
-                                            options.valuesFromName, Language::English},
-                                why)) {
+    const ValueSource source{options.values, options.valuesFile, options.valuesColumn, options.valuesFromName,
+                             Language::English};
+    if (series && !assignValues(frames, source, why)) {
         say(err, why);
         return 2;
     }
@@ -161,14 +160,9 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     for (auto& t : threads)
         t.join();
     // The series' table and plot, in frame order, once every frame is done.
-    const QString valueName =
-        !options.valuesColumn.isEmpty()
-            ? options.valuesColumn
-            : (options.values.isEmpty() && options.valuesFile.isEmpty() && !options.valuesFromName
-                   ? QStringLiteral("frame")
-                   : QStringLiteral("value"));
+    const QString name = valueName(source);
     if (!options.table.isEmpty()) {
-        SeriesHeader header{QString::fromStdString(describe(settings)), valueName, options.valueUnit, {}};
+        SeriesHeader header{QString::fromStdString(describe(settings)), name, options.valueUnit, {}};
         if (rect)
             header.rectangle =
                 QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
@@ -178,7 +172,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         }
     }
     if (!options.plot.isEmpty() &&
-        !saveSeriesPlot(options.plot, points, englishPlotTexts(valueName, options.valueUnit), why)) {
+        !saveSeriesPlot(options.plot, points, plotTexts(source, options.valueUnit), why)) {
         say(err, why);
         ++failed;
     }
