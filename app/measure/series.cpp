@@ -176,6 +176,14 @@ QString number(double v) {
 
 } // namespace
 
+QString seriesPictureFilter(const QString& description) {
+    QStringList shown;
+    for (const QString& suffix : kPictureSuffixes)
+        shown << QStringLiteral("*.") + suffix;
+    return QStringLiteral("%1 (%2)|%3")
+        .arg(description, shown.join(QLatin1Char(' ')), shown.join(QLatin1Char(';')));
+}
+
 std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& error, Language language) {
     std::vector<SeriesFrame> frames;
     for (const QString& argument : arguments) {

@@ -35,6 +35,10 @@ enum class Language { English, Japanese };
 std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& error,
                                       Language language = Language::English);
 
+// The file dialog's filter ("description|patterns") for the picture files a series takes, the
+// ones a folder contributes.
+QString seriesPictureFilter(const QString& description);
+
 // Where the values come from: a list ("1,2,3"), a file (one number a line, or the CSV column
 // named `column`), the last number in each file's name, or else the frame numbers from 1.
 struct ValueSource {

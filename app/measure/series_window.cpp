@@ -149,9 +149,7 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(0, 3), grid->setRowStretch(1, 2);
 
-    const QString pictures =
-        QStringLiteral("画像 (*.mon *.raw *.csv *.bmp *.png *.tif *.tiff *.jpg *.jpeg *.gif)|"
-                       "*.mon;*.raw;*.csv;*.bmp;*.png;*.tif;*.tiff;*.jpg;*.jpeg;*.gif");
+    const QString pictures = seriesPictureFilter(QStringLiteral("画像"));
     connect(addFile, &QPushButton::clicked, this, [this, s, pictures] {
         if (auto path = dialogs_.openFileName(pictures)) s->addInputs({*path});
     });
