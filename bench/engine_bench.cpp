@@ -3,6 +3,7 @@
 // in place, which the batch does not do, to show what the safe save costs).
 #include "common/atomic_file.h"
 #include "common/convert.h"
+#include "common/median.h"
 #include "quarnk.h"
 
 #include <benchmark/benchmark.h>
@@ -53,6 +54,19 @@ void BM_Median(benchmark::State& state) {
     }
 }
 
+void BM_MedianBytes(benchmark::State& state) {
+    const std::string path = sampleFile();
+    std::vector<uint8_t> original(kPixels), px(kPixels);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0 || ::read(fd, original.data(), kPixels) != static_cast<ssize_t>(kPixels)) std::abort();
+    ::close(fd);
+    for (auto _ : state) {
+        px = original;
+        quarnk::recursiveMedian(kSide, kSide, px.data());
+        benchmark::DoNotOptimize(px.data());
+    }
+}
+
 void BM_Binarize(benchmark::State& state) {
     std::vector<double> px(kPixels, 100.0);
     for (auto _ : state)
@@ -88,6 +102,7 @@ void BM_SaveInPlace(benchmark::State& state) {
 
 BENCHMARK(BM_Read)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Median)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MedianBytes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Binarize)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveBesideAndRename)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveInPlace)->Unit(benchmark::kMillisecond);

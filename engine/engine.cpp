@@ -3,8 +3,11 @@
 #include "batch_codes.h"
 
 #include "common/atomic_file.h"
+#include "common/byte_reader.h"
 #include "common/convert.h"
 #include "common/levels.h"
+#include "common/median.h"
+#include "common/no_throw.h"
 #include "quarnk.h"
 
 #include <algorithm>
@@ -39,19 +42,44 @@ bool isPicture(const std::string& kind) {
     return kind == "bmp" || kind == "jpg" || kind == "gif";
 }
 
-// Values as a slot stores them: truncated toward zero, low 8 bits (a real without an integer is 0).
-void quantize(std::vector<double>& px) {
-    thread_local std::vector<uint8_t> bytes;
-    bytes.resize(px.size());
-    quarnk::toBytes(px.data(), static_cast<int64_t>(px.size()), bytes.data());
-    quarnk::bytesToReals(bytes.data(), static_cast<int64_t>(px.size()), px.data());
-}
-
-// An image slot: its size and its pixels (whole numbers 0..255).
+// An image slot: its size and its pixels. What a slot stores are whole numbers 0..255, held here
+// as bytes; an operation whose kernel works on reals gets them as reals, and its result goes back
+// to bytes when the slot stores it. Operations that keep whole bytes whole (median, binarization,
+// inversion, histograms, saves) run on the bytes themselves.
 struct Slot {
     int w = 0, h = 0;
-    std::vector<double> px;
+    std::vector<double> px;     // the values, unless `whole`
+    std::vector<uint8_t> bytes; // the values, when `whole`
+    bool whole = false;
+
+    size_t size() const { return whole ? bytes.size() : px.size(); }
+    uint32_t at(size_t i) const { return whole ? bytes[i] : static_cast<uint32_t>(px[i]); }
+    double* reals() {
+        if (whole) {
+            px.resize(bytes.size());
+            quarnk::bytesToReals(bytes.data(), static_cast<int64_t>(bytes.size()), px.data());
+            whole = false;
+        }
+        return px.data();
+    }
+    // Values as a slot stores them: truncated toward zero, low 8 bits (a real without an integer is 0).
+    void quantize() {
+        if (whole) return;
+        bytes.resize(px.size());
+        quarnk::toBytes(px.data(), static_cast<int64_t>(px.size()), bytes.data());
+        whole = true;
+    }
 };
+
+// A raw file's first bytes.size() bytes; where the file ends early, the rest is 255 (how a slot
+// stores the -1 that the reader gives for them). False when the file cannot be opened.
+bool readRaw(const std::string& path, std::vector<uint8_t>& bytes) {
+    quarnk::ByteReader in;
+    if (!in.open(path.c_str())) return false;
+    const size_t got = in.read(bytes.data(), bytes.size());
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(got), bytes.end(), uint8_t{255});
+    return true;
+}
 
 // The working slot's picture: what its window shows, and what a BMP save writes. Nothing is
 // painted until a BMP save needs the picture: a fresh picture is white, and drawing the slot is
@@ -178,11 +206,11 @@ void FileRunner::settle(Canvas& canvas, const Slot& slot) {
     canvas.fill();
     const int mx = canvas.pendingMx;
     const int cols = std::min(mx, canvas.w), rows = std::min(canvas.pendingMy, canvas.h);
-    const int64_t have = static_cast<int64_t>(slot.px.size());
+    const int64_t have = static_cast<int64_t>(slot.size());
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < cols; ++x) {
             const int64_t i = static_cast<int64_t>(y) * mx + x;
-            const uint32_t v = i < have ? static_cast<uint32_t>(slot.px[static_cast<size_t>(i)]) : 0;
+            const uint32_t v = i < have ? slot.at(static_cast<size_t>(i)) : 0;
             canvas.rgb[static_cast<size_t>(y) * canvas.w + x] = 0xFF000000u | v << 16 | v << 8 | v;
         }
 }
@@ -214,23 +242,22 @@ bool FileRunner::open(const std::string& path, const std::string& title, Slot& s
             canvas->white = false;
         }
         slot.w = c.mx, slot.h = c.my;
-        slot.px.assign(static_cast<size_t>(c.mx) * c.my, 255.0); // outside the decoded picture: white
+        slot.whole = true;
+        slot.bytes.assign(static_cast<size_t>(c.mx) * c.my, 255); // outside the decoded picture: white
         for (int y = 0; y < std::min(c.my, picture->pixelHeight); ++y)
             for (int x = 0; x < std::min(c.mx, picture->pixelWidth); ++x)
-                slot.px[static_cast<size_t>(y) * c.mx + x] =
-                    (picture->rgb[static_cast<size_t>(y) * picture->pixelWidth + x] >> 16) & 0xFF;
+                slot.bytes[static_cast<size_t>(y) * c.mx + x] = static_cast<uint8_t>(
+                    picture->rgb[static_cast<size_t>(y) * picture->pixelWidth + x] >> 16);
         loaded = true;
     }
     if (raw && fits(c.mx, c.my)) {
-        thread_local std::vector<double> read;
+        thread_local std::vector<uint8_t> read;
         read.resize(static_cast<size_t>(c.mx) * c.my);
-        loaded = Openk(path.c_str(), c.mx, c.my, read.data()) == 0;
+        loaded = readRaw(path, read);
         if (loaded) {
             slot.w = c.mx, slot.h = c.my;
-            slot.px.swap(read);
-            struct stat st {};
-            if (::stat(path.c_str(), &st) != 0 || st.st_size < static_cast<int64_t>(slot.px.size()))
-                quantize(slot.px); // a short file's missing bytes are stored as 255
+            slot.bytes.swap(read);
+            slot.whole = true;
         }
         if (canvas && s_.autoDraw) drawSlot(*canvas, c);
     }
@@ -242,11 +269,12 @@ bool FileRunner::open(const std::string& path, const std::string& title, Slot& s
             Rofk(c.mx, c.my, read.data());
             slot.w = c.mx, slot.h = c.my;
             slot.px.swap(read);
-            quantize(slot.px);
+            slot.whole = false;
+            slot.quantize();
         }
         // Opening a CSV image corrects over-values once more, on what the slot holds.
-        Rofk(slot.w, slot.h, slot.px.data());
-        quantize(slot.px);
+        Rofk(slot.w, slot.h, slot.reals());
+        slot.quantize();
         if (canvas && s_.autoDraw) drawSlot(*canvas, c);
     }
     return loaded;
@@ -255,6 +283,10 @@ bool FileRunner::open(const std::string& path, const std::string& title, Slot& s
 std::unique_ptr<AtomicFile> FileRunner::rawWrite(const std::string& path, const Slot& slot) {
     auto f = std::make_unique<AtomicFile>();
     if (!f->open(path.c_str())) return nullptr;
+    if (slot.whole) {
+        f->write(slot.bytes.data(), slot.bytes.size());
+        return f;
+    }
     thread_local std::vector<uint8_t> bytes;
     bytes.resize(slot.px.size());
     quarnk::toBytes(slot.px.data(), static_cast<int64_t>(slot.px.size()), bytes.data());
@@ -267,7 +299,8 @@ std::unique_ptr<AtomicFile> FileRunner::csvWrite(const std::string& path, const 
     if (!f->open(path.c_str())) return nullptr;
     for (int y = 0; y < slot.h; ++y)
         for (int x = 0; x < slot.w; ++x) {
-            f->putInt(quarnk::truncToInt(slot.px[static_cast<size_t>(y) * slot.w + x]));
+            const size_t i = static_cast<size_t>(y) * slot.w + x;
+            f->putInt(slot.whole ? slot.bytes[i] : quarnk::truncToInt(slot.px[i]));
             f->put(x + 1 < slot.w ? ',' : '\r');
             if (x + 1 == slot.w) f->put('\n');
         }
@@ -322,7 +355,7 @@ bool FileRunner::operation(int16_t code, const Job::File& file, Slot& work, Canv
     // An operation on the slot: the kernel's failure is the library's status 5; success redraws.
     auto inPlace = [&](int32_t result, bool store) {
         if (result != 0) return failed(kKernelFailed);
-        if (store) quantize(work.px);
+        if (store) work.quantize();
         if (s_.autoDraw) drawSlot(canvas, c);
         return true;
     };
@@ -344,10 +377,16 @@ bool FileRunner::operation(int16_t code, const Job::File& file, Slot& work, Canv
         return true;
     };
     const int w = work.w, h = work.h;
-    double* px = work.px.data();
     switch (code) {
     case kCodeMedian:
-        return inPlace(Medk(w, h, px), false);
+        if (work.whole)
+            return inPlace(quarnk::noThrow<int32_t>(-1,
+                                                    [&] {
+                                                        quarnk::recursiveMedian(w, h, work.bytes.data());
+                                                        return 0;
+                                                    }),
+                           false);
+        return inPlace(Medk(w, h, work.px.data()), false);
     case kCodeDifferenceWorkFirst:
     case kCodeDifferenceReferenceFirst: {
         // The reference image is read afresh for every difference.
@@ -360,31 +399,46 @@ bool FileRunner::operation(int16_t code, const Job::File& file, Slot& work, Canv
             return false;
         }
         if (reference.w != w || reference.h != h) return failed(kKernelFailed);
-        if (code == kCodeDifferenceWorkFirst) return inPlace(Dpk(w, h, px, reference.px.data()), true);
+        if (code == kCodeDifferenceWorkFirst)
+            return inPlace(Dpk(w, h, work.reals(), reference.reals()), true);
         thread_local std::vector<double> a;
-        a = reference.px;
-        const int32_t r = Dpk(w, h, a.data(), px);
+        const double* ref = reference.reals();
+        a.assign(ref, ref + reference.px.size());
+        const int32_t r = Dpk(w, h, a.data(), work.reals());
         work.px.swap(a);
         return inPlace(r, true);
     }
     case kCodeBinarize:
-        return inPlace(Segmk(c.threshold, w, h, px), false);
+        if (work.whole) {
+            for (uint8_t& v : work.bytes)
+                v = v > c.threshold ? 255 : 0;
+            return inPlace(0, false);
+        }
+        return inPlace(Segmk(c.threshold, w, h, work.px.data()), false);
     case kCodeOverValue:
-        return inPlace(Rofk(w, h, px), true);
+        return inPlace(Rofk(w, h, work.reals()), true);
     case kCodeEdgeTwoLevel:
     case kCodeEdgeOrdinary:
-        return inPlace(Edgek(code == kCodeEdgeTwoLevel ? 0 : 1, w, h, px), true);
+        return inPlace(Edgek(code == kCodeEdgeTwoLevel ? 0 : 1, w, h, work.reals()), true);
     case kCodeDust:
-        return inPlace(Dmk(w, h, px), false);
+        return inPlace(Dmk(w, h, work.reals()), false);
     case kCodeInvert:
-        return inPlace(Rdk(w, h, px), false);
+        if (work.whole) {
+            for (uint8_t& v : work.bytes)
+                v = static_cast<uint8_t>(255 - v);
+            return inPlace(0, false);
+        }
+        return inPlace(Rdk(w, h, work.px.data()), false);
     case kCodeHistogramPeak:
     case kCodeHistogramMean: {
         Event e;
         e.kind = Event::kHistogram;
         e.code = code;
         int64_t counts[quarnk::kLevels] = {};
-        quarnk::countLevels(px, static_cast<int64_t>(w) * h, counts);
+        if (work.whole)
+            quarnk::countLevels(work.bytes.data(), static_cast<int64_t>(work.bytes.size()), counts);
+        else
+            quarnk::countLevels(work.px.data(), static_cast<int64_t>(w) * h, counts);
         int32_t result = 0;
         quarnk::thresholdOf(code == kCodeHistogramPeak ? 0 : 1, counts, static_cast<int64_t>(w) * h, &result);
         c.threshold = result;
@@ -401,10 +455,11 @@ bool FileRunner::operation(int16_t code, const Job::File& file, Slot& work, Canv
     case kCodeSaveCsv:
         return s_.rawOverride ? save(".csv", {'r', 'c'}) : save(".csv", {'c'});
     case kCodeContrast:
-        return inPlace(Conk(s_.contrastLow, s_.contrastHigh, w, h, px), true);
+        return inPlace(Conk(s_.contrastLow, s_.contrastHigh, w, h, work.reals()), true);
     case kCodeFlipLeftRight:
     case kCodeFlipUpDown: {
         thread_local std::vector<double> scratch;
+        double* px = work.reals();
         scratch.resize(work.px.size());
         return inPlace(Turnk(code == kCodeFlipLeftRight ? 0 : 1, w, h, px, scratch.data()), false);
     }

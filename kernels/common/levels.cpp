@@ -28,6 +28,23 @@ void countLevels(const double* buf, int64_t n, int64_t* counts) {
     }
 }
 
+void countLevels(const uint8_t* buf, int64_t n, int64_t* counts) {
+    constexpr int64_t kFold = int64_t{1} << 30; // each table's counters stay within 32 bits
+    uint32_t part[4][kLevels] = {};
+    for (int64_t start = 0; start < n; start += kFold) {
+        const int64_t end = std::min(n, start + kFold);
+        int64_t i = start;
+        for (; i + 4 <= end; i += 4)
+            for (int k = 0; k < 4; ++k)
+                ++part[k][buf[i + k]];
+        for (; i < end; ++i)
+            ++part[0][buf[i]];
+        for (int k = 0; k < 4; ++k)
+            for (int l = 0; l < kLevels; ++l)
+                counts[l] += part[k][l], part[k][l] = 0;
+    }
+}
+
 void thresholdOf(int32_t mode, const int64_t* counts, int64_t n, int32_t* result) {
     if (mode == 0) {
         int32_t best = 0;

@@ -11,6 +11,8 @@ constexpr int kLevels = 256;
 
 // counts[level] += the pixels whose value truncates to level, 0..255; other values are not counted.
 void countLevels(const double* buf, int64_t n, int64_t* counts);
+// The same for bytes, each its own level.
+void countLevels(const uint8_t* buf, int64_t n, int64_t* counts);
 
 // Mode 0: the first most frequent level; mode 1: the mean level of the n pixels, truncated (0 for
 // none). Any other mode leaves result as it is.

@@ -1,3 +1,4 @@
+#include "common/median.h"
 #include "quarnk.h"
 #include "reference.h"
 #include "support/test_support.h"
@@ -44,11 +45,12 @@ TEST(Median, SmallImagesUnchangedAndValuesTruncated) {
 
 TEST(Median, MatchesPlainVersionBitForBit) {
     std::mt19937 gen(11);
-    // Widths around the column blocks (64) and heights around the row bands (4), then random sizes.
-    const std::pair<int32_t, int32_t> sizes[] = {{3, 3},   {65, 4},  {66, 5},  {67, 6},
-                                                 {130, 7}, {131, 8}, {1024, 9}};
-    for (int trial = 0; trial < 47; ++trial) {
-        const bool fixed = trial < 7;
+    // Widths around the column blocks (64), the byte path's vectors (16) and heights around the
+    // row bands (4), then random sizes.
+    const std::pair<int32_t, int32_t> sizes[] = {{3, 3},   {65, 4},   {66, 5}, {67, 6}, {130, 7},
+                                                 {131, 8}, {1024, 9}, {17, 5}, {18, 3}, {19, 4}};
+    for (int trial = 0; trial < 50; ++trial) {
+        const bool fixed = trial < 10;
         const int32_t w = fixed ? sizes[trial].first : 3 + gen() % 200;
         const int32_t h = fixed ? sizes[trial].second : 3 + gen() % 40;
         // Few levels make many ties; wide values take the 32-bit path.
@@ -61,6 +63,11 @@ TEST(Median, MatchesPlainVersionBitForBit) {
         Medk(w, h, a.data());
         reference::median(w, h, b.data());
         ASSERT_EQ(a, b) << w << "x" << h << " trial " << trial;
+        if (trial % 5 == 4) continue;
+        // Whole bytes take the batch engine's byte path, which must give the same medians.
+        std::vector<uint8_t> bytes(img.begin(), img.end());
+        quarnk::recursiveMedian(w, h, bytes.data());
+        ASSERT_EQ(V(bytes.begin(), bytes.end()), b) << "bytes " << w << "x" << h << " trial " << trial;
     }
 }
 
