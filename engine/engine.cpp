@@ -410,8 +410,9 @@ bool FileRunner::operation(int16_t code, const Job::File& file, Slot& work, Canv
     }
     case kCodeBinarize:
         if (work.whole) {
+            const int threshold = c.threshold; // a local, which the stores through bytes cannot change
             for (uint8_t& v : work.bytes)
-                v = v > c.threshold ? 255 : 0;
+                v = v > threshold ? 255 : 0;
             return inPlace(0, false);
         }
         return inPlace(Segmk(c.threshold, w, h, work.px.data()), false);
@@ -606,6 +607,8 @@ Outcome run(const Job& job, const Settings& settings, const PictureReader& readP
             const Callbacks& callbacks) {
     Outcome outcome;
     outcome.files = static_cast<int>(job.files.size());
+    // A file replaced by its result gives its inode to the next result in the folder.
+    const AtomicFile::KeepSpares keepSpares;
     Committer committer(settings);
     Carried start{job.width, job.height, settings.threshold};
     auto report = [&](const std::string& line) {

@@ -10,11 +10,13 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quarnk {
 
@@ -70,6 +72,21 @@ void sweepOnce(const std::string& folder) {
     ::closedir(dir);
 }
 
+// The spares kept, by folder, while a KeepSpares lives.
+struct Spare {
+    int fd;
+    std::string name;
+};
+struct Spares {
+    std::mutex mutex;
+    int keepers = 0;
+    std::map<std::string, std::vector<Spare>> byFolder;
+};
+Spares& spares() {
+    static Spares* s = new Spares; // never destroyed: saves may run while the process ends
+    return *s;
+}
+
 bool procFdsAvailable() {
     static const bool available = ::access("/proc/self/fd", X_OK) == 0;
     return available;
@@ -106,6 +123,72 @@ AtomicFile::~AtomicFile() {
     discard();
 }
 
+AtomicFile::KeepSpares::KeepSpares() {
+    std::lock_guard<std::mutex> lock(spares().mutex);
+    ++spares().keepers;
+}
+
+AtomicFile::KeepSpares::~KeepSpares() {
+    std::lock_guard<std::mutex> lock(spares().mutex);
+    if (--spares().keepers > 0) return;
+    for (auto& [folder, list] : spares().byFolder)
+        for (const Spare& spare : list) {
+            ::unlink(spare.name.c_str());
+            ::close(spare.fd);
+        }
+    spares().byFolder.clear();
+}
+
+// A kept spare of the folder becomes this save's temporary, written over from its start (emptying
+// it first would make the file system write it out at once, as for a file truncated and
+// rewritten in place), and cut to its new length at the commit. One whose name no longer
+// leads to it (removed or replaced by someone else meanwhile) is given up.
+bool AtomicFile::takeSpare() {
+    for (;;) {
+        Spare spare{};
+        {
+            std::lock_guard<std::mutex> lock(spares().mutex);
+            auto it = spares().byFolder.find(folder_);
+            if (it == spares().byFolder.end() || it->second.empty()) return false;
+            spare = std::move(it->second.back());
+            it->second.pop_back();
+        }
+        struct stat held {
+        }, named{};
+        if (::fstat(spare.fd, &held) == 0 && ::lstat(spare.name.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino &&
+            ::lseek(spare.fd, 0, SEEK_SET) == 0) {
+            fd_ = spare.fd;
+            tempPath_ = spare.name;
+            return true;
+        }
+        ::close(spare.fd);
+    }
+}
+
+// After the names were swapped the old file is under the temporary name: kept as a spare when
+// nobody else can reach it, else removed as a rename over it would have removed it.
+void AtomicFile::keepSpare() {
+    const int fd = ::open(tempPath_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    bool keep = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+                st.st_uid == ::geteuid() && st.st_gid == ::getegid();
+    // A write lease is granted only on a file that no other descriptor, here or elsewhere, holds open.
+    keep = keep && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    if (keep) ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    keep = keep && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (keep) {
+        std::lock_guard<std::mutex> lock(spares().mutex);
+        keep = spares().keepers > 0;
+        if (keep) spares().byFolder[folder_].push_back({fd, tempPath_});
+    }
+    if (!keep) {
+        ::unlink(tempPath_.c_str());
+        if (fd >= 0) ::close(fd);
+    }
+    tempPath_.clear();
+}
+
 std::string AtomicFile::newTemporaryName() const {
     return folder_ + "/" + kTempPrefix + std::to_string(::getpid()) + "-" + std::to_string(tempCounter++) +
            kTempSuffix;
@@ -122,8 +205,16 @@ bool AtomicFile::open(const char* path) {
     if (exists && (!S_ISREG(st.st_mode) || ::access(path_.c_str(), W_OK) != 0)) return false;
     sweepOnce(folder_);
     unnamed_ = false;
+    replaces_ = exists;
+    bool spare = false;
+    if (exists) {
+        std::lock_guard<std::mutex> lock(spares().mutex);
+        spare = spares().keepers > 0;
+    }
+    spare = spare && takeSpare();
+    fromSpare_ = spare;
 #ifdef O_TMPFILE
-    if (procFdsAvailable()) {
+    if (!spare && procFdsAvailable()) {
         fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         unnamed_ = fd_ >= 0;
     }
@@ -133,8 +224,9 @@ bool AtomicFile::open(const char* path) {
         fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno != EEXIST) break;
     }
-    // Held until the file has its final name, so that no other run takes it for stale.
-    if (fd_ >= 0 && !unnamed_) ::flock(fd_, LOCK_EX);
+    // Held until the file has its final name, so that no other run takes it for stale (a spare
+    // holds its lock already).
+    if (fd_ >= 0 && !unnamed_ && !spare) ::flock(fd_, LOCK_EX);
     if (fd_ < 0) {
         tempPath_.clear();
         return false;
@@ -195,6 +287,10 @@ bool AtomicFile::commit() {
     if (fd_ < 0) return false;
     flush();
     bool ok = !failed_;
+    if (ok && fromSpare_) {
+        const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+        ok = end >= 0 && ::ftruncate(fd_, end) == 0;
+    }
     if (ok && unnamed_) {
         // The complete file gets a name only now, for the moment until the rename.
         ::flock(fd_, LOCK_EX);
@@ -213,7 +309,18 @@ bool AtomicFile::commit() {
     const int lockHolder = ::dup(fd_);
     if (::close(fd_) != 0) ok = false;
     fd_ = -1;
-    if (ok && ::rename(tempPath_.c_str(), path_.c_str()) != 0) ok = false;
+    bool swapped = false;
+    if (ok && replaces_) {
+        bool keeping;
+        {
+            std::lock_guard<std::mutex> lock(spares().mutex);
+            keeping = spares().keepers > 0;
+        }
+        swapped = keeping &&
+                  ::renameat2(AT_FDCWD, tempPath_.c_str(), AT_FDCWD, path_.c_str(), RENAME_EXCHANGE) == 0;
+    }
+    if (ok && !swapped && ::rename(tempPath_.c_str(), path_.c_str()) != 0) ok = false;
+    if (swapped) keepSpare();
     if (!ok && !tempPath_.empty()) ::unlink(tempPath_.c_str());
     if (lockHolder >= 0) ::close(lockHolder);
     tempPath_.clear();

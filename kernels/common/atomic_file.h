@@ -7,6 +7,13 @@
 // locked (flock) by its writer; the first save of a process into a folder removes such files
 // that nobody holds locked, whichever machine or container left them.
 // Saving over a symbolic link writes its target; an existing file keeps its permissions.
+//
+// A run of many saves may keep spares: a save that replaces a file swaps the two files' names
+// (renameat2 with RENAME_EXCHANGE) instead of renaming over the old one, and the old file, now
+// under a temporary name, becomes the next save's temporary in that folder, so that the file
+// system neither frees nor allocates an inode per save. Only a file that nobody else can see is
+// kept: ours, with no other name, and open nowhere (a write lease is granted on it). Spares are
+// named temporaries, locked while kept and removed when the run ends.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +44,15 @@ public:
     // case the temporary file is removed and the old file, if any, is untouched.
     bool commit();
 
+    // While one of these lives, saves keep spares; the last one to end removes them.
+    class KeepSpares {
+    public:
+        KeepSpares();
+        KeepSpares(const KeepSpares&) = delete;
+        KeepSpares& operator=(const KeepSpares&) = delete;
+        ~KeepSpares();
+    };
+
     // Whether `name` (a file name without folder) has the shape of these temporaries.
     static bool isTemporaryName(const std::string& name);
     // Whether the temporary `name` in the folder open as `folderFd` is left over: no writer holds
@@ -48,9 +64,13 @@ private:
     void writeAll(const char* p, size_t size);
     void discard();
     std::string newTemporaryName() const;
+    bool takeSpare();
+    void keepSpare();
 
     int fd_ = -1;
     bool unnamed_ = false;
+    bool replaces_ = false;  // a file was there when the save began
+    bool fromSpare_ = false; // the temporary is a kept spare, written over
     bool failed_ = false;
     std::string path_;     // the file finally written: the link's target for a symbolic link
     std::string folder_;   // its folder, "." for a bare name

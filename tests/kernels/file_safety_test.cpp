@@ -123,3 +123,61 @@ TEST(FileSafety, AllocationFailureBecomesTheFailureStatus) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 #endif
+
+namespace {
+
+bool saveText(const char* path, const std::string& text) {
+    quarnk::AtomicFile f;
+    if (!f.open(path)) return false;
+    f.write(text.data(), text.size());
+    return f.commit();
+}
+
+ino_t inodeOf(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 ? st.st_ino : 0;
+}
+
+} // namespace
+
+// A run that keeps spares writes the replaced files' inodes again, but only those nobody else can
+// reach: a file with a second name, or one that a reader holds open, keeps its old contents there.
+TEST(FileSafety, SparesAreOnlyFilesNobodyElseSees) {
+    TempDir dir;
+    for (const char* name : {"a.mon", "b.mon", "c.mon", "d.mon", "e.mon"})
+        writeBytes(name, std::string("old contents of ") + name);
+    ::chmod("b.mon", 0640);
+    ASSERT_EQ(::link("c.mon", "c-link.mon"), 0);
+    const int reader = ::open("d.mon", O_RDONLY);
+    ASSERT_GE(reader, 0);
+    const ino_t a = inodeOf("a.mon"), c = inodeOf("c.mon"), d = inodeOf("d.mon");
+    {
+        const quarnk::AtomicFile::KeepSpares keep;
+        ASSERT_TRUE(saveText("a.mon", "new a, longer than what it replaces"));
+        EXPECT_EQ(temporaries("."), 1u); // a's old inode, kept
+        ASSERT_TRUE(saveText("b.mon", "b"));
+        EXPECT_EQ(inodeOf("b.mon"), a); // written again, cut to its new length, with b's permissions
+        EXPECT_EQ(readBytes("b.mon"), "b");
+        EXPECT_EQ(fs::status("b.mon").permissions(), fs::perms(0640));
+        ASSERT_TRUE(saveText("c.mon", "new c"));
+        ASSERT_TRUE(saveText("d.mon", "new d"));
+        ASSERT_TRUE(saveText("e.mon", "new e"));
+        for (auto& e : fs::directory_iterator(".")) // a spare removed by someone else is given up
+            if (e.path().extension() == ".part") fs::remove(e.path());
+        ASSERT_TRUE(saveText("a.mon", "a again"));
+        EXPECT_EQ(temporaries("."), 1u);
+    }
+    EXPECT_EQ(temporaries("."), 0u);
+    EXPECT_EQ(readBytes("a.mon"), "a again");
+    EXPECT_EQ(readBytes("c.mon"), "new c");
+    EXPECT_EQ(readBytes("c-link.mon"), "old contents of c.mon");
+    EXPECT_EQ(readBytes("d.mon"), "new d");
+    EXPECT_EQ(readBytes("e.mon"), "new e");
+    char held[64] = {};
+    EXPECT_EQ(::pread(reader, held, sizeof held - 1, 0), 21);
+    EXPECT_STREQ(held, "old contents of d.mon");
+    ::close(reader);
+    EXPECT_NE(inodeOf("e.mon"), c);
+    EXPECT_NE(inodeOf("e.mon"), d);
+    EXPECT_EQ(inodeOf("c-link.mon"), c);
+}
