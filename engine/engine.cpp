@@ -410,9 +410,7 @@ bool FileRunner::operation(int16_t code, const Job::File& file, Slot& work, Canv
     }
     case kCodeBinarize:
         if (work.whole) {
-            const int threshold = c.threshold; // a local, which the stores through bytes cannot change
-            for (uint8_t& v : work.bytes)
-                v = v > threshold ? 255 : 0;
+            quarnk::binarize(work.bytes.data(), static_cast<int64_t>(work.bytes.size()), c.threshold);
             return inPlace(0, false);
         }
         return inPlace(Segmk(c.threshold, w, h, work.px.data()), false);

@@ -45,6 +45,16 @@ void countLevels(const uint8_t* buf, int64_t n, int64_t* counts) {
     }
 }
 
+void binarize(uint8_t* buf, int64_t n, int32_t threshold) {
+    if (threshold < 0 || threshold > 254) {
+        std::fill(buf, buf + n, threshold < 0 ? uint8_t{255} : uint8_t{0});
+        return;
+    }
+    const uint8_t t = static_cast<uint8_t>(threshold); // bytes against a byte, which vectorizes
+    for (int64_t i = 0; i < n; ++i)
+        buf[i] = buf[i] > t ? 255 : 0;
+}
+
 void thresholdOf(int32_t mode, const int64_t* counts, int64_t n, int32_t* result) {
     if (mode == 0) {
         int32_t best = 0;

@@ -1,3 +1,4 @@
+#include "common/levels.h"
 #include "quarnk.h"
 #include "reference.h"
 #include "support/test_support.h"
@@ -63,6 +64,20 @@ TEST(PointOps, BinarizeAndInvert) {
     V r{0, 255, 100, 0.5, std::numeric_limits<double>::infinity()};
     Rdk(5, 1, r.data());
     EXPECT_EQ(r, V({255, 0, 155, 254, 0}));
+}
+
+// The batch engine binarizes whole bytes itself: the same as the kernel at every threshold.
+TEST(PointOps, BinarizedBytesAsTheKernelGivesThem) {
+    V levels(256);
+    for (int i = 0; i < 256; ++i)
+        levels[i] = i;
+    for (int32_t t : {INT32_MIN, -256, -1, 0, 1, 127, 128, 254, 255, 256, INT32_MAX}) {
+        V reals = levels;
+        Segmk(t, 256, 1, reals.data());
+        std::vector<uint8_t> bytes(levels.begin(), levels.end());
+        quarnk::binarize(bytes.data(), 256, t);
+        EXPECT_EQ(V(bytes.begin(), bytes.end()), reals) << t;
+    }
 }
 
 TEST(PointOps, AgreeWithPlainVersionsOnRandomImages) {
