@@ -16,6 +16,9 @@
 
 #include <algorithm>
 #include <atomic>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <cmath>
 #include <system_error>
 #include <thread>
@@ -78,14 +81,41 @@ Votes gatherBlack(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
 }
 
 // rho index of each x of one black row at one angle, computed as x cos + y sin + 750 and truncated;
-// a vote outside the table goes to the spare cell kRhoCells. No branch, so it runs in vectors.
-__attribute__((target_clones("avx2", "default"))) void rhoIndices(const double* x, size_t n, double c,
-                                                                  double ys, int32_t* out) {
+// a vote outside the table goes to the spare cell kRhoCells.
+void rhoIndicesPlain(const double* x, size_t n, double c, double ys, int32_t* out) {
     for (size_t i = 0; i < n; ++i) {
         const double rho = x[i] * c + ys + kRhoOffset;
         const bool inside = rho > -1.0 && rho < static_cast<double>(kRhoCells);
         out[i] = static_cast<int32_t>(inside ? rho : static_cast<double>(kRhoCells));
     }
+}
+
+#if defined(__x86_64__)
+// The same in vectors. The processor's truncation gives a negative number for every rho at or
+// below -1 and 0x80000000 for one beyond the integers (or not a number); taken as unsigned, all of
+// these and every rho from 1501 on are at least kRhoCells, so one unsigned minimum sends them to
+// the spare cell. The sums are made in the plain order, without fusing.
+__attribute__((target("avx2"))) void rhoIndicesAvx2(const double* x, size_t n, double c, double ys,
+                                                    int32_t* out) {
+    const __m256d vc = _mm256_set1_pd(c), vys = _mm256_set1_pd(ys), offset = _mm256_set1_pd(kRhoOffset);
+    const __m128i spare = _mm_set1_epi32(kRhoCells);
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d rho =
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(x + i), vc), vys), offset);
+        const __m128i t = _mm_min_epu32(_mm256_cvttpd_epi32(rho), spare);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), t);
+    }
+    rhoIndicesPlain(x + i, n - i, c, ys, out + i);
+}
+#endif
+
+void rhoIndices(const double* x, size_t n, double c, double ys, int32_t* out) {
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return rhoIndicesAvx2(x, n, c, ys, out);
+#endif
+    rhoIndicesPlain(x, n, c, ys, out);
 }
 
 // Counts the votes of angles [first, last) into the rho rows counts[index * 1501 + r]. Each angle

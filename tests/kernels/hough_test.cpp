@@ -143,14 +143,16 @@ TEST(Hough, EqualPeaksInBothHalvesOfTheRowsGoToTheLowerRho) {
 
 TEST(Hough, MatchesPlainVersionBitForBit) {
     std::mt19937 gen(5);
-    for (int trial = 0; trial < 6; ++trial) {
-        const int32_t w = 120, h = 90;
+    for (int trial = 0; trial < 7; ++trial) {
+        // The last one is wide, so that whole vectors of votes fall below the table, into it from
+        // between -1 and 0, and beyond it.
+        const int32_t w = trial == 6 ? 1700 : 120, h = trial == 6 ? 8 : 90;
         Fixture f(w, h);
         f.image = randomImage(w, h, gen(), 2);
         if (trial >= 3) // dense enough to take the two-thread path
             for (size_t i = 0; i < f.image.size(); ++i)
                 f.image[i] = (i % 3 == 0) ? 255 : 0;
-        const double steps[] = {1.0, 0.7, 0.25, 1.0, 3.3, 0.12};
+        const double steps[] = {1.0, 0.7, 0.25, 1.0, 3.3, 0.12, 0.5};
         const int32_t x0 = trial, y0 = 2 * trial, x1 = w - trial, y1 = h - 1;
         std::vector<double> acc(kAccCells, -5.0);
         int32_t bound = trial == 2 ? 40 : 3000, refBound = bound;
