@@ -15,6 +15,7 @@
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -171,8 +172,10 @@ bool AtomicFile::takeSpare() {
 void AtomicFile::keepSpare() {
     const int fd = ::open(tempPath_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
+    // Extended attributes (and the access lists kept in them) belong to the file replaced, not to
+    // the next one: a file that has any is not kept.
     bool keep = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-                st.st_uid == ::geteuid() && st.st_gid == ::getegid();
+                st.st_uid == ::geteuid() && st.st_gid == ::getegid() && ::flistxattr(fd, nullptr, 0) == 0;
     // A write lease is granted only on a file that no other descriptor, here or elsewhere, holds open.
     keep = keep && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
     if (keep) ::fcntl(fd, F_SETLEASE, F_UNLCK);

@@ -12,8 +12,8 @@
 // (renameat2 with RENAME_EXCHANGE) instead of renaming over the old one, and the old file, now
 // under a temporary name, becomes the next save's temporary in that folder, so that the file
 // system neither frees nor allocates an inode per save. Only a file that nobody else can see is
-// kept: ours, with no other name, and open nowhere (a write lease is granted on it). Spares are
-// named temporaries, locked while kept and removed when the run ends.
+// kept: ours, with no other name and no extended attributes, and open nowhere (a write lease is
+// granted on it). Spares are named temporaries, locked while kept and removed when the run ends.
 #pragma once
 
 #include <cstddef>

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace testing_support;
@@ -162,6 +163,12 @@ TEST(FileSafety, SparesAreOnlyFilesNobodyElseSees) {
         ASSERT_TRUE(saveText("c.mon", "new c"));
         ASSERT_TRUE(saveText("d.mon", "new d"));
         ASSERT_TRUE(saveText("e.mon", "new e"));
+        // A file with extended attributes is not kept: they would pass to the next file saved.
+        if (::setxattr("a.mon", "user.tag", "x", 1, 0) == 0) { // where the file system has them
+            ASSERT_TRUE(saveText("a.mon", "tagged a"));
+            ASSERT_TRUE(saveText("e.mon", "new e, again"));
+            EXPECT_EQ(::getxattr("e.mon", "user.tag", nullptr, 0), -1);
+        }
         for (auto& e : fs::directory_iterator(".")) // a spare removed by someone else is given up
             if (e.path().extension() == ".part") fs::remove(e.path());
         ASSERT_TRUE(saveText("a.mon", "a again"));
@@ -172,7 +179,7 @@ TEST(FileSafety, SparesAreOnlyFilesNobodyElseSees) {
     EXPECT_EQ(readBytes("c.mon"), "new c");
     EXPECT_EQ(readBytes("c-link.mon"), "old contents of c.mon");
     EXPECT_EQ(readBytes("d.mon"), "new d");
-    EXPECT_EQ(readBytes("e.mon"), "new e");
+    EXPECT_EQ(readBytes("e.mon").substr(0, 5), "new e");
     char held[64] = {};
     EXPECT_EQ(::pread(reader, held, sizeof held - 1, 0), 21);
     EXPECT_STREQ(held, "old contents of d.mon");
