@@ -11,6 +11,8 @@ sample="$here/../samples/maze_512.mon"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cores=$(nproc)
+# shellcheck source=timing.sh
+source "$here/timing.sh"
 
 fresh() {
     rm -f "$dir"/f*.mon "$dir"/f*.csv
@@ -35,10 +37,6 @@ seconds() { # a command's wall time
     "$@" 2>/dev/null >/dev/null || true
     end=$(date +%s.%N)
     echo "$end - $start" | bc -l
-}
-
-least() { # the least of its arguments
-    printf '%s\n' "$@" | sort -g | head -1
 }
 
 rate() { echo "$count / $1" | bc -l; }

@@ -2,6 +2,7 @@
 // blur, the light divided out, the noise level, and single bright or dark pixels removed.
 #include "stages.h"
 
+#include "common/median.h"
 #include "quarnk.h"
 
 #include <algorithm>
@@ -22,26 +23,9 @@ Image crop(const Image& in, const Rect& r) {
     return out;
 }
 
-// The kernels' 3 x 3 recursive median, which works on doubles, run over bands of rows so that
-// the picture stays in single precision: each band with the row above, filtered already (the
-// recursion reads it so), and the row below, not yet; the kernel holds both as borders.
+// The kernels' 3 x 3 recursive median, on the picture's single-precision values themselves.
 void median(Image& g) {
-    const int w = g.width, h = g.height;
-    if (w < 3 || h < 3) return;
-    constexpr int kBand = 64;
-    std::vector<double> band;
-    const auto row = [&](int y) { return g.px.begin() + static_cast<std::ptrdiff_t>(y) * w; };
-    for (int y0 = 0; y0 < h;) {
-        int end = y0 + kBand;
-        if (h - end < 2) end = h; // a band after this one would hold fewer than three rows
-        const int first = std::max(0, y0 - 1), last = std::min(h, end + 1);
-        band.assign(row(first), row(last));
-        if (Medk(w, last - first, band.data()) != 0) throw std::bad_alloc();
-        std::transform(band.begin() + static_cast<std::ptrdiff_t>(y0 - first) * w,
-                       band.begin() + static_cast<std::ptrdiff_t>(end - first) * w, row(y0),
-                       [](double v) { return static_cast<float>(v); });
-        y0 = end;
-    }
+    quarnk::recursiveMedian(g.width, g.height, g.px.data());
 }
 
 // The least and the greatest value, in eight lanes that the processor runs side by side.
@@ -94,8 +78,12 @@ void transpose(const std::vector<float>& in, std::vector<float>& out, int w, int
 // reads padded[x .. x + 2 radius] for pixel x without a test at the borders.
 void padRow(const float* row, int w, int radius, std::vector<float>& padded) {
     padded.resize(static_cast<size_t>(w) + 2 * static_cast<size_t>(radius));
-    for (int i = 0; i < w + 2 * radius; ++i)
+    // The row itself is copied as it is; only the margins are mirrored.
+    std::copy(row, row + w, padded.begin() + radius);
+    for (int i = 0; i < radius; ++i) {
         padded[i] = row[mirror(i - radius, w)];
+        padded[w + radius + i] = row[mirror(w + i, w)];
+    }
 }
 
 // A Gaussian blur of standard deviation sigma, borders mirrored. Narrow blurs convolve with the

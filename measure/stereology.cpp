@@ -80,14 +80,24 @@ std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector
                                 const Blocks& blocks) {
     std::vector<Tally> tallies(static_cast<size_t>(blocks.count()));
     const int w = smooth.width, h = smooth.height;
+    // A block's columns are one run, so each row adds whole-number counts per run (exact sums, as
+    // adding one pixel at a time would give).
+    std::vector<int> runEnd(static_cast<size_t>(blocks.across), 0);
+    for (int x = 0; x < w; ++x)
+        runEnd[static_cast<size_t>(blocks.column[static_cast<size_t>(x)])] = x + 1;
     for (int y = 0; y < h; ++y) {
         const uint8_t* row = black.data() + static_cast<size_t>(y) * w;
         Tally* line =
             tallies.data() + static_cast<size_t>(blocks.row[static_cast<size_t>(y)]) * blocks.across;
-        for (int x = 0; x < w; ++x) {
-            Tally& b = line[blocks.column[static_cast<size_t>(x)]];
-            b.black += row[x], b.pixels += 1;
-            if (x + 1 < w && y + 1 < h) b.cells += 1;
+        for (int k = 0, x0 = 0; k < blocks.across; ++k) {
+            const int x1 = std::max(x0, runEnd[static_cast<size_t>(k)]);
+            int64_t dark = 0;
+            for (int x = x0; x < x1; ++x)
+                dark += row[x];
+            line[k].black += static_cast<double>(dark);
+            line[k].pixels += x1 - x0;
+            if (y + 1 < h) line[k].cells += std::min(x1, w - 1) - std::min(x0, w - 1);
+            x0 = x1;
         }
     }
     unwinding<&contourLengthWide>(smooth, t, blocks, tallies.data());

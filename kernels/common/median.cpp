@@ -82,6 +82,18 @@ template <typename T> void storeRow(const T* filtered, int32_t width, double* ro
         row[x] = filtered[x];
 }
 
+template <typename T> void storeRow(const T* filtered, int32_t width, float* row) {
+    for (int32_t x = 1; x < width - 1; ++x)
+        row[x] = static_cast<float>(filtered[x]);
+}
+
+void loadRowOf(float* row, int32_t width, int32_t* out) {
+    for (int32_t x = 0; x < width; ++x) {
+        out[x] = truncToInt(row[x]);
+        row[x] = static_cast<float>(out[x]);
+    }
+}
+
 void loadRowOf(double* row, int32_t width, int32_t* out) {
     for (int32_t x = 0; x < width; ++x)
         row[x] = out[x] = truncToInt(row[x]);
@@ -249,6 +261,11 @@ void recursiveMedian(int32_t width, int32_t height, double* buf, bool narrow) {
         medianRows<int16_t>(width, height, buf);
     else
         medianRows<int32_t>(width, height, buf);
+}
+
+void recursiveMedian(int32_t width, int32_t height, float* buf) {
+    if (width < 3 || height < 3) return;
+    medianRows<int32_t>(width, height, buf);
 }
 
 void recursiveMedian(int32_t width, int32_t height, uint8_t* buf) {

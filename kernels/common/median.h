@@ -9,6 +9,8 @@ namespace quarnk {
 // Reals: every value ends truncated toward zero. `narrow` says that every truncated value fits
 // 16 bits, which takes the faster path. Sides under 3 are left to the caller.
 void recursiveMedian(int32_t width, int32_t height, double* buf, bool narrow);
+// Single-precision reals, truncated as the reals are (the medians then stored back as floats).
+void recursiveMedian(int32_t width, int32_t height, float* buf);
 // Bytes: the same medians, for a buffer whose values are whole bytes to begin with.
 void recursiveMedian(int32_t width, int32_t height, uint8_t* buf);
 

@@ -384,14 +384,17 @@ TEST(MeasureSteps, ThresholdHalfWayBetweenUnequalClasses) {
     EXPECT_NEAR(interiorIsodata(blurred), 120.0, 1.0);
 }
 
-// The recursive median run band by band over a single-precision picture is the kernels' median
-// of the whole picture: the bands' edges (and a last band of one or two rows) leave no seam.
-TEST(MeasureSteps, MedianByBandsIsTheWholePicturesMedian) {
+// The recursive median run on a single-precision picture is the kernels' median of its values as
+// reals: truncated alike, values without an integer (not a number, beyond 32 bits) taken as 0.
+TEST(MeasureSteps, MedianOfFloatsIsTheKernelsMedian) {
     for (const auto& [w, h] : {std::pair{70, 3}, {33, 64}, {50, 65}, {41, 66}, {37, 129}, {64, 200}}) {
         Image g{w, h, std::vector<float>(static_cast<size_t>(w) * h)};
         uint32_t seed = 7;
         for (float& v : g.px)
             v = static_cast<float>((seed = seed * 1664525 + 1013904223) >> 16) + 0.25F;
+        g.px[static_cast<size_t>(w) + 1] = std::nanf("");
+        g.px[static_cast<size_t>(w) + 2] = -3e9F;
+        g.px[static_cast<size_t>(w) + 3] = -70000.75F;
         std::vector<double> whole(g.px.begin(), g.px.end());
         ASSERT_EQ(Medk(w, h, whole.data()), 0);
         detail::median(g);
