@@ -39,27 +39,25 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     area.y1 = std::clamp(area.y1, 0, image.height), area.y2 = std::clamp(area.y2, 0, image.height);
     if (area.x2 - area.x1 < 16 || area.y2 - area.y1 < 16)
         return fail("the rectangle holds less than 16 x 16 pixels");
-    auto finite = [](const std::vector<float>& v) {
-        return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); });
-    };
-    if (!finite(image.px) || (background && !finite(background->px)))
-        return fail("the image holds values that are not numbers");
-    Image g = crop(image, area);
+    const bool sameSize = background && background->width == image.width &&
+                          background->height == image.height && background->px.size() == image.px.size();
+    const Magnitude m = magnitudeOf(image, area);
+    const Magnitude mb =
+        background ? magnitudeOf(*background, sameSize ? area : Rect{0, 0, 0, 0}) : Magnitude{};
+    if (!m.finite || !mb.finite) return fail("the image holds values that are not numbers");
     r.area = area;
-    r.width = g.width, r.height = g.height;
-    if (background && (background->width != image.width || background->height != image.height ||
-                       background->px.size() != image.px.size()))
-        return fail("the background image has another size");
-    Image b = background ? crop(*background, area) : Image{};
+    r.width = area.x2 - area.x1, r.height = area.y2 - area.y1;
+    if (background && !sameSize) return fail("the background image has another size");
     // The median works on whole numbers: a picture scaled 0..1 (or 0..1e-6) would come out
     // uniform, and one in millions would overflow. Every picture is measured scaled (no offset, so
     // the light's division and the Kerr ratio keep their meaning) to largest magnitude 65535: an
     // 8-bit picture by 257, whose median is that of its own grey levels, a 16-bit one as it is.
-    const double scale = workingScale(g, b);
-    for (std::vector<float>* plane : {&g.px, &b.px})
-        for (float& v : *plane)
-            v = static_cast<float>(v * scale);
-    Image unfiltered = g; // for the bands: averaging along the walls removes the noise, unbiased
+    // The rectangle is cut out and scaled in one pass, into the picture to filter and the one
+    // kept unfiltered for the bands (averaging along the walls removes the noise, unbiased).
+    const double scale = workingScale(std::max(m.most, mb.most));
+    Image g, b, unfiltered;
+    cropScaled(image, area, scale, g, &unfiltered);
+    if (background) cropScaled(*background, area, scale, b, nullptr);
     if (settings.median) median(g);
     if (background) {
         // The Kerr contrast: the difference relative to the background, which carries the light, so
@@ -118,13 +116,7 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     constexpr double kSmoother = 2.0;
     const Blocks blocks = blocksOf(g.width, g.height, s.ok ? s.period : 0);
     const std::vector<Tally> first = stereologyOf(smooth, r.threshold, black, blocks);
-    const std::vector<Tally> second = [&] { // the picture smoothed more, held only while tallied
-        const Image smoother{unfiltered.width, unfiltered.height, blur(unfiltered, kSmoother)};
-        std::vector<uint8_t> blackAgain(smoother.px.size());
-        for (size_t i = 0; i < smoother.px.size(); ++i)
-            blackAgain[i] = smoother.px[i] < r.threshold;
-        return stereologyOf(smoother, r.threshold, blackAgain, blocks);
-    }();
+    const std::vector<Tally> second = stereologyOfBlurred(unfiltered, kSmoother, r.threshold, blocks);
     if (!(total(first).length > 0 && total(second).length > 0)) return fail("no domain walls found");
     const double turns = domains.blackInside - domains.whiteInside +
                          0.5 * (domains.black - domains.blackInside - domains.white + domains.whiteInside);

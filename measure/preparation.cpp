@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <numeric>
 
@@ -108,6 +109,17 @@ TOVRA_WIDE_VECTORS std::vector<float> blurWide(const Image& g, double sigma) {
         transpose(b, a, h, w);
         return a;
     }
+    std::vector<float> out(g.px.size());
+    unwinding<&blurRowsWide>(g, sigma, [&](int y, const float* row) {
+        std::copy_n(row, w, out.data() + static_cast<size_t>(y) * w);
+    });
+    return out;
+}
+
+// The sampled Gaussian out to three sigma, row by row: down the columns into one row, then along
+// it from a padded copy of it, handed on before the next.
+TOVRA_WIDE_VECTORS void blurRowsWide(const Image& g, double sigma, const RowSink& sink) {
+    const int w = g.width, h = g.height;
     const int radius = std::max(1, static_cast<int>(std::ceil(3 * sigma)));
     std::vector<float> kernel(2 * radius + 1);
     for (int i = -radius; i <= radius; ++i)
@@ -115,27 +127,25 @@ TOVRA_WIDE_VECTORS std::vector<float> blurWide(const Image& g, double sigma) {
     const float total = std::accumulate(kernel.begin(), kernel.end(), 0.0F);
     for (float& k : kernel)
         k /= total;
-    // Down the columns into the result, then along each row of it from a padded copy of that row:
-    // no second picture in flight.
-    std::vector<float> out(g.px.size(), 0.0F), padded;
+    std::vector<float> dst(static_cast<size_t>(w)), padded;
     for (int y = 0; y < h; ++y) {
-        float* dst = out.data() + static_cast<size_t>(y) * w;
+        std::fill(dst.begin(), dst.end(), 0.0F);
         for (int i = -radius; i <= radius; ++i) {
             const float k = kernel[i + radius];
             const float* src = g.px.data() + static_cast<size_t>(mirror(y + i, h)) * w;
             for (int x = 0; x < w; ++x)
                 dst[x] += k * src[x];
         }
-        padRow(dst, w, radius, padded);
-        std::fill_n(dst, w, 0.0F);
+        padRow(dst.data(), w, radius, padded);
+        std::fill(dst.begin(), dst.end(), 0.0F);
         for (int i = 0; i <= 2 * radius; ++i) {
             const float k = kernel[i];
             const float* src = padded.data() + i;
             for (int x = 0; x < w; ++x)
                 dst[x] += k * src[x];
         }
+        sink(y, dst.data());
     }
-    return out;
 }
 
 // Light multiplies what the sample shows: `target` divided by the light (or, where the light
@@ -243,13 +253,51 @@ TOVRA_WIDE_VECTORS void removeImpulsesWide(Image& g, double noise) {
         g.px[i] = v;
 }
 
+// Whether every value of the picture is finite, and the largest magnitude inside the rectangle,
+// in one pass over the rows.
+Magnitude magnitudeOf(const Image& in, const Rect& r) {
+    Magnitude m;
+    float most[8] = {};
+    for (int y = 0; y < in.height && m.finite; ++y) {
+        const float* row = in.px.data() + static_cast<size_t>(y) * in.width;
+        uint32_t infinite = 0; // an exponent of all ones: an infinity or not a number
+        for (int x = 0; x < in.width; ++x) {
+            uint32_t bits;
+            std::memcpy(&bits, row + x, sizeof bits);
+            infinite |= static_cast<uint32_t>((bits & 0x7F800000u) == 0x7F800000u);
+        }
+        m.finite = infinite == 0;
+        if (!m.finite || y < r.y1 || y >= r.y2) continue;
+        int x = r.x1;
+        for (; x + 8 <= r.x2; x += 8)
+            for (int k = 0; k < 8; ++k)
+                most[k] = std::max(most[k], std::fabs(row[x + k]));
+        for (; x < r.x2; ++x)
+            most[0] = std::max(most[0], std::fabs(row[x]));
+    }
+    m.most = *std::max_element(most, most + 8);
+    return m;
+}
+
 // The factor that brings the largest magnitude of the picture (and its background) to 65535.
-double workingScale(const Image& g, const Image& b) {
-    double most = 0;
-    for (const Image* i : {&g, &b})
-        for (float v : i->px)
-            most = std::max(most, std::fabs(static_cast<double>(v)));
+double workingScale(double most) {
     return most > 0 ? 65535 / most : 1;
+}
+
+// The rectangle of the picture with every value times the scale, into `out` and, when given, the
+// same values into `copy` too.
+void cropScaled(const Image& in, const Rect& r, double scale, Image& out, Image* copy) {
+    out.width = r.x2 - r.x1;
+    out.height = r.y2 - r.y1;
+    out.px.resize(static_cast<size_t>(out.width) * out.height);
+    if (copy) copy->width = out.width, copy->height = out.height, copy->px.resize(out.px.size());
+    for (int y = 0; y < out.height; ++y) {
+        const float* src = in.px.data() + static_cast<size_t>(y + r.y1) * in.width + r.x1;
+        float* dst = out.px.data() + static_cast<size_t>(y) * out.width;
+        for (int x = 0; x < out.width; ++x)
+            dst[x] = static_cast<float>(src[x] * scale);
+        if (copy) std::copy_n(dst, out.width, copy->px.data() + static_cast<size_t>(y) * out.width);
+    }
 }
 
 } // namespace tovra::measure::detail

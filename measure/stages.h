@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -41,10 +42,19 @@ std::pair<double, double> valueRange(const std::vector<float>& v);
 // Each row copied with `radius` mirrored values on either side.
 void padRow(const float* row, int w, int radius, std::vector<float>& padded);
 std::vector<float> blurWide(const Image& g, double sigma);
+// The blur of sigma at most 3 made row by row, each row handed to the sink in order (y, values).
+using RowSink = std::function<void(int, const float*)>;
+void blurRowsWide(const Image& g, double sigma, const RowSink& sink);
 void flatFieldWide(Image& target, const Image& source, double sigma);
 double noiseLevel(const Image& g);
 void removeImpulsesWide(Image& g, double noise);
-double workingScale(const Image& g, const Image& b);
+struct Magnitude {
+    bool finite = true; // every value of the picture
+    double most = 0;    // the largest magnitude inside the rectangle
+};
+Magnitude magnitudeOf(const Image& in, const Rect& r);
+double workingScale(double most);
+void cropScaled(const Image& in, const Rect& r, double scale, Image& out, Image* copy);
 
 // Threshold.
 double interiorIsodataWide(const Image& g);
@@ -104,6 +114,9 @@ struct Tally {
 };
 std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector<uint8_t>& black,
                                 const Blocks& blocks);
+// The same tallies for the picture blurred by sigma and binarized at t, without holding the
+// blurred picture or its black pixels whole.
+std::vector<Tally> stereologyOfBlurred(const Image& g, double sigma, double t, const Blocks& blocks);
 // The black area fraction and the mean perpendicular widths, 2 area / wall length, of a tally.
 struct Stereology {
     double fraction = 0, black = 0, white = 0;

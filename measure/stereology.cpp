@@ -12,51 +12,77 @@ namespace {
 
 // Wall length along the threshold's iso-line of the grey image (marching squares with linear
 // interpolation along the cell edges), added to each block's tally: straight walls come out
-// straight, whatever their angle. A cell belongs to the block of its top left pixel.
-TOVRA_WIDE_VECTORS void contourLengthWide(const Image& g, double t, const Blocks& blocks, Tally* tallies) {
+// straight, whatever their angle. A cell belongs to the block of its top left pixel. One row of
+// cells, between the rows `top` (row y) and `bottom`; `along` is room for a row of blocks.
+TOVRA_WIDE_VECTORS void contourRowWide(const float* top, const float* bottom, int w, int y, double t,
+                                       const Blocks& blocks, Tally* tallies, double* along) {
     auto cross = [&](double a, double b) { return (t - a) / (b - a); };
-    std::vector<double> along(static_cast<size_t>(blocks.across));
-    for (int y = 0; y + 1 < g.height; ++y) {
-        std::fill(along.begin(), along.end(), 0.0);
-        for (int x = 0; x + 1 < g.width; ++x) {
-            const double v[4] = {g.px[static_cast<size_t>(y) * g.width + x],
-                                 g.px[static_cast<size_t>(y) * g.width + x + 1],
-                                 g.px[static_cast<size_t>(y + 1) * g.width + x + 1],
-                                 g.px[static_cast<size_t>(y + 1) * g.width + x]};
-            const int code = (v[0] < t) | (v[1] < t) << 1 | (v[2] < t) << 2 | (v[3] < t) << 3;
-            if (code == 0 || code == 15) continue;
-            // Crossing points on the cell's four edges: top, right, bottom, left.
-            double px[4], py[4];
-            bool on[4] = {false, false, false, false};
-            const double cx[4] = {0, 1, 1, 0}, cy[4] = {0, 0, 1, 1};
-            for (int e = 0; e < 4; ++e) {
-                const int a = e, b = (e + 1) % 4;
-                if ((v[a] < t) == (v[b] < t)) continue;
-                const double f = cross(v[a], v[b]);
-                px[e] = cx[a] + f * (cx[b] - cx[a]), py[e] = cy[a] + f * (cy[b] - cy[a]);
-                on[e] = true;
-            }
-            int idx[4], n = 0;
-            for (int e = 0; e < 4; ++e)
-                if (on[e]) idx[n++] = e;
-            double length = 0;
-            if (n == 2) {
-                const double dx = px[idx[0]] - px[idx[1]], dy = py[idx[0]] - py[idx[1]];
-                length = std::sqrt(dx * dx + dy * dy);
-            } else if (n == 4) { // a saddle: the two shorter pairings
-                const double a =
-                    std::hypot(px[0] - px[1], py[0] - py[1]) + std::hypot(px[2] - px[3], py[2] - py[3]);
-                const double b =
-                    std::hypot(px[0] - px[3], py[0] - py[3]) + std::hypot(px[1] - px[2], py[1] - py[2]);
-                length = std::min(a, b);
-            }
-            along[static_cast<size_t>(blocks.column[x])] += length;
+    std::fill(along, along + blocks.across, 0.0);
+    for (int x = 0; x + 1 < w; ++x) {
+        const double v[4] = {top[x], top[x + 1], bottom[x + 1], bottom[x]};
+        const int code = (v[0] < t) | (v[1] < t) << 1 | (v[2] < t) << 2 | (v[3] < t) << 3;
+        if (code == 0 || code == 15) continue;
+        // Crossing points on the cell's four edges: top, right, bottom, left.
+        double px[4], py[4];
+        bool on[4] = {false, false, false, false};
+        const double cx[4] = {0, 1, 1, 0}, cy[4] = {0, 0, 1, 1};
+        for (int e = 0; e < 4; ++e) {
+            const int a = e, b = (e + 1) % 4;
+            if ((v[a] < t) == (v[b] < t)) continue;
+            const double f = cross(v[a], v[b]);
+            px[e] = cx[a] + f * (cx[b] - cx[a]), py[e] = cy[a] + f * (cy[b] - cy[a]);
+            on[e] = true;
         }
-        Tally* row = tallies + static_cast<size_t>(blocks.row[y]) * blocks.across;
-        for (int b = 0; b < blocks.across; ++b)
-            row[b].length += along[static_cast<size_t>(b)];
+        int idx[4], n = 0;
+        for (int e = 0; e < 4; ++e)
+            if (on[e]) idx[n++] = e;
+        double length = 0;
+        if (n == 2) {
+            const double dx = px[idx[0]] - px[idx[1]], dy = py[idx[0]] - py[idx[1]];
+            length = std::sqrt(dx * dx + dy * dy);
+        } else if (n == 4) { // a saddle: the two shorter pairings
+            const double a =
+                std::hypot(px[0] - px[1], py[0] - py[1]) + std::hypot(px[2] - px[3], py[2] - py[3]);
+            const double b =
+                std::hypot(px[0] - px[3], py[0] - py[3]) + std::hypot(px[1] - px[2], py[1] - py[2]);
+            length = std::min(a, b);
+        }
+        along[static_cast<size_t>(blocks.column[static_cast<size_t>(x)])] += length;
     }
+    Tally* row = tallies + static_cast<size_t>(blocks.row[static_cast<size_t>(y)]) * blocks.across;
+    for (int b = 0; b < blocks.across; ++b)
+        row[b].length += along[b];
 }
+
+// Each block's pixels, black pixels and cells (pixels with a right and a lower neighbour) of one
+// row. A block's columns are one run, so the row adds whole-number counts per run (exact sums, as
+// adding one pixel at a time would give).
+class RowTallies {
+public:
+    RowTallies(const Blocks& blocks, int w, int h)
+        : blocks_(blocks), w_(w), h_(h), runEnd_(blocks.across, 0) {
+        for (int x = 0; x < w; ++x)
+            runEnd_[static_cast<size_t>(blocks.column[static_cast<size_t>(x)])] = x + 1;
+    }
+    void add(const uint8_t* black, int y, Tally* tallies) const {
+        Tally* line = tallies + static_cast<size_t>(blocks_.row[static_cast<size_t>(y)]) * blocks_.across;
+        for (int k = 0, x0 = 0; k < blocks_.across; ++k) {
+            const int x1 = std::max(x0, runEnd_[static_cast<size_t>(k)]);
+            int64_t dark = 0;
+            for (int x = x0; x < x1; ++x)
+                dark += black[x];
+            line[k].black += static_cast<double>(dark);
+            line[k].pixels += x1 - x0;
+            if (y + 1 < h_) line[k].cells += std::min(x1, w_ - 1) - std::min(x0, w_ - 1);
+            x0 = x1;
+        }
+    }
+
+private:
+    const Blocks& blocks_;
+    int w_, h_;
+    std::vector<int> runEnd_;
+};
 
 } // namespace
 
@@ -80,27 +106,39 @@ std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector
                                 const Blocks& blocks) {
     std::vector<Tally> tallies(static_cast<size_t>(blocks.count()));
     const int w = smooth.width, h = smooth.height;
-    // A block's columns are one run, so each row adds whole-number counts per run (exact sums, as
-    // adding one pixel at a time would give).
-    std::vector<int> runEnd(static_cast<size_t>(blocks.across), 0);
-    for (int x = 0; x < w; ++x)
-        runEnd[static_cast<size_t>(blocks.column[static_cast<size_t>(x)])] = x + 1;
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* row = black.data() + static_cast<size_t>(y) * w;
-        Tally* line =
-            tallies.data() + static_cast<size_t>(blocks.row[static_cast<size_t>(y)]) * blocks.across;
-        for (int k = 0, x0 = 0; k < blocks.across; ++k) {
-            const int x1 = std::max(x0, runEnd[static_cast<size_t>(k)]);
-            int64_t dark = 0;
-            for (int x = x0; x < x1; ++x)
-                dark += row[x];
-            line[k].black += static_cast<double>(dark);
-            line[k].pixels += x1 - x0;
-            if (y + 1 < h) line[k].cells += std::min(x1, w - 1) - std::min(x0, w - 1);
-            x0 = x1;
-        }
+    const RowTallies counts(blocks, w, h);
+    for (int y = 0; y < h; ++y)
+        counts.add(black.data() + static_cast<size_t>(y) * w, y, tallies.data());
+    std::vector<double> along(static_cast<size_t>(blocks.across));
+    for (int y = 0; y + 1 < h; ++y)
+        unwinding<&contourRowWide>(smooth.px.data() + static_cast<size_t>(y) * w,
+                                   smooth.px.data() + static_cast<size_t>(y + 1) * w, w, y, t, blocks,
+                                   tallies.data(), along.data());
+    return tallies;
+}
+
+std::vector<Tally> stereologyOfBlurred(const Image& g, double sigma, double t, const Blocks& blocks) {
+    const int w = g.width, h = g.height;
+    if (sigma > 3) { // a wide blur is not made row by row
+        const Image blurred{w, h, blur(g, sigma)};
+        std::vector<uint8_t> black(blurred.px.size());
+        for (size_t i = 0; i < black.size(); ++i)
+            black[i] = blurred.px[i] < t;
+        return stereologyOf(blurred, t, black, blocks);
     }
-    unwinding<&contourLengthWide>(smooth, t, blocks, tallies.data());
+    std::vector<Tally> tallies(static_cast<size_t>(blocks.count()));
+    const RowTallies counts(blocks, w, h);
+    std::vector<float> above(static_cast<size_t>(w));
+    std::vector<uint8_t> black(static_cast<size_t>(w));
+    std::vector<double> along(static_cast<size_t>(blocks.across));
+    unwinding<&blurRowsWide>(g, sigma, [&](int y, const float* row) {
+        for (int x = 0; x < w; ++x)
+            black[x] = row[x] < t;
+        counts.add(black.data(), y, tallies.data());
+        if (y > 0)
+            unwinding<&contourRowWide>(above.data(), row, w, y - 1, t, blocks, tallies.data(), along.data());
+        std::copy_n(row, w, above.data());
+    });
     return tallies;
 }
 

@@ -402,6 +402,33 @@ TEST(MeasureSteps, MedianOfFloatsIsTheKernelsMedian) {
     }
 }
 
+// The tallies of the picture smoothed more, made row by row as the blur makes them, are those of
+// the blurred picture held whole and binarized, to the last bit; a wide blur takes the whole way.
+TEST(MeasureSteps, TalliesRowByRowAreThoseOfTheWholeBlur) {
+    Image g{97, 61, std::vector<float>(97 * 61)};
+    uint32_t seed = 3;
+    for (size_t i = 0; i < g.px.size(); ++i)
+        g.px[i] = static_cast<float>((i / 7 + i % 97 / 9) % 2 * 40000 +
+                                     ((seed = seed * 1664525 + 1013904223) >> 20));
+    const detail::Blocks blocks = detail::blocksOf(g.width, g.height, 9.0);
+    for (double sigma : {2.0, 0.6, 4.5}) {
+        const Image blurred{g.width, g.height, blur(g, sigma)};
+        std::vector<uint8_t> black(blurred.px.size());
+        for (size_t i = 0; i < black.size(); ++i)
+            black[i] = blurred.px[i] < 21000.0;
+        const auto whole = detail::stereologyOf(blurred, 21000.0, black, blocks);
+        const auto rows = detail::stereologyOfBlurred(g, sigma, 21000.0, blocks);
+        ASSERT_EQ(rows.size(), whole.size());
+        for (size_t k = 0; k < rows.size(); ++k) {
+            EXPECT_EQ(rows[k].black, whole[k].black) << sigma << " block " << k;
+            EXPECT_EQ(rows[k].pixels, whole[k].pixels);
+            EXPECT_EQ(rows[k].cells, whole[k].cells);
+            EXPECT_EQ(rows[k].length, whole[k].length);
+            EXPECT_GT(rows[k].length, 0.0);
+        }
+    }
+}
+
 // What cannot be measured says so, and no number is ever not a number.
 TEST(Measure, ImagesThatCannotBeMeasuredSaySo) {
     Image half = sample("maze_512.mon", 512);
