@@ -273,7 +273,7 @@ void recursiveMedian(int32_t width, int32_t height, uint8_t* buf) {
     const size_t w = static_cast<size_t>(width);
     const int32_t inner = width - 2;
     // Room for whole vectors past the row's end, holding clamps that change nothing.
-    const size_t room = static_cast<size_t>(inner) + 2 * kLanes;
+    const size_t room = static_cast<size_t>(inner) + size_t{2} * kLanes;
     std::vector<uint8_t> k4(room, 0), k5(room, 255);
     for (int32_t y = 1; y < height - 1; ++y) {
         uint8_t* row = buf + y * w;
