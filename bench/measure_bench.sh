@@ -21,15 +21,16 @@ source "$here/timing.sh"
 echo "goals: ratio at least 10; the speed-up of $cores jobs at least 1.85 at 1024² and 2048² on 2 cores"
 printf '%-8s %12s %12s %10s %14s\n' size "Tovra (ms)" "NumPy (ms)" ratio "jobs$cores speed-up"
 for side in 512 1024 2048; do
-    # About four seconds of work for one job, so that the start-up, each job's first picture
-    # (its memory first touched) and the last frames' wait for the slowest job weigh little.
-    copies=$((256 * 512 * 512 / side / side))
+    # About seven seconds of work for one job, so that what a run spends once (the start-up, each
+    # job's first picture with its memory first touched, one job waiting for the other's last
+    # frame) weighs little against a long series' throughput.
+    copies=$((512 * 512 * 512 / side / side))
     files=()
     for i in $(seq 1 "$copies"); do files+=("$dir/maze_$side.mon"); done
-    # One job and all of them in turn, five times, the best of each: what else the machine does
+    # One job and all of them in turn, three times, the best of each: what else the machine does
     # then slows both alike.
     t1="" tn=""
-    for _ in 1 2 3 4 5; do
+    for _ in 1 2 3; do
         t1=$(least $t1 "$(wall "$bin/Tovra" --measure "${files[@]}" --size "$side" "$side" --jobs 1)")
         tn=$(least $tn "$(wall "$bin/Tovra" --measure "${files[@]}" --size "$side" "$side" --jobs "$cores")")
     done
