@@ -19,7 +19,11 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cmath>
+#include <cstdint>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -156,31 +160,50 @@ struct Peak {
     int32_t rho;
 };
 
+// Copies a row out with stores that bypass the cache where the processor has them: the
+// accumulator is far larger than the cache and is not read back here, so reading its lines in
+// before writing them would only double the traffic.
+void streamRow(const double* src, double* dst, int32_t n) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    if (reinterpret_cast<uintptr_t>(dst) % 16 != 0 && n > 0) dst[0] = src[0], i = 1;
+    for (; i + 2 <= n; i += 2)
+        _mm_stream_pd(dst + i, _mm_loadu_pd(src + i));
+#endif
+    for (; i < n; ++i)
+        dst[i] = src[i];
+}
+
 // Writes accumulator rows [r0, r1) from the counts and scans them in order (rho index from 1,
 // angle index 1..count), a cell winning only with more votes than the best so far and fewer than
 // the bound.
 Peak writeRows(int32_t r0, int32_t r1, int32_t count, const uint32_t* counts, int32_t bound, Peak best,
                double* acc) {
-    // The counts are stored angle by angle; eight rho rows at a time are turned over, so that each
-    // read takes a run of neighbouring counts instead of one count a cache line.
-    constexpr int32_t kTile = 16;
+    // The counts are stored angle by angle; a few rho rows at a time are turned over into rows of
+    // the accumulator (so that each read takes a run of neighbouring counts instead of one count a
+    // cache line), scanned there and streamed out. Past the angles the rows stay zero.
+    constexpr int32_t kTile = 8;
+    std::vector<double> tile(static_cast<size_t>(kTile) * kRhoCells, 0.0);
     for (int32_t t = r0; t < r1; t += kTile) {
         const int32_t t1 = std::min(t + kTile, r1);
         for (int32_t a = 0; a <= count; ++a) {
             const uint32_t* in = counts + static_cast<size_t>(a) * kRhoCells;
             for (int32_t r = t; r < t1; ++r)
-                acc[static_cast<int64_t>(r) * kRhoCells + a] = in[r];
+                tile[static_cast<size_t>(r - t) * kRhoCells + a] = in[r];
         }
         for (int32_t r = t; r < t1; ++r) {
-            double* out = acc + static_cast<int64_t>(r) * kRhoCells;
-            std::fill(out + count + 1, out + kRhoCells, 0.0);
+            const double* line = tile.data() + static_cast<size_t>(r - t) * kRhoCells;
+            streamRow(line, acc + static_cast<int64_t>(r) * kRhoCells, kRhoCells);
             if (r == 0) continue;
             for (int32_t a = 1; a <= count; ++a) {
-                const int32_t v = static_cast<int32_t>(out[a]);
+                const int32_t v = static_cast<int32_t>(line[a]);
                 if (v > best.votes && v < bound) best = {v, a, r};
             }
         }
     }
+#if defined(__SSE2__)
+    _mm_sfence(); // the streamed rows visible before the caller (or the joining thread) reads them
+#endif
     return best;
 }
 
