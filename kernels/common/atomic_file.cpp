@@ -28,6 +28,12 @@ constexpr const char kTempPrefix[] = ".tovra-";
 constexpr const char kTempSuffix[] = ".part";
 constexpr time_t kYoungSeconds = 10;
 
+// Whether a temporary's name says that it was locked before it had the name.
+bool lockedFromBirth(const std::string& name) {
+    const size_t dash = name.find('-', sizeof(kTempPrefix) - 1);
+    return dash != std::string::npos && dash + 1 < name.size() && name[dash + 1] == 'l';
+}
+
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -108,14 +114,17 @@ bool AtomicFile::isTemporaryName(const std::string& name) {
 
 // A temporary is stale when nobody holds its lock. Process numbers are not asked: a run on
 // another machine or in another container sharing the folder has numbers of its own. A file
-// younger than a few seconds is left alone too, as its writer may not have locked it yet.
+// younger than a few seconds is left alone too, as its writer may not have locked it yet, unless
+// its name says that it was locked before it had the name (".tovra-<pid>-l<n>.part": the linked
+// unnamed files and the spares).
 bool AtomicFile::isStaleTemporary(int folderFd, const std::string& name) {
     if (!isTemporaryName(name)) return false;
     const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                 ::time(nullptr) - st.st_mtime > kYoungSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+                 (lockedFromBirth(name) || ::time(nullptr) - st.st_mtime > kYoungSeconds) &&
+                 ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     ::close(fd);
     return stale;
 }
@@ -170,7 +179,12 @@ bool AtomicFile::takeSpare() {
 // After the names were swapped the old file is under the temporary name: kept as a spare when
 // nobody else can reach it, else removed as a rename over it would have removed it.
 void AtomicFile::keepSpare() {
-    const int fd = ::open(tempPath_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    // Only under a name that a later run may sweep as soon as nobody holds it: a run killed while
+    // it keeps a spare leaves nothing that outlives the next save into the folder.
+    const size_t slash = tempPath_.rfind('/');
+    const int fd = lockedFromBirth(tempPath_.substr(slash == std::string::npos ? 0 : slash + 1))
+                       ? ::open(tempPath_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)
+                       : -1;
     struct stat st {};
     // Extended attributes (and the access lists kept in them) belong to the file replaced, not to
     // the next one: a file that has any is not kept.
@@ -192,9 +206,9 @@ void AtomicFile::keepSpare() {
     tempPath_.clear();
 }
 
-std::string AtomicFile::newTemporaryName() const {
-    return folder_ + "/" + kTempPrefix + std::to_string(::getpid()) + "-" + std::to_string(tempCounter++) +
-           kTempSuffix;
+std::string AtomicFile::newTemporaryName(bool locked) const {
+    return folder_ + "/" + kTempPrefix + std::to_string(::getpid()) + (locked ? "-l" : "-") +
+           std::to_string(tempCounter++) + kTempSuffix;
 }
 
 bool AtomicFile::open(const char* path) {
@@ -223,7 +237,7 @@ bool AtomicFile::open(const char* path) {
     }
 #endif
     for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
-        tempPath_ = newTemporaryName();
+        tempPath_ = newTemporaryName(false);
         fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno != EEXIST) break;
     }
@@ -299,7 +313,7 @@ bool AtomicFile::commit() {
         ::flock(fd_, LOCK_EX);
         const std::string self = "/proc/self/fd/" + std::to_string(fd_);
         for (int attempt = 0; attempt < 100; ++attempt) {
-            tempPath_ = newTemporaryName();
+            tempPath_ = newTemporaryName(true);
             if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tempPath_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
             const bool taken = errno == EEXIST;
             tempPath_.clear();

@@ -14,6 +14,8 @@
 // system neither frees nor allocates an inode per save. Only a file that nobody else can see is
 // kept: ours, with no other name and no extended attributes, and open nowhere (a write lease is
 // granted on it). Spares are named temporaries, locked while kept and removed when the run ends.
+// Temporaries locked before they had their name (".tovra-<pid>-l<n>.part": the unnamed ones once
+// linked, and the spares) are swept as soon as nobody holds them, whatever their age.
 #pragma once
 
 #include <cstddef>
@@ -63,7 +65,7 @@ private:
     void flush();
     void writeAll(const char* p, size_t size);
     void discard();
-    std::string newTemporaryName() const;
+    std::string newTemporaryName(bool locked) const;
     bool takeSpare();
     void keepSpare();
 

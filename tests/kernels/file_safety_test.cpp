@@ -80,8 +80,13 @@ TEST(FileSafety, StaleTemporariesAreThoseNobodyHolds) {
     const std::string dead = ".tovra-" + std::to_string(endedProcess()) + "-3.part";
     const std::string elsewhere = ".tovra-" + std::to_string(endedProcess()) + "-4.part";
     const std::string fresh = ".tovra-" + std::to_string(endedProcess()) + "-5.part";
-    for (const auto& name : {dead, elsewhere, fresh})
+    // Locked before it was named: a writer holds it from the start, so unheld it is stale however new.
+    const std::string lockedFirst = ".tovra-" + std::to_string(endedProcess()) + "-l6.part";
+    const std::string lockedFirstHeld = ".tovra-" + std::to_string(endedProcess()) + "-l7.part";
+    for (const auto& name : {dead, elsewhere, fresh, lockedFirst, lockedFirstHeld})
         writeBytes(name, "x");
+    const int heldToo = ::open(lockedFirstHeld.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(heldToo, LOCK_EX), 0);
     const timeval old[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
     ASSERT_EQ(::utimes(dead.c_str(), old), 0);
     ASSERT_EQ(::utimes(elsewhere.c_str(), old), 0);
@@ -93,7 +98,10 @@ TEST(FileSafety, StaleTemporariesAreThoseNobodyHolds) {
     EXPECT_FALSE(exists(dead));
     EXPECT_TRUE(exists(elsewhere));
     EXPECT_TRUE(exists(fresh));
+    EXPECT_FALSE(exists(lockedFirst));
+    EXPECT_TRUE(exists(lockedFirstHeld));
     ::close(held);
+    ::close(heldToo);
 }
 
 #if !defined(__SANITIZE_ADDRESS__)
