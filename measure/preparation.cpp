@@ -93,7 +93,7 @@ void padRow(const float* row, int w, int radius, std::vector<float>& padded) {
 // down the columns, then, turned over, down the rows.
 TOVRA_WIDE_VECTORS std::vector<float> blurWide(const Image& g, double sigma) {
     const int w = g.width, h = g.height;
-    if (sigma > 3) {
+    if (sigma > kWidestSampledGaussian) {
         const int radius =
             std::max(1, static_cast<int>(std::lround((std::sqrt(4 * sigma * sigma + 1) - 1) / 2)));
         std::vector<float> a = g.px, b(a.size());

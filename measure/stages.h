@@ -42,7 +42,10 @@ std::pair<double, double> valueRange(const std::vector<float>& v);
 // Each row copied with `radius` mirrored values on either side.
 void padRow(const float* row, int w, int radius, std::vector<float>& padded);
 std::vector<float> blurWide(const Image& g, double sigma);
-// The blur of sigma at most 3 made row by row, each row handed to the sink in order (y, values).
+// Blurs up to this sigma convolve with the sampled Gaussian; wider ones repeat a box mean.
+constexpr double kWidestSampledGaussian = 3;
+// The blur of sigma at most kWidestSampledGaussian made row by row, each row handed to the sink in
+// order (y, values).
 using RowSink = std::function<void(int, const float*)>;
 void blurRowsWide(const Image& g, double sigma, const RowSink& sink);
 void flatFieldWide(Image& target, const Image& source, double sigma);

@@ -119,7 +119,7 @@ std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector
 
 std::vector<Tally> stereologyOfBlurred(const Image& g, double sigma, double t, const Blocks& blocks) {
     const int w = g.width, h = g.height;
-    if (sigma > 3) { // a wide blur is not made row by row
+    if (sigma > kWidestSampledGaussian) { // a box blur is not made row by row
         const Image blurred{w, h, blur(g, sigma)};
         std::vector<uint8_t> black(blurred.px.size());
         for (size_t i = 0; i < black.size(); ++i)

@@ -28,10 +28,13 @@ constexpr const char kTempPrefix[] = ".tovra-";
 constexpr const char kTempSuffix[] = ".part";
 constexpr time_t kYoungSeconds = 10;
 
-// Whether a temporary's name says that it was locked before it had the name.
-bool lockedFromBirth(const std::string& name) {
-    const size_t dash = name.find('-', sizeof(kTempPrefix) - 1);
-    return dash != std::string::npos && dash + 1 < name.size() && name[dash + 1] == 'l';
+// Whether a temporary's name (with its folder or without) says that it was locked before it had
+// the name.
+bool lockedFromBirth(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t name = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dash = path.find('-', name + sizeof(kTempPrefix) - 1);
+    return dash != std::string::npos && dash + 1 < path.size() && path[dash + 1] == 'l';
 }
 
 std::string folderOf(const std::string& path) {
@@ -92,6 +95,11 @@ struct Spares {
 Spares& spares() {
     static Spares* s = new Spares; // never destroyed: saves may run while the process ends
     return *s;
+}
+
+bool keepingSpares() {
+    std::lock_guard<std::mutex> lock(spares().mutex);
+    return spares().keepers > 0;
 }
 
 bool procFdsAvailable() {
@@ -181,8 +189,7 @@ bool AtomicFile::takeSpare() {
 void AtomicFile::keepSpare() {
     // Only under a name that a later run may sweep as soon as nobody holds it: a run killed while
     // it keeps a spare leaves nothing that outlives the next save into the folder.
-    const size_t slash = tempPath_.rfind('/');
-    const int fd = lockedFromBirth(tempPath_.substr(slash == std::string::npos ? 0 : slash + 1))
+    const int fd = lockedFromBirth(tempPath_)
                        ? ::open(tempPath_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)
                        : -1;
     struct stat st {};
@@ -223,12 +230,7 @@ bool AtomicFile::open(const char* path) {
     sweepOnce(folder_);
     unnamed_ = false;
     replaces_ = exists;
-    bool spare = false;
-    if (exists) {
-        std::lock_guard<std::mutex> lock(spares().mutex);
-        spare = spares().keepers > 0;
-    }
-    spare = spare && takeSpare();
+    const bool spare = exists && keepingSpares() && takeSpare();
     fromSpare_ = spare;
 #ifdef O_TMPFILE
     if (!spare && procFdsAvailable()) {
@@ -327,15 +329,8 @@ bool AtomicFile::commit() {
     if (::close(fd_) != 0) ok = false;
     fd_ = -1;
     bool swapped = false;
-    if (ok && replaces_) {
-        bool keeping;
-        {
-            std::lock_guard<std::mutex> lock(spares().mutex);
-            keeping = spares().keepers > 0;
-        }
-        swapped = keeping &&
-                  ::renameat2(AT_FDCWD, tempPath_.c_str(), AT_FDCWD, path_.c_str(), RENAME_EXCHANGE) == 0;
-    }
+    if (ok && replaces_ && keepingSpares())
+        swapped = ::renameat2(AT_FDCWD, tempPath_.c_str(), AT_FDCWD, path_.c_str(), RENAME_EXCHANGE) == 0;
     if (ok && !swapped && ::rename(tempPath_.c_str(), path_.c_str()) != 0) ok = false;
     if (swapped) keepSpare();
     if (!ok && !tempPath_.empty()) ::unlink(tempPath_.c_str());

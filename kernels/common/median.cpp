@@ -74,19 +74,15 @@ inline void selectRangeOf(const int32_t* a, const int32_t* c, const int32_t* b, 
     selectRange32(a, c, b, x0, len, k4, k5);
 }
 
+// A band's filtered row back into the buffer, its border columns left as they are.
+template <typename T, typename B> void storeRow(const T* filtered, int32_t width, B* row) {
+    for (int32_t x = 1; x < width - 1; ++x)
+        row[x] = static_cast<B>(filtered[x]);
+}
+
 // Loads a row as whole numbers of type T, which they fit, truncating the buffer's row in place:
 // every pixel lies in some window of the recursive median, which stores its values back
 // truncated, so truncating up front changes nothing.
-template <typename T> void storeRow(const T* filtered, int32_t width, double* row) {
-    for (int32_t x = 1; x < width - 1; ++x)
-        row[x] = filtered[x];
-}
-
-template <typename T> void storeRow(const T* filtered, int32_t width, float* row) {
-    for (int32_t x = 1; x < width - 1; ++x)
-        row[x] = static_cast<float>(filtered[x]);
-}
-
 void loadRowOf(float* row, int32_t width, int32_t* out) {
     for (int32_t x = 0; x < width; ++x) {
         out[x] = truncToInt(row[x]);
@@ -118,7 +114,6 @@ void loadRowOf(double* row, int32_t width, int16_t* out) {
         row[x] = out[x] = static_cast<int16_t>(truncToInt(row[x]));
 }
 
-// N serial chains side by side, each over kBlock pixels: m = max(k4, min(m, k5)).
 // The chain m = clamp(m, k4, k5) along a row of bytes. A clamp followed by a clamp is a clamp,
 // so the chain is a prefix scan: each lane's clamp is composed with those of the lanes before it
 // in log2(kLanes) doubling steps, and the vector's carried value then needs one clamp. Lanes
@@ -167,6 +162,7 @@ void clampChain(const uint8_t* k4, const uint8_t* k5, int32_t n, uint8_t carry, 
 #endif
 }
 
+// N serial chains side by side, each over kBlock pixels: m = max(k4, min(m, k5)).
 template <typename T, int N, int32_t kBlock>
 void chains(const T* const* k4, const T* const* k5, T* const* out, T* carry) {
     T m[N];
