@@ -114,43 +114,74 @@ __attribute__((target("avx2"))) void rhoIndicesAvx2(const double* x, size_t n, d
 }
 #endif
 
-void rhoIndices(const double* x, size_t n, double c, double ys, int32_t* out) {
 #if defined(__x86_64__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) return rhoIndicesAvx2(x, n, c, ys, out);
+// Eight at a time, as above.
+__attribute__((target("avx512f"))) void rhoIndicesAvx512(const double* x, size_t n, double c, double ys,
+                                                         int32_t* out) {
+    const __m512d vc = _mm512_set1_pd(c), vys = _mm512_set1_pd(ys), offset = _mm512_set1_pd(kRhoOffset);
+    const __m256i spare = _mm256_set1_epi32(kRhoCells);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m512d rho =
+            _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(_mm512_loadu_pd(x + i), vc), vys), offset);
+        const __m256i t = _mm256_min_epu32(_mm512_maskz_cvttpd_epi32(0xFF, rho), spare);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), t);
+    }
+    rhoIndicesAvx2(x + i, n - i, c, ys, out + i);
+}
 #endif
-    rhoIndicesPlain(x, n, c, ys, out);
+
+using RhoIndices = void (*)(const double*, size_t, double, double, int32_t*);
+
+RhoIndices rhoIndicesHere() {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx512f")) return rhoIndicesAvx512;
+    if (__builtin_cpu_supports("avx2")) return rhoIndicesAvx2;
+#endif
+    return rhoIndicesPlain;
 }
 
 // Counts the votes of angles [first, last) into the rho rows counts[index * 1501 + r]. Each angle
-// votes into four interleaved rows of its own (so that neighbouring pixels, which often share a
-// cell, do not wait on one counter), folded into the shared row afterwards.
+// votes into eight interleaved 16-bit rows of its own, so that neighbouring pixels, which often
+// share a cell, do not wait on one counter and the rows stay in the first-level cache; they are
+// folded into the shared row before any of them could overflow, and once the angle is done.
 void vote(const Votes& v, const Angle* first, const Angle* last, uint32_t* counts) {
+    static const RhoIndices rhoIndices = rhoIndicesHere();
+    constexpr size_t kLanes = 8;
     constexpr size_t kLane = kRhoCells + 1; // the spare cell takes the votes outside the table
-    std::vector<uint32_t> lanes(4 * kLane);
-    std::vector<int32_t> idx(v.longestRow);
+    constexpr size_t kRoom = UINT16_MAX;    // votes a lane can hold
+    std::vector<uint16_t> lanes(kLanes * kLane);
+    std::vector<int32_t> idx(std::min(v.longestRow, kLanes * kRoom));
     for (const Angle* ang = first; ang != last; ++ang) {
-        std::fill(lanes.begin(), lanes.end(), 0u);
-        uint32_t* l0 = lanes.data();
-        uint32_t* l1 = l0 + kLane;
-        uint32_t* l2 = l1 + kLane;
-        uint32_t* l3 = l2 + kLane;
-        for (const BlackRow& br : v.rows) {
-            const size_t n = br.end - br.begin;
-            rhoIndices(v.xs.data() + br.begin, n, ang->c, br.y * ang->s, idx.data());
-            size_t i = 0;
-            for (; i + 4 <= n; i += 4) {
-                ++l0[idx[i]];
-                ++l1[idx[i + 1]];
-                ++l2[idx[i + 2]];
-                ++l3[idx[i + 3]];
-            }
-            for (; i < n; ++i)
-                ++l0[idx[i]];
-        }
         uint32_t* row = counts + static_cast<size_t>(ang->index) * kRhoCells;
-        for (int32_t r = 0; r < kRhoCells; ++r)
-            row[r] += l0[r] + l1[r] + l2[r] + l3[r];
+        auto fold = [&] {
+            for (int32_t r = 0; r < kRhoCells; ++r) {
+                uint32_t sum = 0;
+                for (size_t l = 0; l < kLanes; ++l)
+                    sum += lanes[l * kLane + static_cast<size_t>(r)];
+                row[r] += sum;
+            }
+            std::fill(lanes.begin(), lanes.end(), uint16_t{0});
+        };
+        size_t room = kRoom; // votes every lane can still take
+        for (const BlackRow& br : v.rows) {
+            const double ys = br.y * ang->s;
+            for (size_t begin = br.begin; begin < br.end;) {
+                const size_t n = std::min(br.end - begin, kLanes * kRoom);
+                const size_t most = (n + kLanes - 1) / kLanes; // the votes one lane may get
+                if (most > room) fold(), room = kRoom;
+                room -= most;
+                rhoIndices(v.xs.data() + begin, n, ang->c, ys, idx.data());
+                size_t i = 0;
+                for (; i + kLanes <= n; i += kLanes)
+                    for (size_t l = 0; l < kLanes; ++l)
+                        ++lanes[l * kLane + static_cast<size_t>(idx[i + l])];
+                for (size_t l = 0; i < n; ++i, ++l)
+                    ++lanes[l * kLane + static_cast<size_t>(idx[i])];
+                begin += n;
+            }
+        }
+        fold();
     }
 }
 

@@ -165,3 +165,20 @@ TEST(Hough, MatchesPlainVersionBitForBit) {
         ASSERT_EQ(f.acc, acc) << "trial " << trial;
     }
 }
+
+TEST(Hough, VotesPastWhatSixteenBitsHoldAreAllCounted) {
+    // A row of 600,000 black pixels and one with every other one: at 90 degrees each row's cell
+    // gets far more than 65,535 votes.
+    Fixture f(600000, 2);
+    for (size_t i = 0; i < f.image.size(); ++i)
+        f.image[i] = (i < 600000 || i % 2 == 1) ? 0 : 255;
+    std::vector<double> acc(kAccCells, -5.0);
+    int32_t bound = std::numeric_limits<int32_t>::max(), refBound = bound;
+    double s1, i1, s2, i2;
+    ASSERT_EQ(Hcck(f.width, 0, 0, f.width, 2, &bound, 2.0, &s1, &i1, f.image.data(), f.acc.data()), 0);
+    reference::hough(f.width, 0, 0, f.width, 2, &refBound, 2.0, &s2, &i2, f.image.data(), acc.data());
+    EXPECT_EQ(bound, refBound);
+    EXPECT_EQ(bound, 600000);
+    EXPECT_EQ(std::memcmp(&s1, &s2, sizeof s1), 0);
+    ASSERT_EQ(f.acc, acc);
+}
