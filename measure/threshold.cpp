@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 // The level half way between the means of the domains' insides: isodata over the pixels whose
 // whole neighbourhood lies on one side of the level. The blurred walls' pixels would otherwise
@@ -13,25 +12,20 @@
 // the neighbourhoods' extremes, so each step costs its bins only.
 namespace tovra::measure::detail {
 
+// total plus v[0] .. v[n - 1], added one by one in their order. Apart from the loop around it, so
+// that the running sum stays in a register.
+[[gnu::noinline]] double sumOnto(double total, const float* v, int n) {
+    for (int i = 0; i < n; ++i)
+        total += v[i];
+    return total;
+}
+
 TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
     const int w = g.width, h = g.height, radius = 2;
     if (g.px.empty()) return 0;
-    // The greatest and least value of each pixel's neighbourhood (a square of side 2 radius + 1,
-    // borders mirrored): first along the rows, then down the columns one row at a time.
-    std::vector<float> rowMost(g.px.size()), rowLeast(g.px.size()), padded;
-    for (int y = 0; y < h; ++y) {
-        padRow(g.px.data() + static_cast<size_t>(y) * w, w, radius, padded);
-        float* a = rowMost.data() + static_cast<size_t>(y) * w;
-        float* b = rowLeast.data() + static_cast<size_t>(y) * w;
-        std::copy_n(padded.data(), w, a);
-        std::copy_n(padded.data(), w, b);
-        for (int i = 1; i <= 2 * radius; ++i) {
-            const float* src = padded.data() + i;
-            for (int x = 0; x < w; ++x)
-                a[x] = std::max(a[x], src[x]), b[x] = std::min(b[x], src[x]);
-        }
-    }
-    const double lo = valueRange(rowLeast).first, hi = valueRange(rowMost).second;
+    // Every pixel lies in its own neighbourhood, so the neighbourhoods' extremes span the
+    // picture's range.
+    const auto [lo, hi] = valueRange(g.px);
     if (!(hi > lo)) return lo;
     constexpr int bins = 1 << 12;
     const double scale = (bins - 1) / (hi - lo);
@@ -44,21 +38,45 @@ TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
         double count = 0, sum = 0;
     };
     std::vector<Sums> black(2 * static_cast<size_t>(bins + 1)), white(2 * static_cast<size_t>(bins + 1));
-    std::vector<float> most(static_cast<size_t>(w)), least(static_cast<size_t>(w));
-    std::vector<int> mostBin(static_cast<size_t>(w)), leastBin(static_cast<size_t>(w));
-    for (int y = 0; y < h; ++y) {
-        const size_t first = static_cast<size_t>(mirror(y - radius, h)) * w;
-        std::copy_n(rowMost.data() + first, w, most.data());
-        std::copy_n(rowLeast.data() + first, w, least.data());
-        for (int i = -radius + 1; i <= radius; ++i) {
-            const size_t from = static_cast<size_t>(mirror(y + i, h)) * w;
-            const float *c = rowMost.data() + from, *d = rowLeast.data() + from;
-            for (int x = 0; x < w; ++x)
-                most[x] = std::max(most[x], c[x]), least[x] = std::min(least[x], d[x]);
+    // The greatest and least value of each pixel's neighbourhood (a square of side 2 radius + 1,
+    // borders mirrored): first along the rows, then down the columns one row at a time. The rows'
+    // extremes are made as the rows come into the window and kept while they are in it: the
+    // window's rows are consecutive, so each has a place of its own among 2 radius + 1.
+    constexpr int kWindow = 2 * radius + 1;
+    std::vector<float> rowMost(static_cast<size_t>(kWindow) * w), rowLeast(rowMost.size()), padded;
+    int held[kWindow];
+    std::fill_n(held, kWindow, -1);
+    auto rowExtremes = [&](int r) -> size_t {
+        const size_t at = static_cast<size_t>(r % kWindow) * w;
+        if (held[r % kWindow] != r) {
+            held[r % kWindow] = r;
+            padRow(g.px.data() + static_cast<size_t>(r) * w, w, radius, padded);
+            const float* p = padded.data();
+            float* a = rowMost.data() + at;
+            float* b = rowLeast.data() + at;
+            for (int x = 0; x < w; ++x) {
+                float m = p[x], l = p[x];
+                for (int i = 1; i <= 2 * radius; ++i)
+                    m = std::max(m, p[x + i]), l = std::min(l, p[x + i]);
+                a[x] = m, b[x] = l;
+            }
         }
-        for (int x = 0; x < w; ++x) // within 0 .. bins - 1 already, as lo and hi bound the values
-            mostBin[x] = static_cast<int>((most[x] - lo) * scale),
-            leastBin[x] = static_cast<int>((least[x] - lo) * scale);
+        return at;
+    };
+    std::vector<int> mostBin(static_cast<size_t>(w)), leastBin(static_cast<size_t>(w));
+    double total = 0; // of the grey levels, in the picture's order
+    for (int y = 0; y < h; ++y) {
+        const float *r[kWindow], *q[kWindow];
+        for (int i = 0; i < kWindow; ++i) {
+            const size_t at = rowExtremes(mirror(y + i - radius, h));
+            r[i] = rowMost.data() + at, q[i] = rowLeast.data() + at;
+        }
+        for (int x = 0; x < w; ++x) { // within 0 .. bins - 1, as lo and hi bound the values
+            float m = r[0][x], l = q[0][x];
+            for (int i = 1; i < kWindow; ++i)
+                m = std::max(m, r[i][x]), l = std::min(l, q[i][x]);
+            mostBin[x] = static_cast<int>((m - lo) * scale), leastBin[x] = static_cast<int>((l - lo) * scale);
+        }
         const float* v = g.px.data() + static_cast<size_t>(y) * w;
         for (int x = 0; x < w; ++x) {
             const size_t lane = static_cast<size_t>(x & 1) * (bins + 1);
@@ -66,6 +84,7 @@ TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
             Sums& c = white[lane + static_cast<size_t>(leastBin[x])];
             b.count += 1, b.sum += v[x], c.count += 1, c.sum += v[x];
         }
+        total = sumOnto(total, v, w);
     }
     std::vector<double> blackCount(bins + 1), blackSum(bins + 1), whiteCount(bins + 1), whiteSum(bins + 1);
     for (int b = 0; b <= bins; ++b) {
@@ -79,7 +98,7 @@ TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
     for (int b = bins - 1; b >= 0; --b)
         whiteCount[b] += whiteCount[b + 1], whiteSum[b] += whiteSum[b + 1];
     // From the mean grey level, each step half way between the two classes' means.
-    double t = std::accumulate(g.px.begin(), g.px.end(), 0.0) / static_cast<double>(g.px.size());
+    double t = total / static_cast<double>(g.px.size());
     for (int i = 0; i < 100; ++i) {
         const int k = binOf(t);
         if (blackCount[k] == 0 || whiteCount[k + 1] == 0) break;

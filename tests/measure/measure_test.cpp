@@ -384,6 +384,48 @@ TEST(MeasureSteps, ThresholdHalfWayBetweenUnequalClasses) {
     EXPECT_NEAR(interiorIsodata(blurred), 120.0, 1.0);
 }
 
+// The level from the neighbourhoods' extremes, made a few rows at a time, is the one from each
+// pixel's 5 x 5 neighbourhood looked at whole, whatever the picture's height against the window.
+TEST(MeasureSteps, InteriorLevelFromEachPixelsWholeNeighbourhood) {
+    for (const auto& [w, h] : {std::pair{40, 16}, {23, 2}, {17, 3}, {31, 4}, {19, 5}, {16, 6}, {3, 37}}) {
+        Image g{w, h, std::vector<float>(static_cast<size_t>(w) * h)};
+        uint32_t seed = 11;
+        for (size_t i = 0; i < g.px.size(); ++i)
+            g.px[i] = static_cast<float>((i % static_cast<size_t>(w) / 4 + i / static_cast<size_t>(w) / 3) %
+                                             2 * 500 +
+                                         ((seed = seed * 1664525 + 1013904223) >> 24));
+        const auto [lo, hi] = detail::valueRange(g.px);
+        const double scale = 4095 / (hi - lo);
+        std::vector<double> blackN(4097), blackS(4097), whiteN(4097), whiteS(4097);
+        double mean = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                float most = -1e30F, least = 1e30F;
+                for (int j = -2; j <= 2; ++j)
+                    for (int i = -2; i <= 2; ++i) {
+                        const float v = g.px[static_cast<size_t>(detail::mirror(y + j, h)) * w +
+                                             detail::mirror(x + i, w)];
+                        most = std::max(most, v), least = std::min(least, v);
+                    }
+                const double v = g.px[static_cast<size_t>(y) * w + x];
+                const auto b = static_cast<size_t>((most - lo) * scale) + 1,
+                           c = static_cast<size_t>((least - lo) * scale);
+                blackN[b] += 1, blackS[b] += v, whiteN[c] += 1, whiteS[c] += v, mean += v;
+            }
+        for (size_t b = 1; b < 4097; ++b)
+            blackN[b] += blackN[b - 1], blackS[b] += blackS[b - 1];
+        for (size_t b = 4096; b-- > 0;)
+            whiteN[b] += whiteN[b + 1], whiteS[b] += whiteS[b + 1];
+        double t = mean / static_cast<double>(g.px.size());
+        for (int i = 0; i < 100; ++i) {
+            const auto k = static_cast<size_t>(std::clamp(static_cast<int>((t - lo) * scale), 0, 4095));
+            if (blackN[k] == 0 || whiteN[k + 1] == 0) break;
+            t = (blackS[k] / blackN[k] + whiteS[k + 1] / whiteN[k + 1]) / 2;
+        }
+        EXPECT_NEAR(interiorIsodata(g), t, 1e-9 * t) << w << " x " << h;
+    }
+}
+
 // The recursive median run on a single-precision picture is the kernels' median of its values as
 // reals: truncated alike, values without an integer (not a number, beyond 32 bits) taken as 0.
 TEST(MeasureSteps, MedianOfFloatsIsTheKernelsMedian) {
