@@ -5,49 +5,72 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace tovra::measure::detail {
 
 namespace {
 
+// Room for one row of cells: a row of blocks' lengths, and which cells the iso-line crosses.
+struct ContourRow {
+    std::vector<double> along;
+    std::vector<uint8_t> crossed; // whole words of eight
+    ContourRow(const Blocks& blocks, int w)
+        : along(static_cast<size_t>(blocks.across)),
+          crossed(static_cast<size_t>(std::max(w, 0)) / 8 * 8 + 8) {}
+};
+
 // Wall length along the threshold's iso-line of the grey image (marching squares with linear
 // interpolation along the cell edges), added to each block's tally: straight walls come out
 // straight, whatever their angle. A cell belongs to the block of its top left pixel. One row of
-// cells, between the rows `top` (row y) and `bottom`; `along` is room for a row of blocks.
+// cells, between the rows `top` (row y) and `bottom`.
 TOVRA_WIDE_VECTORS void contourRowWide(const float* top, const float* bottom, int w, int y, double t,
-                                       const Blocks& blocks, Tally* tallies, double* along) {
-    auto cross = [&](double a, double b) { return (t - a) / (b - a); };
+                                       const Blocks& blocks, Tally* tallies, ContourRow& room) {
+    double* along = room.along.data();
     std::fill(along, along + blocks.across, 0.0);
-    for (int x = 0; x + 1 < w; ++x) {
-        const double v[4] = {top[x], top[x + 1], bottom[x + 1], bottom[x]};
-        const int code = (v[0] < t) | (v[1] < t) << 1 | (v[2] < t) << 2 | (v[3] < t) << 3;
-        if (code == 0 || code == 15) continue;
-        // Crossing points on the cell's four edges: top, right, bottom, left.
-        double px[4], py[4];
-        bool on[4] = {false, false, false, false};
-        const double cx[4] = {0, 1, 1, 0}, cy[4] = {0, 0, 1, 1};
-        for (int e = 0; e < 4; ++e) {
-            const int a = e, b = (e + 1) % 4;
-            if ((v[a] < t) == (v[b] < t)) continue;
-            const double f = cross(v[a], v[b]);
-            px[e] = cx[a] + f * (cx[b] - cx[a]), py[e] = cy[a] + f * (cy[b] - cy[a]);
-            on[e] = true;
+    // Most cells have their four pixels on one side of the level: the others are marked in
+    // vectors first, and the rest skipped eight at a time.
+    uint8_t* crossed = room.crossed.data();
+    const int cells = std::max(w - 1, 0);
+    for (int x = 0; x < cells; ++x) {
+        const int below = (top[x] < t) + (top[x + 1] < t) + (bottom[x] < t) + (bottom[x + 1] < t);
+        crossed[x] = (below & 3) != 0;
+    }
+    std::fill(crossed + cells, crossed + room.crossed.size(), uint8_t{0});
+    auto cross = [&](double a, double b) { return (t - a) / (b - a); };
+    for (int x0 = 0; x0 < cells; x0 += 8) {
+        uint64_t word;
+        std::memcpy(&word, crossed + x0, sizeof word);
+        for (; word != 0; word &= word - 1) { // each marked byte holds the one bit
+            const int x = x0 + __builtin_ctzll(word) / 8;
+            const double v[4] = {top[x], top[x + 1], bottom[x + 1], bottom[x]};
+            // Crossing points on the cell's four edges: top, right, bottom, left.
+            double px[4], py[4];
+            bool on[4] = {false, false, false, false};
+            const double cx[4] = {0, 1, 1, 0}, cy[4] = {0, 0, 1, 1};
+            for (int e = 0; e < 4; ++e) {
+                const int a = e, b = (e + 1) % 4;
+                if ((v[a] < t) == (v[b] < t)) continue;
+                const double f = cross(v[a], v[b]);
+                px[e] = cx[a] + f * (cx[b] - cx[a]), py[e] = cy[a] + f * (cy[b] - cy[a]);
+                on[e] = true;
+            }
+            int idx[4], n = 0;
+            for (int e = 0; e < 4; ++e)
+                if (on[e]) idx[n++] = e;
+            double length = 0;
+            if (n == 2) {
+                const double dx = px[idx[0]] - px[idx[1]], dy = py[idx[0]] - py[idx[1]];
+                length = std::sqrt(dx * dx + dy * dy);
+            } else if (n == 4) { // a saddle: the two shorter pairings
+                const double a =
+                    std::hypot(px[0] - px[1], py[0] - py[1]) + std::hypot(px[2] - px[3], py[2] - py[3]);
+                const double b =
+                    std::hypot(px[0] - px[3], py[0] - py[3]) + std::hypot(px[1] - px[2], py[1] - py[2]);
+                length = std::min(a, b);
+            }
+            along[static_cast<size_t>(blocks.column[static_cast<size_t>(x)])] += length;
         }
-        int idx[4], n = 0;
-        for (int e = 0; e < 4; ++e)
-            if (on[e]) idx[n++] = e;
-        double length = 0;
-        if (n == 2) {
-            const double dx = px[idx[0]] - px[idx[1]], dy = py[idx[0]] - py[idx[1]];
-            length = std::sqrt(dx * dx + dy * dy);
-        } else if (n == 4) { // a saddle: the two shorter pairings
-            const double a =
-                std::hypot(px[0] - px[1], py[0] - py[1]) + std::hypot(px[2] - px[3], py[2] - py[3]);
-            const double b =
-                std::hypot(px[0] - px[3], py[0] - py[3]) + std::hypot(px[1] - px[2], py[1] - py[2]);
-            length = std::min(a, b);
-        }
-        along[static_cast<size_t>(blocks.column[static_cast<size_t>(x)])] += length;
     }
     Tally* row = tallies + static_cast<size_t>(blocks.row[static_cast<size_t>(y)]) * blocks.across;
     for (int b = 0; b < blocks.across; ++b)
@@ -109,11 +132,11 @@ std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector
     const RowTallies counts(blocks, w, h);
     for (int y = 0; y < h; ++y)
         counts.add(black.data() + static_cast<size_t>(y) * w, y, tallies.data());
-    std::vector<double> along(static_cast<size_t>(blocks.across));
+    ContourRow room(blocks, w);
     for (int y = 0; y + 1 < h; ++y)
         unwinding<&contourRowWide>(smooth.px.data() + static_cast<size_t>(y) * w,
                                    smooth.px.data() + static_cast<size_t>(y + 1) * w, w, y, t, blocks,
-                                   tallies.data(), along.data());
+                                   tallies.data(), room);
     return tallies;
 }
 
@@ -130,13 +153,12 @@ std::vector<Tally> stereologyOfBlurred(const Image& g, double sigma, double t, c
     const RowTallies counts(blocks, w, h);
     std::vector<float> above(static_cast<size_t>(w));
     std::vector<uint8_t> black(static_cast<size_t>(w));
-    std::vector<double> along(static_cast<size_t>(blocks.across));
+    ContourRow room(blocks, w);
     unwinding<&blurRowsWide>(g, sigma, [&](int y, const float* row) {
         for (int x = 0; x < w; ++x)
             black[x] = row[x] < t;
         counts.add(black.data(), y, tallies.data());
-        if (y > 0)
-            unwinding<&contourRowWide>(above.data(), row, w, y - 1, t, blocks, tallies.data(), along.data());
+        if (y > 0) unwinding<&contourRowWide>(above.data(), row, w, y - 1, t, blocks, tallies.data(), room);
         std::copy_n(row, w, above.data());
     });
     return tallies;
