@@ -86,9 +86,12 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
                                 : std::accumulate(smooth.px.begin(), smooth.px.end(), 0.0) /
                                       static_cast<double>(smooth.px.size());
     std::vector<uint8_t> black(smooth.px.size());
-    auto binarize = [&] {
-        for (size_t i = 0; i < smooth.px.size(); ++i)
-            black[i] = smooth.px[i] < r.threshold;
+    auto binarize = [&] { // through plain pointers: a byte stored could alias the vectors' own
+        const float* v = smooth.px.data();
+        uint8_t* out = black.data();
+        const double t = r.threshold;
+        for (size_t i = 0; i < black.size(); ++i)
+            out[i] = v[i] < t;
     };
     binarize();
     if (settings.otsu)

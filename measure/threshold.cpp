@@ -130,7 +130,10 @@ std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& b
     if (w <= 2 * radius || h <= 2 * radius) return std::nullopt;
     // Black pixels in each column's window of rows, then across the row's window of columns.
     std::vector<int> column(static_cast<size_t>(w), 0);
-    double sum[2] = {0, 0}, n[2] = {0, 0};
+    // Each sum adds its own pixels only, 0 for the others (the sums start at +0, which adding 0
+    // leaves as it is).
+    double sum[2] = {0, 0};
+    int64_t n[2] = {0, 0};
     for (int y = 0; y < h; ++y) {
         if (y == 0)
             for (int i = 0; i <= 2 * radius; ++i)
@@ -148,12 +151,13 @@ std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& b
         for (int x = radius; x + radius < w; ++x) {
             across += column[static_cast<size_t>(x) + radius];
             const int all = (2 * radius + 1) * (2 * radius + 1);
-            if (across == 0 || across == all) sum[across != 0] += row[x], n[across != 0] += 1;
+            const bool white = across == 0, dark = across == all;
+            sum[0] += white ? row[x] : 0.0F, sum[1] += dark ? row[x] : 0.0F, n[0] += white, n[1] += dark;
             across -= column[static_cast<size_t>(x - radius)];
         }
     }
     if (n[0] == 0 || n[1] == 0) return std::nullopt;
-    return (sum[0] / n[0] + sum[1] / n[1]) / 2;
+    return (sum[0] / static_cast<double>(n[0]) + sum[1] / static_cast<double>(n[1])) / 2;
 }
 
 } // namespace tovra::measure::detail

@@ -54,10 +54,17 @@ void addWarning(Result& r, const std::string& code) {
 namespace tovra::measure::detail {
 
 double contrastOf(const Image& g, const std::vector<uint8_t>& black) {
-    double sum[2] = {0, 0}, n[2] = {0, 0};
-    for (size_t i = 0; i < g.px.size(); ++i)
-        sum[black[i]] += g.px[i], n[black[i]] += 1;
-    return n[0] > 0 && n[1] > 0 ? sum[0] / n[0] - sum[1] / n[1] : 0;
+    // Each sum in a register of its own, the other colour's pixels adding nothing to it (the sums
+    // start at +0, so adding 0 leaves them as they are).
+    double white = 0, dark = 0;
+    int64_t blacks = 0;
+    for (size_t i = 0; i < g.px.size(); ++i) {
+        const double v = g.px[i];
+        white += black[i] ? 0.0 : v, dark += black[i] ? v : 0.0, blacks += black[i];
+    }
+    const auto whites = static_cast<int64_t>(g.px.size()) - blacks;
+    return whites > 0 && blacks > 0 ? white / static_cast<double>(whites) - dark / static_cast<double>(blacks)
+                                    : 0;
 }
 
 void judge(Result& r, const Evidence& e) {
