@@ -162,8 +162,14 @@ TOVRA_WIDE_VECTORS void flatFieldWide(Image& target, const Image& source, double
         const float* row = source.px.data() + static_cast<size_t>(y) * w;
         double* dst = sums.data() + static_cast<size_t>(y / k) * small.width;
         double* n = area.data() + static_cast<size_t>(y / k) * small.width;
-        for (int x = 0; x < w; ++x)
-            dst[x / k] += row[x], n[x / k] += 1;
+        // Each block's values added one by one in their order, in a register.
+        for (int c = 0, x0 = 0; x0 < w; ++c, x0 += k) {
+            const int x1 = std::min(w, x0 + k);
+            double sum = dst[c];
+            for (int x = x0; x < x1; ++x)
+                sum += row[x];
+            dst[c] = sum, n[c] += x1 - x0;
+        }
     }
     small.px.resize(sums.size());
     for (size_t i = 0; i < sums.size(); ++i)
@@ -185,17 +191,25 @@ TOVRA_WIDE_VECTORS void flatFieldWide(Image& target, const Image& source, double
     for (int x = 0; x < w; ++x)
         place(x, small.width, xi[x], fx), xf[x] = static_cast<float>(fx);
     const int sx = small.width > 1 ? 1 : 0;
+    // The two rows of blocks a row lies between, interpolated along the row once for all the rows
+    // between them.
+    std::vector<float> top(static_cast<size_t>(w)), bottom(static_cast<size_t>(w));
+    int between = -1;
     for (int y = 0; y < h; ++y) {
         int j = 0;
         double fy = 0;
         place(y, small.height, j, fy);
-        const float* a = light.data() + static_cast<size_t>(j) * small.width;
-        const float* b = small.height > 1 ? a + small.width : a;
-        for (int x = 0; x < w; ++x) {
-            const int i = xi[x];
-            const float top = a[i] + (a[i + sx] - a[i]) * xf[x], bottom = b[i] + (b[i + sx] - b[i]) * xf[x];
-            along[x] = top + (bottom - top) * static_cast<float>(fy);
+        if (j != between) {
+            between = j;
+            const float* a = light.data() + static_cast<size_t>(j) * small.width;
+            const float* b = small.height > 1 ? a + small.width : a;
+            for (int x = 0; x < w; ++x) {
+                const int i = xi[x];
+                top[x] = a[i] + (a[i + sx] - a[i]) * xf[x], bottom[x] = b[i] + (b[i + sx] - b[i]) * xf[x];
+            }
         }
+        for (int x = 0; x < w; ++x)
+            along[x] = top[x] + (bottom[x] - top[x]) * static_cast<float>(fy);
         float* row = target.px.data() + static_cast<size_t>(y) * w;
         if (divide)
             for (int x = 0; x < w; ++x)
