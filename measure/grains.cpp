@@ -22,12 +22,17 @@ GrainMap grainsOf(const Image& g, double period) {
     if (across < 4 || down < 4) return map;
     const size_t cells = static_cast<size_t>(across) * down;
     std::vector<double> xx(cells, 0.0), yy(cells, 0.0), xy(cells, 0.0);
+    const int xEnd = std::min(across * cell, w) - 1;
     for (int y = 1; y + 1 < down * cell && y + 1 < h; ++y)
-        for (int x = 1; x + 1 < across * cell && x + 1 < w; ++x) {
-            const float* p = g.px.data() + static_cast<size_t>(y) * w + x;
-            const double gx = (p[1] - p[-1]) / 2, gy = (p[w] - p[-w]) / 2;
-            const size_t c = static_cast<size_t>(y / cell) * across + static_cast<size_t>(x / cell);
-            xx[c] += gx * gx, yy[c] += gy * gy, xy[c] += gx * gy;
+        for (int cx = 0; cx < across; ++cx) { // a cell's pixels of the row added in order, in registers
+            const size_t c = static_cast<size_t>(y / cell) * across + static_cast<size_t>(cx);
+            double sxx = xx[c], syy = yy[c], sxy = xy[c];
+            for (int x = std::max(1, cx * cell); x < std::min((cx + 1) * cell, xEnd); ++x) {
+                const float* p = g.px.data() + static_cast<size_t>(y) * w + x;
+                const double gx = (p[1] - p[-1]) / 2, gy = (p[w] - p[-w]) / 2;
+                sxx += gx * gx, syy += gy * gy, sxy += gx * gy;
+            }
+            xx[c] = sxx, yy[c] = syy, xy[c] = sxy;
         }
     auto spread = [&](std::vector<double>& v) {
         for (int pass = 0; pass < 2; ++pass) {
