@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <new>
 #include <numeric>
 
@@ -245,7 +244,8 @@ TOVRA_WIDE_VECTORS void removeImpulsesWide(Image& g, double noise) {
     const int w = g.width, h = g.height;
     const float margin = static_cast<float>(4 * noise);
     std::vector<std::pair<size_t, float>> fixes;
-    std::vector<uint8_t> odd(static_cast<size_t>(std::max(w, 0)));
+    std::vector<uint8_t> odd((static_cast<size_t>(std::max(w, 0)) + 7) / 8 *
+                             8); // whole words, 0 past the inner pixels
     for (int y = 1; y + 1 < h; ++y) {
         const float *a = g.px.data() + static_cast<size_t>(y - 1) * w, *p = a + w, *b = p + w;
         for (int x = 1; x + 1 < w; ++x) { // a test without branches, for whole rows at once
@@ -255,13 +255,12 @@ TOVRA_WIDE_VECTORS void removeImpulsesWide(Image& g, double noise) {
                                          std::min(std::min(p[x + 1], b[x - 1]), std::min(b[x], b[x + 1])));
             odd[x] = (p[x] > most + margin) | (p[x] < least - margin);
         }
-        for (int x = 1; x + 1 < w; ++x)
-            if (odd[x]) {
-                float around[8] = {a[x - 1], a[x], a[x + 1], p[x - 1], p[x + 1], b[x - 1], b[x], b[x + 1]};
-                std::nth_element(around, around + 4, around + 8);
-                fixes.emplace_back(static_cast<size_t>(y) * w + x,
-                                   (*std::max_element(around, around + 4) + around[4]) / 2);
-            }
+        forEachMarked(odd.data(), odd.size(), [&](size_t x) {
+            float around[8] = {a[x - 1], a[x], a[x + 1], p[x - 1], p[x + 1], b[x - 1], b[x], b[x + 1]};
+            std::nth_element(around, around + 4, around + 8);
+            fixes.emplace_back(static_cast<size_t>(y) * w + x,
+                               (*std::max_element(around, around + 4) + around[4]) / 2);
+        });
     }
     for (const auto& [i, v] : fixes)
         g.px[i] = v;

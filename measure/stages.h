@@ -4,8 +4,10 @@
 
 #include "measure.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -27,6 +29,18 @@ namespace tovra::measure::detail {
 template <auto F> inline decltype(F) volatile unwinding = F;
 
 constexpr double kPi = 3.14159265358979323846;
+
+// Marks of 0 or 1 a byte, most of them 0, scanned eight at a time: f(i) for each marked byte i of
+// marks[0, n), n a multiple of 8, in increasing order.
+static_assert(std::endian::native == std::endian::little, "a word's lowest bits are its first byte");
+template <class F> void forEachMarked(const uint8_t* marks, size_t n, F f) {
+    for (size_t x0 = 0; x0 < n; x0 += 8) {
+        uint64_t word;
+        std::memcpy(&word, marks + x0, sizeof word);
+        for (; word != 0; word &= word - 1) // each marked byte holds the one bit
+            f(x0 + static_cast<size_t>(__builtin_ctzll(word)) / 8);
+    }
+}
 
 // Mirrored index: -1 is 0, -2 is 1, n is n - 1 (for a radius below n).
 inline int mirror(int i, int n) {

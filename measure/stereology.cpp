@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace tovra::measure::detail {
 
@@ -38,40 +37,35 @@ TOVRA_WIDE_VECTORS void contourRowWide(const float* top, const float* bottom, in
     }
     std::fill(crossed + cells, crossed + room.crossed.size(), uint8_t{0});
     auto cross = [&](double a, double b) { return (t - a) / (b - a); };
-    for (int x0 = 0; x0 < cells; x0 += 8) {
-        uint64_t word;
-        std::memcpy(&word, crossed + x0, sizeof word);
-        for (; word != 0; word &= word - 1) { // each marked byte holds the one bit
-            const int x = x0 + __builtin_ctzll(word) / 8;
-            const double v[4] = {top[x], top[x + 1], bottom[x + 1], bottom[x]};
-            // Crossing points on the cell's four edges: top, right, bottom, left.
-            double px[4], py[4];
-            bool on[4] = {false, false, false, false};
-            const double cx[4] = {0, 1, 1, 0}, cy[4] = {0, 0, 1, 1};
-            for (int e = 0; e < 4; ++e) {
-                const int a = e, b = (e + 1) % 4;
-                if ((v[a] < t) == (v[b] < t)) continue;
-                const double f = cross(v[a], v[b]);
-                px[e] = cx[a] + f * (cx[b] - cx[a]), py[e] = cy[a] + f * (cy[b] - cy[a]);
-                on[e] = true;
-            }
-            int idx[4], n = 0;
-            for (int e = 0; e < 4; ++e)
-                if (on[e]) idx[n++] = e;
-            double length = 0;
-            if (n == 2) {
-                const double dx = px[idx[0]] - px[idx[1]], dy = py[idx[0]] - py[idx[1]];
-                length = std::sqrt(dx * dx + dy * dy);
-            } else if (n == 4) { // a saddle: the two shorter pairings
-                const double a =
-                    std::hypot(px[0] - px[1], py[0] - py[1]) + std::hypot(px[2] - px[3], py[2] - py[3]);
-                const double b =
-                    std::hypot(px[0] - px[3], py[0] - py[3]) + std::hypot(px[1] - px[2], py[1] - py[2]);
-                length = std::min(a, b);
-            }
-            along[static_cast<size_t>(blocks.column[static_cast<size_t>(x)])] += length;
+    forEachMarked(crossed, room.crossed.size(), [&](size_t x) {
+        const double v[4] = {top[x], top[x + 1], bottom[x + 1], bottom[x]};
+        // Crossing points on the cell's four edges: top, right, bottom, left.
+        double px[4], py[4];
+        bool on[4] = {false, false, false, false};
+        const double cx[4] = {0, 1, 1, 0}, cy[4] = {0, 0, 1, 1};
+        for (int e = 0; e < 4; ++e) {
+            const int a = e, b = (e + 1) % 4;
+            if ((v[a] < t) == (v[b] < t)) continue;
+            const double f = cross(v[a], v[b]);
+            px[e] = cx[a] + f * (cx[b] - cx[a]), py[e] = cy[a] + f * (cy[b] - cy[a]);
+            on[e] = true;
         }
-    }
+        int idx[4], n = 0;
+        for (int e = 0; e < 4; ++e)
+            if (on[e]) idx[n++] = e;
+        double length = 0;
+        if (n == 2) {
+            const double dx = px[idx[0]] - px[idx[1]], dy = py[idx[0]] - py[idx[1]];
+            length = std::sqrt(dx * dx + dy * dy);
+        } else if (n == 4) { // a saddle: the two shorter pairings
+            const double a =
+                std::hypot(px[0] - px[1], py[0] - py[1]) + std::hypot(px[2] - px[3], py[2] - py[3]);
+            const double b =
+                std::hypot(px[0] - px[3], py[0] - py[3]) + std::hypot(px[1] - px[2], py[1] - py[2]);
+            length = std::min(a, b);
+        }
+        along[static_cast<size_t>(blocks.column[x])] += length;
+    });
     Tally* row = tallies + static_cast<size_t>(blocks.row[static_cast<size_t>(y)]) * blocks.across;
     for (int b = 0; b < blocks.across; ++b)
         row[b].length += along[b];
