@@ -51,7 +51,7 @@ struct BlackRow {
 };
 
 struct Votes {
-    std::vector<double> xs; // x of every black pixel, row by row
+    std::vector<int32_t> xs; // x of every black pixel, row by row (exact as a double)
     std::vector<BlackRow> rows;
     size_t longestRow = 0;
 };
@@ -86,9 +86,9 @@ Votes gatherBlack(int32_t width, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
 
 // rho index of each x of one black row at one angle, computed as x cos + y sin + 750 and truncated;
 // a vote outside the table goes to the spare cell kRhoCells.
-void rhoIndicesPlain(const double* x, size_t n, double c, double ys, int32_t* out) {
+void rhoIndicesPlain(const int32_t* x, size_t n, double c, double ys, int32_t* out) {
     for (size_t i = 0; i < n; ++i) {
-        const double rho = x[i] * c + ys + kRhoOffset;
+        const double rho = static_cast<double>(x[i]) * c + ys + kRhoOffset;
         const bool inside = rho > -1.0 && rho < static_cast<double>(kRhoCells);
         out[i] = static_cast<int32_t>(inside ? rho : static_cast<double>(kRhoCells));
     }
@@ -99,14 +99,18 @@ void rhoIndicesPlain(const double* x, size_t n, double c, double ys, int32_t* ou
 // below -1 and 0x80000000 for one beyond the integers (or not a number); taken as unsigned, all of
 // these and every rho from 1501 on are at least kRhoCells, so one unsigned minimum sends them to
 // the spare cell. The sums are made in the plain order, without fusing.
-__attribute__((target("avx2"))) void rhoIndicesAvx2(const double* x, size_t n, double c, double ys,
+__attribute__((target("avx2"))) void rhoIndicesAvx2(const int32_t* x, size_t n, double c, double ys,
                                                     int32_t* out) {
     const __m256d vc = _mm256_set1_pd(c), vys = _mm256_set1_pd(ys), offset = _mm256_set1_pd(kRhoOffset);
     const __m128i spare = _mm_set1_epi32(kRhoCells);
     size_t i = 0;
     for (; i + 4 <= n; i += 4) {
-        const __m256d rho =
-            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(x + i), vc), vys), offset);
+        const __m256d rho = _mm256_add_pd(
+            _mm256_add_pd(
+                _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i))),
+                              vc),
+                vys),
+            offset);
         const __m128i t = _mm_min_epu32(_mm256_cvttpd_epi32(rho), spare);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), t);
     }
@@ -116,14 +120,19 @@ __attribute__((target("avx2"))) void rhoIndicesAvx2(const double* x, size_t n, d
 
 #if defined(__x86_64__)
 // Eight at a time, as above.
-__attribute__((target("avx512f"))) void rhoIndicesAvx512(const double* x, size_t n, double c, double ys,
+__attribute__((target("avx512f"))) void rhoIndicesAvx512(const int32_t* x, size_t n, double c, double ys,
                                                          int32_t* out) {
     const __m512d vc = _mm512_set1_pd(c), vys = _mm512_set1_pd(ys), offset = _mm512_set1_pd(kRhoOffset);
     const __m256i spare = _mm256_set1_epi32(kRhoCells);
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        const __m512d rho =
-            _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(_mm512_loadu_pd(x + i), vc), vys), offset);
+        const __m512d rho = _mm512_add_pd(
+            _mm512_add_pd(
+                _mm512_mul_pd(_mm512_maskz_cvtepi32_pd(
+                                  0xFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i))),
+                              vc),
+                vys),
+            offset);
         const __m256i t = _mm256_min_epu32(_mm512_maskz_cvttpd_epi32(0xFF, rho), spare);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), t);
     }
@@ -131,7 +140,7 @@ __attribute__((target("avx512f"))) void rhoIndicesAvx512(const double* x, size_t
 }
 #endif
 
-using RhoIndices = void (*)(const double*, size_t, double, double, int32_t*);
+using RhoIndices = void (*)(const int32_t*, size_t, double, double, int32_t*);
 
 RhoIndices rhoIndicesHere() {
 #if defined(__x86_64__)
