@@ -22,7 +22,8 @@ std::string describe(const Settings& s) {
 
 namespace {
 
-Result measureOrThrow(const Image& image, const Image* background, std::optional<Rect> rect,
+// `given` is the image itself where the caller gave it up.
+Result measureOrThrow(const Image& image, Image* given, const Image* background, std::optional<Rect> rect,
                       const Settings& settings) {
     Result r;
     auto fail = [&](const std::string& why) {
@@ -57,6 +58,7 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     const double scale = workingScale(std::max(m.most, mb.most));
     Image g, b, unfiltered;
     cropScaled(image, area, scale, g, &unfiltered);
+    if (given) given->px = std::vector<float>(); // freed, not only emptied
     if (background) cropScaled(*background, area, scale, b, nullptr);
     if (settings.median) median(g);
     if (background) {
@@ -281,13 +283,11 @@ Result measureOrThrow(const Image& image, const Image* background, std::optional
     return r;
 }
 
-} // namespace
-
-Result measure(const Image& image, const Image* background, std::optional<Rect> rect,
-               const Settings& settings) {
+Result measureOrSay(const Image& image, Image* given, const Image* background, std::optional<Rect> rect,
+                    const Settings& settings) {
     Result r;
     try {
-        return measureOrThrow(image, background, rect, settings);
+        return measureOrThrow(image, given, background, rect, settings);
     } catch (const std::bad_alloc&) {
         r.error = "not enough memory to measure this image";
     } catch (const std::exception& e) {
@@ -295,6 +295,17 @@ Result measure(const Image& image, const Image* background, std::optional<Rect> 
     }
     r.width = image.width, r.height = image.height;
     return r;
+}
+
+} // namespace
+
+Result measure(const Image& image, const Image* background, std::optional<Rect> rect,
+               const Settings& settings) {
+    return measureOrSay(image, nullptr, background, rect, settings);
+}
+
+Result measure(Image&& image, const Image* background, std::optional<Rect> rect, const Settings& settings) {
+    return measureOrSay(image, &image, background, rect, settings);
 }
 
 } // namespace tovra::measure

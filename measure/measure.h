@@ -98,6 +98,9 @@ struct Result {
 // image when not given).
 Result measure(const Image& image, const Image* background, std::optional<Rect> rect,
                const Settings& settings);
+// The same for an image the caller gives up: its pixels are freed as soon as the rectangle is
+// copied out of them, so that the measurement holds 4 bytes a pixel less.
+Result measure(Image&& image, const Image* background, std::optional<Rect> rect, const Settings& settings);
 
 // Text of the settings, for records of what was measured how.
 std::string describe(const Settings& settings);

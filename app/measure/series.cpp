@@ -287,12 +287,12 @@ measure::Result measureFrame(const SeriesFrame& frame, const std::vector<int>& s
     measure::Result r;
     try {
         QString why;
-        const std::optional<measure::Image> image = readFrame(frame, size, pixelSizeUm, why);
+        std::optional<measure::Image> image = readFrame(frame, size, pixelSizeUm, why);
         if (!image) {
             r.error = why.toStdString();
             return r;
         }
-        return measure::measure(*image, background, rect, settings);
+        return measure::measure(std::move(*image), background, rect, settings);
     } catch (const std::bad_alloc&) {
         r = measure::Result{};
         r.error = "not enough memory to measure it";

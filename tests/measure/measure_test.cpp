@@ -594,6 +594,17 @@ TEST(Measure, CInterfaceGivesTheSameNumbersAndBands) {
 // The measurement does not depend on whole grey levels: the same picture scaled by any factor
 // (0..1 floats, 16 bits, millions) gives the same numbers as in 0..255. Whole-number filtering
 // once made a 0..1 picture uniform.
+// An image given up to the measurement is measured alike, its pixels freed once copied out.
+TEST(Measure, GivenImageMeasuredAlikeAndFreed) {
+    const Image bytes = sample("maze_512.mon", 512);
+    Image given = bytes;
+    const Result kept = measure(bytes, nullptr, Rect{10, 20, 400, 500}, Settings{});
+    const Result r = measure(static_cast<Image&&>(given), nullptr, Rect{10, 20, 400, 500}, Settings{});
+    EXPECT_TRUE(given.px.empty() && given.px.capacity() == 0);
+    EXPECT_EQ(given.width, 512);
+    EXPECT_EQ(recordJson(r, RecordInfo{}), recordJson(kept, RecordInfo{}));
+}
+
 TEST(Measure, AnyValueScaleGivesTheSameWidths) {
     for (const auto& [name, side] :
          {std::pair{"maze_512.mon", 512}, {"kerr_a_256.mon", 256}, {"stripes_256.mon", 256}}) {
