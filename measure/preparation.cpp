@@ -109,15 +109,14 @@ TOVRA_WIDE_VECTORS std::vector<float> blurWide(const Image& g, double sigma) {
         return a;
     }
     std::vector<float> out(g.px.size());
-    unwinding<&blurRowsWide>(g, sigma, [&](int y, const float* row) {
-        std::copy_n(row, w, out.data() + static_cast<size_t>(y) * w);
-    });
+    unwinding<&blurRowsWide>(
+        g, sigma, [](int, const float*) {}, out.data());
     return out;
 }
 
 // The sampled Gaussian out to three sigma, row by row: down the columns into one row, then along
 // it from a padded copy of it, handed on before the next.
-TOVRA_WIDE_VECTORS void blurRowsWide(const Image& g, double sigma, const RowSink& sink) {
+TOVRA_WIDE_VECTORS void blurRowsWide(const Image& g, double sigma, const RowSink& sink, float* whole) {
     const int w = g.width, h = g.height;
     const int radius = std::max(1, static_cast<int>(std::ceil(3 * sigma)));
     std::vector<float> kernel(2 * radius + 1);
@@ -126,24 +125,26 @@ TOVRA_WIDE_VECTORS void blurRowsWide(const Image& g, double sigma, const RowSink
     const float total = std::accumulate(kernel.begin(), kernel.end(), 0.0F);
     for (float& k : kernel)
         k /= total;
-    std::vector<float> dst(static_cast<size_t>(w)), padded;
+    std::vector<float> turns(whole ? 0 : 2 * static_cast<size_t>(w)), padded;
     for (int y = 0; y < h; ++y) {
-        std::fill(dst.begin(), dst.end(), 0.0F);
+        float* dst =
+            whole ? whole + static_cast<size_t>(y) * w : turns.data() + static_cast<size_t>(y % 2) * w;
+        std::fill_n(dst, w, 0.0F);
         for (int i = -radius; i <= radius; ++i) {
             const float k = kernel[i + radius];
             const float* src = g.px.data() + static_cast<size_t>(mirror(y + i, h)) * w;
             for (int x = 0; x < w; ++x)
                 dst[x] += k * src[x];
         }
-        padRow(dst.data(), w, radius, padded);
-        std::fill(dst.begin(), dst.end(), 0.0F);
+        padRow(dst, w, radius, padded);
+        std::fill_n(dst, w, 0.0F);
         for (int i = 0; i <= 2 * radius; ++i) {
             const float k = kernel[i];
             const float* src = padded.data() + i;
             for (int x = 0; x < w; ++x)
                 dst[x] += k * src[x];
         }
-        sink(y, dst.data());
+        sink(y, dst);
     }
 }
 

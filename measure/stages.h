@@ -59,9 +59,10 @@ std::vector<float> blurWide(const Image& g, double sigma);
 // Blurs up to this sigma convolve with the sampled Gaussian; wider ones repeat a box mean.
 constexpr double kWidestSampledGaussian = 3;
 // The blur of sigma at most kWidestSampledGaussian made row by row, each row handed to the sink in
-// order (y, values).
+// order (y, values). The rows are made in `whole` (the blurred picture's place) where given, else
+// in two rows taken in turn: the row before stays as it was while the next is handed on.
 using RowSink = std::function<void(int, const float*)>;
-void blurRowsWide(const Image& g, double sigma, const RowSink& sink);
+void blurRowsWide(const Image& g, double sigma, const RowSink& sink, float* whole);
 void flatFieldWide(Image& target, const Image& source, double sigma);
 double noiseLevel(const Image& g);
 void removeImpulsesWide(Image& g, double noise);

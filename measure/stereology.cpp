@@ -145,17 +145,20 @@ std::vector<Tally> stereologyOfBlurred(const Image& g, double sigma, double t, c
     }
     std::vector<Tally> tallies(static_cast<size_t>(blocks.count()));
     const RowTallies counts(blocks, w, h);
-    std::vector<float> above(static_cast<size_t>(w));
+    const float* above = nullptr; // the row before, still where the blur made it
     std::vector<uint8_t> black(static_cast<size_t>(w));
     ContourRow room(blocks, w);
-    unwinding<&blurRowsWide>(g, sigma, [&](int y, const float* row) {
-        uint8_t* dark = black.data(); // a byte stored could alias the vector's own pointer
-        for (int x = 0; x < w; ++x)
-            dark[x] = row[x] < t;
-        counts.add(black.data(), y, tallies.data());
-        if (y > 0) unwinding<&contourRowWide>(above.data(), row, w, y - 1, t, blocks, tallies.data(), room);
-        std::copy_n(row, w, above.data());
-    });
+    unwinding<&blurRowsWide>(
+        g, sigma,
+        [&](int y, const float* row) {
+            uint8_t* dark = black.data(); // a byte stored could alias the vector's own pointer
+            for (int x = 0; x < w; ++x)
+                dark[x] = row[x] < t;
+            counts.add(black.data(), y, tallies.data());
+            if (y > 0) unwinding<&contourRowWide>(above, row, w, y - 1, t, blocks, tallies.data(), room);
+            above = row;
+        },
+        nullptr);
     return tallies;
 }
 
