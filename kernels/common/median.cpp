@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -114,52 +115,96 @@ void loadRowOf(double* row, int32_t width, int16_t* out) {
         row[x] = out[x] = static_cast<int16_t>(truncToInt(row[x]));
 }
 
-// The chain m = clamp(m, k4, k5) along a row of bytes. A clamp followed by a clamp is a clamp,
-// so the chain is a prefix scan: each lane's clamp is composed with those of the lanes before it
-// in log2(kLanes) doubling steps, and the vector's carried value then needs one clamp. Lanes
-// beyond n hold (0, 255), which changes nothing; only n values are stored.
-constexpr int kLanes = 16;
-constexpr int32_t kSelectLanes = 32; // a vector of bytes on the widest processors this is built for
-
-void clampChain(const uint8_t* k4, const uint8_t* k5, int32_t n, uint8_t carry, uint8_t* out) {
+// The chain m = clamp(m, k4, k5) along a row of bytes or 16-bit numbers. A clamp followed by a
+// clamp is a clamp, so the chain is a prefix scan: each lane's clamp is composed with those of the
+// lanes before it in log2(lanes) doubling steps, and the vector's carried value then needs one
+// clamp. Lanes beyond n hold the clamp to the type's whole range, which changes nothing; only n
+// values are stored.
 #if defined(__SSE2__)
-    __m128i m = _mm_set1_epi8(static_cast<char>(carry));
-    alignas(16) uint8_t last[kLanes];
+template <typename T> struct Vec;
+template <> struct Vec<uint8_t> {
+    static __m128i min(__m128i a, __m128i b) { return _mm_min_epu8(a, b); }
+    static __m128i max(__m128i a, __m128i b) { return _mm_max_epu8(a, b); }
+    static __m128i all(uint8_t v) { return _mm_set1_epi8(static_cast<char>(v)); }
+    static __m128i lastEverywhere(__m128i m) {
+        m = _mm_unpackhi_epi8(m, m);
+        m = _mm_shufflehi_epi16(m, 0xFF);
+        return _mm_shuffle_epi32(m, 0xFF);
+    }
+};
+template <> struct Vec<int16_t> {
+    static __m128i min(__m128i a, __m128i b) { return _mm_min_epi16(a, b); }
+    static __m128i max(__m128i a, __m128i b) { return _mm_max_epi16(a, b); }
+    static __m128i all(int16_t v) { return _mm_set1_epi16(v); }
+    static __m128i lastEverywhere(__m128i m) { return _mm_shuffle_epi32(_mm_shufflehi_epi16(m, 0xFF), 0xFF); }
+};
+
+// Composes each lane's clamp (after) with that of the lane B bytes below it (before); the lanes
+// shifted in at the bottom are the clamp to the whole range.
+template <typename T, int B> inline void composeClamps(__m128i& lo, __m128i& hi) {
+    using V = Vec<T>;
+    const __m128i loBefore =
+        _mm_or_si128(_mm_slli_si128(lo, B), _mm_srli_si128(V::all(std::numeric_limits<T>::min()), 16 - B));
+    const __m128i hiBefore =
+        _mm_or_si128(_mm_slli_si128(hi, B), _mm_srli_si128(V::all(std::numeric_limits<T>::max()), 16 - B));
+    const __m128i l = V::min(V::max(loBefore, lo), hi);
+    hi = V::min(V::max(hiBefore, lo), hi);
+    lo = l;
+}
+#endif
+
+template <typename T> constexpr int32_t kScanLanes = 16 / static_cast<int32_t>(sizeof(T));
+// A vector of T on the widest processors this is built for.
+template <typename T> constexpr int32_t kSelectLanes = 32 / static_cast<int32_t>(sizeof(T));
+
+template <typename T> void clampChain(const T* k4, const T* k5, int32_t n, T carry, T* out) {
+#if defined(__SSE2__)
+    using V = Vec<T>;
+    constexpr int32_t kLanes = kScanLanes<T>;
+    __m128i m = V::all(carry);
+    alignas(16) T last[kLanes];
     for (int32_t x = 0; x < n; x += kLanes) {
         __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k4 + x));
         __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k5 + x));
-        // Each step composes lane i's clamp (after) with lane i - s's (before); the lanes shifted
-        // in at the bottom are the clamp to 0..255.
-        auto step = [&](__m128i loBefore, __m128i hiBefore) {
-            const __m128i l = _mm_min_epu8(_mm_max_epu8(loBefore, lo), hi);
-            hi = _mm_min_epu8(_mm_max_epu8(hiBefore, lo), hi);
-            lo = l;
-        };
-        step(_mm_slli_si128(lo, 1),
-             _mm_or_si128(_mm_slli_si128(hi, 1), _mm_srli_si128(_mm_set1_epi8(-1), 15)));
-        step(_mm_slli_si128(lo, 2),
-             _mm_or_si128(_mm_slli_si128(hi, 2), _mm_srli_si128(_mm_set1_epi8(-1), 14)));
-        step(_mm_slli_si128(lo, 4),
-             _mm_or_si128(_mm_slli_si128(hi, 4), _mm_srli_si128(_mm_set1_epi8(-1), 12)));
-        step(_mm_slli_si128(lo, 8),
-             _mm_or_si128(_mm_slli_si128(hi, 8), _mm_srli_si128(_mm_set1_epi8(-1), 8)));
-        m = _mm_min_epu8(_mm_max_epu8(m, lo), hi);
+        composeClamps<T, sizeof(T)>(lo, hi);
+        composeClamps<T, 2 * sizeof(T)>(lo, hi);
+        composeClamps<T, 4 * sizeof(T)>(lo, hi);
+        if constexpr (sizeof(T) == 1) composeClamps<T, 8>(lo, hi);
+        m = V::min(V::max(m, lo), hi);
         if (x + kLanes <= n) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), m);
         } else {
             _mm_store_si128(reinterpret_cast<__m128i*>(last), m);
-            std::memcpy(out + x, last, static_cast<size_t>(n - x));
+            std::memcpy(out + x, last, static_cast<size_t>(n - x) * sizeof(T));
         }
-        // The last lane, in every lane, for the next vector.
-        m = _mm_unpackhi_epi8(m, m);
-        m = _mm_shufflehi_epi16(m, 0xFF);
-        m = _mm_shuffle_epi32(m, 0xFF);
+        m = V::lastEverywhere(m); // for the next vector
     }
 #else
-    uint8_t m = carry;
+    T m = carry;
     for (int32_t x = 0; x < n; ++x)
         out[x] = m = std::max(k4[x], std::min(m, k5[x]));
 #endif
+}
+
+// The recursive median in place over a buffer of T, row by row: the window's eight known values
+// in whole vectors, then the chain as a scan.
+template <typename T> void scanMedian(int32_t width, int32_t height, T* buf) {
+    const size_t w = static_cast<size_t>(width);
+    const int32_t inner = width - 2;
+    // Room for whole vectors past the row's end, holding clamps that change nothing.
+    const size_t room = static_cast<size_t>(inner) + size_t{2} * kScanLanes<T>;
+    std::vector<T> k4(room, std::numeric_limits<T>::min()), k5(room, std::numeric_limits<T>::max());
+    constexpr int32_t kSelect = kSelectLanes<T>;
+    for (int32_t y = 1; y < height - 1; ++y) {
+        T* row = buf + y * w;
+        // Whole vectors only, the last one overlapping the one before it.
+        const int32_t whole = inner / kSelect * kSelect;
+        selectRangeOf(row - w, row, row + w, 1, whole, k4.data(), k5.data());
+        if (whole < inner)
+            selectRangeOf(row - w, row, row + w, std::max(1, inner + 1 - kSelect), std::min(inner, kSelect),
+                          k4.data(), k5.data());
+        clampChain(k4.data() + 1, k5.data() + 1, inner, row[0], row + 1);
+    }
 }
 
 // N serial chains side by side, each over kBlock pixels: m = max(k4, min(m, k5)).
@@ -249,6 +294,23 @@ template <typename T, typename B> void medianRows(int32_t width, int32_t height,
     }
 }
 
+// Each value truncated, less 32768, into out; false (out then unfinished) when one of them is
+// not a whole number from 0 to 65535 once truncated. Not a number and values beyond 32 bits
+// truncate to 0; the test is made on the floats themselves, so that it runs in vectors.
+__attribute__((target_clones("avx2", "default"))) bool narrowed(const float* v, size_t n, int16_t* out) {
+    int outside = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const bool inside = (v[i] > -1.0F) & (v[i] < 65536.0F);
+        const bool none = !((v[i] >= -2147483648.0F) & (v[i] < 2147483648.0F));
+        outside |= !(inside | none);
+        // Held within -1 .. 65535 before it is converted (not a number to -1), and then taken only
+        // where it lay inside.
+        const auto t = static_cast<int32_t>(std::min(65535.0F, std::max(-1.0F, v[i])));
+        out[i] = static_cast<int16_t>((inside ? t : 0) - 32768);
+    }
+    return outside == 0;
+}
+
 } // namespace
 
 void recursiveMedian(int32_t width, int32_t height, double* buf, bool narrow) {
@@ -261,26 +323,22 @@ void recursiveMedian(int32_t width, int32_t height, double* buf, bool narrow) {
 
 void recursiveMedian(int32_t width, int32_t height, float* buf) {
     if (width < 3 || height < 3) return;
+    // Truncated values from 0 to 65535 (a picture scaled to 16 bits) are filtered as 16-bit
+    // numbers, less 32768 so that their order is kept; the medians are the same numbers.
+    const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+    std::vector<int16_t> narrow(n);
+    if (narrowed(buf, n, narrow.data())) {
+        scanMedian(width, height, narrow.data());
+        for (size_t i = 0; i < n; ++i)
+            buf[i] = static_cast<float>(narrow[i] + 32768);
+        return;
+    }
     medianRows<int32_t>(width, height, buf);
 }
 
 void recursiveMedian(int32_t width, int32_t height, uint8_t* buf) {
     if (width < 3 || height < 3) return;
-    const size_t w = static_cast<size_t>(width);
-    const int32_t inner = width - 2;
-    // Room for whole vectors past the row's end, holding clamps that change nothing.
-    const size_t room = static_cast<size_t>(inner) + size_t{2} * kLanes;
-    std::vector<uint8_t> k4(room, 0), k5(room, 255);
-    for (int32_t y = 1; y < height - 1; ++y) {
-        uint8_t* row = buf + y * w;
-        // Whole vectors only, the last one overlapping the one before it.
-        const int32_t whole = inner / kSelectLanes * kSelectLanes;
-        selectRangeOf(row - w, row, row + w, 1, whole, k4.data(), k5.data());
-        if (whole < inner)
-            selectRangeOf(row - w, row, row + w, std::max(1, inner + 1 - kSelectLanes),
-                          std::min(inner, kSelectLanes), k4.data(), k5.data());
-        clampChain(k4.data() + 1, k5.data() + 1, inner, row[0], row + 1);
-    }
+    scanMedian(width, height, buf);
 }
 
 } // namespace quarnk

@@ -427,21 +427,25 @@ TEST(MeasureSteps, InteriorLevelFromEachPixelsWholeNeighbourhood) {
 }
 
 // The recursive median run on a single-precision picture is the kernels' median of its values as
-// reals: truncated alike, values without an integer (not a number, beyond 32 bits) taken as 0.
+// reals: truncated alike, values without an integer (not a number, beyond 32 bits) taken as 0,
+// whether they all lie within 16 bits (0 to 65535) or not.
 TEST(MeasureSteps, MedianOfFloatsIsTheKernelsMedian) {
-    for (const auto& [w, h] : {std::pair{70, 3}, {33, 64}, {50, 65}, {41, 66}, {37, 129}, {64, 200}}) {
-        Image g{w, h, std::vector<float>(static_cast<size_t>(w) * h)};
-        uint32_t seed = 7;
-        for (float& v : g.px)
-            v = static_cast<float>((seed = seed * 1664525 + 1013904223) >> 16) + 0.25F;
-        g.px[static_cast<size_t>(w) + 1] = std::nanf("");
-        g.px[static_cast<size_t>(w) + 2] = -3e9F;
-        g.px[static_cast<size_t>(w) + 3] = -70000.75F;
-        std::vector<double> whole(g.px.begin(), g.px.end());
-        ASSERT_EQ(Medk(w, h, whole.data()), 0);
-        detail::median(g);
-        EXPECT_TRUE(std::equal(whole.begin(), whole.end(), g.px.begin())) << w << " x " << h;
-    }
+    for (const auto& [w, h] :
+         {std::pair{70, 3}, {33, 64}, {50, 65}, {41, 66}, {37, 129}, {64, 200}, {19, 40}})
+        for (const float beyond : {65535.5F, 65536.0F, -0.75F, -1.0F, -70000.75F}) {
+            Image g{w, h, std::vector<float>(static_cast<size_t>(w) * h)};
+            uint32_t seed = 7;
+            for (float& v : g.px)
+                v = static_cast<float>((seed = seed * 1664525 + 1013904223) >> 16) + 0.25F;
+            g.px[static_cast<size_t>(w) + 1] = std::nanf("");
+            g.px[static_cast<size_t>(w) + 2] = -3e9F;
+            g.px[static_cast<size_t>(w) + 3] = beyond;
+            std::vector<double> whole(g.px.begin(), g.px.end());
+            ASSERT_EQ(Medk(w, h, whole.data()), 0);
+            detail::median(g);
+            EXPECT_TRUE(std::equal(whole.begin(), whole.end(), g.px.begin()))
+                << w << " x " << h << ", " << beyond;
+        }
 }
 
 // The tallies of the picture smoothed more, made row by row as the blur makes them, are those of
