@@ -83,8 +83,9 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     // the walls' iso-line wander and lengthen it, and single dark or bright pixels would draw loops
     // of their own; more smoothing would round the walls' bends and shorten them.
     constexpr double kSmoothing = 1.2;
-    const Image smooth{unfiltered.width, unfiltered.height, blur(unfiltered, kSmoothing)};
-    r.threshold = settings.otsu ? interiorIsodata(smooth)
+    std::pair<double, double> range;
+    const Image smooth{unfiltered.width, unfiltered.height, blurAndRange(unfiltered, kSmoothing, range)};
+    r.threshold = settings.otsu ? unwinding<&interiorIsodataWide>(smooth, range)
                                 : std::accumulate(smooth.px.begin(), smooth.px.end(), 0.0) /
                                       static_cast<double>(smooth.px.size());
     std::vector<uint8_t> black(smooth.px.size());
@@ -120,7 +121,8 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     // come from the jackknife, each block left out in turn.
     constexpr double kSmoother = 2.0;
     const Blocks blocks = blocksOf(g.width, g.height, s.ok ? s.period : 0);
-    const std::vector<Tally> first = stereologyOf(smooth, r.threshold, black, blocks);
+    Levels levels; // of the domains, for their contrast
+    const std::vector<Tally> first = stereologyOf(smooth, r.threshold, black, blocks, &levels);
     const std::vector<Tally> second = stereologyOfBlurred(unfiltered, kSmoother, r.threshold, blocks);
     if (!(total(first).length > 0 && total(second).length > 0)) return fail("no domain walls found");
     const double turns = domains.blackInside - domains.whiteInside +
@@ -158,7 +160,7 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     e.widthChange =
         std::max(std::fabs(again.black - at.black) / at.black, std::fabs(again.white - at.white) / at.white);
     e.domainsInside = domains.blackInside + domains.whiteInside;
-    e.contrastToNoise = noise > 0 ? contrastOf(smooth, black) / noise : 1e9;
+    e.contrastToNoise = noise > 0 ? levels.contrast() / noise : 1e9;
     e.prominence = s.ok ? s.prominence : 0;
 
     if (s.ok) {

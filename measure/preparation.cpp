@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <new>
 #include <numeric>
 
@@ -29,15 +30,15 @@ void median(Image& g) {
 }
 
 // The least and the greatest value, in eight lanes that the processor runs side by side.
-std::pair<double, double> valueRange(const std::vector<float>& v) {
-    if (v.empty()) return {0, 0};
+std::pair<double, double> valueRange(const float* v, size_t n) {
+    if (n == 0) return {0, 0};
     float lo[8], hi[8];
     std::fill_n(lo, 8, v[0]), std::fill_n(hi, 8, v[0]);
     size_t i = 0;
-    for (; i + 8 <= v.size(); i += 8)
+    for (; i + 8 <= n; i += 8)
         for (int k = 0; k < 8; ++k)
             lo[k] = std::min(lo[k], v[i + k]), hi[k] = std::max(hi[k], v[i + k]);
-    for (; i < v.size(); ++i)
+    for (; i < n; ++i)
         lo[0] = std::min(lo[0], v[i]), hi[0] = std::max(hi[0], v[i]);
     return {*std::min_element(lo, lo + 8), *std::max_element(hi, hi + 8)};
 }
@@ -111,6 +112,24 @@ TOVRA_WIDE_VECTORS std::vector<float> blurWide(const Image& g, double sigma) {
     std::vector<float> out(g.px.size());
     unwinding<&blurRowsWide>(
         g, sigma, [](int, const float*) {}, out.data());
+    return out;
+}
+
+std::vector<float> blurAndRange(const Image& g, double sigma, std::pair<double, double>& range) {
+    if (sigma > kWidestSampledGaussian || g.px.empty()) {
+        std::vector<float> out = blur(g, sigma);
+        range = valueRange(out);
+        return out;
+    }
+    std::vector<float> out(g.px.size());
+    range = {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    unwinding<&blurRowsWide>(
+        g, sigma,
+        [&](int, const float* row) { // each row while it is in the cache
+            const auto [lo, hi] = valueRange(row, static_cast<size_t>(g.width));
+            range = {std::min(range.first, lo), std::max(range.second, hi)};
+        },
+        out.data());
     return out;
 }
 

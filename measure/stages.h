@@ -52,10 +52,15 @@ inline int mirror(int i, int n) {
 // Preparation.
 Image crop(const Image& in, const Rect& r);
 void median(Image& g);
-std::pair<double, double> valueRange(const std::vector<float>& v);
+std::pair<double, double> valueRange(const float* v, size_t n);
+inline std::pair<double, double> valueRange(const std::vector<float>& v) {
+    return valueRange(v.data(), v.size());
+}
 // Each row copied with `radius` mirrored values on either side.
 void padRow(const float* row, int w, int radius, std::vector<float>& padded);
 std::vector<float> blurWide(const Image& g, double sigma);
+// The blur, and valueRange of it found while it is made.
+std::vector<float> blurAndRange(const Image& g, double sigma, std::pair<double, double>& range);
 // Blurs up to this sigma convolve with the sampled Gaussian; wider ones repeat a box mean.
 constexpr double kWidestSampledGaussian = 3;
 // The blur of sigma at most kWidestSampledGaussian made row by row, each row handed to the sink in
@@ -75,7 +80,8 @@ double workingScale(double most);
 void cropScaled(const Image& in, const Rect& r, double scale, Image& out, Image* copy);
 
 // Threshold.
-double interiorIsodataWide(const Image& g);
+// `range` is valueRange(g.px).
+double interiorIsodataWide(const Image& g, std::pair<double, double> range);
 std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& black);
 
 // The jackknife's standard error of an estimate from `n` blocks: `estimate(k)` is the estimate
@@ -130,8 +136,16 @@ Blocks blocksOf(int w, int h, double period);
 struct Tally {
     double black = 0, pixels = 0, length = 0, cells = 0; // wall length over cells between pixels
 };
+// The grey levels of the white [0] and the black [1] pixels, summed in the order they are added.
+struct Levels {
+    double sum[2] = {0, 0};
+    int64_t count[2] = {0, 0};
+    void add(const float* v, const uint8_t* black, size_t n);
+    double contrast() const; // the mean grey of the white pixels less that of the black ones
+};
+// Where `levels` is given, the smoothed picture's levels are added to it in the same pass.
 std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector<uint8_t>& black,
-                                const Blocks& blocks);
+                                const Blocks& blocks, Levels* levels = nullptr);
 // The same tallies for the picture blurred by sigma and binarized at t, without holding the
 // blurred picture or its black pixels whole.
 std::vector<Tally> stereologyOfBlurred(const Image& g, double sigma, double t, const Blocks& blocks);
@@ -195,8 +209,6 @@ constexpr double kStraight = 0.04;
 // on the preparation, and the spectrum's period on a maze is a quantity of its own within this
 // much of the stereology's.
 constexpr double kProminent = 60, kContrast = 1.5, kPreparation = 0.05, kSpectralModel = 0.08;
-// The mean grey of the white pixels less that of the black ones.
-double contrastOf(const Image& g, const std::vector<uint8_t>& black);
 // The warnings the evidence calls for, the pattern "none" where there is no domain pattern, and
 // the standard errors widened by the preparation's effect.
 void judge(Result& r, const Evidence& e);

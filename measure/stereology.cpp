@@ -120,17 +120,19 @@ Blocks blocksOf(int w, int h, double period) {
 }
 
 std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector<uint8_t>& black,
-                                const Blocks& blocks) {
+                                const Blocks& blocks, Levels* levels) {
     std::vector<Tally> tallies(static_cast<size_t>(blocks.count()));
     const int w = smooth.width, h = smooth.height;
     const RowTallies counts(blocks, w, h);
-    for (int y = 0; y < h; ++y)
-        counts.add(black.data() + static_cast<size_t>(y) * w, y, tallies.data());
     ContourRow room(blocks, w);
-    for (int y = 0; y + 1 < h; ++y)
-        unwinding<&contourRowWide>(smooth.px.data() + static_cast<size_t>(y) * w,
-                                   smooth.px.data() + static_cast<size_t>(y + 1) * w, w, y, t, blocks,
-                                   tallies.data(), room);
+    // Row by row, each row's pixels and its cells with the row below, while it is in the cache.
+    for (int y = 0; y < h; ++y) {
+        const float* row = smooth.px.data() + static_cast<size_t>(y) * w;
+        const uint8_t* dark = black.data() + static_cast<size_t>(y) * w;
+        counts.add(dark, y, tallies.data());
+        if (levels) levels->add(row, dark, static_cast<size_t>(w));
+        if (y + 1 < h) unwinding<&contourRowWide>(row, row + w, w, y, t, blocks, tallies.data(), room);
+    }
     return tallies;
 }
 

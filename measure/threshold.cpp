@@ -20,12 +20,12 @@ namespace tovra::measure::detail {
     return total;
 }
 
-TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
+TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g, std::pair<double, double> range) {
     const int w = g.width, h = g.height, radius = 2;
     if (g.px.empty()) return 0;
     // Every pixel lies in its own neighbourhood, so the neighbourhoods' extremes span the
     // picture's range.
-    const auto [lo, hi] = valueRange(g.px);
+    const auto [lo, hi] = range;
     if (!(hi > lo)) return lo;
     constexpr int bins = 1 << 12;
     const double scale = (bins - 1) / (hi - lo);
@@ -114,7 +114,7 @@ TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g) {
 namespace tovra::measure {
 
 double interiorIsodata(const Image& g) {
-    return detail::unwinding<&detail::interiorIsodataWide>(g);
+    return detail::unwinding<&detail::interiorIsodataWide>(g, detail::valueRange(g.px));
 }
 
 } // namespace tovra::measure

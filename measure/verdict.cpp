@@ -53,18 +53,22 @@ void addWarning(Result& r, const std::string& code) {
 
 namespace tovra::measure::detail {
 
-double contrastOf(const Image& g, const std::vector<uint8_t>& black) {
+void Levels::add(const float* v, const uint8_t* black, size_t n) {
     // Each sum in a register of its own, the other colour's pixels adding nothing to it (the sums
     // start at +0, so adding 0 leaves them as they are).
-    double white = 0, dark = 0;
+    double white = sum[0], dark = sum[1];
     int64_t blacks = 0;
-    for (size_t i = 0; i < g.px.size(); ++i) {
-        const double v = g.px[i];
-        white += black[i] ? 0.0 : v, dark += black[i] ? v : 0.0, blacks += black[i];
+    for (size_t i = 0; i < n; ++i) {
+        const double g = v[i];
+        white += black[i] ? 0.0 : g, dark += black[i] ? g : 0.0, blacks += black[i];
     }
-    const auto whites = static_cast<int64_t>(g.px.size()) - blacks;
-    return whites > 0 && blacks > 0 ? white / static_cast<double>(whites) - dark / static_cast<double>(blacks)
-                                    : 0;
+    sum[0] = white, sum[1] = dark, count[1] += blacks, count[0] += static_cast<int64_t>(n) - blacks;
+}
+
+double Levels::contrast() const {
+    return count[0] > 0 && count[1] > 0
+               ? sum[0] / static_cast<double>(count[0]) - sum[1] / static_cast<double>(count[1])
+               : 0;
 }
 
 void judge(Result& r, const Evidence& e) {
