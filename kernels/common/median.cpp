@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -326,8 +327,13 @@ void recursiveMedian(int32_t width, int32_t height, float* buf) {
     // Truncated values from 0 to 65535 (a picture scaled to 16 bits) are filtered as 16-bit
     // numbers, less 32768 so that their order is kept; the medians are the same numbers.
     const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
-    std::vector<int16_t> narrow(n);
-    if (narrowed(buf, n, narrow.data())) {
+    std::vector<int16_t> narrow;
+    try {
+        narrow.resize(n);
+    } catch (const std::bad_alloc&) {
+        narrow.clear(); // the rows' way below needs no such room
+    }
+    if (!narrow.empty() && narrowed(buf, n, narrow.data())) {
         scanMedian(width, height, narrow.data());
         for (size_t i = 0; i < n; ++i)
             buf[i] = static_cast<float>(narrow[i] + 32768);
