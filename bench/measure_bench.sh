@@ -19,7 +19,8 @@ PY
 # shellcheck source=timing.sh
 source "$here/timing.sh"
 echo "goals: ratio at least 10; the speed-up of $cores jobs at least 1.85 at 1024² and 2048² on 2 cores"
-printf '%-8s %12s %12s %10s %14s\n' size "Tovra (ms)" "NumPy (ms)" ratio "jobs$cores speed-up"
+printf '%-8s %12s %12s %10s %14s   %s\n' size "Tovra (ms)" "NumPy (ms)" ratio "jobs$cores speed-up" \
+    "rounds' own"
 for side in 512 1024 2048; do
     # About seven seconds of work for one job, so that what a run spends once (the start-up, each
     # job's first picture with its memory first touched, one job waiting for the other's last
@@ -30,14 +31,19 @@ for side in 512 1024 2048; do
     # One job and all of them in turn, five times, the best of each: what else the machine does
     # (other tenants of a virtual machine slow a run by up to a quarter, in bursts of seconds) then
     # slows both alike, and the best of five is seldom hit.
-    t1="" tn=""
+    # Each round's own speed-up is kept too, to show how far the machine moves it.
+    t1="" tn="" rounds=()
     for _ in 1 2 3 4 5; do
-        t1=$(least $t1 "$(wall "$bin/Tovra" --measure "${files[@]}" --size "$side" "$side" --jobs 1)")
-        tn=$(least $tn "$(wall "$bin/Tovra" --measure "${files[@]}" --size "$side" "$side" --jobs "$cores")")
+        a=$(wall "$bin/Tovra" --measure "${files[@]}" --size "$side" "$side" --jobs 1)
+        b=$(wall "$bin/Tovra" --measure "${files[@]}" --size "$side" "$side" --jobs "$cores")
+        t1=$(least $t1 "$a") tn=$(least $tn "$b")
+        rounds+=("$(echo "$a / $b" | bc -l)")
     done
+    spread=$(printf '%s\n' "${rounds[@]}" | sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.2f-%.2f", lo, hi }')
     py=$(/usr/bin/python3 "$here/measure_numpy.py" "$side" 3 "$dir/maze_$side.mon")
-    printf '%-8s %12.1f %12.1f %10.1f %14.2f\n' "${side}²" "$(echo "$t1 * 1000 / $copies" | bc -l)" \
-        "$(echo "$py * 1000" | bc -l)" "$(echo "$py * $copies / $t1" | bc -l)" "$(echo "$t1 / $tn" | bc -l)"
+    printf '%-8s %12.1f %12.1f %10.1f %14.2f   %s\n' "${side}²" "$(echo "$t1 * 1000 / $copies" | bc -l)" \
+        "$(echo "$py * 1000" | bc -l)" "$(echo "$py * $copies / $t1" | bc -l)" "$(echo "$t1 / $tn" | bc -l)" \
+        "$spread"
 done
 # Memory in flight: the peak resident size of one job measuring a 4096² picture, less that of
 # the program started without measuring, per pixel.
