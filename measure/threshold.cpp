@@ -25,7 +25,7 @@ TOVRA_WIDE_VECTORS double interiorIsodataWide(const Image& g, std::pair<double, 
     if (g.px.empty()) return 0;
     // Every pixel lies in its own neighbourhood, so the neighbourhoods' extremes span the
     // picture's range.
-    const auto [lo, hi] = range;
+    const double lo = range.first, hi = range.second;
     if (!(hi > lo)) return lo;
     constexpr int bins = 1 << 12;
     const double scale = (bins - 1) / (hi - lo);
