@@ -33,7 +33,8 @@ public:
     Transform& operator=(const Transform&) = delete;
     ~Transform() { release(); }
 
-    // Buffers of rows x columns reals and rows x (columns / 2 + 1) complex values, zeroed input.
+    // Buffers of rows x columns reals and rows x (columns / 2 + 1) complex values; the input is
+    // the caller's to fill, all of it.
     void prepare(int rows, int columns) {
         if (rows != rows_ || columns != columns_) {
             release();
@@ -47,7 +48,6 @@ public:
             plan_ = fftwf_plan_dft_r2c_2d(rows, columns, in_, out_, FFTW_ESTIMATE);
             rows_ = rows, columns_ = columns;
         }
-        std::fill(in_, in_ + static_cast<size_t>(rows) * columns, 0.0F);
     }
     float* in() const { return in_; }
     const fftwf_complex* out() const { return out_; }
@@ -74,6 +74,23 @@ private:
     fftwf_complex* out_ = nullptr;
     fftwf_plan plan_ = nullptr;
 };
+
+// std::nearbyint(x) for 0 <= x < 2^52: adding 2^52 leaves no bits for a fraction, so the sum is
+// rounded to a whole number as nearbyint rounds, and taking 2^52 away again is exact. Made here in
+// two additions, where nearbyint is a call into the library on processors without SSE4.1.
+inline double nearestWhole(double x) {
+    constexpr double kNoFraction = 4503599627370496.0; // 2^52
+    return (x + kNoFraction) - kNoFraction;
+}
+
+// One row of the transform's input: the picture's row less its mean, times the window, and zeros
+// past the picture.
+TOVRA_WIDE_VECTORS void windowRowWide(const float* row, int w, double mean, const double* wx, double wy,
+                                      float* in, int nx) {
+    for (int x = 0; x < w; ++x)
+        in[x] = static_cast<float>((row[x] - mean) * wx[x] * wy);
+    std::fill(in + w, in + nx, 0.0F);
+}
 
 } // namespace
 
@@ -106,9 +123,9 @@ Spectrum spectrum(const Image& g) {
     for (int y = 0; y < g.height; ++y)
         wy[y] = 0.5 - 0.5 * std::cos(2 * kPi * (y + 0.5) / g.height);
     for (int y = 0; y < g.height; ++y)
-        for (int x = 0; x < g.width; ++x)
-            in[static_cast<size_t>(y) * nx + x] =
-                static_cast<float>((g.px[static_cast<size_t>(y) * g.width + x] - mean) * wx[x] * wy[y]);
+        unwinding<&windowRowWide>(g.px.data() + static_cast<size_t>(y) * g.width, g.width, mean, wx.data(),
+                                  wy[y], in + static_cast<size_t>(y) * nx, nx);
+    std::fill(in + static_cast<size_t>(g.height) * nx, in + static_cast<size_t>(ny) * nx, 0.0F);
     transform.run();
 
     // Power by ring (one bin wide); periods from 3 pixels to a third of the smaller side.
@@ -120,13 +137,22 @@ Spectrum spectrum(const Image& g) {
     };
     for (int ky = 0; ky < ny; ++ky) {
         const double v = (ky < ny / 2 ? ky : ky - ny) * unitY;
+        // Neighbours along a row mostly share a ring: its sums are held in registers while they
+        // do, and added to in the same order as one at a time.
+        int ring = -1;
+        double p = 0, b = 0;
         for (int kx = 0; kx < half; ++kx) {
             const double u = kx * unitX;
-            const int r = static_cast<int>(std::nearbyint(std::sqrt(u * u + v * v)));
-            if (r >= rings) break;                                // the rest of this row lies further out
+            const int r = static_cast<int>(nearestWhole(std::sqrt(u * u + v * v)));
+            if (r >= rings) break; // the rest of this row lies further out
+            if (r != ring) {
+                if (ring >= 0) power[ring] = p, bins[ring] = b;
+                ring = r, p = power[r], b = bins[r];
+            }
             const double twice = kx == 0 || 2 * kx == nx ? 1 : 2; // the half not stored mirrors this one
-            power[r] += powerAt(ky, kx) * twice, bins[r] += twice;
+            p += powerAt(ky, kx) * twice, b += twice;
         }
+        if (ring >= 0) power[ring] = p, bins[ring] = b;
     }
     const int rMin = std::max(2, static_cast<int>(std::ceil(3.0 * n / std::min(g.width, g.height)))),
               rMax = std::min(rings - 2, n / 3);

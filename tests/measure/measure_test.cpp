@@ -14,6 +14,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace tovra::measure;
@@ -598,6 +599,32 @@ TEST(Measure, CInterfaceGivesTheSameNumbersAndBands) {
 // The measurement does not depend on whole grey levels: the same picture scaled by any factor
 // (0..1 floats, 16 bits, millions) gives the same numbers as in 0..255. Whole-number filtering
 // once made a 0..1 picture uniform.
+// A picture's numbers do not depend on the one measured before it on the same thread, though the
+// spectrum's buffers are kept: one a little larger, of the same transform size, leaves nothing in
+// the padding that a size which is not a product of small primes needs.
+TEST(Measure, NumbersDoNotDependOnThePictureBefore) {
+    const Image maze = sample("maze_512.mon", 512);
+    auto cut = [&](int w, int h, bool invert) {
+        Image g{w, h, {}};
+        for (int y = 0; y < g.height; ++y)
+            for (int x = 0; x < g.width; ++x) {
+                const float v = maze.px[static_cast<size_t>(y + 100) * 512 + x + 50];
+                g.px.push_back(invert ? 255 - v : v);
+            }
+        return g;
+    };
+    const Image first = cut(335, 313, false), second = cut(333, 301, true); // both 336 x 315
+    std::string alone, after;
+    std::thread([&] {
+        alone = recordJson(measure(second, nullptr, std::nullopt, Settings{}), RecordInfo{});
+    }).join();
+    std::thread([&] {
+        (void)measure(first, nullptr, std::nullopt, Settings{});
+        after = recordJson(measure(second, nullptr, std::nullopt, Settings{}), RecordInfo{});
+    }).join();
+    EXPECT_EQ(after, alone);
+}
+
 // An image given up to the measurement is measured alike, its pixels freed once copied out.
 TEST(Measure, GivenImageMeasuredAlikeAndFreed) {
     const Image bytes = sample("maze_512.mon", 512);
