@@ -264,8 +264,8 @@ TOVRA_WIDE_VECTORS void removeImpulsesWide(Image& g, double noise) {
     const int w = g.width, h = g.height;
     const float margin = static_cast<float>(4 * noise);
     std::vector<std::pair<size_t, float>> fixes;
-    std::vector<uint8_t> odd((static_cast<size_t>(std::max(w, 0)) + 7) / 8 *
-                             8); // whole words, 0 past the inner pixels
+    // Whole words of marks, 0 past the inner pixels.
+    std::vector<uint8_t> odd((static_cast<size_t>(std::max(w, 0)) + 7) / 8 * 8);
     for (int y = 1; y + 1 < h; ++y) {
         const float *a = g.px.data() + static_cast<size_t>(y - 1) * w, *p = a + w, *b = p + w;
         for (int x = 1; x + 1 < w; ++x) { // a test without branches, for whole rows at once

@@ -14,8 +14,6 @@ int64_t Regions::root(int64_t i) {
     return i;
 }
 
-// The rows' runs of one colour joined (union-find) with the runs of that colour they touch in the
-// row above.
 namespace {
 
 // The end of the run of bytes equal to row[x] that starts at x, eight bytes at a time: in a word
@@ -35,6 +33,8 @@ int runEnd(const uint8_t* row, int x, int w) {
 
 } // namespace
 
+// The rows' runs of one colour joined (union-find) with the runs of that colour they touch in the
+// row above.
 Regions regionsOf(const std::vector<uint8_t>& black, int w, int h) {
     Regions r;
     r.rowStart.assign(static_cast<size_t>(std::max(h, 0)) + 1, 0);

@@ -119,6 +119,24 @@ Blocks blocksOf(int w, int h, double period) {
     return b;
 }
 
+void Levels::add(const float* v, const uint8_t* black, size_t n) {
+    // Each sum in a register of its own, the other colour's pixels adding nothing to it (the sums
+    // start at +0, so adding 0 leaves them as they are).
+    double white = sum[0], dark = sum[1];
+    int64_t blacks = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double g = v[i];
+        white += black[i] ? 0.0 : g, dark += black[i] ? g : 0.0, blacks += black[i];
+    }
+    sum[0] = white, sum[1] = dark, count[1] += blacks, count[0] += static_cast<int64_t>(n) - blacks;
+}
+
+double Levels::contrast() const {
+    return count[0] > 0 && count[1] > 0
+               ? sum[0] / static_cast<double>(count[0]) - sum[1] / static_cast<double>(count[1])
+               : 0;
+}
+
 std::vector<Tally> stereologyOf(const Image& smooth, double t, const std::vector<uint8_t>& black,
                                 const Blocks& blocks, Levels* levels) {
     std::vector<Tally> tallies(static_cast<size_t>(blocks.count()));

@@ -53,24 +53,6 @@ void addWarning(Result& r, const std::string& code) {
 
 namespace tovra::measure::detail {
 
-void Levels::add(const float* v, const uint8_t* black, size_t n) {
-    // Each sum in a register of its own, the other colour's pixels adding nothing to it (the sums
-    // start at +0, so adding 0 leaves them as they are).
-    double white = sum[0], dark = sum[1];
-    int64_t blacks = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const double g = v[i];
-        white += black[i] ? 0.0 : g, dark += black[i] ? g : 0.0, blacks += black[i];
-    }
-    sum[0] = white, sum[1] = dark, count[1] += blacks, count[0] += static_cast<int64_t>(n) - blacks;
-}
-
-double Levels::contrast() const {
-    return count[0] > 0 && count[1] > 0
-               ? sum[0] / static_cast<double>(count[0]) - sum[1] / static_cast<double>(count[1])
-               : 0;
-}
-
 void judge(Result& r, const Evidence& e) {
     auto relative = [](double se, double v) { return v > 0 ? se / v : 0; };
     const double widthSe =
