@@ -1,5 +1,7 @@
 #include "picture_check.h"
 
+#include "regular_file.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
@@ -114,11 +116,13 @@ QString gifShortfall(const Bytes& b) {
 
 // The pages of a TIFF file as its directories describe them: each directory, and every strip or
 // tile its pages' pixels lie in, checked to lie inside the file (a cut file's decoder reads the
-// pages that are there and says nothing of the rest), and each page's pixel size from its X
+// pages that are there and says nothing of the rest), where each directory starts (so that a page
+// can be decoded without walking the chain again), and each page's pixel size from its X
 // resolution (tag 282, pixels per unit) and unit (tag 296: 2 inch, the default, or 3 centimetre;
-// 1, no unit, says nothing of size). The chain of directories is followed at most as many steps
+// 1, no unit, says nothing of size). Classic TIFF has 32-bit offsets and 12-byte entries, BigTIFF
+// 64-bit offsets and 20-byte entries. The chain of directories is followed at most as many steps
 // as the file could hold directories.
-TiffLayout tiffLayoutOf(const Bytes& b) {
+TiffLayout tiffLayoutOf(const Bytes& b, bool big) {
     TiffLayout layout;
     const bool little = b.startsWith("II");
     const int64_t n = b.size();
@@ -127,16 +131,25 @@ TiffLayout tiffLayoutOf(const Bytes& b) {
         const int64_t lo = u16(little ? at : at + 2), hi = u16(little ? at + 2 : at);
         return lo < 0 || hi < 0 ? -1 : lo | hi << 16;
     };
+    // 64-bit values past 2^62 lie outside any file: -1, as for a read past the end.
+    auto u64 = [&](int64_t at) -> int64_t {
+        const int64_t lo = u32(little ? at : at + 4), hi = u32(little ? at + 4 : at);
+        return lo < 0 || hi < 0 || hi >= (int64_t{1} << 30) ? -1 : lo | hi << 32;
+    };
+    const int64_t offsetSize = big ? 8 : 4, entrySize = big ? 20 : 12, countSize = big ? 8 : 2;
+    auto offsetAt = [&](int64_t at) { return big ? u64(at) : u32(at); };
     auto cut = [&](const QString& why) {
         layout.shortfall = why;
         return layout;
     };
-    int64_t ifd = u32(4);
+    if (big && (u16(4) != 8 || u16(6) != 0))
+        return cut(QStringLiteral("the BigTIFF header is not one of 8-byte offsets"));
+    int64_t ifd = offsetAt(big ? 8 : 4);
     for (int64_t page = 1; ifd != 0; ++page) {
-        if (ifd < 8 || page > n / 12)
+        if (ifd < (big ? 16 : 8) || page > n / 12)
             return cut(QStringLiteral("TIFF page %1's directory lies outside the file").arg(page));
-        const int64_t entries = u16(ifd);
-        if (entries < 0 || ifd + 2 + 12 * entries + 4 > n)
+        const int64_t entries = big ? u64(ifd) : u16(ifd);
+        if (entries < 0 || entries > n / entrySize || ifd + countSize + entrySize * entries + offsetSize > n)
             return cut(QStringLiteral("TIFF page %1's directory is cut short").arg(page));
         double resolution = 0;
         int64_t unit = 2;
@@ -145,30 +158,40 @@ TiffLayout tiffLayoutOf(const Bytes& b) {
             int64_t count = 0, type = 0, at = 0;
         } offsets, lengths;
         for (int64_t e = 0; e < entries; ++e) {
-            const int64_t at = ifd + 2 + 12 * e, tag = u16(at), type = u16(at + 2), count = u32(at + 4);
+            const int64_t at = ifd + countSize + entrySize * e, tag = u16(at), type = u16(at + 2);
+            const int64_t count = big ? u64(at + 4) : u32(at + 4), value = at + 4 + offsetSize;
             if (tag == 282 && type == 5) {
-                const int64_t where = u32(at + 8), num = u32(where), den = u32(where + 4);
+                const int64_t where = offsetAt(value), num = u32(where), den = u32(where + 4);
                 if (num > 0 && den > 0) resolution = static_cast<double>(num) / static_cast<double>(den);
             } else if (tag == 296 && type == 3) {
-                unit = u16(at + 8);
+                unit = u16(value);
             } else if (tag == 273 || tag == 324 || tag == 279 || tag == 325) {
                 Field& f = tag == 273 || tag == 324 ? offsets : lengths;
-                const int64_t size = type == 3 ? 2 : 4;
-                f = {count, type, count * size <= 4 ? at + 8 : u32(at + 8)};
-                if (count < 0 || f.at < 0 || f.at + count * size > n)
+                const int64_t size = type == 3 ? 2 : type == 16 ? 8 : 4;
+                if (count < 0 || count > n)
+                    return cut(
+                        QStringLiteral("TIFF page %1's table of strips lies outside the file").arg(page));
+                f = {count, type, count * size <= offsetSize ? value : offsetAt(value)};
+                if (f.at < 0 || f.at + count * size > n)
                     return cut(
                         QStringLiteral("TIFF page %1's table of strips lies outside the file").arg(page));
             }
         }
+        auto item = [&](const Field& f, int64_t k) {
+            return f.type == 3 ? u16(f.at + 2 * k) : f.type == 16 ? u64(f.at + 8 * k) : u32(f.at + 4 * k);
+        };
         for (int64_t k = 0; k < std::min(offsets.count, lengths.count); ++k) {
-            const int64_t from = offsets.type == 3 ? u16(offsets.at + 2 * k) : u32(offsets.at + 4 * k);
-            const int64_t length = lengths.type == 3 ? u16(lengths.at + 2 * k) : u32(lengths.at + 4 * k);
-            if (from < 0 || length < 0 || from + length > n)
+            const int64_t from = item(offsets, k), length = item(lengths, k);
+            if (from < 0 || length < 0 || from > n - length)
                 return cut(QStringLiteral("TIFF page %1 is cut short").arg(page));
         }
         layout.pixelSizeUm.push_back(
             resolution > 0 && (unit == 2 || unit == 3) ? (unit == 2 ? 25400.0 : 10000.0) / resolution : 0.0);
-        ifd = u32(ifd + 2 + 12 * entries);
+        layout.directories.push_back(ifd);
+        layout.big = big;
+        ifd = offsetAt(ifd + countSize + entrySize * entries);
+        if (ifd < 0)
+            return cut(QStringLiteral("TIFF page %1's link to the next lies outside the file").arg(page));
     }
     return layout;
 }
@@ -177,8 +200,11 @@ TiffLayout tiffLayoutOf(const Bytes& b) {
 
 TiffLayout tiffLayout(const QByteArray& bytes) {
     const Bytes b(bytes);
-    if (!(b.startsWith("II*") || b.startsWith("MM\0*")) || b.size() < 8) return {};
-    return tiffLayoutOf(b);
+    if ((b.startsWith("II*") || b.startsWith("MM\0*")) && b.size() >= 8) return tiffLayoutOf(b, false);
+    if ((b.startsWith("II+") || b.startsWith("MM\0+")) && b.size() >= 16) return tiffLayoutOf(b, true);
+    if (b.startsWith("II+") || b.startsWith("MM\0+"))
+        return {QStringLiteral("the BigTIFF header is cut short"), {}, {}, true};
+    return {};
 }
 
 QString pictureShortfall(const QByteArray& bytes) {
@@ -190,12 +216,9 @@ QString pictureShortfall(const QByteArray& bytes) {
 }
 
 std::vector<QImage> readWholePictures(const QString& path, QString& error, QByteArray* read, bool allPages) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot be read");
-        return {};
-    }
-    QByteArray bytes = f.readAll();
+    std::optional<QByteArray> whole = readRegularFile(path, error);
+    if (!whole) return {};
+    QByteArray bytes = std::move(*whole);
     if (const QString shortfall = pictureShortfall(bytes); !shortfall.isEmpty()) {
         error = QStringLiteral("cannot be read whole: %1").arg(shortfall);
         return {};

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -14,11 +15,14 @@ namespace tovra {
 // Why the picture in `bytes` is incomplete (empty when it is whole, or of a kind not checked
 // here: the PNG decoder reports a short file itself).
 QString pictureShortfall(const QByteArray& bytes);
-// A TIFF file's pages: why it is cut short (empty when whole), and the pixel size each page
-// states in micrometres (0 where it states none). Empty for a file that is no TIFF.
+// A TIFF file's pages (classic or BigTIFF): why it is cut short (empty when whole), the pixel size
+// each page states in micrometres (0 where it states none) and where each page's directory starts.
+// Empty for a file that is no TIFF.
 struct TiffLayout {
     QString shortfall;
     std::vector<double> pixelSizeUm;
+    std::vector<int64_t> directories;
+    bool big = false;
 };
 TiffLayout tiffLayout(const QByteArray& bytes);
 // The picture in a file, from one read of it: checked whole, then decoded (no automatic turn by

@@ -1,6 +1,8 @@
 #include "measure_files.h"
 
 #include "core/picture_check.h"
+#include "core/regular_file.h"
+#include "tiff_page.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,15 +14,15 @@ namespace tovra {
 namespace {
 
 std::optional<measure::Image> readCsv(const QString& path, QString& error) {
-    QFile f(path);
-    if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot be read");
-        return std::nullopt;
-    }
+    const std::optional<QByteArray> text = readRegularFile(path, error);
+    if (!text) return std::nullopt;
     measure::Image img;
     int row = 0;
-    while (!f.atEnd()) {
-        const QByteArray line = f.readLine().trimmed();
+    for (qsizetype from = 0; from < text->size();) {
+        qsizetype end = text->indexOf('\n', from);
+        if (end < 0) end = text->size();
+        const QByteArray line = text->mid(from, end - from).trimmed();
+        from = end + 1;
         if (line.isEmpty()) continue;
         const QList<QByteArray> fields = line.split(',');
         if (row == 0) img.width = static_cast<int>(fields.size());
@@ -35,7 +37,8 @@ std::optional<measure::Image> readCsv(const QString& path, QString& error) {
             if (!ok || !std::isfinite(x)) {
                 error = QStringLiteral("row %1 holds \"%2\", not a number")
                             .arg(row + 1)
-                            .arg(QString::fromLatin1(v));
+                            .arg(QString::fromLatin1(v.left(40)) +
+                                 (v.size() > 40 ? QStringLiteral("…") : QString()));
                 return std::nullopt;
             }
             img.px.push_back(x);
@@ -76,10 +79,6 @@ std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector
                                           bool allPages) {
     std::vector<MeasurePage> pages;
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (!QFileInfo(path).isFile()) {
-        error = QStringLiteral("cannot be read");
-        return pages;
-    }
     if (suffix == QLatin1String("csv")) {
         if (auto img = readCsv(path, error)) pages.push_back({std::move(*img), 0, 0});
         return pages;
@@ -89,11 +88,8 @@ std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector
             error = QStringLiteral("a raw image needs --size W H");
             return pages;
         }
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly)) {
-            error = QStringLiteral("cannot be read");
-            return pages;
-        }
+        QFile f;
+        if (!openRegularFile(f, path, error)) return pages;
         const qint64 pixels = static_cast<qint64>(size[0]) * size[1];
         auto wrongSize = [&](qint64 bytes) {
             error = QStringLiteral("%1 bytes are neither %2 x %3 bytes nor twice that")
@@ -104,7 +100,7 @@ std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector
         };
         // The size is checked against the file before anything is reserved for it.
         if (f.size() != pixels && f.size() != 2 * pixels) return wrongSize(f.size());
-        const QByteArray bytes = f.readAll();
+        const QByteArray bytes = f.read(f.size());
         measure::Image img{size[0], size[1], {}};
         img.px.reserve(static_cast<size_t>(pixels));
         if (bytes.size() == pixels) {
@@ -120,14 +116,35 @@ std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector
         pages.push_back({std::move(img), 0, 0});
         return pages;
     }
-    QByteArray bytes;
-    std::vector<QImage> pictures = readWholePictures(path, error, &bytes, allPages);
-    const std::vector<double> sizes = tiffLayout(bytes).pixelSizeUm;
-    for (size_t k = 0; k < pictures.size(); ++k) {
-        const int page = pictures.size() > 1 ? static_cast<int>(k) + 1 : 0;
-        pages.push_back({greyOf(std::move(pictures[k])), page, k < sizes.size() ? sizes[k] : 0.0});
-        pictures[k] = QImage(); // each page's decoded copy gone once it is grey
+    if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff")) {
+        // Page by page through libtiff, each found by its directory's place.
+        const PictureLayout layout = pictureLayout(path);
+        if (!layout.error.isEmpty()) {
+            error = layout.error;
+            return pages;
+        }
+        if (layout.directories.empty()) {
+            error = QStringLiteral("is not a TIFF file");
+            return pages;
+        }
+        const size_t count = allPages ? layout.directories.size() : 1;
+        for (size_t k = 0; k < count; ++k) {
+            QString why;
+            std::optional<measure::Image> img = readTiffDirectory(path, layout.directories[k], why);
+            if (!img) {
+                error = layout.directories.size() > 1
+                            ? QStringLiteral("page %1 cannot be decoded: %2").arg(k + 1).arg(why)
+                            : QStringLiteral("cannot be decoded: %1").arg(why);
+                return {};
+            }
+            pages.push_back({std::move(*img), layout.directories.size() > 1 ? static_cast<int>(k) + 1 : 0,
+                             layout.pixelSizeUm[k]});
+        }
+        return pages;
     }
+    std::vector<QImage> pictures = readWholePictures(path, error, nullptr, false);
+    for (QImage& picture : pictures)
+        pages.push_back({greyOf(std::move(picture)), 0, 0.0});
     return pages;
 }
 
@@ -135,38 +152,20 @@ PictureLayout pictureLayout(const QString& path) {
     PictureLayout layout;
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix != QLatin1String("tif") && suffix != QLatin1String("tiff")) return layout;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        layout.error = QStringLiteral("cannot be read");
-        return layout;
-    }
+    QFile f;
+    if (!openRegularFile(f, path, layout.error)) return layout;
     // The directories are walked in the file mapped, not read: a long series is gigabytes.
     const qint64 n = f.size();
     uchar* mapped = n > 0 ? f.map(0, n) : nullptr;
     const QByteArray bytes =
-        mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), n) : f.readAll();
+        mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), n) : f.read(n);
     const TiffLayout tiff = tiffLayout(bytes);
     if (!tiff.shortfall.isEmpty())
         layout.error = QStringLiteral("cannot be read whole: %1").arg(tiff.shortfall);
     layout.pages = std::max<int>(1, static_cast<int>(tiff.pixelSizeUm.size()));
     layout.pixelSizeUm = tiff.pixelSizeUm;
+    layout.directories = tiff.directories;
     return layout;
-}
-
-std::optional<measure::Image> readTiffPage(const QString& path, int page, QString& error) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot be read");
-        return std::nullopt;
-    }
-    QImageReader reader(&f, "tiff");
-    reader.setAutoTransform(false);
-    QImage picture = page <= 1 || reader.jumpToImage(page - 1) ? reader.read() : QImage();
-    if (picture.isNull()) {
-        error = QStringLiteral("page %1 cannot be decoded: %2").arg(page).arg(reader.errorString());
-        return std::nullopt;
-    }
-    return greyOf(std::move(picture));
 }
 
 } // namespace tovra

@@ -6,6 +6,7 @@
 #include "measure.h"
 
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -27,12 +28,10 @@ std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector
 struct PictureLayout {
     int pages = 1;
     std::vector<double> pixelSizeUm;
+    std::vector<int64_t> directories; // of a TIFF's pages, where each starts (readTiffDirectory)
     QString error;
 };
 PictureLayout pictureLayout(const QString& path);
-// Page `page` (from 1) of a multi-page TIFF whose layout was checked, decoded alone; nothing with
-// `error` set when it does not decode.
-std::optional<measure::Image> readTiffPage(const QString& path, int page, QString& error);
 // The first page's image, or nothing with `error` set.
 std::optional<measure::Image> readMeasureImage(const QString& path, const std::vector<int>& size,
                                                QString& error);

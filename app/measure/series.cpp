@@ -1,8 +1,10 @@
 #include "series.h"
 
 #include "core/numeric.h"
+#include "core/regular_file.h"
 #include "core/save_file.h"
 #include "measure_files.h"
+#include "tiff_page.h"
 #include "version.h"
 
 #include <QBuffer>
@@ -16,6 +18,7 @@
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <new>
 #include <set>
 
@@ -79,14 +82,21 @@ bool countMatches(qsizetype given, const std::vector<SeriesFrame>& frames, const
     return false;
 }
 
+// At most the start of a text from a file, for a message that quotes it.
+QString quoted(const QString& text) {
+    constexpr qsizetype kShown = 60;
+    return text.size() <= kShown ? text : text.left(kShown) + QStringLiteral("…");
+}
+
 bool valuesFromFile(std::vector<SeriesFrame>& frames, const ValueSource& source, QString& error) {
-    QFile f(source.file);
-    if (!f.open(QIODevice::ReadOnly)) {
-        error = pick(source.language, QStringLiteral("%1 cannot be read"), QStringLiteral("%1 を読めません"))
-                    .arg(source.file);
+    QString why;
+    const std::optional<QByteArray> bytes = readRegularFile(source.file, why);
+    if (!bytes) {
+        error = pick(source.language, QStringLiteral("%1: %2"), QStringLiteral("%1 を読めません (%2)"))
+                    .arg(source.file, why);
         return false;
     }
-    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    const QStringList lines = QString::fromUtf8(*bytes).split(QLatin1Char('\n'));
     std::vector<double> values;
     qsizetype column = -1;
     for (qsizetype n = 0; n < lines.size(); ++n) {
@@ -100,7 +110,17 @@ bool valuesFromFile(std::vector<SeriesFrame>& frames, const ValueSource& source,
                 if (column < 0) {
                     error = pick(source.language, QStringLiteral("%1 has no column \"%2\" (its columns: %3)"),
                                  QStringLiteral("%1 に列「%2」がありません (列: %3)"))
-                                .arg(source.file, source.column, fields.join(QStringLiteral(", ")));
+                                .arg(source.file, source.column, quoted(fields.join(QStringLiteral(", "))));
+                    return false;
+                }
+                if (fields.count(source.column) > 1) {
+                    error = pick(source.language,
+                                 QStringLiteral("%1 has %2 columns named \"%3\": which holds the values?"),
+                                 QStringLiteral(
+                                     "%1 には「%3」という列が %2 つあります。どちらが値か決められません"))
+                                .arg(source.file)
+                                .arg(fields.count(source.column))
+                                .arg(quoted(source.column));
                     return false;
                 }
                 continue;
@@ -121,7 +141,7 @@ bool valuesFromFile(std::vector<SeriesFrame>& frames, const ValueSource& source,
                          QStringLiteral("%1 の %2 行目「%3」は数ではありません"))
                         .arg(source.file)
                         .arg(n + 1)
-                        .arg(text);
+                        .arg(quoted(text));
             return false;
         }
         values.push_back(*v);
@@ -174,6 +194,16 @@ QString number(double v) {
     return std::isfinite(v) ? QString::number(v, 'g', 10) : QString();
 }
 
+// A text on one line, for a comment line of the table or a label of the plot: a line break or
+// another control character in a unit, a column's or a file's name becomes a space.
+QString oneLine(QString text) {
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    return text;
+}
+
 } // namespace
 
 QString seriesPictureFilter(const QString& description) {
@@ -191,7 +221,10 @@ std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& err
         if (QFileInfo(argument).isDir()) {
             files.clear();
             const QDir dir(argument);
-            for (const QString& name : dir.entryList(QDir::Files | QDir::Readable))
+            // Every picture's name, also one that cannot be read (a file without permission, a
+            // broken link, a FIFO): it keeps its row, with the reason, so that the frame numbers
+            // after it stay those of the folder.
+            for (const QString& name : dir.entryList(QDir::Files | QDir::System))
                 if (kPictureSuffixes.contains(QFileInfo(name).suffix().toLower()))
                     files << dir.filePath(name);
             if (files.isEmpty()) {
@@ -206,23 +239,30 @@ std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& err
             const PictureLayout layout = pictureLayout(file);
             if (!layout.error.isEmpty() || layout.pages <= 1) {
                 frames.push_back(
-                    {file, 0, layout.pixelSizeUm.empty() ? 0.0 : layout.pixelSizeUm[0], layout.error, 0});
+                    {file, 0, 0, layout.pixelSizeUm.empty() ? 0.0 : layout.pixelSizeUm[0], layout.error, 0});
                 continue;
             }
             for (int page = 1; page <= layout.pages; ++page)
-                frames.push_back({file, page, layout.pixelSizeUm[static_cast<size_t>(page) - 1], {}, 0});
+                frames.push_back({file,
+                                  page,
+                                  layout.directories[static_cast<size_t>(page) - 1],
+                                  layout.pixelSizeUm[static_cast<size_t>(page) - 1],
+                                  {},
+                                  0});
         }
     }
     return frames;
 }
 
 std::optional<double> lastNumberInName(const QString& path) {
-    static const QRegularExpression numberPattern(QStringLiteral("\\d+(?:\\.\\d+)?"));
+    // A number's exponent belongs to it ("h_1e5" is 100000, "2.5E-3" is 0.0025).
+    static const QRegularExpression numberPattern(QStringLiteral("\\d+(?:\\.\\d+)?(?:[eE][-+]?\\d+)?"));
     const QString name = QFileInfo(path).completeBaseName();
     std::optional<double> last;
     for (auto it = numberPattern.globalMatch(name); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
         double v = m.captured().toDouble();
+        if (!std::isfinite(v)) return std::nullopt; // an exponent past any double
         const qsizetype at = m.capturedStart();
         if (at > 0 && name[at - 1] == QLatin1Char('-') && (at == 1 || !name[at - 2].isLetterOrNumber()))
             v = -v;
@@ -238,7 +278,7 @@ bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, Q
             if (!numberOf(texts[k])) {
                 error = pick(source.language, QStringLiteral("--values: \"%1\" (value %2) is not a number"),
                              QStringLiteral("値の一覧の %2 番目「%1」は数ではありません"))
-                            .arg(texts[k])
+                            .arg(quoted(texts[k]))
                             .arg(k + 1);
                 return false;
             }
@@ -274,7 +314,11 @@ std::optional<measure::Image> readFrame(const SeriesFrame& frame, const std::vec
         error = frame.error;
         return std::nullopt;
     }
-    if (frame.page > 0) return readTiffPage(frame.file, frame.page, error);
+    if (frame.page > 0) {
+        std::optional<measure::Image> img = readTiffDirectory(frame.file, frame.directory, error);
+        if (!img) error = QStringLiteral("page %1 cannot be decoded: %2").arg(frame.page).arg(error);
+        return img;
+    }
     std::vector<MeasurePage> pages = readMeasurePages(frame.file, size, error, false);
     if (pages.empty()) return std::nullopt;
     pixelSizeUm = pages.front().pixelSizeUm;
@@ -320,16 +364,18 @@ QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeade
     out += QStringLiteral("# Tovra %1, a series of %2 frames\n")
                .arg(QStringLiteral(TOVRA_VERSION))
                .arg(points.size());
-    if (!header.settings.isEmpty()) out += QStringLiteral("# settings: %1\n").arg(header.settings);
+    if (!header.settings.isEmpty()) out += QStringLiteral("# settings: %1\n").arg(oneLine(header.settings));
     out += QStringLiteral("# value: %1%2\n")
-               .arg(header.valueName,
-                    header.valueUnit.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(header.valueUnit));
+               .arg(oneLine(header.valueName), header.valueUnit.isEmpty()
+                                                   ? QString()
+                                                   : QStringLiteral(" (%1)").arg(oneLine(header.valueUnit)));
     QStringList files;
     for (const SeriesPoint& p : points)
         if (files.isEmpty() || files.back() != p.file) files << p.file;
     files.removeDuplicates();
-    out += QStringLiteral("# files: %1\n").arg(files.join(QStringLiteral(", ")));
-    if (!header.rectangle.isEmpty()) out += QStringLiteral("# rectangle: %1\n").arg(header.rectangle);
+    out += QStringLiteral("# files: %1\n").arg(oneLine(files.join(QStringLiteral(", "))));
+    if (!header.rectangle.isEmpty())
+        out += QStringLiteral("# rectangle: %1\n").arg(oneLine(header.rectangle));
     std::set<std::pair<int, int>> sizes;
     for (const SeriesPoint& p : points)
         if (p.width > 0) sizes.insert({p.width, p.height});
@@ -373,30 +419,55 @@ QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeade
 
 namespace {
 
+// The axes are worked out in long double, whose exponent reaches far past a double's: a range from
+// -1e308 to 1e308, its margins and the positions in it stay finite.
+using Real = long double;
+
+// The narrowest span an axis takes around its middle: a range below a double's resolution there
+// (1e16 and 1e16 + 2 are neighbours) is widened, so that its ticks are distinct numbers.
+Real narrowestSpan(Real middle) {
+    return std::max<Real>(std::fabs(middle) * 1e-12L, 1e-300L);
+}
+
 // Round steps (1, 2 or 5 times a power of ten) from lo to hi, about `count` of them.
-std::vector<double> ticks(double lo, double hi, int count) {
-    const double raw = (hi - lo) / count;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    double step = power;
-    for (double f : {1.0, 2.0, 5.0, 10.0})
+std::vector<Real> ticks(Real lo, Real hi, int count) {
+    const Real raw = (hi - lo) / count;
+    if (!(raw > 0) || !std::isfinite(raw)) return {};
+    const Real power = std::pow(10.0L, std::floor(std::log10(raw)));
+    Real step = power * 10;
+    for (Real f : {1.0L, 2.0L, 5.0L})
         if (f * power >= raw) {
             step = f * power;
             break;
         }
-    std::vector<double> out;
-    for (double t = std::ceil(lo / step) * step; t <= hi + step * 1e-9 && out.size() < 50; t += step)
-        out.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
+    // Each tick a whole multiple of the step, never a sum of steps that rounding could stall.
+    std::vector<Real> out;
+    const Real first = std::ceil(lo / step);
+    for (int k = 0; k <= 4 * count; ++k) {
+        const Real t = (first + k) * step;
+        if (t > hi + step * 1e-9L) break;
+        if (std::fabs(t) > std::numeric_limits<double>::max()) continue; // past what a label can say
+        out.push_back(std::fabs(t) < step * 1e-9L ? 0.0L : t);
+    }
     return out;
 }
 
 // A range with a margin around what it must hold, never empty.
-std::pair<double, double> padded(double lo, double hi) {
-    if (!(hi > lo)) {
-        const double half = std::max(std::fabs(lo) * 0.05, 0.5);
-        return {lo - half, hi + half};
+std::pair<Real, Real> padded(Real lo, Real hi) {
+    const Real middle = lo / 2 + hi / 2;
+    if (!(hi - lo >= narrowestSpan(middle))) {
+        const Real half = std::max<Real>(std::fabs(middle) * 0.05L, 0.5L);
+        return {middle - half, middle + half};
     }
-    const double margin = (hi - lo) * 0.06;
+    const Real margin = (hi - lo) * 0.06L;
     return {lo - margin, hi + margin};
+}
+
+// Tick labels with as many digits as it takes to tell neighbouring ticks apart.
+QString tickText(Real v, Real step) {
+    const Real size = std::max<Real>(std::fabs(v), step);
+    const int digits = std::clamp(static_cast<int>(std::ceil(std::log10(size / step))) + 2, 3, 17);
+    return QString::number(static_cast<double>(v), 'g', digits);
 }
 
 // One kind of mark: its values, standard errors and colour.
@@ -422,11 +493,11 @@ const Curve kCurves[] = {
 // Where everything of a plot in `area` goes.
 struct Layout {
     QRectF panel[2];
-    double x0 = 0, x1 = 1, y0[2] = {0, 0}, y1[2] = {1, 1};
-    QPointF at(int k, double x, double y) const {
+    Real x0 = 0, x1 = 1, y0[2] = {0, 0}, y1[2] = {1, 1};
+    QPointF at(int k, Real x, Real y) const {
         const QRectF& r = panel[k];
-        return {r.left() + (x - x0) / (x1 - x0) * r.width(),
-                r.bottom() - (y - y0[k]) / (y1[k] - y0[k]) * r.height()};
+        return {static_cast<double>(r.left() + (x - x0) / (x1 - x0) * r.width()),
+                static_cast<double>(r.bottom() - (y - y0[k]) / (y1[k] - y0[k]) * r.height())};
     }
 };
 
@@ -436,12 +507,12 @@ Layout layoutOf(const QRectF& area, const std::vector<SeriesPoint>& points) {
     const double h = (area.height() - top - gap - bottom) / 2;
     l.panel[0] = QRectF(area.left() + left, area.top() + top, area.width() - left - right, std::max(h, 10.0));
     l.panel[1] = l.panel[0].translated(0, h + gap);
-    double xs[2] = {HUGE_VAL, -HUGE_VAL}, ys[2][2] = {{HUGE_VAL, -HUGE_VAL}, {HUGE_VAL, -HUGE_VAL}};
+    Real xs[2] = {HUGE_VALL, -HUGE_VALL}, ys[2][2] = {{HUGE_VALL, -HUGE_VALL}, {HUGE_VALL, -HUGE_VALL}};
     for (const SeriesPoint& p : points) {
         if (!p.measured()) continue;
-        xs[0] = std::min(xs[0], p.value), xs[1] = std::max(xs[1], p.value);
+        xs[0] = std::min<Real>(xs[0], p.value), xs[1] = std::max<Real>(xs[1], p.value);
         for (const Curve& c : kCurves) {
-            const double v = c.value(p), e = std::isfinite(c.se(p)) ? c.se(p) : 0;
+            const Real v = c.value(p), e = std::isfinite(c.se(p)) ? c.se(p) : 0;
             ys[c.panel][0] = std::min(ys[c.panel][0], v - e),
             ys[c.panel][1] = std::max(ys[c.panel][1], v + e);
         }
@@ -450,7 +521,7 @@ Layout layoutOf(const QRectF& area, const std::vector<SeriesPoint>& points) {
     std::tie(l.x0, l.x1) = padded(xs[0], xs[1]);
     for (int k = 0; k < 2; ++k) {
         if (!(ys[k][1] >= ys[k][0])) ys[k][0] = k == 0 ? 0 : -1, ys[k][1] = 1;
-        if (k == 0) ys[k][0] = std::min(ys[k][0], 0.0); // widths from zero, so that ratios read true
+        if (k == 0) ys[k][0] = std::min(ys[k][0], 0.0L); // widths from zero, so that ratios read true
         std::tie(l.y0[k], l.y1[k]) = padded(ys[k][0], ys[k][1]);
     }
     return l;
@@ -471,10 +542,6 @@ void mark(QPainter& p, QPointF c, int shape, const QColor& colour, bool filled) 
     }
 }
 
-QString tickText(double v) {
-    return QString::number(v, 'g', 6);
-}
-
 } // namespace
 
 QString valueName(const ValueSource& source) {
@@ -488,8 +555,8 @@ QString valueName(const ValueSource& source) {
 PlotTexts plotTexts(const ValueSource& source, const QString& valueUnit) {
     const Language l = source.language;
     PlotTexts t;
-    const QString name = valueName(source);
-    t.value = valueUnit.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, valueUnit);
+    const QString name = oneLine(valueName(source));
+    t.value = valueUnit.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, oneLine(valueUnit));
     t.widths = pick(l, QStringLiteral("width (px)"), QStringLiteral("幅 (px)"));
     t.magnetisation =
         pick(l, QStringLiteral("net magnetisation 1 - 2 f"), QStringLiteral("正味の磁化 1 - 2 f"));
@@ -513,24 +580,33 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
     for (int k = 0; k < 2; ++k) {
         const QRectF& r = l.panel[k];
         painter.setPen(QPen(QColor(0xe4, 0xe4, 0xe4), 1));
-        for (double t : ticks(l.y0[k], l.y1[k], 6)) {
+        const std::vector<Real> ys = ticks(l.y0[k], l.y1[k], 6), xs = ticks(l.x0, l.x1, 8);
+        for (Real t : ys) {
             const double y = l.at(k, l.x0, t).y();
             painter.drawLine(QPointF(r.left(), y), QPointF(r.right(), y));
         }
         painter.setPen(QPen(Qt::black, 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(r);
-        for (double t : ticks(l.y0[k], l.y1[k], 6)) {
+        for (Real t : ys) {
             const double y = l.at(k, l.x0, t).y();
             painter.drawLine(QPointF(r.left() - 4, y), QPointF(r.left(), y));
-            const QString s = tickText(t);
+            const QString s = tickText(t, ys.size() > 1 ? ys[1] - ys[0] : 1);
             painter.drawText(QPointF(r.left() - 8 - metrics.horizontalAdvance(s), y + metrics.ascent() / 2.5),
                              s);
         }
-        for (double t : ticks(l.x0, l.x1, 8)) {
+        // Long labels (many digits) every other tick, so that they do not run into each other.
+        const Real xStep = xs.size() > 1 ? xs[1] - xs[0] : 1;
+        double widest = 0;
+        for (Real t : xs)
+            widest = std::max(widest, metrics.horizontalAdvance(tickText(t, xStep)));
+        const size_t every = widest * static_cast<double>(xs.size()) > 0.8 * r.width() ? 2 : 1;
+        for (size_t i = 0; i < xs.size(); ++i) {
+            const Real t = xs[i];
             const double x = l.at(k, t, l.y0[k]).x();
             painter.drawLine(QPointF(x, r.bottom()), QPointF(x, r.bottom() + 4));
-            const QString s = tickText(t);
+            if (i % every != 0) continue;
+            const QString s = tickText(t, xStep);
             painter.drawText(QPointF(x - metrics.horizontalAdvance(s) / 2, r.bottom() + 6 + metrics.ascent()),
                              s);
         }
@@ -565,7 +641,7 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
         painter.drawPath(path);
         for (const SeriesPoint& p : points) {
             if (!p.measured()) continue;
-            const double v = c.value(p), e = c.se(p);
+            const Real v = c.value(p), e = c.se(p);
             if (std::isfinite(e) && e > 0) {
                 const QPointF a = l.at(c.panel, p.value, v - e), b = l.at(c.panel, p.value, v + e);
                 painter.setPen(QPen(c.colour, 1.2));
@@ -626,7 +702,7 @@ bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points,
         svg.setOutputDevice(&buffer);
         svg.setSize(QSize(1200, 900));
         svg.setViewBox(area);
-        svg.setTitle(texts.value);
+        svg.setTitle(texts.value.toHtmlEscaped()); // the generator writes the title as it is given
         QPainter painter(&svg);
         paintSeriesPlot(painter, area, points, texts);
     } else if (suffix == QLatin1String("png")) {
@@ -645,8 +721,9 @@ bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points,
         return false;
     }
     buffer.close();
-    if (!saveWholeFile(path, bytes)) {
-        error = QStringLiteral("%1 cannot be written").arg(path);
+    QString why;
+    if (!saveWholeFile(path, bytes, &why)) {
+        error = QStringLiteral("%1 cannot be written: %2").arg(path, why);
         return false;
     }
     return true;

@@ -21,6 +21,7 @@ namespace tovra {
 struct SeriesFrame {
     QString file;
     int page = 0;           // of a multi-page TIFF, from 1; 0 for a file's only picture
+    int64_t directory = 0;  // where the page's TIFF directory starts, for a page of a multi-page TIFF
     double pixelSizeUm = 0; // that the file states for the page
     QString error;          // why the file cannot be read whole; the frame is then not measured
     double value = 0;

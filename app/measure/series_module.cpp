@@ -33,6 +33,7 @@ SeriesModule::SeriesModule(Module& module) : module_(module) {}
 
 SeriesModule::~SeriesModule() {
     stop_ = true;
+    if (preparer_.joinable()) preparer_.join();
     for (std::thread& t : workers_)
         t.join();
 }
@@ -94,44 +95,64 @@ bool SeriesModule::start(int jobs) {
             QStringLiteral("測るフレームを「ファイルを追加」か「フォルダを追加」で選んでください。"));
         return false;
     }
-    QString why;
-    std::vector<SeriesFrame> frames = seriesFrames(f_.inputs, why, Language::Japanese);
-    if (frames.empty()) {
-        module_.inform(QStringLiteral("フレームを読めません。\n%1").arg(why));
-        return false;
-    }
     const ValueSource source = this->source();
     if ((f_.valueSource == 1 && source.list.isEmpty()) || (f_.valueSource == 2 && source.file.isEmpty())) {
         module_.inform(f_.valueSource == 1 ? QStringLiteral("値の一覧を「1,2,3」のように入れてください。")
                                            : QStringLiteral("値のファイルを選んでください。"));
         return false;
     }
-    if (!assignValues(frames, source, why)) {
-        module_.inform(QStringLiteral("値がフレームに合いません。何も測っていません。\n%1").arg(why));
-        return false;
-    }
-    std::vector<MeasurePage> backgrounds;
-    if (!f_.background.trimmed().isEmpty()) {
-        backgrounds = readMeasurePages(f_.background.trimmed(), rawSize(f_.background.trimmed()), why);
-        if (backgrounds.empty() || (backgrounds.size() != 1 && backgrounds.size() != frames.size())) {
-            module_.inform(backgrounds.empty()
-                               ? QStringLiteral("背景を読めません。\n%1").arg(why)
-                               : QStringLiteral("背景のページは %1 枚、フレームは %2 枚です。背景は 1 枚か、"
-                                                "フレームごとに 1 枚にしてください。")
-                                     .arg(backgrounds.size())
-                                     .arg(frames.size()));
-            return false;
+    // The frames, their values and the background are found off the interface thread: a folder
+    // of thousands of pictures, or a stack of thousands of pages, takes a while to list.
+    stop_ = false, cancelled_ = false;
+    preparing_ = true;
+    const QStringList inputs = f_.inputs;
+    const QString background = f_.background.trimmed();
+    const measure::Settings settings = this->settings();
+    preparer_ = std::thread([this, inputs, source, background, settings, rect, jobs] {
+        auto prepared = std::make_shared<Prepared>();
+        Prepared& p = *prepared;
+        QString why;
+        p.frames = seriesFrames(inputs, why, Language::Japanese);
+        if (p.frames.empty()) {
+            p.error = QStringLiteral("フレームを読めません。\n%1").arg(why);
+        } else if (!assignValues(p.frames, source, why)) {
+            p.error = QStringLiteral("値がフレームに合いません。何も測っていません。\n%1").arg(why);
+        } else if (!background.isEmpty()) {
+            p.backgrounds = readMeasurePages(background, rawSize(background), why);
+            if (p.backgrounds.empty())
+                p.error = QStringLiteral("背景を読めません。\n%1").arg(why);
+            else if (p.backgrounds.size() != 1 && p.backgrounds.size() != p.frames.size())
+                p.error = QStringLiteral("背景のページは %1 枚、フレームは %2 枚です。背景は 1 枚か、"
+                                         "フレームごとに 1 枚にしてください。")
+                              .arg(p.backgrounds.size())
+                              .arg(p.frames.size());
         }
+        p.settings = settings, p.rect = rect, p.jobs = jobs;
+        QMetaObject::invokeMethod(
+            this, [this, prepared] { launch(std::move(*prepared)); }, Qt::QueuedConnection);
+    });
+    emit changed();
+    return true;
+}
+
+void SeriesModule::launch(Prepared prepared) {
+    if (preparer_.joinable()) preparer_.join();
+    preparing_ = false;
+    if (stop_ || !prepared.error.isEmpty()) {
+        if (!prepared.error.isEmpty()) module_.inform(prepared.error);
+        emit finished();
+        emit changed();
+        return;
     }
-    frames_ = std::move(frames);
-    backgrounds_ = std::move(backgrounds);
+    frames_ = std::move(prepared.frames);
+    backgrounds_ = std::move(prepared.backgrounds);
     results_.assign(frames_.size(), std::nullopt);
-    running_ = settings();
-    rect_ = rect;
+    running_ = prepared.settings;
+    rect_ = prepared.rect;
     done_ = 0, cancelled_ = false, opened_ = -1;
     stop_ = false, next_ = 0;
-    const int threads = std::max(
-        1, std::min(jobs > 0 ? jobs : QThread::idealThreadCount(), static_cast<int>(frames_.size())));
+    const int threads = std::max(1, std::min(prepared.jobs > 0 ? prepared.jobs : QThread::idealThreadCount(),
+                                             static_cast<int>(frames_.size())));
     working_ = threads;
     for (int t = 0; t < threads; ++t)
         workers_.emplace_back([this] {
@@ -153,7 +174,6 @@ bool SeriesModule::start(int jobs) {
                     this, [this] { wait(); }, Qt::QueuedConnection);
         });
     emit changed();
-    return true;
 }
 
 void SeriesModule::frameFinished(int k, const SeriesPoint& point) {
@@ -166,12 +186,22 @@ void SeriesModule::frameFinished(int k, const SeriesPoint& point) {
 
 void SeriesModule::cancel() {
     if (!running()) return;
+    if (preparing_) { // the frames being listed are not measured
+        stop_ = true;
+        cancelled_ = true;
+        emit changed();
+        return;
+    }
     stop_ = true;
     cancelled_ = true;
     emit changed();
 }
 
 void SeriesModule::wait() {
+    if (preparer_.joinable()) { // the frames listed, then measured
+        preparer_.join();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
     if (workers_.empty()) return;
     for (std::thread& t : workers_)
         t.join();

@@ -53,12 +53,14 @@ public:
     void setSpeckArea(const QString& v) { set(f_.speckArea, v); }
     void setRectangle(const QString& v) { set(f_.rectangle, v); }
 
-    // Checks the frames, their values and the settings (a message names what is wrong, and nothing
-    // starts), then measures every frame on `jobs` threads (0: one a core). Returns at once.
+    // Checks the settings (a message names what is wrong, and nothing starts), lists the frames
+    // with their values off the interface thread (a message, and nothing measured, when they do
+    // not fit), then measures every frame on `jobs` threads (0: one a core). Returns at once.
     bool start(int jobs = 0);
     // Stops taking frames; those being measured finish, and everything done stays.
     void cancel();
-    bool running() const { return !workers_.empty(); }
+    bool running() const { return preparing_ || !workers_.empty(); }
+    bool preparing() const { return preparing_; }
     // Blocks until every worker has stopped (the points they finished are in).
     void wait();
     int framesTotal() const { return static_cast<int>(frames_.size()); }
@@ -84,6 +86,17 @@ signals:
     void finished();
 
 private:
+    // What the frames' listing found, off the interface thread: the frames with their values and
+    // backgrounds, or the message that says why nothing runs.
+    struct Prepared {
+        std::vector<SeriesFrame> frames;
+        std::vector<MeasurePage> backgrounds;
+        QString error;
+        measure::Settings settings;
+        std::optional<measure::Rect> rect;
+        int jobs = 0;
+    };
+    void launch(Prepared prepared);
     void frameFinished(int k, const SeriesPoint& point);
     // Where the values come from, as the fields say, for messages in Japanese.
     ValueSource source() const;
@@ -101,6 +114,8 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<size_t> next_{0};
     std::vector<std::thread> workers_;
+    std::thread preparer_;
+    bool preparing_ = false;
     std::atomic<int> working_{0};
     int opened_ = -1;
     Canvas frameCanvas_;

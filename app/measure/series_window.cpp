@@ -215,7 +215,8 @@ void SeriesWindow::refresh() {
     progress_->setMaximum(std::max(1, s_.framesTotal()));
     progress_->setValue(s_.framesDone());
     status_->setText(
-        s_.running() ? QStringLiteral("測定中: %1 / %2 フレーム").arg(s_.framesDone()).arg(s_.framesTotal())
+        s_.preparing() ? QStringLiteral("フレームを調べています…")
+        : s_.running() ? QStringLiteral("測定中: %1 / %2 フレーム").arg(s_.framesDone()).arg(s_.framesTotal())
         : s_.framesTotal() == 0 ? QString()
         : s_.cancelled() ? QStringLiteral("中止しました: %1 / %2 フレームを測りました。")
                                .arg(s_.framesDone())

@@ -1,14 +1,18 @@
 #include "measure_run.h"
 
 #include "core/printable.h"
+#include "core/regular_file.h"
 #include "core/save_file.h"
 #include "measure/measure_files.h"
 #include "measure/series.h"
 
+#include <QFileInfo>
 #include <QImageReader>
 #include <QStringList>
 #include <QThread>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
@@ -27,6 +31,35 @@ struct Record {
 
 void say(std::FILE* err, const QString& text) {
     std::fprintf(err, "%s\n", printableUtf8(text).constData());
+}
+
+// Why an output named on the command line must not be written, or empty: it is a device, a FIFO
+// or a folder, or it is (through a link or another name) one of the run's own inputs, which the
+// run would replace with its results.
+QString outputConflict(const Options& options, const std::vector<SeriesFrame>& frames) {
+    QStringList inputs;
+    for (const SeriesFrame& frame : frames)
+        if (inputs.isEmpty() || inputs.back() != frame.file) inputs << frame.file;
+    inputs.removeDuplicates();
+    if (!options.background.isEmpty()) inputs << options.background;
+    if (!options.valuesFile.isEmpty()) inputs << options.valuesFile;
+    const std::pair<QString, QString> outputs[] = {{QStringLiteral("--table"), options.table},
+                                                   {QStringLiteral("--plot"), options.plot}};
+    for (const auto& [option, path] : outputs) {
+        if (path.isEmpty()) continue;
+        if (const QString why = unwritableTarget(path); !why.isEmpty())
+            return QStringLiteral("%1 %2: %3; only a regular file or a new name is written")
+                .arg(option, path, why);
+        for (const QString& input : inputs)
+            if (sameFile(path, input))
+                return QStringLiteral("%1 %2 is the input %3: it would be overwritten; name another file")
+                    .arg(option, path, input);
+    }
+    if (!options.table.isEmpty() && !options.plot.isEmpty() &&
+        (sameFile(options.table, options.plot) ||
+         QFileInfo(options.table).absoluteFilePath() == QFileInfo(options.plot).absoluteFilePath()))
+        return QStringLiteral("--table and --plot name one file, %1").arg(options.table);
+    return {};
 }
 
 } // namespace
@@ -69,6 +102,10 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
                          .arg(frames.size()));
             return 2;
         }
+    }
+    if (const QString conflict = outputConflict(options, frames); !conflict.isEmpty()) {
+        say(err, conflict);
+        return 2;
     }
     std::optional<measure::Rect> rect;
     if (options.rect.size() == 4)
@@ -136,7 +173,16 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     for (int t = 0; t < jobs; ++t)
         threads.emplace_back(worker);
 
-    if (csv) std::fprintf(out, "%s\n", measure::recordCsvHeader().c_str());
+    // A closed or full standard output does not stop the run: the table and plot asked for are
+    // still written, and the exit status says that the records were lost.
+    bool outLost = false;
+    int outError = 0;
+    auto print = [&](const QByteArray& line) {
+        if (outLost) return;
+        if (std::fprintf(out, "%s\n", line.constData()) < 0 || std::fflush(out) != 0 || std::ferror(out))
+            outLost = true, outError = errno;
+    };
+    if (csv) print(QByteArray::fromStdString(measure::recordCsvHeader()));
     int failed = 0;
     std::vector<SeriesPoint> points;
     for (; printed < n; ++printed) {
@@ -149,8 +195,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             done.erase(it);
         }
         room.notify_all();
-        if (!rec.line.isEmpty()) std::fprintf(out, "%s\n", printableUtf8(rec.line).constData());
-        std::fflush(out);
+        if (!rec.line.isEmpty()) print(printableUtf8(rec.line));
         if (!rec.error.isEmpty()) {
             ++failed;
             say(err, QStringLiteral("%1: %2").arg(frames[static_cast<size_t>(printed)].file, rec.error));
@@ -166,8 +211,8 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         if (rect)
             header.rectangle =
                 QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
-        if (!saveWholeFile(options.table, seriesTableCsv(points, header).toUtf8())) {
-            say(err, QStringLiteral("%1 cannot be written").arg(options.table));
+        if (!saveWholeFile(options.table, seriesTableCsv(points, header).toUtf8(), &why)) {
+            say(err, QStringLiteral("%1 cannot be written: %2").arg(options.table, why));
             ++failed;
         }
     }
@@ -175,6 +220,11 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         !saveSeriesPlot(options.plot, points, plotTexts(source, options.valueUnit), why)) {
         say(err, why);
         ++failed;
+    }
+    if (outLost) {
+        say(err, QStringLiteral("standard output could not be written (%1): the records are incomplete")
+                     .arg(QString::fromLocal8Bit(std::strerror(outError))));
+        return 1;
     }
     return failed == 0 ? 0 : 1;
 }

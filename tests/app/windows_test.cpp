@@ -382,7 +382,7 @@ private slots:
         QCOMPARE(series.fields().valueSource, 1);
         type(find<QLineEdit>(*w, "valueList"), QStringLiteral("1,2,abc"));
         QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
-        QVERIFY2(said.contains(QStringLiteral("値がフレームに合いません")), qPrintable(said));
+        QTRY_VERIFY2(said.contains(QStringLiteral("値がフレームに合いません")), qPrintable(said));
         QVERIFY2(said.contains(QStringLiteral("値の一覧の 3 番目「abc」は数ではありません")),
                  qPrintable(said));
         QVERIFY(!series.running() && series.framesTotal() == 0);

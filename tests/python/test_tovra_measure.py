@@ -86,7 +86,57 @@ class Package(unittest.TestCase):
                               "--size", "256", "256"], capture_output=True, text=True,
                              env=dict(os.environ, PYTHONPATH=str(ROOT / "measure" / "python"), PYTHONDONTWRITEBYTECODE="1"))
         self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertRegex(run.stdout, r"pattern stripes reliable\nblack_fraction 0\.40 ± 0\.00\nblack_width_px 8\.0\d")
+        # Each standard error to two significant digits, its value to the same place.
+        self.assertRegex(run.stdout, r"pattern stripes reliable\nblack_fraction 0\.40\d* ± 0\.0+[1-9]\d\n"
+                                     r"black_width_px 8\.0\d* ± 0\.0*[1-9]\d\n")
+
+    def test_library_only_from_absolute_paths(self):
+        """The package away from its checkout, run in the build folder that holds a library: the
+        current folder is never searched; a library without the measurement's symbols, or a
+        relative TOVRA_MEASURE_LIB, is the module's own OSError with its hint."""
+        built = pathlib.Path(tovra_measure.library_path()).resolve()
+        with tempfile.TemporaryDirectory() as away:
+            package = pathlib.Path(away) / "tovra_measure"
+            package.mkdir()
+            for f in (ROOT / "measure" / "python" / "tovra_measure").glob("*.py"):
+                (package / f.name).write_text(f.read_text())
+            probe = "import numpy, tovra_measure\ntry:\n    tovra_measure.measure(numpy.eye(64))\n    print('loaded')\n" \
+                    "except OSError as e:\n    print('refused', e)\n"
+            rows = [("current folder", {}, "Build Tovra"),
+                    ("no symbols", {"TOVRA_MEASURE_LIB": str(next(built.parent.glob("libQuarnk.so*")))}, "lacks tovra_measure"),
+                    ("relative", {"TOVRA_MEASURE_LIB": "libTovraMeasure.so"}, "absolute path")]
+            for name, extra, said in rows:
+                env = {k: v for k, v in os.environ.items() if k != "TOVRA_MEASURE_LIB"}
+                env.update(extra, PYTHONPATH=away, PYTHONDONTWRITEBYTECODE="1")
+                run = subprocess.run([sys.executable, "-c", probe], cwd=built.parent, env=env, capture_output=True, text=True)
+                with self.subTest(name):
+                    self.assertTrue(run.stdout.startswith("refused"), run.stdout + run.stderr)
+                    self.assertIn(said, run.stdout)
+
+    def test_shape_checked_before_the_copy(self):
+        # 4.9e9 pixels of a broadcast view hold no memory; their float64 copy would take 39 GB.
+        with self.assertRaises(ValueError):
+            tovra_measure.measure(np.broadcast_to(np.uint8(0), (70000, 70000)))
+
+    def test_files_read_as_the_program_reads_them(self):
+        from PIL import Image
+        with tempfile.TemporaryDirectory() as d:
+            stack = os.path.join(d, "stack.tif")
+            pages = [Image.fromarray(np.roll(STRIPES, k, axis=1)) for k in range(3)]
+            pages[0].save(stack, save_all=True, append_images=pages[1:], resolution=20000.0, resolution_unit=3)
+            measured = tovra_measure.measure_file(stack)
+            self.assertEqual(len(measured), 3)
+            for m in measured:
+                self.assertEqual(m.pattern, "stripes")
+                self.assertAlmostEqual(m.pixel_size_um, 0.5, places=9)  # 20000 pixels a centimetre
+            self.assertAlmostEqual(tovra_measure.measure_file(stack, pixel_size=2)[1].pixel_size_um, 2)
+            fifo = os.path.join(d, "frame.png")
+            os.mkfifo(fifo)
+            zero = os.path.join(d, "zero.tif")
+            os.symlink("/dev/zero", zero)
+            for special in (fifo, zero, d):
+                with self.subTest(special), self.assertRaises(ValueError):
+                    tovra_measure.measure_file(special)
 
     def test_the_guides_snippet_as_printed(self):
         for name in ("user-guide.md", "user-guide.ja.md"):

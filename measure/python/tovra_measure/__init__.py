@@ -13,22 +13,27 @@ dtype (rows from the top), an optional Kerr background of the same shape, an opt
 (x1, y1, x2, y2: columns x1..x2-1, rows y1..y2-1) and an optional pixel size in micrometres, and
 returns a `Measurement`: every field of the record the command line writes. `measure_file(path,
 ...)` reads the picture first (raw with `size=(width, height)`, CSV, NumPy's .npy, and with
-Pillow PNG, TIFF, BMP, JPEG and GIF). A measurement that cannot be made has `error` set and no
-numbers; arguments that cannot describe an image raise ValueError.
+Pillow PNG, TIFF, BMP, JPEG and GIF) and measures it like the program: every page of a
+multi-page TIFF (then a list, one Measurement a page), with the pixel size the file's resolution
+tags state unless `pixel_size` is given. Only regular files are read: a FIFO or a device is
+refused with ValueError rather than waited on. A measurement that cannot be made has `error` set
+and no numbers; arguments that cannot describe an image raise ValueError.
 
-The library is found, in this order, at TOVRA_MEASURE_LIB, beside this package, in the build
-folder of the checkout the package sits in (build/default/bin, then any build/*/bin), and where
-the system's loader looks (an installed Tovra)."""
+The library is found, in this order, at TOVRA_MEASURE_LIB (an absolute path), beside this
+package, in the build folder of the checkout the package sits in (build/default/bin, then any
+build/*/bin), and where the system's loader looks (an installed Tovra). A library is never
+taken from the current folder."""
 import ctypes
 import dataclasses
 import glob
 import json
 import os
+import stat
 import typing
 
 import numpy as np
 
-__all__ = ["measure", "measure_file", "Measurement", "Warning", "Bubbles", "Grain", "Band", "library_path"]
+__all__ = ["measure", "measure_file", "read_picture", "read_pages", "Measurement", "Warning", "Bubbles", "Grain", "Band", "library_path"]
 
 _INT32_MAX = 2**31 - 1
 _LIBRARY = "libTovraMeasure.so"
@@ -155,10 +160,16 @@ class _Measurement(ctypes.Structure):
     ]
 
 
+_HINT = "Build Tovra (make test), install it, or set TOVRA_MEASURE_LIB to the absolute path of libTovraMeasure.so"
+
+
 def library_path():
-    """Where the library is taken from (see the module's description)."""
+    """Where the library is taken from (see the module's description): an absolute path, or the
+    bare name that only the system's loader resolves (never against the current folder)."""
     given = os.environ.get("TOVRA_MEASURE_LIB")
     if given:
+        if not os.path.isabs(given):
+            raise OSError(f"TOVRA_MEASURE_LIB must be an absolute path, not {given!r}. {_HINT}")
         return given
     here = os.path.dirname(os.path.abspath(__file__))
     beside = os.path.join(here, _LIBRARY)
@@ -180,34 +191,41 @@ def _library():
     path = library_path()
     if path not in _libraries:
         try:
-            # Through a link, from the library's own folder, where the libraries it needs sit.
-            lib = ctypes.CDLL(os.path.realpath(path) if os.path.exists(path) else path)
+            # An absolute path through a link, from the library's own folder, where the libraries it
+            # needs sit; the bare name goes to the system's loader as it is.
+            lib = ctypes.CDLL(os.path.realpath(path) if os.path.isabs(path) else path)
         except OSError as e:
-            raise OSError(
-                f"{e}. Build Tovra (make test), install it, or set TOVRA_MEASURE_LIB to libTovraMeasure.so"
-            ) from None
+            raise OSError(f"{e}. {_HINT}") from None
         dp, i32 = ctypes.POINTER(ctypes.c_double), ctypes.c_int32
-        lib.tovra_measure.argtypes = [dp, i32, i32, dp, i32, i32, i32, i32, ctypes.POINTER(_Measurement)]
-        lib.tovra_measure.restype = i32
-        lib.tovra_measure_record.argtypes = [ctypes.c_char_p, i32, ctypes.c_double]
-        lib.tovra_measure_record.restype = i32
+        try:
+            lib.tovra_measure.argtypes = [dp, i32, i32, dp, i32, i32, i32, i32, ctypes.POINTER(_Measurement)]
+            lib.tovra_measure.restype = i32
+            lib.tovra_measure_record.argtypes = [ctypes.c_char_p, i32, ctypes.c_double]
+            lib.tovra_measure_record.restype = i32
+        except AttributeError:
+            raise OSError(f"{path} is not Tovra's measurement library (it lacks tovra_measure). {_HINT}") from None
         _libraries[path] = lib
     return _libraries[path]
 
 
 def _plane(values, what, shape=None):
-    """A C-ordered float64 array: NumPy converts any dtype in one pass, without Python lists."""
+    """A C-ordered float64 array: NumPy converts any dtype in one pass, without Python lists. The
+    shape is checked before the copy, so that too large an array is refused before its float64
+    copy is asked for."""
     try:
-        a = np.ascontiguousarray(values, dtype=np.float64)
+        given = np.asarray(values)
     except (TypeError, ValueError):
         raise ValueError(f"{what} must be a 2-D array of numbers") from None
-    if a.ndim != 2 or a.shape[0] < 1 or a.shape[1] < 1:
-        raise ValueError(f"{what} must be a 2-D array of numbers, not of shape {a.shape}")
-    if shape is not None and a.shape != shape:
-        raise ValueError(f"{what} has shape {a.shape}, the pixels {shape}")
-    if a.shape[0] * a.shape[1] > _INT32_MAX:
-        raise ValueError(f"{a.shape[1]} x {a.shape[0]} pixels are more than the library takes")
-    return a
+    if given.ndim != 2 or given.shape[0] < 1 or given.shape[1] < 1:
+        raise ValueError(f"{what} must be a 2-D array of numbers, not of shape {given.shape}")
+    if shape is not None and given.shape != shape:
+        raise ValueError(f"{what} has shape {given.shape}, the pixels {shape}")
+    if given.shape[0] * given.shape[1] > _INT32_MAX:
+        raise ValueError(f"{given.shape[1]} x {given.shape[0]} pixels are more than the library takes")
+    try:
+        return np.ascontiguousarray(given, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise ValueError(f"{what} must be a 2-D array of numbers") from None
 
 
 def _corners(rect):
@@ -252,9 +270,55 @@ def measure(pixels, background=None, rect=None, pixel_size=None):
     return Measurement.from_record(json.loads(text.value.decode()))
 
 
+def _regular(path):
+    """A FIFO would block the read and a device never end: only regular files are opened."""
+    try:
+        mode = os.stat(path).st_mode
+    except OSError as e:
+        raise ValueError(f"{path}: {e.strerror.lower() if e.strerror else 'cannot be read'}") from None
+    if not stat.S_ISREG(mode):
+        raise ValueError(f"{path} is not a regular file (a folder, a FIFO or a device)")
+
+
+def _tiff_pixel_size(tags):
+    """Micrometres a pixel from a TIFF page's X resolution (tag 282) and unit (296: 2 inch, the
+    default, 3 centimetre; 1 says nothing of size), or None."""
+    resolution, unit = tags.get(282), tags.get(296, 2)
+    try:
+        resolution = float(resolution[0] / resolution[1]) if isinstance(resolution, tuple) else float(resolution)
+    except (TypeError, ValueError, ZeroDivisionError):
+        return None
+    if not resolution > 0 or unit not in (2, 3):
+        return None
+    return (25400.0 if unit == 2 else 10000.0) / resolution
+
+
+def read_pages(path, size=None):
+    """Every page of a picture file as (array, pixel size in micrometres or None): one for any
+    file but a multi-page TIFF. See read_picture."""
+    _regular(path)
+    suffix = os.path.splitext(path)[1].lower()
+    if suffix not in (".tif", ".tiff"):
+        return [(read_picture(path, size), None)]
+    try:
+        from PIL import Image
+    except ImportError:
+        raise ValueError(f"{path}: reading {suffix} pictures needs Pillow (python3-pil)") from None
+    pages = []
+    with Image.open(path) as picture:
+        for k in range(getattr(picture, "n_frames", 1)):
+            picture.seek(k)
+            um = _tiff_pixel_size(dict(picture.tag_v2)) if hasattr(picture, "tag_v2") else None
+            page = picture if picture.mode in ("L", "I;16", "I;16B", "I", "F") else picture.convert("L")
+            pages.append((np.array(page), um))
+    return pages
+
+
 def read_picture(path, size=None):
     """A picture file as a 2-D array: raw (8 bits, or 16 little-endian, with size=(width,
-    height)), CSV, .npy, or through Pillow any picture it decodes (16-bit grey kept)."""
+    height)), CSV, .npy, or through Pillow any picture it decodes (16-bit grey kept); of a
+    multi-page TIFF the first page."""
+    _regular(path)
     suffix = os.path.splitext(path)[1].lower()
     if suffix in (".mon", ".raw"):
         if size is None:
@@ -280,7 +344,15 @@ def read_picture(path, size=None):
 
 
 def measure_file(path, background=None, rect=None, pixel_size=None, size=None):
-    """Reads a picture (see read_picture) and measures it; `background` is a file too."""
-    pixels = read_picture(path, size)
-    back = read_picture(background, size) if background is not None else None
-    return measure(pixels, background=back, rect=rect, pixel_size=pixel_size)
+    """Reads a picture (see read_pages) and measures it, as the program does: a Measurement, or
+    for a multi-page TIFF a list of them, one a page; the pixel size the file states unless
+    `pixel_size` is given. `background` is a file too: one page for every page, or one a page."""
+    pages = read_pages(path, size)
+    backs = read_pages(background, size) if background is not None else None
+    if backs is not None and len(backs) not in (1, len(pages)):
+        raise ValueError(f"{background}: {len(backs)} background pages for {len(pages)} pages (one, or one a page)")
+    out = []
+    for k, (pixels, um) in enumerate(pages):
+        back = backs[0 if len(backs) == 1 else k][0] if backs is not None else None
+        out.append(measure(pixels, background=back, rect=rect, pixel_size=pixel_size if pixel_size is not None else um))
+    return out[0] if len(out) == 1 else out

@@ -1,0 +1,300 @@
+// What a measurement run reads and writes, against what users hand it: outputs that are its own
+// inputs or special files, a closed or full standard output, texts that would break the SVG or
+// the table, extreme values on the plot's axes, FIFOs and devices as inputs, BigTIFF and long
+// stacks, and the numbers in file names.
+#include "measure/series.h"
+#include "support/module_fixture.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tovra;
+using namespace tovra_test;
+
+namespace {
+
+class SeriesFilesTest : public ModuleTest {
+protected:
+    struct Run {
+        int code;
+        QString out, err;
+    };
+    Run run(const QStringList& args, const QString& stdoutFile = {}) {
+        QProcess p;
+        p.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/Tovra"));
+        p.setArguments(args);
+        if (!stdoutFile.isEmpty()) p.setStandardOutputFile(stdoutFile);
+        p.start();
+        p.waitForFinished(60000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+    // Stripes of `period` px, the black share growing with `k`, as a PNG in the data folder.
+    QString stripes(const QString& name, int k = 0, int side = 96) {
+        QImage img(side, side, QImage::Format_Grayscale8);
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x)
+                img.setPixel(x, y, (x + y / 3) % 16 < 5 + k % 6 ? qRgb(40, 40, 40) : qRgb(210, 210, 210));
+        img.save(dataFile(name));
+        return dataFile(name);
+    }
+};
+
+// TIFF pages of grey bytes, classic or BigTIFF, each one strip.
+std::string tiffOf(const std::vector<std::string>& pages, int width, int height, bool big) {
+    std::string out =
+        big ? std::string("II+\0\x08\0\0\0", 8) + std::string(8, '\0') : std::string("II*\0\0\0\0\0", 8);
+    auto put = [&](size_t at, uint64_t v, int bytes) {
+        for (int k = 0; k < bytes; ++k)
+            out[at + k] = static_cast<char>(v >> (8 * k));
+    };
+    const int offset = big ? 8 : 4, entry = big ? 20 : 12, count = big ? 8 : 2;
+    size_t link = big ? 8 : 4;
+    for (const std::string& page : pages) {
+        const size_t data = out.size();
+        out += page;
+        const size_t ifd = out.size();
+        const uint64_t entries[][3] = {{256, 4, static_cast<uint64_t>(width)},
+                                       {257, 4, static_cast<uint64_t>(height)},
+                                       {258, 3, 8},
+                                       {259, 3, 1},
+                                       {262, 3, 1},
+                                       {273, big ? 16u : 4u, data},
+                                       {277, 3, 1},
+                                       {278, 4, static_cast<uint64_t>(height)},
+                                       {279, big ? 16u : 4u, page.size()}};
+        out += std::string(count + entry * std::size(entries) + offset, '\0');
+        put(ifd, std::size(entries), count);
+        for (size_t e = 0; e < std::size(entries); ++e) {
+            const size_t at = ifd + count + entry * e;
+            put(at, entries[e][0], 2), put(at + 2, entries[e][1], 2), put(at + 4, 1, offset);
+            put(at + 4 + offset, entries[e][2], entries[e][1] == 3 ? 2 : entries[e][1] == 4 ? 4 : 8);
+        }
+        put(link, ifd, offset);
+        link = ifd + count + entry * std::size(entries);
+    }
+    return out;
+}
+
+std::string stripeBytes(int width, int height, int k) {
+    std::string px(static_cast<size_t>(width) * height, '\0');
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            px[static_cast<size_t>(y) * width + x] = static_cast<char>((x + y / 3) % 16 < 5 + k ? 40 : 210);
+    return px;
+}
+
+} // namespace
+
+// An output that is one of the run's inputs (by name, through a link, as the values file) or is
+// no regular file is refused before anything runs, and every input stays as it was.
+TEST_F(SeriesFilesTest, OutputsNeverReplaceInputsOrSpecialFiles) {
+    const QString a = stripes(QStringLiteral("a.png"));
+    writeData(QStringLiteral("s.csv"), "1,2,3\n4,5,6\n7,8,9\n");
+    writeData(QStringLiteral("v.txt"), "1\n");
+    ASSERT_EQ(::symlink(a.toLocal8Bit().constData(), dataFile("link.svg").toLocal8Bit().constData()), 0);
+    ASSERT_EQ(::mkfifo(dataFile("fifo.csv").toLocal8Bit().constData(), 0600), 0);
+    const std::string before = dataBytes(QStringLiteral("a.png"));
+    const QString m = QStringLiteral("--measure");
+    const struct {
+        QStringList args;
+        const char* said;
+    } rows[] = {
+        {{m, a, dataFile("s.csv"), QStringLiteral("--plot"), a}, "is the input"},
+        {{m, a, dataFile("s.csv"), QStringLiteral("--table"), dataFile("s.csv")}, "is the input"},
+        {{m, a, QStringLiteral("--plot"), dataFile("link.svg")}, "is the input"},
+        {{m, a, QStringLiteral("--values-file"), dataFile("v.txt"), QStringLiteral("--table"),
+          dataFile("v.txt")},
+         "is the input"},
+        {{m, a, QStringLiteral("--table"), dataFile("fifo.csv")}, "pipe"},
+        {{m, a, QStringLiteral("--table"), data}, "folder"},
+    };
+    for (const auto& row : rows) {
+        const Run r = run(row.args);
+        EXPECT_EQ(r.code, 2) << row.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(QLatin1String(row.said))) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << "nothing is measured: " << r.out.toStdString();
+    }
+    EXPECT_EQ(dataBytes(QStringLiteral("a.png")), before);
+    EXPECT_EQ(dataBytes(QStringLiteral("s.csv")), "1,2,3\n4,5,6\n7,8,9\n");
+    EXPECT_EQ(dataBytes(QStringLiteral("v.txt")), "1\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(dataFile("fifo.csv").toLocal8Bit().constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A reader that goes away or a full standard output: the table and plot are still written, and
+// the run exits 1 saying the records were lost.
+TEST_F(SeriesFilesTest, StandardOutputThatCannotBeWritten) {
+    QStringList frames;
+    for (int k = 0; k < 20; ++k)
+        frames << stripes(QStringLiteral("f%1.png").arg(k), k);
+    const QString table = dataFile("t.csv"), plot = dataFile("p.svg");
+    const QStringList args = QStringList{QStringLiteral("--measure")} + frames +
+                             QStringList{QStringLiteral("--table"), table, QStringLiteral("--plot"), plot};
+    const Run full = run(args, QStringLiteral("/dev/full"));
+    EXPECT_EQ(full.code, 1);
+    EXPECT_TRUE(full.err.contains(QStringLiteral("standard output could not be written")))
+        << full.err.toStdString();
+    EXPECT_EQ(dataBytes(QStringLiteral("t.csv")).find("\n20,") != std::string::npos, true);
+    EXPECT_TRUE(QFile::exists(plot));
+    QFile::remove(table);
+    QStringList quoted;
+    for (const QString& a : args)
+        quoted << QLatin1Char('\'') + a + QLatin1Char('\'');
+    QProcess bash;
+    bash.start(
+        QStringLiteral("bash"),
+        {QStringLiteral("-c"), QStringLiteral("'%1/Tovra' %2 | head -c 10 >/dev/null; echo ${PIPESTATUS[0]}")
+                                   .arg(QCoreApplication::applicationDirPath(), quoted.join(' '))});
+    bash.waitForFinished(60000);
+    EXPECT_EQ(QString::fromUtf8(bash.readAllStandardOutput()).trimmed(), QStringLiteral("1"));
+    EXPECT_TRUE(dataBytes(QStringLiteral("t.csv")).find("\n20,") != std::string::npos);
+}
+
+// Texts from the user or from files reach the SVG escaped and the table's comments on one line.
+TEST_F(SeriesFilesTest, TextsCannotBreakTheSvgOrTheTable) {
+    const QString odd = dataFile(QStringLiteral("odd\nname.png"));
+    QFile::copy(stripes(QStringLiteral("b.png")), odd);
+    const QString plot = dataFile("p.svg"), table = dataFile("t.csv");
+    const Run r =
+        run({QStringLiteral("--measure"), stripes(QStringLiteral("a.png")), odd,
+             QStringLiteral("--value-unit"), QStringLiteral("a&b</title><script>alert(1)</script>\nx"),
+             QStringLiteral("--plot"), plot, QStringLiteral("--table"), table});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    QFile f(plot);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&f);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        EXPECT_NE(xml.name().toString(), QStringLiteral("script"));
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    // Every line above the header row is a comment (a name's line break quoted in a row is CSV's own).
+    const QStringList lines = QString::fromUtf8(dataBytes(QStringLiteral("t.csv"))).split('\n');
+    const qsizetype header = lines.indexOf(QRegularExpression(QStringLiteral("^frame,.*")));
+    ASSERT_GT(header, 0);
+    for (qsizetype k = 0; k < header; ++k)
+        EXPECT_TRUE(lines[k].startsWith('#')) << lines[k].toStdString();
+    EXPECT_TRUE(lines.join('\n').contains(QStringLiteral("odd name.png, ")) ||
+                lines.join('\n').contains(QStringLiteral("odd name.png\n")));
+}
+
+// Any finite range of values gives an axis: no NaN in the SVG, ticks that are distinct numbers.
+TEST_F(SeriesFilesTest, PlotAxesTakeAnyFiniteRange) {
+    const QString a = stripes(QStringLiteral("a.png")), b = stripes(QStringLiteral("b.png"), 2);
+    for (const char* values : {"1e308,-1e308", "1e16,10000000000000002", "-1.7e308,1.7e308", "5,5"}) {
+        const QString plot = dataFile("p.svg");
+        const Run r = run({QStringLiteral("--measure"), a, b, QStringLiteral("--values"),
+                           QLatin1String(values), QStringLiteral("--plot"), plot});
+        EXPECT_EQ(r.code, 0) << values << r.err.toStdString();
+        const QString svg = QString::fromUtf8(dataBytes(QStringLiteral("p.svg")));
+        EXPECT_FALSE(svg.contains(QStringLiteral("nan"), Qt::CaseInsensitive)) << values;
+        EXPECT_FALSE(svg.contains(QStringLiteral("inf"), Qt::CaseInsensitive)) << values;
+        QMap<QString, int> labels;
+        static const QRegularExpression text(QStringLiteral(">([-+0-9.e]+)</text>"));
+        for (auto it = text.globalMatch(svg); it.hasNext();)
+            ++labels[it.next().captured(1)];
+        EXPECT_GE(labels.size(), 4) << values;
+        for (auto it = labels.begin(); it != labels.end(); ++it)
+            EXPECT_LE(it.value(), 4) << values << " label " << it.key().toStdString();
+    }
+}
+
+// FIFOs and devices named as pictures or values are refused at once with the reason; a listed
+// one keeps its row.
+TEST_F(SeriesFilesTest, SpecialFilesAreRefusedNotWaitedOn) {
+    const QString a = stripes(QStringLiteral("a.png"));
+    ASSERT_EQ(::mkfifo(dataFile("f.tif").toLocal8Bit().constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(dataFile("v.txt").toLocal8Bit().constData(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dataFile("z.tif").toLocal8Bit().constData()), 0);
+    const QString m = QStringLiteral("--measure");
+    const struct {
+        QStringList args;
+        int code;
+        const char* said;
+    } rows[] = {
+        {{m, a, dataFile("f.tif")}, 1, "pipe"},
+        {{m, a, dataFile("z.tif")}, 1, "device"},
+        {{m, a, QStringLiteral("--values-file"), dataFile("v.txt")}, 2, "pipe"},
+        {{m, a, QStringLiteral("--values-file"), QStringLiteral("/dev/zero")}, 2, "device"},
+        {{m, a, QStringLiteral("--background"), dataFile("z.tif")}, 2, "device"},
+        {{m, a, dataFile("missing.png")}, 1, "no such file"},
+    };
+    for (const auto& row : rows) {
+        const Run r = run(row.args);
+        EXPECT_EQ(r.code, row.code) << row.args.join(' ').toStdString() << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QLatin1String(row.said))) << r.err.toStdString();
+    }
+    // In a folder, the FIFO is a frame with its reason, and the frames after it keep their numbers.
+    QDir().mkpath(dataFile("sweep"));
+    QFile::copy(a, dataFile("sweep/h_1.png"));
+    ASSERT_EQ(::mkfifo(dataFile("sweep/h_2.png").toLocal8Bit().constData(), 0600), 0);
+    QFile::copy(a, dataFile("sweep/h_3.png"));
+    QString why;
+    const std::vector<SeriesFrame> frames = seriesFrames({dataFile("sweep")}, why);
+    ASSERT_EQ(frames.size(), 3u) << why.toStdString();
+    double um = 0;
+    EXPECT_FALSE(readFrame(frames[1], {}, um, why));
+    EXPECT_TRUE(why.contains(QStringLiteral("pipe"))) << why.toStdString();
+    EXPECT_TRUE(frames[2].file.endsWith(QStringLiteral("h_3.png")));
+}
+
+// BigTIFF's pages are read and checked whole as classic TIFF's are; a page deep in a long stack
+// costs what the first does (20,000 pages in well under the minute a walk from the start takes).
+TEST_F(SeriesFilesTest, BigTiffAndLongStacks) {
+    std::vector<std::string> pages;
+    for (int k = 0; k < 5; ++k)
+        pages.push_back(stripeBytes(96, 80, k));
+    for (const bool big : {false, true}) {
+        const std::string tiff = tiffOf(pages, 96, 80, big);
+        writeData(QStringLiteral("s.tif"), tiff);
+        writeData(QStringLiteral("cut.tif"), tiff.substr(0, tiff.size() * 2 / 3));
+        const Run whole = run({QStringLiteral("--measure"), dataFile("s.tif"), QStringLiteral("--format"),
+                               QStringLiteral("csv")});
+        EXPECT_EQ(whole.code, 0) << big << whole.err.toStdString();
+        EXPECT_EQ(whole.out.count('\n'), 6) << big << whole.out.toStdString(); // the header and five pages
+        EXPECT_TRUE(
+            whole.out.contains(QStringLiteral("\n\"") + dataFile("s.tif") + QStringLiteral("\",5,")) ||
+            whole.out.contains(dataFile("s.tif") + QStringLiteral(",5,")))
+            << whole.out.toStdString();
+        const Run cut = run({QStringLiteral("--measure"), dataFile("cut.tif")});
+        EXPECT_EQ(cut.code, 1) << big;
+        EXPECT_TRUE(cut.err.contains(QStringLiteral("cannot be read whole"))) << cut.err.toStdString();
+    }
+    const std::vector<std::string> many(20000, std::string(1, '\x80'));
+    writeData(QStringLiteral("long.tif"), tiffOf(many, 1, 1, true));
+    const Run r = run({QStringLiteral("--measure"), dataFile("long.tif"), QStringLiteral("--format"),
+                       QStringLiteral("csv")});
+    EXPECT_EQ(r.out.count('\n'), 20001) << r.err.left(400).toStdString();
+}
+
+// The numbers in names, with their exponents; values files that cannot say which column holds
+// the values, and lines too long to quote whole.
+TEST_F(SeriesFilesTest, NumbersInNamesAndValuesFiles) {
+    const struct {
+        const char* name;
+        std::optional<double> value;
+    } names[] = {{"h_1e5.png", 1e5},
+                 {"h_2e5.png", 2e5},
+                 {"x_2.5E-3.tif", 0.0025},
+                 {"H_-2.5mT_010.png", 10},
+                 {"B_-20mT.png", -20},
+                 {"frame_7e.png", 7},
+                 {"h_1e999.png", std::nullopt},
+                 {"plain.png", std::nullopt}};
+    for (const auto& row : names)
+        EXPECT_EQ(lastNumberInName(QLatin1String(row.name)), row.value) << row.name;
+    std::vector<SeriesFrame> frames(2);
+    QString error;
+    writeData(QStringLiteral("dup.csv"), "field,field\n1,2\n3,4\n");
+    EXPECT_FALSE(assignValues(frames, {{}, dataFile("dup.csv"), QStringLiteral("field")}, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("2 columns named \"field\""))) << error.toStdString();
+    writeData(QStringLiteral("long.txt"), "1\n" + std::string(100000, 'x') + "\n");
+    EXPECT_FALSE(assignValues(frames, {{}, dataFile("long.txt"), {}}, error));
+    EXPECT_LT(error.size(), 300) << error.left(400).toStdString();
+}
