@@ -11,6 +11,9 @@ install(TARGETS Tovra Quarn Quarnk TovraMeasure
 install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/docs/user-guide.ja.md
         DESTINATION ${TOVRA_INSTALL_DIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/images DESTINATION ${TOVRA_INSTALL_DIR})
+# The mark that tells the program it was installed: its work files then go to the user's data
+# folder, never into lib/tovra.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/tovra-installed DESTINATION ${TOVRA_INSTALL_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/docs/user-guide.ja.md
               ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tovra)

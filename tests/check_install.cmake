@@ -20,7 +20,7 @@ run(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${root} ${CMAKE_COMMAND} --install $
 run(COMMAND ${root}/usr/bin/Tovra --version EXPECT "^Tovra [0-9]+\\.[0-9]+\\.[0-9]+\n$")
 run(COMMAND ${root}/usr/bin/Tovra --measure ${SOURCE}/samples/stripes_bin_256.mon --size 256 256
     EXPECT "\"pattern\":\"stripes\",\"reliable\":true")
-foreach(file lib/tovra/libQuarn.so lib/tovra/user-guide.md lib/tovra/user-guide.ja.md lib/tovra/images/series-plot.png
+foreach(file lib/tovra/libQuarn.so lib/tovra/tovra-installed lib/tovra/user-guide.md lib/tovra/user-guide.ja.md lib/tovra/images/series-plot.png
              include/tovra/measure_c.h share/applications/tovra.desktop
              share/icons/hicolor/128x128/apps/tovra.png)
     if(NOT EXISTS "${root}/usr/${file}")

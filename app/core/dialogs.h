@@ -14,8 +14,9 @@ class FileDialogs {
 public:
     // What a dialog returns: the chosen full path, or nothing when cancelled.
     using Answer = std::optional<QString>;
-    // filter: "description|pattern|description|pattern...", patterns joined by ";".
-    using Show = std::function<Answer(bool save, const QString& filter)>;
+    // filter: "description|pattern|description|pattern...", patterns joined by ";". `suggested`:
+    // the folder and name a save dialog opens with (empty: the toolkit's own choice).
+    using Show = std::function<Answer(bool save, const QString& filter, const QString& suggested)>;
 
     void setPlatform(Show show) { show_ = std::move(show); }
     // How a message reaches the user; without one it is only kept as the last message.
@@ -45,28 +46,40 @@ public:
     const QString& lastQuestion() const { return lastQuestion_; }
     // The next dialogs return these answers, in order, without showing anything.
     void queueAnswer(Answer a) { queued_.push_back(std::move(a)); }
-    // The filter of the last dialog asked for.
+    // The filter of the last dialog asked for, and the name it suggested.
     const QString& lastFilter() const { return lastFilter_; }
+    const QString& lastSuggested() const { return lastSuggested_; }
 
     Answer openFileName(const QString& filter) { return ask(false, filter); }
     // A folder rather than a file: the platform is asked with this filter.
     static QString folderFilter() { return QStringLiteral("フォルダ|<folder>"); }
     Answer folderName() { return ask(false, folderFilter()); }
     Answer saveFileName(const QString& filter) { return ask(true, filter); }
+    // A save dialog for an export: it opens at `suggested` (the picture's folder and a name made
+    // from it), and a name typed without a suffix gets the filter's first one (".csv").
+    Answer exportFileName(const QString& filter, const QString& suggested) {
+        Answer a = ask(true, filter, suggested);
+        if (a && !a->isEmpty() && !a->section(QLatin1Char('/'), -1).contains(QLatin1Char('.'))) {
+            const QString pattern = filter.section(QLatin1Char('|'), 1, 1).section(QLatin1Char(';'), 0, 0);
+            if (pattern.startsWith(QStringLiteral("*.")) && pattern.size() > 2) *a += pattern.mid(1);
+        }
+        return a;
+    }
 
     // A filter in the dialog toolkit's form: "desc (*.a *.b);;desc (*.c)".
     static QString toQtFilter(const QString& filter);
 
 private:
-    Answer ask(bool save, const QString& filter) {
+    Answer ask(bool save, const QString& filter, const QString& suggested = {}) {
         lastFilter_ = filter;
+        lastSuggested_ = suggested;
         if (!queued_.empty()) {
             std::optional<QString> a;
             a.swap(queued_.front());
             queued_.pop_front();
             return a;
         }
-        return show_ ? show_(save, filter) : std::nullopt;
+        return show_ ? show_(save, filter, suggested) : std::nullopt;
     }
 
     Show show_;
@@ -77,7 +90,7 @@ private:
     int questions_ = 0;
     QString lastMessage_;
     std::deque<Answer> queued_;
-    QString lastFilter_;
+    QString lastFilter_, lastSuggested_;
 };
 
 } // namespace tovra

@@ -1,6 +1,7 @@
 #include "work_folder.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
@@ -25,6 +26,11 @@ bool prepareWorkFolder(const QString& folder, QString* reason) {
 QString userWorkFolder() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
         .filePath(QStringLiteral("Tovra"));
+}
+
+QString defaultWorkFolder(const QString& programFolder) {
+    return QFileInfo::exists(QDir(programFolder).filePath(QLatin1String(kInstalledMark))) ? userWorkFolder()
+                                                                                          : programFolder;
 }
 
 WorkFolderChoice chooseWorkFolder(const QString& wanted) {

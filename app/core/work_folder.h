@@ -19,6 +19,13 @@ struct WorkFolderChoice {
     QString notice; // for the user, when the folder is not the one asked for
 };
 
+// The name of the mark an installation leaves beside the program (see packaging/).
+inline constexpr char kInstalledMark[] = "tovra-installed";
+// Where the work files go when the command line names no folder: the program's own folder where
+// it runs from a build or a copied folder, the user's data folder (XDG) where it was installed,
+// since an installed program's folder belongs to the system, not to whoever runs it.
+QString defaultWorkFolder(const QString& programFolder);
+
 // The program's work folder: `wanted` when it can be used, else the per-user folder.
 WorkFolderChoice chooseWorkFolder(const QString& wanted);
 

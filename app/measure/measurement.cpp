@@ -7,6 +7,8 @@
 #include "core/save_file.h"
 #include "version.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 
@@ -259,6 +261,12 @@ QString MeasurementModule::summary() const {
                            settings_.otsu ? QStringLiteral("二つのクラスの平均の中間で二値化")
                                           : QStringLiteral("平均濃度で二値化"))
                       .arg(settings_.speckArea);
+}
+
+QString MeasurementModule::exportSuggestion() const {
+    const QFileInfo picture(source_);
+    if (source_.isEmpty() || !picture.absoluteDir().exists()) return {};
+    return picture.absoluteDir().filePath(picture.completeBaseName() + QStringLiteral("_measure.csv"));
 }
 
 bool MeasurementModule::exportCsv(const QString& path) const {

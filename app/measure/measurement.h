@@ -58,6 +58,8 @@ public:
     // header naming the file, the rectangle, the settings and the program's version. False when it
     // cannot be written.
     bool exportCsv(const QString& path) const;
+    // Where the export dialog opens: beside the picture, named after it.
+    QString exportSuggestion() const;
 
     static constexpr int kMaxSpeckArea = 1'000'000;
     static constexpr double kMaxPixelSize = 1e6;

@@ -105,7 +105,8 @@ MeasurementWindow::MeasurementWindow(MeasurementModule& measurement, FileDialogs
     connect(run, &QPushButton::clicked, this, [m] { m->measureCurrentSlot(); });
     connect(whole, &QPushButton::clicked, this, [m] { m->measureCurrentSlot(true); });
     connect(save, &QPushButton::clicked, this, [this] {
-        if (auto path = dialogs_.saveFileName(QStringLiteral("csvファイル (*.csv)|*.csv")))
+        if (auto path =
+                dialogs_.exportFileName(QStringLiteral("csvファイル (*.csv)|*.csv"), m_.exportSuggestion()))
             if (!m_.exportCsv(*path)) dialogs_.inform(QStringLiteral("書き出せません。\n%1").arg(*path));
     });
     connect(&measurement, &MeasurementModule::changed, this, &MeasurementWindow::refresh);

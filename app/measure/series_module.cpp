@@ -5,6 +5,7 @@
 #include "measurement.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QThread>
 #include <cmath>
@@ -262,6 +263,14 @@ bool SeriesModule::exportTable(const QString& path) const {
         header.rectangle =
             QStringLiteral("%1 %2 %3 %4").arg(rect_->x1).arg(rect_->y1).arg(rect_->x2).arg(rect_->y2);
     return saveWholeFile(path, seriesTableCsv(points(), header).toUtf8());
+}
+
+QString SeriesModule::exportSuggestion(const QString& suffix) const {
+    if (f_.inputs.isEmpty()) return {};
+    const QFileInfo first(f_.inputs.front());
+    const QString name =
+        (first.isDir() ? first.fileName() : first.completeBaseName()) + QStringLiteral("_series");
+    return first.absoluteDir().filePath(name + suffix);
 }
 
 bool SeriesModule::exportPlot(const QString& path) const {

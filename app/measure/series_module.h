@@ -79,6 +79,9 @@ public:
     // The table (a header naming the files, the settings and the program's version) and the plot.
     bool exportTable(const QString& path) const;
     bool exportPlot(const QString& path) const;
+    // Where the export dialogs open: beside the first frames, named after their folder or file,
+    // with `suffix`.
+    QString exportSuggestion(const QString& suffix) const;
 
 signals:
     // A frame finished: `changed` follows too, after every field the views show.

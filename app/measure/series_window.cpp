@@ -178,11 +178,13 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
     connect(run_, &QPushButton::clicked, this, [s] { s->start(); });
     connect(cancel_, &QPushButton::clicked, this, [s] { s->cancel(); });
     connect(saveTable, &QPushButton::clicked, this, [this, s] {
-        if (auto path = dialogs_.saveFileName(QStringLiteral("csvファイル (*.csv)|*.csv")))
+        if (auto path = dialogs_.exportFileName(QStringLiteral("csvファイル (*.csv)|*.csv"),
+                                                s->exportSuggestion(QStringLiteral(".csv"))))
             if (!s->exportTable(*path)) dialogs_.inform(QStringLiteral("書き出せません。\n%1").arg(*path));
     });
     connect(savePlot, &QPushButton::clicked, this, [this, s] {
-        if (auto path = dialogs_.saveFileName(QStringLiteral("PNG 画像 (*.png)|*.png|SVG 図 (*.svg)|*.svg")))
+        if (auto path = dialogs_.exportFileName(QStringLiteral("PNG 画像 (*.png)|*.png|SVG 図 (*.svg)|*.svg"),
+                                                s->exportSuggestion(QStringLiteral(".png"))))
             if (!s->exportPlot(*path))
                 dialogs_.inform(
                     QStringLiteral("書き出せません (名前の終わりは .png か .svg)。\n%1").arg(*path));

@@ -72,17 +72,19 @@ protected:
 
 Application::Application(const QString& programFolder, const Options& options)
     : programFolder_(programFolder), options_(options),
-      workFolder_(chooseWorkFolder(options.workFolder.isEmpty() ? programFolder : options.workFolder)),
+      workFolder_(chooseWorkFolder(options.workFolder.isEmpty() ? defaultWorkFolder(programFolder)
+                                                                : options.workFolder)),
       quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")), workFolder_.folder),
       module_(state_, quarn_, dialogs_), histogram_(module_), simulator_(module_), editor_(module_),
       measurement_(module_), series_(module_), batch_(module_) {
     initResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tovra/icon.png")));
     ImageWindow::setClosingForExit(false);
-    dialogs_.setPlatform([](bool save, const QString& filter) -> FileDialogs::Answer {
+    dialogs_.setPlatform([](bool save, const QString& filter,
+                            const QString& suggested) -> FileDialogs::Answer {
         const QString qtFilter = FileDialogs::toQtFilter(filter);
         const QString path = filter == FileDialogs::folderFilter() ? QFileDialog::getExistingDirectory()
-                             : save ? QFileDialog::getSaveFileName(nullptr, QString(), QString(), qtFilter)
+                             : save ? QFileDialog::getSaveFileName(nullptr, QString(), suggested, qtFilter)
                                     : QFileDialog::getOpenFileName(nullptr, QString(), QString(), qtFilter);
         if (path.isEmpty()) return std::nullopt;
         return path;
@@ -114,8 +116,12 @@ Application::Application(const QString& programFolder, const Options& options)
     actions.showInfo = [this] { info_->show(), info_->raise(); };
     actions.showToolbox = [this] { toolbox_->show(), toolbox_->raise(); };
     actions.openHelp = [this] {
-        if (!help_) help_ = std::make_unique<HelpWindow>(guideFile(programFolder_));
+        const bool first = !help_;
+        if (first) help_ = std::make_unique<HelpWindow>(guideFile(programFolder_));
         help_->showGuide();
+        // Beside the main bar, clear of it and of the toolbox below it.
+        if (first) help_->move(main_->frameGeometry().right() + 16, main_->y());
+        keepOnScreen(help_.get());
     };
     // Where no program opens mail addresses (a server, a bare desktop) the address is shown.
     actions.mailAuthor = [this] {

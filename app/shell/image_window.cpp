@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <cmath>
@@ -28,6 +29,15 @@ public:
     }
 
 protected:
+    // The end of a long path, where the file's name is, rather than its start; the whole path is
+    // in the tooltip and in text().
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        drawFrame(&p);
+        const QRect r = contentsRect().adjusted(2, 0, -2, 0);
+        p.drawText(r, Qt::AlignVCenter | Qt::AlignLeft,
+                   fontMetrics().elidedText(text(), Qt::ElideLeft, r.width()));
+    }
     void mousePressEvent(QMouseEvent*) override { look(true); }
     void mouseReleaseEvent(QMouseEvent* e) override {
         look(false);
@@ -92,7 +102,17 @@ void ImageWindow::sync() {
     const ImageWindowModel& model = module_.state().imageWindow(slot_);
     setWindowTitle(model.caption);
     nameLabel_->setText(model.nameLabel);
+    nameLabel_->setToolTip(model.nameLabel);
     nameLabel_->resize(model.nameLabelWidth, nameLabel_->height());
+    // A new picture's window shows it whole where the screen has room for it.
+    const QSize picture = model.picture->image().size();
+    if (picture != pictureSize_) {
+        pictureSize_ = picture;
+        const QSize most = largestClient(this);
+        const QSize wanted(std::max(width(), picture.width() + 2),
+                           std::max(height(), picture.height() + twips(240) + 2));
+        resize(std::min(wanted.width(), most.width()), std::min(wanted.height(), most.height()));
+    }
     if (model.placement != placement_) {
         placement_ = model.placement;
         move(model.position);

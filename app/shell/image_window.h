@@ -2,6 +2,7 @@
 // The mouse over the picture selects the rectangle of the information window.
 #pragma once
 
+#include <QSize>
 #include <QWidget>
 
 class QLabel;
@@ -33,6 +34,7 @@ private:
     Module& module_;
     int slot_;
     int placement_ = 0;
+    QSize pictureSize_;
     QLabel* nameLabel_;
     QScrollArea* area_;
     PictureView* view_ = nullptr;

@@ -93,7 +93,7 @@ MainWindow::MainWindow(Module& module, Actions actions, QWidget* parent)
         if (actions_.showAbout) actions_.showAbout();
     });
 
-    setFixedSize(sizeHint());
+    fitMenus();
     connect(&st, &AppState::changed, this, &MainWindow::refresh);
     refresh();
 }
@@ -133,7 +133,7 @@ void MainWindow::setWorkFolder(const QString& folder) {
     const QString text = QStringLiteral("作業フォルダ: %1").arg(QDir::toNativeSeparators(folder));
     label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, centralWidget()->width()));
     label->setToolTip(text);
-    setFixedSize(sizeHint());
+    fitMenus();
 }
 
 void MainWindow::refresh() {
@@ -144,6 +144,16 @@ void MainWindow::refresh() {
 void MainWindow::closeEvent(QCloseEvent* e) {
     e->accept();
     if (actions_.exit) actions_.exit();
+}
+
+} // namespace tovra
+
+namespace tovra {
+
+// As wide as its menus, so that none (ヘルプ last) hides behind the bar's overflow button.
+void MainWindow::fitMenus() {
+    const QSize hint = sizeHint();
+    setFixedSize(std::max(hint.width(), menuBar()->sizeHint().width()), hint.height());
 }
 
 } // namespace tovra

@@ -33,6 +33,7 @@ protected:
 
 private:
     void refresh();
+    void fitMenus();
 
     Module& module_;
     Actions actions_;

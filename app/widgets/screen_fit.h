@@ -18,12 +18,13 @@ inline QRect availableArea(const QWidget* w) {
 }
 
 // The largest client size whose frame fits the available area (the frame's own margins taken
-// from the window where it has them, else a title bar's worth).
+// from the window where it has them, else a title bar's worth: just after it is shown, a window
+// has no frame yet, and a window made as tall as the area ended a title bar below it).
 inline QSize largestClient(const QWidget* w) {
     const QRect area = availableArea(w);
     const QRect frame = w->frameGeometry(), client = w->geometry();
-    const int extraW = w->isVisible() ? frame.width() - client.width() : 8;
-    const int extraH = w->isVisible() ? frame.height() - client.height() : 32;
+    const int extraW = std::max(8, w->isVisible() ? frame.width() - client.width() : 0);
+    const int extraH = std::max(32, w->isVisible() ? frame.height() - client.height() : 0);
     return {std::max(100, area.width() - extraW), std::max(100, area.height() - extraH)};
 }
 

@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -521,6 +522,65 @@ private slots:
         app_->module().state().setMy(QStringLiteral("256"));
         app_->module().openImage(writeRaw("s7.mon", QByteArray(256 * 256, '\x20')), QStringLiteral("s7.mon"));
         QVERIFY(inside(app_->imageWindow(7)));
+    }
+
+    // On a 1600 x 1200 screen: each Hough window whole with room for its title bar, the guide clear
+    // of the main bar and the toolbox, every menu of the main bar in view, a 640 x 512 picture shown
+    // whole, a too large picture's message right and helpful, the exports offered beside the picture
+    // with a name, and a name typed without ".csv" given it.
+    void windowsFitTheScreenAndTheirContent() {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(area.size(), QSize(1600, 1200));
+        MainWindow& main = app_->mainWindow();
+        QVERIFY(main.menuBar()->width() >= main.menuBar()->sizeHint().width());
+        main.findChild<QAction*>(QStringLiteral("chf1"))->trigger();
+        main.findChild<QAction*>(QStringLiteral("chf2"))->trigger();
+        for (QWidget* w :
+             {static_cast<QWidget*>(app_->editorWindow()), static_cast<QWidget*>(app_->simulatorWindow())}) {
+            QVERIFY(area.contains(w->frameGeometry()));
+            QVERIFY2(w->height() + 32 <= area.height(),
+                     qPrintable(QStringLiteral("%1 high").arg(w->height())));
+        }
+        main.findChild<QAction*>(QStringLiteral("he1"))->trigger();
+        const QRect help = app_->helpWindow()->frameGeometry();
+        QVERIFY(area.contains(help));
+        QVERIFY(!help.intersects(main.frameGeometry()));
+        QVERIFY(!help.intersects(app_->toolbox().frameGeometry()));
+        // A picture larger than the window's first size.
+        QImage picture(640, 512, QImage::Format_Grayscale8);
+        for (int y = 0; y < 512; ++y)
+            for (int x = 0; x < 640; ++x)
+                picture.setPixel(x, y, (x + y) % 20 < 8 ? qRgb(40, 40, 40) : qRgb(200, 200, 200));
+        const QString path = QString::fromStdString(tmp_->path().string()) + "/a long folder name/frame.png";
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QVERIFY(picture.save(path));
+        app_->dialogs().queueAnswer(path);
+        QTest::mouseClick(find<QPushButton>(app_->toolbox(), "Command1"), Qt::LeftButton);
+        ImageWindow* w = app_->imageWindow(0);
+        QVERIFY(w->width() >= 640 && w->height() >= 512 + 16);
+        QCOMPARE(find<QLabel>(*w, "com2")->toolTip(), path);
+        QString said;
+        app_->dialogs().setMessagePlatform([&said](const QString& t) { said = t; });
+        app_->module().state().setMx(QStringLiteral("2000"));
+        app_->module().state().setMy(QStringLiteral("2000"));
+        app_->module().openImage(writeRaw("huge.mon", QByteArray(2000 * 2000, '\x40')),
+                                 QStringLiteral("huge.mon"));
+        QVERIFY2(said.contains(QStringLiteral("1048576 画素")) &&
+                     said.contains(QStringLiteral("系列の測定")) &&
+                     said.contains(QStringLiteral("Tovra --measure")),
+                 qPrintable(said));
+        // The measurement's export, beside the picture and named after it; ".csv" added.
+        app_->module().state().setMx(QStringLiteral("640"));
+        app_->module().state().setMy(QStringLiteral("512"));
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("cmeasure"))->trigger();
+        const QString typed = QString::fromStdString(tmp_->path().string()) + "/typed";
+        app_->dialogs().queueAnswer(typed);
+        QTest::mouseClick(find<QPushButton>(*app_->measurementWindow(), "run"), Qt::LeftButton);
+        app_->module().state().setId(QStringLiteral("0"));
+        QTest::mouseClick(find<QPushButton>(*app_->measurementWindow(), "export"), Qt::LeftButton);
+        QCOMPARE(app_->dialogs().lastSuggested(),
+                 QFileInfo(path).absolutePath() + QStringLiteral("/frame_measure.csv"));
+        QVERIFY(QFile::exists(typed + QStringLiteral(".csv")));
     }
 
     // Without a program that opens mail (as here, offscreen) the menu item shows the address.

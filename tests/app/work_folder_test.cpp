@@ -37,3 +37,17 @@ TEST_F(ModuleTest, UnwritableWorkFolderFallsBackToTheUsersFolder) {
     EXPECT_NE(lost.Openxim(2, 2, 0, buf.data()), kStatusOk);
     EXPECT_FALSE(QFile::exists(QStringLiteral("0_im.tmp")));
 }
+
+// An installed program keeps its work files in the user's data folder without a word; one run from
+// a build or a copied folder keeps them beside itself.
+TEST_F(ModuleTest, InstalledProgramWorksInTheUsersDataFolder) {
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", dataFile("home").toLocal8Bit());
+    EXPECT_EQ(defaultWorkFolder(data), data);
+    testing_support::writeBytes(dataFile(QLatin1String(kInstalledMark)).toStdString(), "");
+    EXPECT_EQ(defaultWorkFolder(data), dataFile("home/Tovra"));
+    const WorkFolderChoice choice = chooseWorkFolder(defaultWorkFolder(data));
+    qputenv("XDG_DATA_HOME", saved);
+    EXPECT_EQ(choice.folder, dataFile("home/Tovra"));
+    EXPECT_TRUE(choice.notice.isEmpty());
+}
