@@ -4,7 +4,8 @@ JOBS ?= $(shell nproc)
 .PHONY: deps test run deb bench sanitize fuzz format check-style clean
 WERROR ?= OFF
 FUZZ_SECONDS ?= 60
-FUZZERS = csv_fuzzer info_fuzzer hough_fuzzer lhist_fuzzer script_fuzzer measure_fuzzer picture_fuzzer
+FUZZERS = csv_fuzzer info_fuzzer hough_fuzzer lhist_fuzzer script_fuzzer measure_fuzzer picture_fuzzer \
+	series_fuzzer frame_fuzzer
 
 deps:
 	@scripts/install-deps.sh

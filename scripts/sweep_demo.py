@@ -3,12 +3,23 @@
 shrink and grow again as the field goes up and down (a hysteresis loop, coercive field 8 mT), with
 camera noise, and fields.csv naming each frame's field. The domains follow one underlying pattern
 from frame to frame, cut at the level that gives the loop's black fraction.
-Usage: scripts/sweep_demo.py OUTPUT_FOLDER  (writes sweep.tif, fields.csv and truth.csv)"""
+Usage: scripts/sweep_demo.py OUTPUT_FOLDER  (writes sweep.tif, fields.csv and truth.csv)
+
+It needs NumPy and Pillow (Debian's python3-numpy and python3-pil, which `make test` installs).
+Where the python3 first on the path lacks them (a pyenv or a virtual environment), it runs itself
+again with Debian's /usr/bin/python3."""
+import os
 import pathlib
 import sys
 
-import numpy as np
-from PIL import Image
+try:
+    import numpy as np
+    from PIL import Image
+except ImportError as missing:
+    debian = "/usr/bin/python3"
+    if os.path.realpath(sys.executable) != os.path.realpath(debian) and os.access(debian, os.X_OK):
+        os.execv(debian, [debian, os.path.abspath(__file__), *sys.argv[1:]])
+    sys.exit(f"{missing}: this script needs NumPy and Pillow (apt-get install python3-numpy python3-pil)")
 
 out = pathlib.Path(sys.argv[1])
 out.mkdir(parents=True, exist_ok=True)

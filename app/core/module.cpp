@@ -199,8 +199,8 @@ bool Module::openImage(const QString& path, const QString& title) {
 QString Module::tooLargeMessage(const QString& width, const QString& height, const QString& path) {
     return QStringLiteral(
                "画像が大きすぎます（%1 × %2）。スロットに入るのは 1024 × 1024 画素（%3 画素）までです。"
-               "大きな画像は、ウィンドウの「系列の測定」で「ファイルを追加」から選ぶか、コマンドラインの "
-               "Tovra --measure で測れます（大きさの制限はありません）。\n%4")
+               "大きな画像は自動測定で測れます（大きさの制限はありません）。メニューの「系列の測定」で"
+               "「ファイルを追加」から選ぶか、コマンドラインで Tovra --measure を使ってください。\n%4")
         .arg(width, height)
         .arg(1024 * 1024)
         .arg(path);

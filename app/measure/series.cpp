@@ -159,8 +159,22 @@ bool valuesFromFile(std::vector<SeriesFrame>& frames, const ValueSource& source,
     return true;
 }
 
-// Natural order: runs of digits compared as numbers ("frame_2" before "frame_10"), the rest as
-// text without regard to case.
+QString number(double v) {
+    return std::isfinite(v) ? QString::number(v, 'g', 10) : QString();
+}
+
+// A text on one line, for a comment line of the table or a label of the plot: a line break or
+// another control character in a unit, a column's or a file's name becomes a space.
+QString oneLine(QString text) {
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    return text;
+}
+
+} // namespace
+
 bool naturallyBefore(const QString& a, const QString& b) {
     qsizetype i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
@@ -189,22 +203,6 @@ bool naturallyBefore(const QString& a, const QString& b) {
     if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
     return a < b;
 }
-
-QString number(double v) {
-    return std::isfinite(v) ? QString::number(v, 'g', 10) : QString();
-}
-
-// A text on one line, for a comment line of the table or a label of the plot: a line break or
-// another control character in a unit, a column's or a file's name becomes a space.
-QString oneLine(QString text) {
-    for (QChar& c : text)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator)
-            c = QLatin1Char(' ');
-    return text;
-}
-
-} // namespace
 
 QString seriesPictureFilter(const QString& description) {
     QStringList shown;

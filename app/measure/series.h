@@ -36,6 +36,10 @@ enum class Language { English, Japanese };
 std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& error,
                                       Language language = Language::English);
 
+// Natural order: runs of digits compared as numbers ("frame_2" before "frame_10"), the rest as
+// text without regard to case.
+bool naturallyBefore(const QString& a, const QString& b);
+
 // The file dialog's filter ("description|patterns") for the picture files a series takes, the
 // ones a folder contributes.
 QString seriesPictureFilter(const QString& description);

@@ -81,6 +81,29 @@ class Package(unittest.TestCase):
             with self.assertRaises(ValueError):
                 tovra_measure.measure_file(f.name, size=(64, 64))
 
+    def test_any_array_and_arguments(self):
+        """The wrapper over random arrays and arguments (a fuzzing of its own, seeded): a
+        Measurement or ValueError, never another exception or a crash."""
+        rng = np.random.default_rng(29)
+        dtypes = (np.uint8, np.uint16, np.int8, np.int64, np.float16, np.float32, np.float64, np.bool_, np.complex64)
+        for case in range(150):
+            shape = tuple(int(n) for n in rng.integers(0, 40, size=int(rng.integers(0, 4))))
+            dtype = dtypes[case % len(dtypes)]
+            pixels = (rng.normal(size=shape) * 10.0 ** rng.integers(-3, 6)).astype(dtype)
+            if case % 7 == 0 and pixels.size:
+                pixels.flat[0] = np.nan if pixels.dtype.kind == "f" else pixels.flat[0]
+            args = {}
+            if case % 3 == 0:
+                args["rect"] = tuple(int(v) for v in rng.integers(-5, 45, size=4))
+            if case % 5 == 0:
+                args["pixel_size"] = float(rng.choice([0.5, -1, np.inf, 1e300]))
+            with self.subTest(case=case, shape=shape, dtype=dtype.__name__):
+                try:
+                    m = tovra_measure.measure(pixels, **args)
+                except ValueError:
+                    continue
+                self.assertIsInstance(m, tovra_measure.Measurement)
+
     def test_command_line(self):
         run = subprocess.run([sys.executable, "-m", "tovra_measure", str(ROOT / "samples" / "stripes_bin_256.mon"),
                               "--size", "256", "256"], capture_output=True, text=True,
