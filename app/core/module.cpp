@@ -214,7 +214,8 @@ bool Module::isPictureKind(const QString& kind) {
 std::optional<PictureFile> Module::decodePicture(const QString& path, const QString& kind) {
     auto picture = readPictureFile(path, kind);
     if (!picture || picture->width <= 0 || picture->height <= 0) {
-        inform(QStringLiteral("画像ファイルを読み込めません。\n%1").arg(path));
+        inform(QFileInfo::exists(path) ? QStringLiteral("画像ファイルを読み込めません。\n%1").arg(path)
+                                       : QStringLiteral("そのファイルはありません。\n%1").arg(path));
         return std::nullopt;
     }
     if (!fits(picture->width, picture->height) || !fits(picture->rgb.width(), picture->rgb.height())) {

@@ -443,6 +443,21 @@ private slots:
         QVERIFY(find<QLabel>(*w, "status")->text().startsWith(QStringLiteral("中止しました")));
     }
 
+    // A link to /dev/zero named as a picture: the window stays answering while the frames are
+    // listed, and the frame is refused with its reason instead of read until memory runs out.
+    void seriesWindowRefusesDevicesWithoutFreezing() {
+        const QString dir = QString::fromStdString(tmp_->path().string());
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir + QStringLiteral("/zero.tif")));
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("cseries"))->trigger();
+        SeriesWindow* w = app_->seriesWindow();
+        app_->dialogs().queueAnswer(dir + QStringLiteral("/zero.tif"));
+        QTest::mouseClick(find<QPushButton>(*w, "addFile"), Qt::LeftButton);
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!app_->series().running(), 20000);
+        QCOMPARE(app_->series().framesTotal(), 1);
+        QVERIFY(app_->series().points().front().error.contains(QStringLiteral("device")));
+    }
+
     // Number boxes typed into as a user types: what is no usable number is refused with a message
     // where the box is read, and the box shows the value still in use.
     void numberBoxesSayNoToTypedText() {
