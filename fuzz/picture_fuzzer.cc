@@ -10,12 +10,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     (void)tovra::pictureShortfall(bytes);
     // The same bytes behind each header, so that the walkers go past the magic numbers.
-    for (const char* magic :
-         {"II*\0", "MM\0*", "II+\0\x08\0\0\0", "MM\0+\0\x08\0\0", "BM", "GIF89a", "\xff\xd8"}) {
-        const qsizetype length = magic[2] == '+' || magic[3] == '+'   ? 8
-                                 : magic[0] == 'M' || magic[0] == 'I' ? 4
-                                                                      : -1;
-        const QByteArray framed = QByteArray(magic, length) + bytes;
+    const struct {
+        const char* bytes;
+        qsizetype length;
+    } magics[] = {{"II*\0", 4}, {"MM\0*", 4}, {"II+\0\x08\0\0\0", 8}, {"MM\0+\0\x08\0\0", 8},
+                  {"BM", 2},     {"GIF89a", 6}, {"\xff\xd8", 2}};
+    for (const auto& magic : magics) {
+        const QByteArray framed = QByteArray(magic.bytes, magic.length) + bytes;
         (void)tovra::pictureShortfall(framed);
         const tovra::TiffLayout layout = tovra::tiffLayout(framed);
         for (double um : layout.pixelSizeUm)

@@ -127,35 +127,54 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     if (!(total(first).length > 0 && total(second).length > 0)) return fail("no domain walls found");
     const double turns = domains.blackInside - domains.whiteInside +
                          0.5 * (domains.black - domains.blackInside - domains.white + domains.whiteInside);
-    const double shift = kPi * kSmoothing * kSmoothing * turns / static_cast<double>(black.size());
+    // The blur in all: the optics' (from the walls' grey profile) and the program's smoothing.
+    // Where the noise is strong against the contrast its grain lengthens the walls more at the
+    // lighter smoothing and the two lengths no longer show the blur alone: the walls are then taken
+    // as measured, as without an estimate.
+    const OpticsBlur optics = levels.contrast() > kClearWalls * noise
+                                  ? opticsBlur(unfiltered, black, total(first).length)
+                                  : OpticsBlur{};
+    if (optics.ok) r.blurPx = optics.sigma;
+    const double blurred = (optics.ok ? optics.sigma * optics.sigma : 0) + kSmoothing * kSmoothing;
+    const double shift = kPi * blurred * turns / static_cast<double>(black.size());
+    const Stereology at = stereologyFrom(total(first)), again = stereologyFrom(total(second));
+    // The wall length falls about in proportion to the blur's variance; from its two values, at
+    // the smoothings kSmoothing and kSmoother on top of the optics, it is taken to no blur at all.
+    // Where the optics' blur is not known the length stays as measured.
+    const double lengthChange = 1 - again.perArea / at.perArea;
+    const double toNoBlur =
+        optics.ok ? 1 + lengthChange * blurred / (kSmoother * kSmoother - kSmoothing * kSmoothing) : 1;
     auto corrected = [&](int without) {
         Stereology a = stereologyFrom(total(first, without));
-        const double perArea = a.perArea;
-        if (!(perArea > 0)) return a; // a block set without walls: no widths to correct
+        if (!(a.perArea > 0)) return a; // a block set without walls: no widths to correct
+        a.perArea *= toNoBlur;
         a.fraction = std::clamp(a.fraction + shift, 0.0, 1.0);
-        a.black = 2 * a.fraction / perArea, a.white = 2 * (1 - a.fraction) / perArea;
+        a.black = 2 * a.fraction / a.perArea, a.white = 2 * (1 - a.fraction) / a.perArea;
         return a;
     };
-    const Stereology whole = corrected(-1), at = stereologyFrom(total(first)),
-                     again = stereologyFrom(total(second));
-    constexpr double kBeyond = kSmoothing * kSmoothing / (kSmoother * kSmoother - kSmoothing * kSmoothing);
-    const double lengthShift = kBeyond * std::fabs(again.perArea / at.perArea - 1);
+    const Stereology whole = corrected(-1);
     r.blocks = blocks.count();
     r.blackFraction = whole.fraction;
     r.blackWidthPx = whole.black, r.whiteWidthPx = whole.white, r.periodPx = whole.black + whole.white;
-    const double areaShift = whole.perArea > 0 ? shift / whole.perArea : 0; // half the correction, in width
     std::vector<Stereology> leftOut(static_cast<size_t>(r.blocks));
     for (int k = 0; k < r.blocks; ++k)
         leftOut[static_cast<size_t>(k)] = corrected(k);
     auto without = [&](int k) -> const Stereology& { return leftOut[static_cast<size_t>(k)]; };
-    r.blackFractionSe =
-        std::hypot(jackknife(r.blocks, [&](int k) { return without(k).fraction; }), shift / 2);
-    r.blackWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return without(k).black; }), areaShift,
-                                  whole.black * lengthShift);
-    r.whiteWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return without(k).white; }), areaShift,
-                                  whole.white * lengthShift);
-    r.periodSePx = std::hypot(jackknife(r.blocks, [&](int k) { return without(k).black + without(k).white; }),
-                              r.periodPx * lengthShift);
+    r.blackFractionSe = jackknife(r.blocks, [&](int k) { return without(k).fraction; });
+    r.blackWidthSePx = jackknife(r.blocks, [&](int k) { return without(k).black; });
+    r.whiteWidthSePx = jackknife(r.blocks, [&](int k) { return without(k).white; });
+    r.periodSePx = jackknife(r.blocks, [&](int k) { return without(k).black + without(k).white; });
+    // The allowances: half the area's correction, and a quarter of the length's (its linear
+    // extrapolation over a blur's variance), or where the optics' blur is not known the whole
+    // extrapolation that was not made.
+    const double areaShift = whole.perArea > 0 ? shift / 2 / whole.perArea : 0; // in width
+    const double lengthSys = std::fabs(optics.ok ? (toNoBlur - 1) / 4
+                                                 : lengthChange * kSmoothing * kSmoothing /
+                                                       (kSmoother * kSmoother - kSmoothing * kSmoothing));
+    r.blackFractionSys = std::fabs(shift) / 2;
+    r.blackWidthSysPx = std::hypot(areaShift, whole.black * lengthSys);
+    r.whiteWidthSysPx = std::hypot(areaShift, whole.white * lengthSys);
+    r.periodSysPx = r.periodPx * lengthSys;
     Evidence e;
     e.widthChange =
         std::max(std::fabs(again.black - at.black) / at.black, std::fabs(again.white - at.white) / at.white);
@@ -169,21 +188,22 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
         r.orientationDeg = std::atan(std::tan((s.normalDeg + 90) * kPi / 180)) * 180 / kPi;
     }
     r.pattern = domains.bubbles ? "bubbles" : "maze";
-    // Stripes' widths are their runs across: in a picture a few periods wide the wall length
-    // depends on where the walls happen to cut the border. Half their difference from 2 area /
-    // wall length, two estimates of one width, counts as the method's uncertainty.
+    // Stripes' widths are their runs across, by definition: what 2 area / wall length gives for
+    // wavy stripes is another quantity, not an error of the runs, so it adds no allowance.
     auto takeRuns = [&](const Runs& runs) {
         const double across = runs.mean(1) + runs.mean(0);
         r.pattern = "stripes";
         r.bubbles.reset();
-        r.blackWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return runs.mean(1, k); }),
-                                      (runs.mean(1) - r.blackWidthPx) / 2);
-        r.whiteWidthSePx = std::hypot(jackknife(r.blocks, [&](int k) { return runs.mean(0, k); }),
-                                      (runs.mean(0) - r.whiteWidthPx) / 2);
-        r.periodSePx =
-            std::hypot(jackknife(r.blocks, [&](int k) { return runs.mean(1, k) + runs.mean(0, k); }),
-                       (across - r.periodPx) / 2);
+        r.blackWidthSePx = jackknife(r.blocks, [&](int k) { return runs.mean(1, k); });
+        r.whiteWidthSePx = jackknife(r.blocks, [&](int k) { return runs.mean(0, k); });
+        r.periodSePx = jackknife(r.blocks, [&](int k) { return runs.mean(1, k) + runs.mean(0, k); });
         r.blackWidthPx = runs.mean(1), r.whiteWidthPx = runs.mean(0), r.periodPx = across;
+        // The walls' places, found by interpolating the grey level between pixels, are good to
+        // about kWallPlace of a pixel each and to kWallShape of the width for the blur's shape
+        // around the threshold: a run has two walls, and so has a period.
+        auto place = [](double width) { return 2 * kWallPlace + kWallShape * width; };
+        r.blackWidthSysPx = place(r.blackWidthPx), r.whiteWidthSysPx = place(r.whiteWidthPx);
+        r.periodSysPx = place(r.periodPx);
     };
     if (!domains.bubbles && s.ok && s.anisotropy > 0.5) {
         // Stripes only where the walls are straight: the runs across them along the normal, the

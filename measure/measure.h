@@ -73,9 +73,16 @@ struct Result {
     int width = 0, height = 0;
     double blackFraction = 0;
     double blackWidthPx = 0, whiteWidthPx = 0, periodPx = 0;
-    // Standard errors of the four numbers above, from the picture's own variation (jackknife over
-    // blocks of at least three periods a side) with the preparation's effect added.
+    // Standard errors of the four numbers above: the statistical error alone, the scatter a repeat
+    // on another part of the sample would show (jackknife over blocks of at least three periods a
+    // side).
     double blackFractionSe = 0, blackWidthSePx = 0, whiteWidthSePx = 0, periodSePx = 0;
+    // The method's own allowances beside them, for "± stat ± sys": what the corrections for the
+    // blur (area moved by curved walls, wall length taken to no blur) may leave over.
+    double blackFractionSys = 0, blackWidthSysPx = 0, whiteWidthSysPx = 0, periodSysPx = 0;
+    // The optics' blur the walls' grey profile shows (sigma of a Gaussian, pixels); nothing where
+    // the picture does not tell it (then the widths are corrected for the program's smoothing only).
+    std::optional<double> blurPx;
     double periodsAcross = 0;               // the smaller side over the period
     int blocks = 0;                         // blocks the standard errors rest on
     int walls = 0;                          // straight stripes: walls found

@@ -123,6 +123,12 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
     maybe("white_width_se_px", r.whiteWidthSePx);
     maybe("period_px", r.periodPx);
     maybe("period_se_px", r.periodSePx);
+    maybe("black_fraction_sys", r.blackFractionSys);
+    maybe("black_width_sys_px", r.blackWidthSysPx);
+    maybe("white_width_sys_px", r.whiteWidthSysPx);
+    maybe("period_sys_px", r.periodSysPx);
+    if (widths && r.blurPx) o.num("blur_px", *r.blurPx);
+    else o.raw("blur_px", "null");
     maybe("period_fft_px", r.periodFftPx);
     maybe("periods_across", r.periodsAcross);
     o.whole("blocks", r.blocks).whole("black_domains", r.blackDomains).whole("white_domains", r.whiteDomains);
@@ -138,6 +144,9 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
         maybe("white_width_se_um", r.whiteWidthSePx * um);
         maybe("period_um", r.periodPx * um);
         maybe("period_se_um", r.periodSePx * um);
+        maybe("black_width_sys_um", r.blackWidthSysPx * um);
+        maybe("white_width_sys_um", r.whiteWidthSysPx * um);
+        maybe("period_sys_um", r.periodSysPx * um);
     }
     if (r.bubbles) {
         const Bubbles& b = *r.bubbles;
@@ -186,7 +195,7 @@ std::string recordCsvHeader() {
            "neighbour_px,"
            "pixel_size_um,black_width_um,black_width_se_um,white_width_um,white_width_se_um,period_um,period_"
            "se_"
-           "um,error";
+           "um,black_fraction_sys,black_width_sys_px,white_width_sys_px,period_sys_px,blur_px,error";
 }
 
 std::string recordCsv(const Result& r, const RecordInfo& info) {
@@ -194,7 +203,7 @@ std::string recordCsv(const Result& r, const RecordInfo& info) {
     o << csvQuoted(info.file) << ',' << (info.page > 0 ? std::to_string(info.page) : "") << ','
       << (info.value ? number(*info.value) : "") << ',';
     if (!r.error.empty()) {
-        for (int i = 0; i < 34; ++i)
+        for (int i = 0; i < 39; ++i)
             o << ',';
         o << csvQuoted(r.error);
         return o.str();
@@ -224,6 +233,9 @@ std::string recordCsv(const Result& r, const RecordInfo& info) {
     for (double v :
          {r.blackWidthPx, r.blackWidthSePx, r.whiteWidthPx, r.whiteWidthSePx, r.periodPx, r.periodSePx})
         o << ',' << (um > 0 && widths ? number(v * um) : "");
+    for (double v : {r.blackFractionSys, r.blackWidthSysPx, r.whiteWidthSysPx, r.periodSysPx})
+        o << ',' << (widths ? number(v) : "");
+    o << ',' << (widths && r.blurPx ? number(*r.blurPx) : "");
     o << ',';
     return o.str();
 }

@@ -158,6 +158,16 @@ Stereology stereologyFrom(const Tally& t);
 // The sum of the tallies, leaving out block `without` (none for -1).
 Tally total(const std::vector<Tally>& tallies, int without = -1);
 
+// The optics' blur: the sigma of the Gaussian point-spread function that the walls' grey profile
+// in `g` shows (the picture before the program's own smoothing), `black` its binarization and
+// `wallLength` the walls' length in pixels. Not ok where the domains have no insides to take the
+// noise and the contrast from.
+struct OpticsBlur {
+    bool ok = false;
+    double sigma = 0;
+};
+OpticsBlur opticsBlur(const Image& g, const std::vector<uint8_t>& black, double wallLength);
+
 // Spectrum.
 struct Spectrum {
     bool ok = false;
@@ -209,6 +219,12 @@ constexpr double kStraight = 0.04;
 // on the preparation, and the spectrum's period on a maze is a quantity of its own within this
 // much of the stereology's.
 constexpr double kProminent = 60, kContrast = 1.5, kPreparation = 0.05, kSpectralModel = 0.08;
+// The contrast over the noise above which the walls' grey profile shows the optics' blur.
+constexpr double kClearWalls = 5;
+// How well a stripe's wall is placed between pixels: a part of a pixel, and a share of the width.
+constexpr double kWallPlace = 0.0025, kWallShape = 0.0005;
+// The spectrum's period over the stereology's that a maze may show.
+constexpr double kMazeSpectrum[2] = {0.8, 1.5};
 // The warnings the evidence calls for, the pattern "none" where there is no domain pattern, and
 // the standard errors widened by the preparation's effect.
 void judge(Result& r, const Evidence& e);

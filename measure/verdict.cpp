@@ -27,6 +27,10 @@ constexpr Kind kKinds[] = {
     {"one_domain", "the pattern is one domain that touches the border only: there are no widths to measure",
      true},
     {"rectangle_elsewhere", "the rectangle measured was drawn in another window", false},
+    {"blur_unknown",
+     "the optics' blur could not be read off the walls (noise too strong, or no domain insides): the widths "
+     "are corrected for the program's smoothing only, and the rest of the blur's effect is in the allowance",
+     false},
 };
 
 } // namespace
@@ -54,20 +58,30 @@ void addWarning(Result& r, const std::string& code) {
 namespace tovra::measure::detail {
 
 void judge(Result& r, const Evidence& e) {
-    auto relative = [](double se, double v) { return v > 0 ? se / v : 0; };
-    const double widthSe =
-        std::max(relative(r.blackWidthSePx, r.blackWidthPx), relative(r.whiteWidthSePx, r.whiteWidthPx));
+    // Against the whole error of each number: its standard error and the method's allowance.
+    auto relative = [](double se, double sys, double v) { return v > 0 ? std::hypot(se, sys) / v : 0; };
+    const double widthSe = std::max(relative(r.blackWidthSePx, r.blackWidthSysPx, r.blackWidthPx),
+                                    relative(r.whiteWidthSePx, r.whiteWidthSysPx, r.whiteWidthPx));
     std::vector<std::string> codes;
     if (r.periodsAcross < 3) codes.push_back("few_periods");
     if (e.prominence < kProminent) codes.push_back("no_spectral_peak");
     if (e.contrastToNoise < kContrast) codes.push_back("low_contrast");
     if (e.widthChange > 3 * widthSe + kPreparation) codes.push_back("preparation_dependent");
-    if (r.periodFftPx > 0 && r.pattern != "bubbles") {
+    if (r.periodFftPx > 0 && r.pattern == "stripes") {
         const double apart = std::fabs(r.periodFftPx / r.periodPx - 1);
-        if (apart > 3 * relative(r.periodSePx, r.periodPx) + kSpectralModel)
+        if (apart > 3 * relative(r.periodSePx, r.periodSysPx, r.periodPx) + kSpectralModel)
             codes.push_back("period_disagreement");
     }
+    // A maze's spectral peak is a quantity of its own: in band-pass labyrinths it lies 0 to 25 %
+    // above 2 area / wall length, and a picture a few periods wide places it only roughly. Only
+    // a period far outside that band (the walls of something else, or the pattern in part of the
+    // frame) says that the two do not measure one pattern.
+    if (r.periodFftPx > 0 && r.pattern == "maze") {
+        const double ratio = r.periodFftPx / r.periodPx, slack = 3 * relative(r.periodSePx, r.periodSysPx, r.periodPx);
+        if (ratio < kMazeSpectrum[0] - slack || ratio > kMazeSpectrum[1] + slack) codes.push_back("period_disagreement");
+    }
     if (e.domainsInside == 0 && r.blackDomains + r.whiteDomains <= 3) codes.push_back("one_domain");
+    if (!r.blurPx && r.pattern != "stripes") codes.push_back("blur_unknown");
     // Without a spectral peak or a contrast above the noise there is no domain pattern to measure.
     if (e.prominence < kProminent || e.contrastToNoise < kContrast)
         r.pattern = "none", r.bubbles.reset(), r.bands.clear(), r.grains.clear(), r.grainOf.clear();

@@ -182,6 +182,8 @@ QString MeasurementModule::warningText(const std::string& code) {
         {"one_domain", "模様は縁に接する一つの磁区だけで、測る幅がありません。"},
         {"rectangle_elsewhere",
          "情報ウィンドウの矩形の中を測りました。画像全体は「画像全体を測定」で測れます。"},
+        {"blur_unknown", "磁壁の濃淡の形から光学系のぼけを読み取れませんでした (ノイズが強いか、磁区の内側がありません)。"
+                         "幅はプログラム自身の平滑化の分だけを補正し、残りは系統誤差に含めています。"},
     };
     for (const auto& [c, text] : texts)
         if (code == c) return QString::fromUtf8(text);

@@ -96,6 +96,11 @@ class Measurement:
     white_width_se_px: typing.Optional[float] = None
     period_px: typing.Optional[float] = None
     period_se_px: typing.Optional[float] = None
+    black_fraction_sys: typing.Optional[float] = None
+    black_width_sys_px: typing.Optional[float] = None
+    white_width_sys_px: typing.Optional[float] = None
+    period_sys_px: typing.Optional[float] = None
+    blur_px: typing.Optional[float] = None
     period_fft_px: typing.Optional[float] = None
     periods_across: typing.Optional[float] = None
     blocks: typing.Optional[int] = None
@@ -113,6 +118,9 @@ class Measurement:
     white_width_se_um: typing.Optional[float] = None
     period_um: typing.Optional[float] = None
     period_se_um: typing.Optional[float] = None
+    black_width_sys_um: typing.Optional[float] = None
+    white_width_sys_um: typing.Optional[float] = None
+    period_sys_um: typing.Optional[float] = None
     bubbles: typing.Optional[Bubbles] = None
     grains: typing.Tuple[Grain, ...] = ()
     bands: typing.Tuple[Band, ...] = ()
