@@ -121,6 +121,7 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     // come from the jackknife, each block left out in turn.
     constexpr double kSmoother = 2.0;
     const Blocks blocks = blocksOf(g.width, g.height, s.ok ? s.period : 0);
+    if (r.bubbles) bubbleErrors(*r.bubbles, domains.items, blocks, g.width, g.height);
     Levels levels; // of the domains, for their contrast
     const std::vector<Tally> first = stereologyOf(smooth, r.threshold, black, blocks, &levels);
     const std::vector<Tally> second = stereologyOfBlurred(unfiltered, kSmoother, r.threshold, blocks);

@@ -65,6 +65,9 @@ struct Bubbles {
     double meanDiameterPx = 0;         // equivalent diameter sqrt(4 area / pi), of those inside
     double sdDiameterPx = 0;           // its standard deviation over them (not its error)
     double meanNearestNeighbourPx = 0; // from each one inside to the nearest other's centre
+    // Standard errors of the four numbers above (jackknife over the measurement's blocks, each
+    // bubble in the block of its centre): what another part of the sample of this size would give.
+    double countSe = 0, densitySePerPx2 = 0, meanDiameterSePx = 0, meanNearestNeighbourSePx = 0;
 };
 
 struct Result {

@@ -36,7 +36,8 @@ std::vector<uint8_t> dilated(const std::vector<uint8_t>& marks, int w, int h, in
             count[static_cast<size_t>(x)] += along[static_cast<size_t>(y) * w + x] > 0;
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            if (y + radius < h) count[static_cast<size_t>(x)] += along[static_cast<size_t>(y + radius) * w + x] > 0;
+            if (y + radius < h)
+                count[static_cast<size_t>(x)] += along[static_cast<size_t>(y + radius) * w + x] > 0;
             if (y - radius - 1 >= 0)
                 count[static_cast<size_t>(x)] -= along[static_cast<size_t>(y - radius - 1) * w + x] > 0;
             near[static_cast<size_t>(y) * w + x] = count[static_cast<size_t>(x)] > 0;
@@ -56,7 +57,8 @@ OpticsBlur opticsBlur(const Image& g, const std::vector<uint8_t>& black, double 
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const size_t i = static_cast<size_t>(y) * w + x;
-            if ((x + 1 < w && black[i] != black[i + 1]) || (y + 1 < h && black[i] != black[i + w])) wall[i] = 1;
+            if ((x + 1 < w && black[i] != black[i + 1]) || (y + 1 < h && black[i] != black[i + w]))
+                wall[i] = 1;
         }
     // Within the band the whole profile of a blur up to sigma 2 lies (its squared gradient falls
     // as a Gaussian of sigma / sqrt 2); outside it only the noise.

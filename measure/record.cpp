@@ -127,8 +127,10 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
     maybe("black_width_sys_px", r.blackWidthSysPx);
     maybe("white_width_sys_px", r.whiteWidthSysPx);
     maybe("period_sys_px", r.periodSysPx);
-    if (widths && r.blurPx) o.num("blur_px", *r.blurPx);
-    else o.raw("blur_px", "null");
+    if (widths && r.blurPx)
+        o.num("blur_px", *r.blurPx);
+    else
+        o.raw("blur_px", "null");
     maybe("period_fft_px", r.periodFftPx);
     maybe("periods_across", r.periodsAcross);
     o.whole("blocks", r.blocks).whole("black_domains", r.blackDomains).whole("white_domains", r.whiteDomains);
@@ -157,12 +159,19 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
             .num("density_per_px2", b.densityPerPx2)
             .num("mean_diameter_px", b.meanDiameterPx)
             .num("sd_diameter_px", b.sdDiameterPx)
-            .num("mean_nearest_neighbour_px", b.meanNearestNeighbourPx);
+            .num("mean_nearest_neighbour_px", b.meanNearestNeighbourPx)
+            .num("count_se", b.countSe)
+            .num("density_se_per_px2", b.densitySePerPx2)
+            .num("mean_diameter_se_px", b.meanDiameterSePx)
+            .num("mean_nearest_neighbour_se_px", b.meanNearestNeighbourSePx);
         if (um > 0)
             bo.num("density_per_um2", b.densityPerPx2 / (um * um))
                 .num("mean_diameter_um", b.meanDiameterPx * um)
                 .num("sd_diameter_um", b.sdDiameterPx * um)
-                .num("mean_nearest_neighbour_um", b.meanNearestNeighbourPx * um);
+                .num("mean_nearest_neighbour_um", b.meanNearestNeighbourPx * um)
+                .num("density_se_per_um2", b.densitySePerPx2 / (um * um))
+                .num("mean_diameter_se_um", b.meanDiameterSePx * um)
+                .num("mean_nearest_neighbour_se_um", b.meanNearestNeighbourSePx * um);
         o.raw("bubbles", bo.str());
     }
     if (!r.grains.empty())

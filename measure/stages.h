@@ -121,6 +121,11 @@ std::vector<Region> regionStats(Regions& regions, int w, int h);
 struct Domains {
     int black = 0, white = 0, blackInside = 0, whiteInside = 0;
     std::optional<Bubbles> bubbles;
+    // Each bubble's centre, and for those inside their diameter and nearest neighbour (-1 else).
+    struct Item {
+        double x = 0, y = 0, diameter = -1, nearest = -1;
+    };
+    std::vector<Item> items;
 };
 Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRarer, double sigma);
 
@@ -133,6 +138,8 @@ struct Blocks {
 // Blocks at least three periods on a side where the picture holds that many, 2 x 2 at least
 // and 8 x 8 at most.
 Blocks blocksOf(int w, int h, double period);
+// The bubbles' standard errors over `blocks`.
+void bubbleErrors(Bubbles& b, const std::vector<Domains::Item>& items, const Blocks& blocks, int w, int h);
 struct Tally {
     double black = 0, pixels = 0, length = 0, cells = 0; // wall length over cells between pixels
 };

@@ -77,8 +77,10 @@ void judge(Result& r, const Evidence& e) {
     // a period far outside that band (the walls of something else, or the pattern in part of the
     // frame) says that the two do not measure one pattern.
     if (r.periodFftPx > 0 && r.pattern == "maze") {
-        const double ratio = r.periodFftPx / r.periodPx, slack = 3 * relative(r.periodSePx, r.periodSysPx, r.periodPx);
-        if (ratio < kMazeSpectrum[0] - slack || ratio > kMazeSpectrum[1] + slack) codes.push_back("period_disagreement");
+        const double ratio = r.periodFftPx / r.periodPx,
+                     slack = 3 * relative(r.periodSePx, r.periodSysPx, r.periodPx);
+        if (ratio < kMazeSpectrum[0] - slack || ratio > kMazeSpectrum[1] + slack)
+            codes.push_back("period_disagreement");
     }
     if (e.domainsInside == 0 && r.blackDomains + r.whiteDomains <= 3) codes.push_back("one_domain");
     if (!r.blurPx && r.pattern != "stripes") codes.push_back("blur_unknown");

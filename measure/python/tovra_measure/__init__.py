@@ -55,10 +55,17 @@ class Bubbles:
     mean_diameter_px: float
     sd_diameter_px: float
     mean_nearest_neighbour_px: float
+    count_se: typing.Optional[float] = None
+    density_se_per_px2: typing.Optional[float] = None
+    mean_diameter_se_px: typing.Optional[float] = None
+    mean_nearest_neighbour_se_px: typing.Optional[float] = None
     density_per_um2: typing.Optional[float] = None
     mean_diameter_um: typing.Optional[float] = None
     sd_diameter_um: typing.Optional[float] = None
     mean_nearest_neighbour_um: typing.Optional[float] = None
+    density_se_per_um2: typing.Optional[float] = None
+    mean_diameter_se_um: typing.Optional[float] = None
+    mean_nearest_neighbour_se_um: typing.Optional[float] = None
 
 
 @dataclasses.dataclass(frozen=True)
