@@ -58,7 +58,8 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     const double scale = workingScale(std::max(m.most, mb.most));
     Image g, b, unfiltered;
     cropScaled(image, area, scale, g, &unfiltered);
-    if (given) given->px = std::vector<float>(); // freed, not only emptied
+    const Clipping clipping = clippingOf(unfiltered); // before any filter moves the clipped values
+    if (given) given->px = std::vector<float>();      // freed, not only emptied
     if (background) cropScaled(*background, area, scale, b, nullptr);
     if (settings.median) median(g);
     if (background) {
@@ -132,9 +133,11 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     // Where the noise is strong against the contrast its grain lengthens the walls more at the
     // lighter smoothing and the two lengths no longer show the blur alone: the walls are then taken
     // as measured, as without an estimate.
-    const OpticsBlur optics = levels.contrast() > kClearWalls * noise
-                                  ? opticsBlur(unfiltered, black, total(first).length)
-                                  : OpticsBlur{};
+    std::vector<double> blockLength;
+    for (const Tally& t : first)
+        blockLength.push_back(t.length);
+    OpticsBlur optics = opticsBlur(unfiltered, black, blocks, blockLength);
+    if (!(levels.contrast() > kClearWalls * noise)) optics.ok = false;
     if (optics.ok) r.blurPx = optics.sigma;
     const double blurred = (optics.ok ? optics.sigma * optics.sigma : 0) + kSmoothing * kSmoothing;
     const double shift = kPi * blurred * turns / static_cast<double>(black.size());
@@ -177,6 +180,9 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     r.whiteWidthSysPx = std::hypot(areaShift, whole.white * lengthSys);
     r.periodSysPx = r.periodPx * lengthSys;
     Evidence e;
+    e.clipping = clipping;
+    e.defects = defectShare(unfiltered, black, noise);
+    e.uneven = uneven(first, optics.blockSigma);
     e.widthChange =
         std::max(std::fabs(again.black - at.black) / at.black, std::fabs(again.white - at.white) / at.white);
     e.domainsInside = domains.blackInside + domains.whiteInside;
@@ -300,6 +306,8 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     // it cannot show, and what it found is then a harmonic.
     if (3 * r.periodPx > std::min(r.width, r.height)) r.periodFftPx = 0;
     r.periodsAcross = std::min(r.width, r.height) / r.periodPx;
+    const double wholeBlur = std::sqrt((r.blurPx ? *r.blurPx * *r.blurPx : 0) + kSmoothing * kSmoothing);
+    e.belowResolution = std::min(r.blackWidthPx, r.whiteWidthPx) < kResolved * wholeBlur;
     judge(r, e);
     if (!background) r.threshold /= scale; // in the picture's own grey levels
     r.black = std::move(black);

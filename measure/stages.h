@@ -169,11 +169,15 @@ Tally total(const std::vector<Tally>& tallies, int without = -1);
 // in `g` shows (the picture before the program's own smoothing), `black` its binarization and
 // `wallLength` the walls' length in pixels. Not ok where the domains have no insides to take the
 // noise and the contrast from.
+// `blockLength` the walls' length in each of `blocks`, which get a sigma each too (-1 where a block
+// does not tell it).
 struct OpticsBlur {
     bool ok = false;
     double sigma = 0;
+    std::vector<double> blockSigma;
 };
-OpticsBlur opticsBlur(const Image& g, const std::vector<uint8_t>& black, double wallLength);
+OpticsBlur opticsBlur(const Image& g, const std::vector<uint8_t>& black, const Blocks& blocks,
+                      const std::vector<double>& blockLength);
 
 // Spectrum.
 struct Spectrum {
@@ -210,8 +214,33 @@ GrainMap grainsOf(const Image& smooth, double period);
 // Each pixel's grain (0 for none), w x h.
 std::vector<uint8_t> pixelGrains(const GrainMap& map, int w, int h);
 
+// Frame quality. The shares of pixels at the picture's least and greatest value.
+struct Clipping {
+    double low = 0, high = 0;
+};
+Clipping clippingOf(const Image& g);
+// The share of pixels far beyond either domain colour's mean level (scratches, dust).
+double defectShare(const Image& g, const std::vector<uint8_t>& black, double noise);
+// Whether the blocks differ beyond their errors: some nearly without walls, or blurs far apart.
+bool uneven(const std::vector<Tally>& tallies, const std::vector<double>& blockSigma);
+// Clipped pixels above this share move the plateau and the walls; both ends clipped that much
+// is a two-level picture, not a saturated one.
+constexpr double kClipped = 0.02, kTwoLevels = 0.2;
+// Defects: beyond the domains' levels by this part of the contrast; a share of pixels above this.
+constexpr double kDefectDepth = 0.25, kDefects = 0.002;
+// A block with less than this share of the walls of the block that has most; blurs apart by more than this
+// (pixels) and this share of their median.
+constexpr double kEmptyBlock = 0.25, kFocusSpread = 1.0, kFocusShare = 0.6;
+// Domains narrower than this many of the whole blur's sigma cannot be measured.
+constexpr double kResolved = 3;
+
 // What the verdict on the numbers rests on, beyond the numbers themselves.
 struct Evidence {
+    Clipping clipping;
+    double defects = 0;  // share of pixels unlike either colour
+    bool uneven = false; // the blocks differ
+    bool belowResolution = false;
+
     double widthChange = 0;        // relative change of the widths under more smoothing
     int domainsInside = 0;         // domains not touching the border
     double contrastToNoise = 0;    // the domains' mean levels apart, over the pixels' noise

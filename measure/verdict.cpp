@@ -27,6 +27,21 @@ constexpr Kind kKinds[] = {
     {"one_domain", "the pattern is one domain that touches the border only: there are no widths to measure",
      true},
     {"rectangle_elsewhere", "the rectangle measured was drawn in another window", false},
+    {"saturated",
+     "pixels are clipped at an end of the camera's range: the clipped domains' level and their walls "
+     "have moved, and with them the widths",
+     true},
+    {"defects", "objects unlike the domains (scratches, dust) lie in the frame: they are measured as domains",
+     true},
+    {"uneven",
+     "the frame's parts differ beyond their errors (focus falling off, or the pattern in part of the "
+     "frame): one number for the whole frame describes none of them",
+     true},
+    {"below_resolution",
+     "domains of one colour are narrower than three times the blur: their widths and area "
+     "cannot be measured",
+     true},
+
     {"blur_unknown",
      "the optics' blur could not be read off the walls (noise too strong, or no domain insides): the widths "
      "are corrected for the program's smoothing only, and the rest of the blur's effect is in the allowance",
@@ -83,6 +98,12 @@ void judge(Result& r, const Evidence& e) {
             codes.push_back("period_disagreement");
     }
     if (e.domainsInside == 0 && r.blackDomains + r.whiteDomains <= 3) codes.push_back("one_domain");
+    const bool twoLevels = e.clipping.low >= kTwoLevels && e.clipping.high >= kTwoLevels;
+    if (!twoLevels && std::max(e.clipping.low, e.clipping.high) >= kClipped) codes.push_back("saturated");
+    if (e.defects >= kDefects) codes.push_back("defects");
+    if (e.uneven) codes.push_back("uneven");
+    if (e.belowResolution) codes.push_back("below_resolution");
+
     if (!r.blurPx && r.pattern != "stripes") codes.push_back("blur_unknown");
     // Without a spectral peak or a contrast above the noise there is no domain pattern to measure.
     if (e.prominence < kProminent || e.contrastToNoise < kContrast)

@@ -145,6 +145,7 @@ class Recipe:
     gamma: float = 1.0
     bits: int = 8
     kerr: float = 0.0       # Kerr contrast of the domains (0: a plain picture)
+    degrade: str = ""       # saturated, scratch, focus, quarter: a frame that must not be reliable
 
 
 RECIPES = [
@@ -162,6 +163,14 @@ RECIPES = [
     Recipe("stripes-gradient", "stripes", black=0.55, blur=1.5, light="gradient"),
     Recipe("wavy", "wavy", blur=1.0),
     Recipe("bubbles", "bubbles", period=24, black=0.25, blur=1.0),
+]
+# Degraded frames: each must come out not reliable, with the warning named after the colon.
+DEGRADED = [
+    (Recipe("saturated", "maze", blur=1.2, degrade="saturated"), "saturated"),
+    (Recipe("scratch-dust", "maze", blur=1.0, degrade="scratch"), "defects"),
+    (Recipe("focus-falling", "maze", blur=1.5, degrade="focus"), "uneven"),
+    (Recipe("one-quarter", "maze", blur=1.0, degrade="quarter"), "uneven"),
+    (Recipe("narrow-minority", "stripes", black=0.075, blur=1.3), "below_resolution"),
 ]
 
 
@@ -209,6 +218,21 @@ def make(recipe, seed, side):
     share = coverage(black, side)
     # Grey levels: white 1, black 0, blurred, then the light, the camera's response and noise.
     signal = gaussian_blur(1.0 - share, recipe.blur)
+    if recipe.degrade == "focus":  # the blur growing from the left to 6 px at the right
+        far = gaussian_blur(1.0 - share, 6.0)
+        t = np.linspace(0, 1, side)[None, :]
+        signal = signal * (1 - t) + far * t
+    elif recipe.degrade == "quarter":  # the pattern in the top left quarter, the rest white
+        keep = np.zeros((side, side), bool)
+        keep[: side // 2, : side // 2] = True
+        signal = np.where(keep, signal, 1.0)
+    elif recipe.degrade == "scratch":  # a dark scratch across, and dust
+        yy0, xx0 = np.mgrid[0:side, 0:side]
+        line = np.abs((yy0 - side * 0.3) - 0.4 * (xx0 - side * 0.1)) < 1.5
+        signal = np.where(line, -0.3, signal)
+        for _ in range(25):
+            cx, cy, r = rng.uniform(0, side), rng.uniform(0, side), rng.uniform(1.5, 3.5)
+            signal = np.where(np.hypot(xx0 - cx, yy0 - cy) < r, -0.3, signal)
     y, x = np.mgrid[0:side, 0:side] / side
     light = np.ones((side, side))
     if recipe.light == "gradient":
@@ -222,10 +246,12 @@ def make(recipe, seed, side):
         grey = grey + rng.normal(0, recipe.noise, grey.shape)
         background = background + rng.normal(0, recipe.noise, grey.shape)
     else:
-        grey = 0.15 + 0.7 * signal * light
+        grey = (0.25 if recipe.degrade == "scratch" else 0.12) + 0.62 * signal * light
         if recipe.poisson > 0:
             grey = rng.poisson(grey * recipe.poisson) / recipe.poisson
         grey = grey + rng.normal(0, recipe.noise * 0.7, grey.shape)
+        if recipe.degrade == "saturated":  # the white domains beyond the camera's range
+            grey = grey * 1.45
         grey = np.clip(grey, 0, 1) ** recipe.gamma
     top = 255 if recipe.bits == 8 else 65535
     dtype = np.uint8 if recipe.bits == 8 else np.uint16
@@ -308,6 +334,19 @@ def main(argv=None):
             print(f"{name:<17}{key:>4}{s['reliable']:>5}/{s['pictures']:<3}{v['mean_error']:>8.3f}{unit:1}"
                   f"{v['rms_error']:>7.3f}{v['z_mean']:>8.2f}{v['z_sd']:>7.2f}{v['within_3se']:>6.0%}"
                   f"{v['within_3total']:>6.0%}{v['median_se']:>8.3f}{v['median_sys']:>8.3f}{v['scatter_over_se']:>8.2f}")
+    print("\ndegraded frames: reliable, the warning expected and how often it came, the worst error")
+    for recipe, expected in DEGRADED if not args.kinds else []:
+        reliable = warned = 0
+        worst = 0.0
+        for seed in range(args.first_seed, args.first_seed + args.seeds):
+            picture, background, truth = make(recipe, seed, args.side)
+            m = tovra_measure.measure(picture, background=background)
+            reliable += bool(m.reliable)
+            warned += any(w.code == expected for w in m.warnings)
+            if m.period_px:
+                worst = max(worst, abs(m.period_px / truth.period_px - 1), abs(m.black_width_px / truth.black_width_px - 1))
+        results[recipe.name] = {"reliable": reliable, "warned": warned, "expected": expected, "worst": worst}
+        print(f"{recipe.name:<17}{reliable:>3}/{args.seeds:<3} {expected:<18}{warned:>3}/{args.seeds:<3} {100 * worst:7.1f} %")
     if args.json:
         pathlib.Path(args.json).write_text(json.dumps(results, indent=1))
     return 0

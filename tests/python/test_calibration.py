@@ -1,0 +1,68 @@
+"""The measurement on generated pictures whose truth is known from their masks: mazes at three
+blurs measured free of the blur, and each warning on a frame that needs it and not on its clean
+counterpart."""
+import pathlib
+import sys
+import unittest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "scripts"))
+sys.path.insert(0, str(ROOT / "measure" / "python"))
+import calibration  # noqa: E402
+import tovra_measure  # noqa: E402
+
+
+def measured(recipe, seed=77, side=256):
+    picture, background, truth = calibration.make(recipe, seed, side)
+    return tovra_measure.measure(picture, background=background), truth
+
+
+class Calibration(unittest.TestCase):
+    def test_mazes_free_of_the_blur(self):
+        # Before the blur was taken out these read 2 to 5 % wide.
+        for blur in (0.7, 1.5, 2.0):
+            with self.subTest(blur=blur):
+                m, truth = measured(calibration.Recipe("maze", "maze", period=24, blur=blur))
+                self.assertTrue(m.reliable, [w.code for w in m.warnings])
+                self.assertAlmostEqual(m.blur_px, blur, delta=0.15)
+                for got, true in ((m.black_width_px, truth.black_width_px), (m.white_width_px, truth.white_width_px),
+                                  (m.period_px, truth.period_px)):
+                    self.assertLess(abs(got / true - 1), 0.015)
+                self.assertLess(abs(m.black_fraction - truth.black_fraction), 0.005)
+                # The whole error covers what is left.
+                total = (m.period_se_px ** 2 + m.period_sys_px ** 2) ** 0.5
+                self.assertLess(abs(m.period_px - truth.period_px), 3 * total)
+
+    def test_each_warning_where_it_must_fire_and_nowhere_else(self):
+        rows = [("saturated", calibration.Recipe("s", "maze", blur=1.2, degrade="saturated"),
+                 calibration.Recipe("s", "maze", blur=1.2)),
+                ("defects", calibration.Recipe("d", "maze", blur=1.0, degrade="scratch"),
+                 calibration.Recipe("d", "maze", blur=1.0)),
+                ("uneven", calibration.Recipe("u", "maze", blur=1.5, degrade="focus"),
+                 calibration.Recipe("u", "maze", blur=1.5)),
+                ("uneven", calibration.Recipe("q", "maze", blur=1.0, degrade="quarter"),
+                 calibration.Recipe("q", "maze", blur=1.0, light="vignette")),
+                ("below_resolution", calibration.Recipe("n", "stripes", black=0.075, blur=1.3),
+                 calibration.Recipe("n", "stripes", black=0.3, blur=1.3))]
+        for code, bad, good in rows:
+            with self.subTest(code, recipe=bad.degrade or bad.pattern):
+                m, _ = measured(bad)
+                self.assertIn(code, [w.code for w in m.warnings])
+                self.assertFalse(m.reliable)
+                m, _ = measured(good)
+                self.assertNotIn(code, [w.code for w in m.warnings])
+                self.assertTrue(m.reliable, [w.code for w in m.warnings])
+
+    def test_bubbles_with_their_errors(self):
+        m, truth = measured(calibration.Recipe("b", "bubbles", period=24, black=0.25, blur=1.0))
+        b = m.bubbles
+        self.assertGreater(b.count_se, 0)
+        for value, se in ((b.mean_diameter_px, b.mean_diameter_se_px), (b.density_per_px2, b.density_se_per_px2),
+                          (b.mean_nearest_neighbour_px, b.mean_nearest_neighbour_se_px)):
+            self.assertGreater(se, 0)
+            self.assertLess(se, 0.1 * value)
+        self.assertLess(abs(m.white_width_px / truth.white_width_px - 1), 0.015)
+
+
+if __name__ == "__main__":
+    unittest.main()
