@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace tovra::measure::detail {
 
@@ -169,6 +170,85 @@ std::vector<uint8_t> pixelGrains(const GrainMap& map, int w, int h) {
                 static_cast<uint8_t>(map.cellGrain[static_cast<size_t>(cy) * map.across + cx]);
         }
     return pixel;
+}
+
+void findStripesInGrains(Result& r, Frame& f) {
+    const Spectrum& s = f.spectrum;
+    const Image &smooth = f.smooth, &unfiltered = f.unfiltered;
+    const std::vector<uint8_t>& black = f.black;
+    const Image& g = smooth; // for its size
+    const double noise = f.noise;
+    const Blocks& blocks = f.blocks;
+    if (r.pattern == "maze" && s.ok) {
+        // Stripes in several grains: each grain straight on its own (its runs along its normal,
+        // cut where the grain ends, against its own 2 area / wall length), four fifths of the
+        // picture in grains.
+        const GrainMap map = grainsOf(smooth, s.period);
+        double covered = 0;
+        for (const Grain& grain : map.grains)
+            covered += grain.areaFraction;
+        if (map.grains.size() >= 2 && covered >= 0.8) {
+            Blocks cells;
+            cells.across = map.across, cells.down = map.down;
+            cells.column.resize(static_cast<size_t>(g.width)),
+                cells.row.resize(static_cast<size_t>(g.height));
+            for (int x = 0; x < g.width; ++x)
+                cells.column[static_cast<size_t>(x)] = std::min(x / map.cell, map.across - 1);
+            for (int y = 0; y < g.height; ++y)
+                cells.row[static_cast<size_t>(y)] = std::min(y / map.cell, map.down - 1);
+            const std::vector<Tally> byCell = stereologyOf(smooth, r.threshold, black, cells);
+            std::vector<uint8_t> pixels = pixelGrains(map, g.width, g.height);
+            Runs all;
+            for (int c = 0; c < 2; ++c)
+                all.sum[c].assign(static_cast<size_t>(r.blocks), 0.0), all.count[c] = all.sum[c];
+            bool straight = true;
+            std::vector<Band> bands;
+            for (size_t k = 0; k < map.grains.size() && straight; ++k) {
+                const int id = map.grains[k].id;
+                std::vector<uint8_t> mask(pixels.size());
+                for (size_t i = 0; i < mask.size(); ++i)
+                    mask[i] = pixels[i] == id;
+                Tally own;
+                for (size_t c = 0; c < byCell.size(); ++c)
+                    if (map.cellGrain[c] == id)
+                        own.black += byCell[c].black, own.pixels += byCell[c].pixels,
+                            own.length += byCell[c].length, own.cells += byCell[c].cells;
+                const Stereology st = stereologyFrom(own);
+                const auto runs = runsAlongNormal(smooth, r.threshold, map.normalDeg[k], blocks, &mask);
+                straight = runs && st.black > 0 &&
+                           std::fabs((runs->mean(1) + runs->mean(0)) / (st.black + st.white) - 1) < kStraight;
+                if (!straight) break;
+                for (int c = 0; c < 2; ++c)
+                    for (size_t j = 0; j < all.sum[c].size(); ++j)
+                        all.sum[c][j] += runs->sum[c][j], all.count[c][j] += runs->count[c][j];
+                // The grain's bands where its cells fill nearly all of their box.
+                if (map.boxShare[k] < 0.85) continue;
+                const Rect& box = map.box[k];
+                const Image u = crop(unfiltered, box), sm = crop(smooth, box);
+                std::vector<uint8_t> dots(static_cast<size_t>(u.width) * u.height);
+                for (int y = 0; y < u.height; ++y)
+                    std::copy_n(black.begin() + static_cast<std::ptrdiff_t>(y + box.y1) * g.width + box.x1,
+                                u.width, dots.begin() + static_cast<std::ptrdiff_t>(y) * u.width);
+                double normal = map.normalDeg[k];
+                for (Band band : bandsOf(u, sm, dots, r.threshold, noise, map.normalDeg[k], normal)) {
+                    band.positionPx +=
+                        box.x1 * std::cos(normal * kPi / 180) + box.y1 * std::sin(normal * kPi / 180);
+                    band.grain = id;
+                    bands.push_back(band);
+                }
+                r.walls += 1;
+            }
+            if (straight) {
+                takeRuns(r, all);
+                r.grains = map.grains;
+                r.grainOf = std::move(pixels);
+                r.walls = bands.empty() ? 0 : r.walls + static_cast<int>(bands.size());
+                r.bands = std::move(bands);
+            } else {
+                r.walls = 0;
+            }
+        }
+    }
 }
 
 } // namespace tovra::measure::detail

@@ -333,6 +333,66 @@ void cropScaled(const Image& in, const Rect& r, double scale, Image& out, Image*
     }
 }
 
+std::optional<std::string> prepare(const Image& image, Image* given, const Image* background,
+                                   std::optional<Rect> rect, const Settings& settings, Result& r, Frame& f) {
+    if (image.width <= 0 || image.height <= 0 ||
+        image.px.size() != static_cast<size_t>(image.width) * image.height)
+        return "the image is empty";
+    Rect area = rect.value_or(Rect{0, 0, image.width, image.height});
+    area.x1 = std::clamp(area.x1, 0, image.width), area.x2 = std::clamp(area.x2, 0, image.width);
+    area.y1 = std::clamp(area.y1, 0, image.height), area.y2 = std::clamp(area.y2, 0, image.height);
+    if (area.x2 - area.x1 < 16 || area.y2 - area.y1 < 16)
+        return "the rectangle holds less than 16 x 16 pixels";
+    const bool sameSize = background && background->width == image.width &&
+                          background->height == image.height && background->px.size() == image.px.size();
+    const Magnitude m = magnitudeOf(image, area);
+    const Magnitude mb =
+        background ? magnitudeOf(*background, sameSize ? area : Rect{0, 0, 0, 0}) : Magnitude{};
+    if (!m.finite || !mb.finite) return "the image holds values that are not numbers";
+    r.area = area;
+    r.width = area.x2 - area.x1, r.height = area.y2 - area.y1;
+    if (background && !sameSize) return "the background image has another size";
+    // The median works on whole numbers: a picture scaled 0..1 (or 0..1e-6) would come out
+    // uniform, and one in millions would overflow. Every picture is measured scaled (no offset, so
+    // the light's division and the Kerr ratio keep their meaning) to largest magnitude 65535: an
+    // 8-bit picture by 257, whose median is that of its own grey levels, a 16-bit one as it is.
+    // The rectangle is cut out and scaled in one pass, into the picture to filter and the one
+    // kept unfiltered for the bands (averaging along the walls removes the noise, unbiased).
+    f.scale = workingScale(std::max(m.most, mb.most));
+    Image g, b;
+    Image& unfiltered = f.unfiltered;
+    cropScaled(image, area, f.scale, g, &unfiltered);
+    f.clipping = clippingOf(unfiltered);         // before any filter moves the clipped values
+    if (given) given->px = std::vector<float>(); // freed, not only emptied
+    if (background) cropScaled(*background, area, f.scale, b, nullptr);
+    if (settings.median) median(g);
+    if (background) {
+        // The Kerr contrast: the difference relative to the background, which carries the light, so
+        // that the domains' contrast is the same everywhere.
+        auto relative = [](float v, float bg) { return bg > 0 ? (v - bg) / bg : 0.0F; };
+        for (size_t i = 0; i < g.px.size(); ++i)
+            unfiltered.px[i] = relative(unfiltered.px[i], b.px[i]);
+        if (settings.median) median(b);
+        for (size_t i = 0; i < g.px.size(); ++i)
+            g.px[i] = relative(g.px[i], b.px[i]);
+        b.px = std::vector<float>(); // freed, not only emptied
+    }
+    if (const auto [lo, hi] = valueRange(g.px); !(hi > lo)) return "the image is uniform";
+    f.noise = noiseLevel(unfiltered);
+    if (settings.median) unwinding<&removeImpulsesWide>(unfiltered, f.noise);
+    f.spectrum = spectrum(g);
+    if (settings.flatField && f.spectrum.ok && !background)
+        unwinding<&flatFieldWide>(unfiltered, g, 2 * f.spectrum.period);
+    g.px = std::vector<float>(); // what follows works on the unfiltered picture and its blurs
+    // Area and wall length come from the image smoothed a little, binarized once: noise would make
+    // the walls' iso-line wander and lengthen it, and single dark or bright pixels would draw loops
+    // of their own; more smoothing would round the walls' bends and shorten them.
+    std::pair<double, double> range;
+    f.smooth = Image{unfiltered.width, unfiltered.height, blurAndRange(unfiltered, kSmoothing, range)};
+    f.smoothRange = range;
+    return std::nullopt;
+}
+
 } // namespace tovra::measure::detail
 
 namespace tovra::measure {

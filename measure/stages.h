@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -261,6 +262,44 @@ constexpr double kClearWalls = 5;
 constexpr double kWallPlace = 0.0025, kWallShape = 0.0005;
 // The spectrum's period over the stereology's that a maze may show.
 constexpr double kMazeSpectrum[2] = {0.8, 1.5};
+// What the stages of one measurement hand on to each other.
+struct Frame {
+    Image unfiltered; // the rectangle scaled, its impulses removed and its light divided out
+    Image smooth;     // unfiltered smoothed by kSmoothing, binarized at the threshold
+    std::pair<double, double> smoothRange; // valueRange of smooth
+    double scale = 1;                      // of the working values over the picture's own
+    double noise = 0;                      // of unfiltered's pixels
+    Spectrum spectrum;                     // of the picture after the median
+    Clipping clipping;                     // before any filter moved the clipped values
+    std::vector<uint8_t> black;            // the binarization, specks removed
+    Domains domains;
+    Blocks blocks;            // the standard errors' blocks
+    Levels levels;            // the smoothed picture's levels of each colour
+    std::vector<Tally> first; // the stereology at kSmoothing, by block
+    Evidence evidence;        // what the verdict rests on
+    int width() const { return smooth.width; }
+    int height() const { return smooth.height; }
+};
+// The smoothing of the picture binarized, and the more that the wall length is measured at again.
+constexpr double kSmoothing = 1.2, kSmoother = 2.0;
+
+// The stages in their order; each returns why the measurement cannot go on, or nothing.
+// The rectangle cut out and scaled, the median, the Kerr contrast, the noise, the impulses, the
+// spectrum, the light and the smoothing.
+std::optional<std::string> prepare(const Image& image, Image* given, const Image* background,
+                                   std::optional<Rect> rect, const Settings& settings, Result& r, Frame& f);
+// The threshold, the binarization and its specks, the domains and bubbles.
+std::optional<std::string> binarizeFrame(const Settings& settings, Result& r, Frame& f);
+// The area fraction and the wall length by block: the widths of mazes and bubbles taken to no blur,
+// with their standard errors and allowances, and the evidence of the frame's quality.
+std::optional<std::string> measureStereology(Result& r, Frame& f);
+// Stripes of one direction where the walls are straight: their runs across, and the bands.
+void findStraightStripes(Result& r, Frame& f);
+// Stripes in several grains, each straight on its own.
+void findStripesInGrains(Result& r, Frame& f);
+// The widths of stripes from their runs across, with their errors (for both kinds of stripes).
+void takeRuns(Result& r, const Runs& runs);
+
 // The warnings the evidence calls for, the pattern "none" where there is no domain pattern, and
 // the standard errors widened by the preparation's effect.
 void judge(Result& r, const Evidence& e);

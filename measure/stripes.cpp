@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace tovra::measure::detail {
 
@@ -306,6 +307,50 @@ std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector
         bands.push_back({(a + b) / 2, wallDeg, b - a, darkShare(a, b) > 0.5});
     }
     return bands;
+}
+
+// Stripes' widths are their runs across, by definition: what 2 area / wall length gives for
+// wavy stripes is another quantity, not an error of the runs, so it adds no allowance.
+void takeRuns(Result& r, const Runs& runs) {
+    const double across = runs.mean(1) + runs.mean(0);
+    r.pattern = "stripes";
+    r.bubbles.reset();
+    r.blackWidthSePx = jackknife(r.blocks, [&](int k) { return runs.mean(1, k); });
+    r.whiteWidthSePx = jackknife(r.blocks, [&](int k) { return runs.mean(0, k); });
+    r.periodSePx = jackknife(r.blocks, [&](int k) { return runs.mean(1, k) + runs.mean(0, k); });
+    r.blackWidthPx = runs.mean(1), r.whiteWidthPx = runs.mean(0), r.periodPx = across;
+    // The walls' places, found by interpolating the grey level between pixels, are good to
+    // about kWallPlace of a pixel each and to kWallShape of the width for the blur's shape
+    // around the threshold: a run has two walls, and so has a period.
+    auto place = [](double width) { return 2 * kWallPlace + kWallShape * width; };
+    r.blackWidthSysPx = place(r.blackWidthPx), r.whiteWidthSysPx = place(r.whiteWidthPx);
+    r.periodSysPx = place(r.periodPx);
+}
+
+void findStraightStripes(Result& r, Frame& f) {
+    const Spectrum& s = f.spectrum;
+    Evidence& e = f.evidence;
+    if (!f.domains.bubbles && s.ok && s.anisotropy > 0.5) {
+        // Stripes only where the walls are straight: the runs across them along the normal, the
+        // stereology and the spectrum give one period. Runs across curved walls are longer than
+        // the walls are apart.
+        double normal = s.normalDeg;
+        std::vector<Band> bands =
+            bandsOf(f.unfiltered, f.smooth, f.black, r.threshold, f.noise, s.normalDeg, normal);
+        if (const auto runs = runsAlongNormal(f.smooth, r.threshold, normal, f.blocks)) {
+            const double across = runs->mean(1) + runs->mean(0);
+            e.runsOverStereology = across / r.periodPx;
+            e.waveOverRuns = s.wavePeriod / across;
+            if (std::fabs(e.runsOverStereology - 1) < kStraight &&
+                std::fabs(e.waveOverRuns - 1) < kStraight) {
+                takeRuns(r, *runs);
+                r.bands = std::move(bands);
+                r.walls = r.bands.empty() ? 0 : static_cast<int>(r.bands.size()) + 1;
+                r.orientationDeg = std::atan(std::tan((normal + 90) * kPi / 180)) * 180 / kPi;
+                r.periodFftPx = s.wavePeriod;
+            }
+        }
+    }
 }
 
 } // namespace tovra::measure::detail

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 // The level half way between the means of the domains' insides: isodata over the pixels whose
 // whole neighbourhood lies on one side of the level. The blurred walls' pixels would otherwise
@@ -158,6 +159,34 @@ std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& b
     }
     if (n[0] == 0 || n[1] == 0) return std::nullopt;
     return (sum[0] / static_cast<double>(n[0]) + sum[1] / static_cast<double>(n[1])) / 2;
+}
+
+std::optional<std::string> binarizeFrame(const Settings& settings, Result& r, Frame& f) {
+    const Image& smooth = f.smooth;
+    r.threshold = settings.otsu ? unwinding<&interiorIsodataWide>(smooth, f.smoothRange)
+                                : std::accumulate(smooth.px.begin(), smooth.px.end(), 0.0) /
+                                      static_cast<double>(smooth.px.size());
+    std::vector<uint8_t>& black = f.black;
+    black.resize(smooth.px.size());
+    auto binarize = [&] { // through plain pointers: a byte stored could alias the vectors' own
+        const float* v = smooth.px.data();
+        uint8_t* out = black.data();
+        const double t = r.threshold;
+        for (size_t i = 0; i < black.size(); ++i)
+            out[i] = v[i] < t;
+    };
+    binarize();
+    if (settings.otsu)
+        if (const auto level = plateauLevel(f.unfiltered, black)) r.threshold = *level, binarize();
+    removeSpecks(black, f.width(), f.height(), settings.speckArea);
+    const int64_t dark = std::count(black.begin(), black.end(), 1);
+    if (dark == 0 || dark == static_cast<int64_t>(black.size()))
+        return "no domains: the image is all one colour";
+    f.domains =
+        domainsOf(black, f.width(), f.height(), dark < static_cast<int64_t>(black.size()) / 2, kSmoothing);
+    r.blackDomains = f.domains.black, r.whiteDomains = f.domains.white;
+    r.bubbles = f.domains.bubbles;
+    return std::nullopt;
 }
 
 } // namespace tovra::measure::detail
