@@ -16,17 +16,17 @@ namespace {
 // Pixels within `radius` (in both directions, a square) of a marked one: two passes of running
 // counts, along the rows and down the columns.
 std::vector<uint8_t> dilated(const std::vector<uint8_t>& marks, int w, int h, int radius) {
-    std::vector<int> along(marks.size());
+    std::vector<uint8_t> along(marks.size()); // at most 2 radius + 1 marks in a window
     for (int y = 0; y < h; ++y) {
         const uint8_t* row = marks.data() + static_cast<size_t>(y) * w;
-        int* out = along.data() + static_cast<size_t>(y) * w;
+        uint8_t* out = along.data() + static_cast<size_t>(y) * w;
         int count = 0;
         for (int x = 0; x < std::min(radius, w); ++x)
             count += row[x];
         for (int x = 0; x < w; ++x) {
             if (x + radius < w) count += row[x + radius];
             if (x - radius - 1 >= 0) count -= row[x - radius - 1];
-            out[x] = count;
+            out[x] = static_cast<uint8_t>(count);
         }
     }
     std::vector<uint8_t> near(marks.size());
@@ -65,6 +65,7 @@ OpticsBlur opticsBlur(const Image& g, const std::vector<uint8_t>& black, const B
     // as a Gaussian of sigma / sqrt 2); outside it only the noise.
     constexpr int kBand = 4;
     const std::vector<uint8_t> near = dilated(wall, w, h, kBand);
+    wall = std::vector<uint8_t>(); // freed, not only emptied
     // Sums by block: the squared gradient near the walls and away from them, and the levels of the
     // domains' insides.
     struct Sums {
