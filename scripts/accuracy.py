@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The automatic measurement against the samples' ground truth: runs `Tovra --measure` on every
 sample that has a JSON truth file and prints a Markdown table of truth, measured value, error,
-standard error and whether the truth lies within three standard errors, then how many of the
-true values the measurement's ±3 SE cover, and the verdict (reliable or not) on every sample.
+standard error, the method's allowance and whether the truth lies within three whole errors (the
+two in quadrature), then how many of the true values that covers, and the verdict (reliable or
+not) on every sample.
 Usage: scripts/accuracy.py [PATH_TO_TOVRA] [SAMPLES_FOLDER]"""
 import json
 import pathlib
@@ -13,8 +14,8 @@ root = pathlib.Path(__file__).resolve().parent.parent
 tovra = sys.argv[1] if len(sys.argv) > 1 else str(root / "build/default/bin/Tovra")
 samples = pathlib.Path(sys.argv[2] if len(sys.argv) > 2 else root / "samples")
 
-print("| sample | quantity | truth | measured | error | standard error | within 3 SE |")
-print("|---|---|---|---|---|---|---|")
+print("| sample | quantity | truth | measured | error | standard error | allowance | within 3 whole errors |")
+print("|---|---|---|---|---|---|---|---|")
 covered = []
 verdicts = []
 for truth_file in sorted(samples.glob("*.json")):
@@ -35,7 +36,7 @@ for truth_file in sorted(samples.glob("*.json")):
     out = subprocess.run(args, capture_output=True, text=True).stdout.strip()
     record = json.loads(out) if out else {"error": "no output"}
     if "error" in record:
-        print(f"| {name} | — | — | {record['error']} | — |")
+        print(f"| {name} | — | — | {record['error']} | — | | | |")
         continue
     stripes = truth.get("angle_deg") is not None and truth.get("kind") != "maze"
     for quantity, key, se_key, relative in (
@@ -47,6 +48,7 @@ for truth_file in sorted(samples.glob("*.json")):
         ("period, spectrum (px)", "period_fft_px", None, True),
         ("black fraction", "black_fraction", "black_fraction_se", False),
     ):
+        sys_key = se_key.replace("_se", "_sys") if se_key else None
         want = truth.get("period_px" if key == "period_fft_px" and stripes else key)
         got = record.get(key)
         if want is None or got is None:
@@ -54,15 +56,17 @@ for truth_file in sorted(samples.glob("*.json")):
         error = f"{(got - want) / want * 100:+.2f} %" if relative else f"{got - want:+.4f}"
         se = record.get(se_key) if se_key else None
         if se is not None:
-            inside = abs(got - want) <= 3 * se
+            allowance = record.get(sys_key) or 0.0
+            inside = abs(got - want) <= 3 * (se * se + allowance * allowance) ** 0.5
             covered.append(inside)
             se_text = f"{se / want * 100:.2f} %" if relative else f"{se:.4f}"
-            print(f"| {name} | {quantity} | {want:g} | {got:.4g} | {error} | {se_text} | {'yes' if inside else 'no'} |")
+            sys_text = f"{allowance / want * 100:.2f} %" if relative else f"{allowance:.4f}"
+            print(f"| {name} | {quantity} | {want:g} | {got:.4g} | {error} | {se_text} | {sys_text} | {'yes' if inside else 'no'} |")
         else:
-            print(f"| {name} | {quantity} | {want:g} | {got:.4g} | {error} | | |")
+            print(f"| {name} | {quantity} | {want:g} | {got:.4g} | {error} | | | |")
     pattern = truth.get("pattern") or ("stripes" if stripes else "maze")
     verdicts.append((name, pattern, record["pattern"], record.get("reliable")))
-    print(f"| {name} | pattern | {pattern} | {record['pattern']} | | | |")
+    print(f"| {name} | pattern | {pattern} | {record['pattern']} | | | | |")
     if "bubbles" in truth and "bubbles" in record:
         want, got = truth["bubbles"], record["bubbles"]
         for quantity, wkey, gkey in (
@@ -74,7 +78,7 @@ for truth_file in sorted(samples.glob("*.json")):
             ("nearest neighbour (px)", "mean_nearest_neighbour_distance_px", "mean_nearest_neighbour_px"),
         ):
             w, g = want[wkey], got[gkey]
-            print(f"| {name} | {quantity} | {w:g} | {g:.4g} | {(g - w) / w * 100:+.2f} % | | |")
+            print(f"| {name} | {quantity} | {w:g} | {g:.4g} | {(g - w) / w * 100:+.2f} % | | | |")
     if "bands" in truth and "bands" in record:
         # Straight stripes: each band found matched to the true band nearest its centre line.
         scale = (1 + truth["slope"] ** 2) ** 0.5
@@ -90,13 +94,13 @@ for truth_file in sorted(samples.glob("*.json")):
         worst = max((abs(b["width_px"] - truth["bands"][k]["width_px"]) for b, k in pairs), default=float("nan"))
         wrong = sum(b["colour"] != truth["bands"][k]["colour"] for b, k in pairs)
         walls = len(found) + 1 if found else 0
-        print(f"| {name} | walls found | {len(truth['walls'])} | {walls} | {walls / len(truth['walls']) * 100:.0f} % | | |")
-        print(f"| {name} | worst band width (px) | | | {worst:.3f} px | | |")
-        print(f"| {name} | bands of the wrong colour | 0 | {wrong} | | | |")
-        print(f"| {name} | stripe angle (°) | {truth['angle_deg']:g} | {record['orientation_deg']:.2f} | {record['orientation_deg'] - truth['angle_deg']:+.2f}° | | |")
+        print(f"| {name} | walls found | {len(truth['walls'])} | {walls} | {walls / len(truth['walls']) * 100:.0f} % | | | |")
+        print(f"| {name} | worst band width (px) | | | {worst:.3f} px | | | |")
+        print(f"| {name} | bands of the wrong colour | 0 | {wrong} | | | | |")
+        print(f"| {name} | stripe angle (°) | {truth['angle_deg']:g} | {record['orientation_deg']:.2f} | {record['orientation_deg'] - truth['angle_deg']:+.2f}° | | | |")
 
 print()
-print(f"True values within ±3 standard errors: {sum(covered)} of {len(covered)} ({sum(covered) / max(1, len(covered)) * 100:.0f} %).")
+print(f"True values within three whole errors: {sum(covered)} of {len(covered)} ({sum(covered) / max(1, len(covered)) * 100:.0f} %).")
 print()
 print("| sample | pattern (truth) | pattern (measured) | reliable |")
 print("|---|---|---|---|")
