@@ -25,6 +25,7 @@ struct SeriesFrame {
     double pixelSizeUm = 0; // that the file states for the page
     QString error;          // why the file cannot be read whole; the frame is then not measured
     double value = 0;
+    bool named = false; // its place came from its name: one of a folder's pictures
 };
 
 // The language of the messages: English on the command line, Japanese in the program.
@@ -36,8 +37,9 @@ enum class Language { English, Japanese };
 std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& error,
                                       Language language = Language::English);
 
-// Natural order: runs of digits compared as numbers ("frame_2" before "frame_10"), the rest as
-// text without regard to case.
+// Natural order: numbers compared by their values, read as lastNumberInName reads them ("frame_2"
+// before "frame_10", "H_-50mT" before "H_-5mT" before "H_5mT"), the rest as text without regard
+// to case.
 bool naturallyBefore(const QString& a, const QString& b);
 
 // The file dialog's filter ("description|patterns") for the picture files a series takes, the
@@ -53,10 +55,17 @@ struct ValueSource {
 };
 // Gives every frame its value; false, with `error` saying which value or line is wrong, when the
 // values are not one number for each frame.
+// Values from the names that repeat among frames ordered by their names alone are refused: a loop
+// named by its field only cannot be put in order.
 bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, QString& error);
-// The last number in a file's name without its suffix ("H_-2.5mT_010" is 10, "B_-20mT" is -20: a
-// minus sign counts where no letter or digit stands before it).
-std::optional<double> lastNumberInName(const QString& path);
+// For values from the names: how each name whose value took its sign from a minus after a letter
+// ("H-10mT") was read, a line each.
+QStringList signNotes(const std::vector<SeriesFrame>& frames);
+// The last number in a file's name without its suffix ("H_-2.5mT_010" is 10, "B_-20mT" is -20,
+// "h_1e5" is 100000). A minus sign (-, U+2212 or the full-width one) before the digits is the
+// number's sign where nothing or a letter stands before it ("H-10mT" is -10: `signedAfterLetter`
+// is then set, for a note on how the name was read), not after a digit ("10-20" is 20).
+std::optional<double> lastNumberInName(const QString& path, bool* signedAfterLetter = nullptr);
 
 // A frame's picture: the page of its TIFF, or the file's only picture (raw ones of `size`), with
 // the pixel size the file states. Nothing, with `error` set, when it cannot be read.

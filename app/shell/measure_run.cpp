@@ -82,6 +82,9 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         say(err, why);
         return 2;
     }
+    if (options.valuesFromName)
+        for (const QString& note : signNotes(frames))
+            say(err, note);
     // A Kerr series has one background for every frame, or one a frame (the pages of one file).
     std::vector<MeasurePage> backgrounds;
     if (!options.background.isEmpty()) {

@@ -298,3 +298,54 @@ TEST_F(SeriesFilesTest, NumbersInNamesAndValuesFiles) {
     EXPECT_FALSE(assignValues(frames, {{}, dataFile("long.txt"), {}}, error));
     EXPECT_LT(error.size(), 300) << error.left(400).toStdString();
 }
+
+// A folder of a sweep comes in the order of its fields, minus signs of every kind read as signs
+// (after a letter too, which is said); a loop named by its field alone is refused, with how to
+// name one.
+TEST_F(SeriesFilesTest, FramesInTheOrderOfTheirValues) {
+    QStringList names{QStringLiteral("H_50mT"),         QStringLiteral("H_-5mT"),
+                      QStringLiteral("H_0mT"),          QStringLiteral("H_-50mT"),
+                      QString::fromUtf8("H_\u22127mT"), QString::fromUtf8("H_\uFF0D3mT"),
+                      QStringLiteral("H_5mT"),          QStringLiteral("H_-5.5mT"),
+                      QStringLiteral("frame_10"),       QStringLiteral("frame_2")};
+    std::sort(names.begin(), names.end(), naturallyBefore);
+    const QStringList expected{QStringLiteral("frame_2"),        QStringLiteral("frame_10"),
+                               QStringLiteral("H_-50mT"),        QString::fromUtf8("H_\u22127mT"),
+                               QStringLiteral("H_-5.5mT"),       QStringLiteral("H_-5mT"),
+                               QString::fromUtf8("H_\uFF0D3mT"), QStringLiteral("H_0mT"),
+                               QStringLiteral("H_5mT"),          QStringLiteral("H_50mT")};
+    EXPECT_EQ(names, expected) << names.join(' ').toStdString();
+    const struct {
+        const char* name;
+        double value;
+        bool afterLetter;
+    } rows[] = {{"H-10mT.png", -10, true},
+                {"H_-10mT.png", -10, false},
+                {"scan_10-20.png", 20, false},
+                {"H_\xe2\x88\x92"
+                 "7mT.png",
+                 -7, false},
+                {"-3.png", -3, false}};
+    for (const auto& row : rows) {
+        bool afterLetter = false;
+        EXPECT_EQ(lastNumberInName(QString::fromUtf8(row.name), &afterLetter), row.value) << row.name;
+        EXPECT_EQ(afterLetter, row.afterLetter) << row.name;
+    }
+    // A loop named by its field alone, from a folder: refused. Listed one by one: the list's order.
+    QDir().mkpath(dataFile("loop"));
+    for (const char* name : {"up_-5mT.png", "up_5mT.png", "down_-5mT.png"})
+        stripes(QStringLiteral("loop/") + QLatin1String(name));
+    QString why;
+    std::vector<SeriesFrame> frames = seriesFrames({dataFile("loop")}, why);
+    ValueSource fromName;
+    fromName.fromName = true;
+    EXPECT_FALSE(assignValues(frames, fromName, why));
+    EXPECT_TRUE(why.contains(QStringLiteral("H_001_-5mT.png"))) << why.toStdString();
+    frames = seriesFrames(
+        {dataFile("loop/up_-5mT.png"), dataFile("loop/up_5mT.png"), dataFile("loop/down_-5mT.png")}, why);
+    EXPECT_TRUE(assignValues(frames, fromName, why)) << why.toStdString();
+    const Run r = run({QStringLiteral("--measure"), dataFile("loop/up_5mT.png"),
+                       stripes(QStringLiteral("H-10mT.png")), QStringLiteral("--values-from-name")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("H-10mT.png: read as -10"))) << r.err.toStdString();
+}

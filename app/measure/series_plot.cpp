@@ -1,0 +1,332 @@
+#include "series.h"
+
+#include "core/save_file.h"
+#include "series_text.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSvgGenerator>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tovra {
+
+using namespace series_text;
+
+namespace {
+
+// The axes are worked out in long double, whose exponent reaches far past a double's: a range from
+// -1e308 to 1e308, its margins and the positions in it stay finite.
+using Real = long double;
+
+// The narrowest span an axis takes around its middle: a range below a double's resolution there
+// (1e16 and 1e16 + 2 are neighbours) is widened, so that its ticks are distinct numbers.
+Real narrowestSpan(Real middle) {
+    return std::max<Real>(std::fabs(middle) * 1e-12L, 1e-300L);
+}
+
+// Round steps (1, 2 or 5 times a power of ten) from lo to hi, about `count` of them.
+std::vector<Real> ticks(Real lo, Real hi, int count) {
+    const Real raw = (hi - lo) / count;
+    if (!(raw > 0) || !std::isfinite(raw)) return {};
+    const Real power = std::pow(10.0L, std::floor(std::log10(raw)));
+    Real step = power * 10;
+    for (Real f : {1.0L, 2.0L, 5.0L})
+        if (f * power >= raw) {
+            step = f * power;
+            break;
+        }
+    // Each tick a whole multiple of the step, never a sum of steps that rounding could stall.
+    std::vector<Real> out;
+    const Real first = std::ceil(lo / step);
+    for (int k = 0; k <= 4 * count; ++k) {
+        const Real t = (first + k) * step;
+        if (t > hi + step * 1e-9L) break;
+        if (std::fabs(t) > std::numeric_limits<double>::max()) continue; // past what a label can say
+        out.push_back(std::fabs(t) < step * 1e-9L ? 0.0L : t);
+    }
+    return out;
+}
+
+// A range with a margin around what it must hold, never empty.
+std::pair<Real, Real> padded(Real lo, Real hi) {
+    const Real middle = lo / 2 + hi / 2;
+    if (!(hi - lo >= narrowestSpan(middle))) {
+        const Real half = std::max<Real>(std::fabs(middle) * 0.05L, 0.5L);
+        return {middle - half, middle + half};
+    }
+    const Real margin = (hi - lo) * 0.06L;
+    return {lo - margin, hi + margin};
+}
+
+// Tick labels with as many digits as it takes to tell neighbouring ticks apart.
+QString tickText(Real v, Real step) {
+    const Real size = std::max<Real>(std::fabs(v), step);
+    const int digits = std::clamp(static_cast<int>(std::ceil(std::log10(size / step))) + 2, 3, 17);
+    return QString::number(static_cast<double>(v), 'g', digits);
+}
+
+// One kind of mark: its values, standard errors and colour.
+struct Curve {
+    double (*value)(const SeriesPoint&);
+    double (*se)(const SeriesPoint&);
+    QColor colour;
+    int shape; // 0 circle, 1 square, 2 diamond
+    int panel; // 0 the widths, 1 the magnetisation
+};
+
+const Curve kCurves[] = {
+    {[](const SeriesPoint& p) { return p.blackWidth; }, [](const SeriesPoint& p) { return p.blackWidthSe; },
+     QColor(0x1f, 0x4e, 0xb4), 0, 0},
+    {[](const SeriesPoint& p) { return p.whiteWidth; }, [](const SeriesPoint& p) { return p.whiteWidthSe; },
+     QColor(0xd9, 0x6c, 0x0a), 1, 0},
+    {[](const SeriesPoint& p) { return p.period; }, [](const SeriesPoint& p) { return p.periodSe; },
+     QColor(0x2a, 0x8a, 0x4a), 2, 0},
+    {[](const SeriesPoint& p) { return p.magnetisation(); },
+     [](const SeriesPoint& p) { return 2 * p.blackFractionSe; }, QColor(0xa0, 0x1c, 0x2c), 0, 1},
+};
+
+// Where everything of a plot in `area` goes.
+struct Layout {
+    QRectF panel[2];
+    Real x0 = 0, x1 = 1, y0[2] = {0, 0}, y1[2] = {1, 1};
+    QPointF at(int k, Real x, Real y) const {
+        const QRectF& r = panel[k];
+        return {static_cast<double>(r.left() + (x - x0) / (x1 - x0) * r.width()),
+                static_cast<double>(r.bottom() - (y - y0[k]) / (y1[k] - y0[k]) * r.height())};
+    }
+};
+
+Layout layoutOf(const QRectF& area, const std::vector<SeriesPoint>& points) {
+    Layout l;
+    const double left = 78, right = 24, top = 40, gap = 56, bottom = 56;
+    const double h = (area.height() - top - gap - bottom) / 2;
+    l.panel[0] = QRectF(area.left() + left, area.top() + top, area.width() - left - right, std::max(h, 10.0));
+    l.panel[1] = l.panel[0].translated(0, h + gap);
+    Real xs[2] = {HUGE_VALL, -HUGE_VALL}, ys[2][2] = {{HUGE_VALL, -HUGE_VALL}, {HUGE_VALL, -HUGE_VALL}};
+    for (const SeriesPoint& p : points) {
+        if (!p.measured()) continue;
+        xs[0] = std::min<Real>(xs[0], p.value), xs[1] = std::max<Real>(xs[1], p.value);
+        for (const Curve& c : kCurves) {
+            const Real v = c.value(p), e = std::isfinite(c.se(p)) ? c.se(p) : 0;
+            ys[c.panel][0] = std::min(ys[c.panel][0], v - e),
+            ys[c.panel][1] = std::max(ys[c.panel][1], v + e);
+        }
+    }
+    if (!(xs[1] >= xs[0])) xs[0] = 0, xs[1] = 1;
+    std::tie(l.x0, l.x1) = padded(xs[0], xs[1]);
+    for (int k = 0; k < 2; ++k) {
+        if (!(ys[k][1] >= ys[k][0])) ys[k][0] = k == 0 ? 0 : -1, ys[k][1] = 1;
+        if (k == 0) ys[k][0] = std::min(ys[k][0], 0.0L); // widths from zero, so that ratios read true
+        std::tie(l.y0[k], l.y1[k]) = padded(ys[k][0], ys[k][1]);
+    }
+    return l;
+}
+
+void mark(QPainter& p, QPointF c, int shape, const QColor& colour, bool filled) {
+    constexpr double r = 4.5;
+    p.setPen(QPen(colour, 1.6));
+    p.setBrush(filled ? QBrush(colour) : QBrush(Qt::white));
+    if (shape == 0) p.drawEllipse(c, r, r);
+    if (shape == 1) p.drawRect(QRectF(c.x() - r * 0.9, c.y() - r * 0.9, 1.8 * r, 1.8 * r));
+    if (shape == 2) {
+        const QPointF d[4] = {{c.x(), c.y() - r * 1.2},
+                              {c.x() + r * 1.2, c.y()},
+                              {c.x(), c.y() + r * 1.2},
+                              {c.x() - r * 1.2, c.y()}};
+        p.drawPolygon(d, 4);
+    }
+}
+
+} // namespace
+
+QString valueName(const ValueSource& source) {
+    const Language l = source.language;
+    if (!source.file.isEmpty() && !source.column.isEmpty()) return source.column;
+    if (source.list.isEmpty() && source.file.isEmpty() && !source.fromName)
+        return pick(l, QStringLiteral("frame"), QStringLiteral("フレーム番号"));
+    return pick(l, QStringLiteral("value"), QStringLiteral("値"));
+}
+
+PlotTexts plotTexts(const ValueSource& source, const QString& valueUnit) {
+    const Language l = source.language;
+    PlotTexts t;
+    const QString name = oneLine(valueName(source));
+    t.value = valueUnit.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, oneLine(valueUnit));
+    t.widths = pick(l, QStringLiteral("width (px)"), QStringLiteral("幅 (px)"));
+    t.magnetisation =
+        pick(l, QStringLiteral("net magnetisation 1 - 2 f"), QStringLiteral("正味の磁化 1 - 2 f"));
+    t.black = pick(l, QStringLiteral("black width"), QStringLiteral("黒の幅"));
+    t.white = pick(l, QStringLiteral("white width"), QStringLiteral("白の幅"));
+    t.period = pick(l, QStringLiteral("period"), QStringLiteral("周期"));
+    t.unreliable = pick(l, QStringLiteral("hollow: not reliable"), QStringLiteral("白抜き: 信頼できない"));
+    return t;
+}
+
+void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<SeriesPoint>& points,
+                     const PlotTexts& texts) {
+    const Layout l = layoutOf(area, points);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(area, Qt::white);
+    QFont font = painter.font();
+    font.setPixelSize(13);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    for (int k = 0; k < 2; ++k) {
+        const QRectF& r = l.panel[k];
+        painter.setPen(QPen(QColor(0xe4, 0xe4, 0xe4), 1));
+        const std::vector<Real> ys = ticks(l.y0[k], l.y1[k], 6), xs = ticks(l.x0, l.x1, 8);
+        for (Real t : ys) {
+            const double y = l.at(k, l.x0, t).y();
+            painter.drawLine(QPointF(r.left(), y), QPointF(r.right(), y));
+        }
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(r);
+        for (Real t : ys) {
+            const double y = l.at(k, l.x0, t).y();
+            painter.drawLine(QPointF(r.left() - 4, y), QPointF(r.left(), y));
+            const QString s = tickText(t, ys.size() > 1 ? ys[1] - ys[0] : 1);
+            painter.drawText(QPointF(r.left() - 8 - metrics.horizontalAdvance(s), y + metrics.ascent() / 2.5),
+                             s);
+        }
+        // Long labels (many digits) every other tick, so that they do not run into each other.
+        const Real xStep = xs.size() > 1 ? xs[1] - xs[0] : 1;
+        double widest = 0;
+        for (Real t : xs)
+            widest = std::max(widest, metrics.horizontalAdvance(tickText(t, xStep)));
+        const size_t every = widest * static_cast<double>(xs.size()) > 0.8 * r.width() ? 2 : 1;
+        for (size_t i = 0; i < xs.size(); ++i) {
+            const Real t = xs[i];
+            const double x = l.at(k, t, l.y0[k]).x();
+            painter.drawLine(QPointF(x, r.bottom()), QPointF(x, r.bottom() + 4));
+            if (i % every != 0) continue;
+            const QString s = tickText(t, xStep);
+            painter.drawText(QPointF(x - metrics.horizontalAdvance(s) / 2, r.bottom() + 6 + metrics.ascent()),
+                             s);
+        }
+        painter.drawText(QPointF(r.center().x() - metrics.horizontalAdvance(texts.value) / 2,
+                                 r.bottom() + 10 + 2 * metrics.ascent()),
+                         texts.value);
+        painter.save();
+        const QString label = k == 0 ? texts.widths : texts.magnetisation;
+        painter.translate(r.left() - 60, r.center().y() + metrics.horizontalAdvance(label) / 2);
+        painter.rotate(-90);
+        painter.drawText(QPointF(0, 0), label);
+        painter.restore();
+    }
+    // Zero magnetisation, where the black fraction is a half.
+    if (l.y0[1] < 0 && l.y1[1] > 0) {
+        painter.setPen(QPen(QColor(0x90, 0x90, 0x90), 1, Qt::DashLine));
+        painter.drawLine(l.at(1, l.x0, 0), l.at(1, l.x1, 0));
+    }
+    painter.setClipRect(l.panel[0].united(l.panel[1]).adjusted(-8, -8, 8, 8));
+    for (const Curve& c : kCurves) {
+        // The line through the reliable frames in series order, then the error bars and marks.
+        QPainterPath path;
+        bool open = false;
+        for (const SeriesPoint& p : points) {
+            if (!p.measured() || !p.reliable) continue;
+            const QPointF at = l.at(c.panel, p.value, c.value(p));
+            open ? path.lineTo(at) : path.moveTo(at);
+            open = true;
+        }
+        painter.setPen(QPen(c.colour, 1.2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(path);
+        for (const SeriesPoint& p : points) {
+            if (!p.measured()) continue;
+            const Real v = c.value(p), e = c.se(p);
+            if (std::isfinite(e) && e > 0) {
+                const QPointF a = l.at(c.panel, p.value, v - e), b = l.at(c.panel, p.value, v + e);
+                painter.setPen(QPen(c.colour, 1.2));
+                painter.drawLine(a, b);
+                painter.drawLine(a - QPointF(3, 0), a + QPointF(3, 0));
+                painter.drawLine(b - QPointF(3, 0), b + QPointF(3, 0));
+            }
+            mark(painter, l.at(c.panel, p.value, v), c.shape, c.colour, p.reliable);
+        }
+    }
+    painter.setClipping(false);
+    // The legend above the upper panel.
+    double x = l.panel[0].left();
+    const double y = l.panel[0].top() - 18;
+    const QString names[3] = {texts.black, texts.white, texts.period};
+    for (int k = 0; k < 3; ++k) {
+        mark(painter, QPointF(x + 6, y), kCurves[k].shape, kCurves[k].colour, true);
+        painter.setPen(Qt::black);
+        painter.drawText(QPointF(x + 16, y + metrics.ascent() / 2.5), names[k]);
+        x += 30 + metrics.horizontalAdvance(names[k]);
+    }
+    mark(painter, QPointF(x + 6, y), 0, Qt::black, false);
+    painter.setPen(Qt::black);
+    painter.drawText(QPointF(x + 16, y + metrics.ascent() / 2.5), texts.unreliable);
+    painter.restore();
+}
+
+int seriesPointAt(const QRectF& area, const std::vector<SeriesPoint>& points, QPointF at) {
+    const Layout l = layoutOf(area, points);
+    int best = -1;
+    double nearest = 7;
+    for (size_t k = 0; k < points.size(); ++k) {
+        if (!points[k].measured()) continue;
+        for (const Curve& c : kCurves) {
+            const QPointF d = l.at(c.panel, points[k].value, c.value(points[k])) - at;
+            if (const double r = std::hypot(d.x(), d.y()); r < nearest)
+                nearest = r, best = static_cast<int>(k);
+        }
+    }
+    return best;
+}
+
+QPointF seriesPointPosition(const QRectF& area, const std::vector<SeriesPoint>& points, int k) {
+    if (k < 0 || static_cast<size_t>(k) >= points.size()) return {};
+    const SeriesPoint& p = points[static_cast<size_t>(k)];
+    return layoutOf(area, points).at(0, p.value, p.blackWidth);
+}
+
+bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,
+                    QString& error) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    const QRectF area(0, 0, 1200, 900);
+    if (suffix == QLatin1String("svg")) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(QSize(1200, 900));
+        svg.setViewBox(area);
+        svg.setTitle(texts.value.toHtmlEscaped()); // the generator writes the title as it is given
+        QPainter painter(&svg);
+        paintSeriesPlot(painter, area, points, texts);
+    } else if (suffix == QLatin1String("png")) {
+        QImage image(1200, 900, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        {
+            QPainter painter(&image);
+            paintSeriesPlot(painter, area, points, texts);
+        }
+        if (!image.save(&buffer, "PNG")) {
+            error = QStringLiteral("%1: the plot could not be encoded").arg(path);
+            return false;
+        }
+    } else {
+        error = QStringLiteral("%1: a plot is written as .png or .svg").arg(path);
+        return false;
+    }
+    buffer.close();
+    QString why;
+    if (!saveWholeFile(path, bytes, &why)) {
+        error = QStringLiteral("%1 cannot be written: %2").arg(path, why);
+        return false;
+    }
+    return true;
+}
+
+} // namespace tovra
