@@ -1,32 +1,21 @@
 #include "headless.h"
 
+#include "progress_line.h"
+
 #include "core/batch_engine.h"
 #include "core/numeric.h"
 #include "core/printable.h"
 #include "core/work_folder.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cmath>
-#include <unistd.h>
 
 namespace tovra {
 
-namespace {
-
-QString timeText(double seconds) {
-    const qint64 s = std::llround(seconds);
-    return s >= 3600 ? QStringLiteral("%1:%2:%3")
-                           .arg(s / 3600)
-                           .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-                           .arg(s % 60, 2, 10, QLatin1Char('0'))
-                     : QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
-} // namespace
+namespace {} // namespace
 
 int runHeadless(const QString&, const Options& options, std::FILE* err) {
     const QString scriptFile = QFileInfo(options.batchScript).absoluteFilePath();
@@ -62,23 +51,13 @@ int runHeadless(const QString&, const Options& options, std::FILE* err) {
     settings.jobs = options.jobs > 0 ? options.jobs : QThread::idealThreadCount();
 
     // On a terminal, a progress line with the speed and the time left.
-    const bool terminal = ::isatty(::fileno(err));
-    QElapsedTimer clock;
-    clock.start();
+    ProgressLine progress(err, job.files.size(), "files");
     size_t reported = 0;
     engine::Callbacks callbacks;
     callbacks.onReport = [&](const std::string& line) {
-        ++reported;
-        if (terminal) std::fprintf(err, "\r\033[K");
+        progress.clear();
         std::fprintf(err, "%s\n", printableUtf8(line).constData());
-        if (terminal && reported < job.files.size()) {
-            const double seconds = static_cast<double>(clock.elapsed()) / 1000;
-            const double rate = seconds > 0 ? static_cast<double>(reported) / seconds : 0;
-            const double left = rate > 0 ? static_cast<double>(job.files.size() - reported) / rate : 0;
-            std::fprintf(err, "[%zu/%zu] %.1f files/s, %s left", reported, job.files.size(), rate,
-                         qPrintable(timeText(left)));
-            std::fflush(err);
-        }
+        progress.show(++reported);
     };
     const engine::Outcome outcome = engine::run(job, settings, qtPictureReader(), callbacks);
     std::fprintf(err, "%d of %d files read, %d saves failed\n", outcome.read, outcome.files,

@@ -5,6 +5,7 @@
 #include "core/save_file.h"
 #include "measure/measure_files.h"
 #include "measure/series.h"
+#include "progress_line.h"
 
 #include <QFileInfo>
 #include <QImageReader>
@@ -188,6 +189,8 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     if (csv) print(QByteArray::fromStdString(measure::recordCsvHeader()));
     int failed = 0;
     std::vector<SeriesPoint> points;
+    // On a terminal, the frames done, a second and the time left, below the records and reports.
+    ProgressLine progress(err, static_cast<size_t>(n), "frames");
     for (; printed < n; ++printed) {
         Record rec;
         {
@@ -198,13 +201,16 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             done.erase(it);
         }
         room.notify_all();
+        progress.clear();
         if (!rec.line.isEmpty()) print(printableUtf8(rec.line));
         if (!rec.error.isEmpty()) {
             ++failed;
             say(err, QStringLiteral("%1: %2").arg(frames[static_cast<size_t>(printed)].file, rec.error));
         }
         if (series) points.push_back(std::move(rec.point));
+        progress.show(static_cast<size_t>(printed) + 1);
     }
+    progress.clear();
     for (auto& t : threads)
         t.join();
     // The series' table and plot, in frame order, once every frame is done.

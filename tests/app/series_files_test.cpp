@@ -349,3 +349,25 @@ TEST_F(SeriesFilesTest, FramesInTheOrderOfTheirValues) {
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("H-10mT.png: read as -10"))) << r.err.toStdString();
 }
+
+// On a terminal the measurement shows its progress as the batch does; in a pipe it does not.
+TEST_F(SeriesFilesTest, ProgressOnATerminalOnly) {
+    QStringList quoted;
+    for (int k = 0; k < 4; ++k)
+        quoted << QLatin1Char('\'') + stripes(QStringLiteral("p%1.png").arg(k), k) + QLatin1Char('\'');
+    QProcess p; // script(1) gives the program a terminal
+    p.start(QStringLiteral("script"), {QStringLiteral("-qec"),
+                                       QStringLiteral("'%1/Tovra' --measure %2 --jobs 1")
+                                           .arg(QCoreApplication::applicationDirPath(), quoted.join(' ')),
+                                       QStringLiteral("/dev/null")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("[1/4]")) && out.contains(QStringLiteral("frames/s")) &&
+                out.contains(QStringLiteral("left")))
+        << out.toStdString();
+    QStringList files;
+    for (int k = 0; k < 4; ++k)
+        files << dataFile(QStringLiteral("p%1.png").arg(k));
+    EXPECT_FALSE(
+        run(QStringList{QStringLiteral("--measure")} + files).err.contains(QStringLiteral("frames/s")));
+}
