@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const struct {
         const char* bytes;
         qsizetype length;
-    } magics[] = {{"II*\0", 4}, {"MM\0*", 4}, {"II+\0\x08\0\0\0", 8}, {"MM\0+\0\x08\0\0", 8},
-                  {"BM", 2},     {"GIF89a", 6}, {"\xff\xd8", 2}};
+    } magics[] = {{"II*\0", 4}, {"MM\0*", 4},  {"II+\0\x08\0\0\0", 8}, {"MM\0+\0\x08\0\0", 8},
+                  {"BM", 2},    {"GIF89a", 6}, {"\xff\xd8", 2}};
     for (const auto& magic : magics) {
         const QByteArray framed = QByteArray(magic.bytes, magic.length) + bytes;
         (void)tovra::pictureShortfall(framed);

@@ -84,7 +84,8 @@ TEST(Measure, SamplesWithinTheirAccuracy) {
                        {m.blackFraction, m.blackFractionSe, m.blackFractionSys, r.fraction}};
         for (const auto& n : numbers) {
             EXPECT_GT(n.se, 0) << r.file;
-            EXPECT_LE(std::fabs(n.measured - n.truth), 3 * std::hypot(n.se, n.sys)) << r.file << " truth " << n.truth;
+            EXPECT_LE(std::fabs(n.measured - n.truth), 3 * std::hypot(n.se, n.sys))
+                << r.file << " truth " << n.truth;
             if (r.side >= 512) {
                 EXPECT_LE(n.se, 0.015 * n.truth) << r.file;
             }
