@@ -132,8 +132,9 @@ void bubbleErrors(Bubbles& b, const std::vector<Domains::Item>& items, const Blo
         dCount(count), nSum(count), nCount(count);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            area[static_cast<size_t>(blocks.row[static_cast<size_t>(y)] * blocks.across +
-                                     blocks.column[static_cast<size_t>(x)])] += 1;
+            area[static_cast<size_t>(blocks.row[static_cast<size_t>(y)]) *
+                     static_cast<size_t>(blocks.across) +
+                 static_cast<size_t>(blocks.column[static_cast<size_t>(x)])] += 1;
     // Where each block's columns and rows begin (and the last ends).
     std::vector<double> xs(static_cast<size_t>(blocks.across) + 1, w),
         ys(static_cast<size_t>(blocks.down) + 1, h);
@@ -164,7 +165,8 @@ void bubbleErrors(Bubbles& b, const std::vector<Domains::Item>& items, const Blo
             for (int bx = 0; bx < blocks.across; ++bx) {
                 const double f = fx[static_cast<size_t>(bx)] * fy[static_cast<size_t>(by)];
                 if (f <= 0) continue;
-                const auto k = static_cast<size_t>(by * blocks.across + bx);
+                const size_t k =
+                    static_cast<size_t>(by) * static_cast<size_t>(blocks.across) + static_cast<size_t>(bx);
                 count[k] += f;
                 if (it.diameter >= 0) dSum[k] += f * it.diameter, dCount[k] += f;
                 if (it.nearest >= 0) nSum[k] += f * it.nearest, nCount[k] += f;

@@ -86,7 +86,8 @@ OpticsBlur opticsBlur(const Image& g, const std::vector<uint8_t>& black, const B
             const double gx = (row[x + 1] - row[x - 1]) / 2.0, gy = (row[x + w] - row[x - w]) / 2.0;
             const double g2 = gx * gx + gy * gy;
             const size_t i = static_cast<size_t>(y) * w + x;
-            Sums& s = sums[static_cast<size_t>(by + blocks.column[static_cast<size_t>(x)])];
+            Sums& s =
+                sums[static_cast<size_t>(by) + static_cast<size_t>(blocks.column[static_cast<size_t>(x)])];
             if (near[i]) {
                 s.near += g2, ++s.nearCount;
             } else {

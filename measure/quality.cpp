@@ -43,6 +43,7 @@ double defectShare(const Image& g, const std::vector<uint8_t>& black, double noi
 bool uneven(const std::vector<Tally>& tallies, const std::vector<double>& blockSigma) {
     // The pattern in part of the frame: blocks with hardly any walls beside blocks full of them.
     std::vector<double> sorted;
+    sorted.reserve(tallies.size());
     for (const Tally& t : tallies)
         sorted.push_back(t.cells > 0 ? t.length / t.cells : 0);
     if (sorted.size() >= 4) {

@@ -233,6 +233,7 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     // lighter smoothing and the two lengths no longer show the blur alone: the walls are then taken
     // as measured, as without an estimate.
     std::vector<double> blockLength;
+    blockLength.reserve(first.size());
     for (const Tally& t : first)
         blockLength.push_back(t.length);
     OpticsBlur optics = opticsBlur(f.unfiltered, black, blocks, blockLength);
