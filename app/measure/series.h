@@ -99,6 +99,7 @@ SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, doub
 struct SeriesHeader {
     QString settings, valueName = QStringLiteral("value"), valueUnit;
     QString rectangle; // "X1 Y1 X2 Y2", or empty for the whole pictures
+    QString loop;      // the loop's comment lines (loopComments), or empty
 };
 QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeader& header);
 

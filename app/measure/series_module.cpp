@@ -3,6 +3,7 @@
 #include "core/module.h"
 #include "core/save_file.h"
 #include "measurement.h"
+#include "series_loop.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -257,8 +258,12 @@ void SeriesModule::openFrame(int k) {
 }
 
 bool SeriesModule::exportTable(const QString& path) const {
-    SeriesHeader header{
-        QString::fromStdString(measure::describe(running_)), valueName(source()), f_.valueUnit.trimmed(), {}};
+    SeriesHeader header{QString::fromStdString(measure::describe(running_)),
+                        valueName(source()),
+                        f_.valueUnit.trimmed(),
+                        {},
+                        {}};
+    header.loop = loopComments(loopOf(points()), f_.valueUnit.trimmed());
     if (rect_)
         header.rectangle =
             QStringLiteral("%1 %2 %3 %4").arg(rect_->x1).arg(rect_->y1).arg(rect_->x2).arg(rect_->y2);

@@ -26,6 +26,7 @@ QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeade
     out += QStringLiteral("# files: %1\n").arg(oneLine(files.join(QStringLiteral(", "))));
     if (!header.rectangle.isEmpty())
         out += QStringLiteral("# rectangle: %1\n").arg(oneLine(header.rectangle));
+    out += header.loop;
     std::set<std::pair<int, int>> sizes;
     for (const SeriesPoint& p : points)
         if (p.width > 0) sizes.insert({p.width, p.height});

@@ -124,9 +124,16 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         QStringLiteral("A series: plot the widths and the net magnetisation against the value to "
                        "FILE.png or FILE.svg."),
         QStringLiteral("FILE"));
-    parser.addOptions({workdir, batch,         threshold,    contrast,       raw,       noDraw,    jobs,
-                       part,    measureOption, size,         background,     rect,      pixelSize, format,
-                       values,  valuesFile,    valuesColumn, valuesFromName, valueUnit, table,     plot});
+    const QCommandLineOption loop(
+        QStringLiteral("loop"),
+        QStringLiteral("A series: write the loop's parameters (each branch's coercive field, remanence and "
+                       "saturation; the coercivity and the exchange bias, with their standard errors) to "
+                       "FILE.json."),
+        QStringLiteral("FILE"));
+    parser.addOptions({workdir,   batch,  threshold,     contrast,   raw,          noDraw,
+                       jobs,      part,   measureOption, size,       background,   rect,
+                       pixelSize, format, values,        valuesFile, valuesColumn, valuesFromName,
+                       valueUnit, table,  plot,          loop});
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
                                  QStringLiteral("[FILE...]"));
     exitCode = 2;
@@ -228,6 +235,7 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         o.values = parser.value(values), o.valuesFile = parser.value(valuesFile);
         o.valuesColumn = parser.value(valuesColumn), o.valuesFromName = parser.isSet(valuesFromName);
         o.valueUnit = parser.value(valueUnit), o.table = parser.value(table), o.plot = parser.value(plot);
+        o.loop = parser.value(loop);
         if (int(parser.isSet(values)) + int(parser.isSet(valuesFile)) + int(o.valuesFromName) > 1) {
             message = QStringLiteral("--values, --values-file and --values-from-name go one at a time");
             return std::nullopt;
@@ -256,7 +264,7 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     } else if (parser.isSet(size) || parser.isSet(rect) || parser.isSet(background) ||
                parser.isSet(pixelSize) || parser.isSet(format) || parser.isSet(values) ||
                parser.isSet(valuesFile) || parser.isSet(valuesColumn) || parser.isSet(valuesFromName) ||
-               parser.isSet(valueUnit) || parser.isSet(table) || parser.isSet(plot)) {
+               parser.isSet(valueUnit) || parser.isSet(table) || parser.isSet(plot) || parser.isSet(loop)) {
         message = QStringLiteral("--size, --rect, --background, --pixel-size, --format and the series' "
                                  "options go with --measure");
         return std::nullopt;

@@ -27,11 +27,11 @@ struct Options {
     double pixelSize = 0; // micrometres per pixel; 0 for none
     QString format = QStringLiteral("json");
     // A series: where each frame's value comes from, its unit, and the table and plot of it.
-    QString values, valuesFile, valuesColumn, valueUnit, table, plot;
+    QString values, valuesFile, valuesColumn, valueUnit, table, plot, loop;
     bool valuesFromName = false;
     bool series() const {
         return !values.isEmpty() || !valuesFile.isEmpty() || valuesFromName || !table.isEmpty() ||
-               !plot.isEmpty();
+               !plot.isEmpty() || !loop.isEmpty();
     }
 };
 

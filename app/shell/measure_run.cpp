@@ -5,6 +5,7 @@
 #include "core/save_file.h"
 #include "measure/measure_files.h"
 #include "measure/series.h"
+#include "measure/series_loop.h"
 #include "progress_line.h"
 
 #include <QFileInfo>
@@ -45,7 +46,8 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
     if (!options.background.isEmpty()) inputs << options.background;
     if (!options.valuesFile.isEmpty()) inputs << options.valuesFile;
     const std::pair<QString, QString> outputs[] = {{QStringLiteral("--table"), options.table},
-                                                   {QStringLiteral("--plot"), options.plot}};
+                                                   {QStringLiteral("--plot"), options.plot},
+                                                   {QStringLiteral("--loop"), options.loop}};
     for (const auto& [option, path] : outputs) {
         if (path.isEmpty()) continue;
         if (const QString why = unwritableTarget(path); !why.isEmpty())
@@ -60,6 +62,11 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
         (sameFile(options.table, options.plot) ||
          QFileInfo(options.table).absoluteFilePath() == QFileInfo(options.plot).absoluteFilePath()))
         return QStringLiteral("--table and --plot name one file, %1").arg(options.table);
+    for (const QString& other : {options.table, options.plot})
+        if (!options.loop.isEmpty() && !other.isEmpty() &&
+            (sameFile(options.loop, other) ||
+             QFileInfo(options.loop).absoluteFilePath() == QFileInfo(other).absoluteFilePath()))
+            return QStringLiteral("--loop and another output name one file, %1").arg(options.loop);
     return {};
 }
 
@@ -213,10 +220,17 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     progress.clear();
     for (auto& t : threads)
         t.join();
-    // The series' table and plot, in frame order, once every frame is done.
+    // The series' table, loop and plot, in frame order, once every frame is done.
     const QString name = valueName(source);
+    const Loop loop = loopOf(points);
+    if (!options.loop.isEmpty() &&
+        !saveWholeFile(options.loop, loopJson(loop, options.valueUnit).toUtf8(), &why)) {
+        say(err, QStringLiteral("%1 cannot be written: %2").arg(options.loop, why));
+        ++failed;
+    }
     if (!options.table.isEmpty()) {
-        SeriesHeader header{QString::fromStdString(describe(settings)), name, options.valueUnit, {}};
+        SeriesHeader header{QString::fromStdString(describe(settings)), name, options.valueUnit, {}, {}};
+        header.loop = loopComments(loop, options.valueUnit);
         if (rect)
             header.rectangle =
                 QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);

@@ -3,9 +3,13 @@
 // the table, extreme values on the plot's axes, FIFOs and devices as inputs, BigTIFF and long
 // stacks, and the numbers in file names.
 #include "measure/series.h"
+#include "measure/series_loop.h"
 #include "support/module_fixture.h"
 
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
@@ -370,4 +374,55 @@ TEST_F(SeriesFilesTest, ProgressOnATerminalOnly) {
         files << dataFile(QStringLiteral("p%1.png").arg(k));
     EXPECT_FALSE(
         run(QStringList{QStringLiteral("--measure")} + files).err.contains(QStringLiteral("frames/s")));
+}
+
+// A generated loop, coercive fields +8 (up) and -4 (down): the loop's parameters from the
+// frames, each within half a field step; a branch that never crosses zero says so.
+TEST_F(SeriesFilesTest, LoopParametersFromAGeneratedSweep) {
+    std::vector<double> fields;
+    for (int h = -30; h <= 30; h += 5)
+        fields.push_back(h);
+    for (int h = 25; h >= -30; h -= 5)
+        fields.push_back(h);
+    QStringList args{QStringLiteral("--measure")}, values;
+    for (size_t k = 0; k < fields.size(); ++k) {
+        const bool up = k <= 12;
+        const double m = std::tanh((fields[k] - (up ? 8.0 : -4.0)) / 15), black = 24 * (1 - m) / 2;
+        QImage img(192, 128, QImage::Format_Grayscale8);
+        for (int x = 0; x < 192; ++x) { // each column grey by the share of it that is black
+            const double from = std::fmod(x, 24.0), share = std::clamp(black - from, 0.0, 1.0);
+            for (int y = 0; y < 128; ++y)
+                img.setPixel(x, y, qRgb(0, 0, 0) + 0x010101 * static_cast<int>(200 - 150 * share));
+        }
+        const QString name = dataFile(QStringLiteral("f%1.png").arg(k, 2, 10, QLatin1Char('0')));
+        img.save(name);
+        args << name, values << QString::number(fields[k]);
+    }
+    args << QStringLiteral("--values") << values.join(',') << QStringLiteral("--value-unit")
+         << QStringLiteral("mT") << QStringLiteral("--loop") << dataFile("loop.json")
+         << QStringLiteral("--table") << dataFile("t.csv");
+    const Run r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QJsonObject loop =
+        QJsonDocument::fromJson(QByteArray::fromStdString(dataBytes("loop.json"))).object();
+    EXPECT_NEAR(loop[QStringLiteral("coercivity")].toDouble(), 6, 2.5);
+    EXPECT_NEAR(loop[QStringLiteral("exchange_bias")].toDouble(), 2, 2.5);
+    EXPECT_GT(loop[QStringLiteral("coercivity_se")].toDouble(), 0);
+    const QJsonArray branches = loop[QStringLiteral("branches")].toArray();
+    ASSERT_EQ(branches.size(), 2);
+    EXPECT_EQ(branches[0].toObject()[QStringLiteral("direction")].toString(), QStringLiteral("up"));
+    EXPECT_NEAR(branches[0].toObject()[QStringLiteral("coercive")].toDouble(), 8, 2.5);
+    EXPECT_NEAR(branches[1].toObject()[QStringLiteral("coercive")].toDouble(), -4, 2.5);
+    EXPECT_NEAR(branches[0].toObject()[QStringLiteral("remanence")].toDouble(), std::tanh(-8.0 / 15), 0.1);
+    EXPECT_TRUE(QString::fromStdString(dataBytes("t.csv")).contains(QStringLiteral("# loop: coercivity ")));
+    // One branch, never crossing zero.
+    std::vector<SeriesPoint> points(3);
+    for (size_t k = 0; k < points.size(); ++k)
+        points[k].value = static_cast<double>(k), points[k].pattern = QStringLiteral("stripes"),
+        points[k].reliable = true, points[k].blackFraction = 0.2;
+    const Loop one = loopOf(points);
+    ASSERT_EQ(one.branches.size(), 1u);
+    EXPECT_FALSE(one.branches[0].coercive);
+    EXPECT_TRUE(one.branches[0].note.contains(QStringLiteral("does not cross zero")));
+    EXPECT_FALSE(one.coercivity);
 }
