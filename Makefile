@@ -51,7 +51,8 @@ fuzz:
 	@for f in $(FUZZERS); do \
 		rm -rf build/fuzz/corpus/$$f && mkdir -p build/fuzz/corpus/$$f && cp fuzz/corpus/$$f/* build/fuzz/corpus/$$f/ && \
 		echo "fuzzing $$f for $(FUZZ_SECONDS) s" && \
-		(cd build/fuzz && ASAN_OPTIONS=verify_asan_link_order=0 QT_QPA_PLATFORM=offscreen \
+		(cd build/fuzz && ASAN_OPTIONS=verify_asan_link_order=0 LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan.supp \
+			QT_QPA_PLATFORM=offscreen \
 			bin/$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(CURDIR)/build/fuzz/corpus/$$f 2>fuzz-$$f.log) && \
 		grep -E "^stat::number_of_executed_units|^#[0-9]+ +DONE" build/fuzz/fuzz-$$f.log | tail -2 || \
 		{ tail -40 build/fuzz/fuzz-$$f.log; exit 1; }; \

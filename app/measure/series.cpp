@@ -384,6 +384,8 @@ SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, doub
     p.width = r.width, p.height = r.height;
     p.pattern = QString::fromStdString(r.pattern);
     p.error = QString::fromStdString(r.error);
+    for (const measure::Warning& w : r.warnings)
+        p.warnings << QString::fromStdString(w.code);
     p.reliable = r.reliable && r.error.empty();
     p.blackFraction = r.blackFraction, p.blackFractionSe = r.blackFractionSe;
     p.blackWidth = r.blackWidthPx, p.blackWidthSe = r.blackWidthSePx;

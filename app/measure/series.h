@@ -50,6 +50,7 @@ QString seriesPictureFilter(const QString& description);
 // named `column`), the last number in each file's name, or else the frame numbers from 1.
 struct ValueSource {
     QString list, file, column;
+    QString name; // what the values are called (--value-name), over what the source says
     bool fromName = false;
     Language language = Language::English; // of the messages
 };
@@ -84,6 +85,7 @@ struct SeriesPoint {
     double value = 0;
     int width = 0, height = 0;
     QString pattern, error;
+    QStringList warnings; // the codes of the frame's warnings
     bool reliable = false;
     double blackFraction = 0, blackFractionSe = 0;
     double blackWidth = 0, blackWidthSe = 0, whiteWidth = 0, whiteWidthSe = 0, period = 0, periodSe = 0;
@@ -105,7 +107,7 @@ QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeade
 
 // The plot's texts, so that the program draws it in Japanese and the command line in English.
 struct PlotTexts {
-    QString value, widths, magnetisation, black, white, period, unreliable;
+    QString value, widths, magnetisation, black, white, period, unreliable, up, down;
 };
 // What the values are called, in the source's language: the CSV column's name, the frame number
 // where no source gives them, else "value".
@@ -121,7 +123,7 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
 int seriesPointAt(const QRectF& area, const std::vector<SeriesPoint>& points, QPointF at);
 // Where frame k's black width is marked in a plot painted in `area`.
 QPointF seriesPointPosition(const QRectF& area, const std::vector<SeriesPoint>& points, int k);
-// The plot as PNG (1200 x 900) or SVG, by the name's suffix; false with `error` set when it cannot
+// The plot as PNG (1200 x 900), SVG or PDF (vector, 12 x 9 inches), by the name's suffix; false with `error` set when it cannot
 // be written.
 bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,
                     QString& error);

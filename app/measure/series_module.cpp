@@ -253,7 +253,16 @@ void SeriesModule::openFrame(int k) {
                         .arg(p.whiteWidthSe, 0, 'f', 2)
                         .arg(p.period, 0, 'f', 2)
                         .arg(p.periodSe, 0, 'f', 2)
-                        .arg(p.reliable ? QString() : QStringLiteral("  (信頼できない)"));
+                        .arg(QString());
+    // The frame's pattern, verdict and warnings, as the measurement window names them.
+    QStringList notes;
+    for (const measure::Warning& w : r.warnings)
+        notes << MeasurementModule::warningText(w.code);
+    frameSummary_ += QStringLiteral("\n模様: %1  判定: %2")
+                         .arg(p.pattern, p.reliable ? QStringLiteral("使える数値です")
+                                                    : QStringLiteral("この数値は使わないでください"));
+    if (!notes.isEmpty())
+        frameSummary_ += QStringLiteral("\n注意: ") + notes.join(QStringLiteral("\n注意: "));
     emit changed();
 }
 

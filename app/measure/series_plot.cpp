@@ -6,12 +6,16 @@
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImage>
+#include <QPageSize>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPdfWriter>
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <tuple>
 
 namespace tovra {
 
@@ -103,7 +107,7 @@ struct Layout {
 
 Layout layoutOf(const QRectF& area, const std::vector<SeriesPoint>& points) {
     Layout l;
-    const double left = 78, right = 24, top = 40, gap = 56, bottom = 56;
+    const double left = 78, right = 24, top = 44, gap = 76, bottom = 56;
     const double h = (area.height() - top - gap - bottom) / 2;
     l.panel[0] = QRectF(area.left() + left, area.top() + top, area.width() - left - right, std::max(h, 10.0));
     l.panel[1] = l.panel[0].translated(0, h + gap);
@@ -122,9 +126,25 @@ Layout layoutOf(const QRectF& area, const std::vector<SeriesPoint>& points) {
     for (int k = 0; k < 2; ++k) {
         if (!(ys[k][1] >= ys[k][0])) ys[k][0] = k == 0 ? 0 : -1, ys[k][1] = 1;
         if (k == 0) ys[k][0] = std::min(ys[k][0], 0.0L); // widths from zero, so that ratios read true
+        if (k == 1) ys[k][0] = -1, ys[k][1] = 1;         // the magnetisation's whole range, always
         std::tie(l.y0[k], l.y1[k]) = padded(ys[k][0], ys[k][1]);
     }
     return l;
+}
+
+// The sweep's two directions.
+const QColor kUp(0xc0, 0x1c, 0x2c), kDown(0x1f, 0x4e, 0xb4);
+
+// An arrowhead half way from `a` to `b`, pointing to `b`.
+void arrow(QPainter& p, QPointF a, QPointF b, const QColor& colour) {
+    const QPointF d = b - a;
+    const double length = std::hypot(d.x(), d.y());
+    if (length < 14) return;
+    const QPointF u = d / length, n(-u.y(), u.x()), tip = (a + b) / 2 + u * 4;
+    const QPointF head[3] = {tip, tip - u * 8 + n * 4, tip - u * 8 - n * 4};
+    p.setPen(QPen(colour, 1));
+    p.setBrush(colour);
+    p.drawPolygon(head, 3);
 }
 
 void mark(QPainter& p, QPointF c, int shape, const QColor& colour, bool filled) {
@@ -146,6 +166,7 @@ void mark(QPainter& p, QPointF c, int shape, const QColor& colour, bool filled) 
 
 QString valueName(const ValueSource& source) {
     const Language l = source.language;
+    if (!source.name.trimmed().isEmpty()) return source.name.trimmed();
     if (!source.file.isEmpty() && !source.column.isEmpty()) return source.column;
     if (source.list.isEmpty() && source.file.isEmpty() && !source.fromName)
         return pick(l, QStringLiteral("frame"), QStringLiteral("フレーム番号"));
@@ -164,6 +185,8 @@ PlotTexts plotTexts(const ValueSource& source, const QString& valueUnit) {
     t.white = pick(l, QStringLiteral("white width"), QStringLiteral("白の幅"));
     t.period = pick(l, QStringLiteral("period"), QStringLiteral("周期"));
     t.unreliable = pick(l, QStringLiteral("hollow: not reliable"), QStringLiteral("白抜き: 信頼できない"));
+    t.up = pick(l, QStringLiteral("sweep up"), QStringLiteral("上り"));
+    t.down = pick(l, QStringLiteral("sweep down"), QStringLiteral("下り"));
     return t;
 }
 
@@ -213,12 +236,8 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
         painter.drawText(QPointF(r.center().x() - metrics.horizontalAdvance(texts.value) / 2,
                                  r.bottom() + 10 + 2 * metrics.ascent()),
                          texts.value);
-        painter.save();
-        const QString label = k == 0 ? texts.widths : texts.magnetisation;
-        painter.translate(r.left() - 60, r.center().y() + metrics.horizontalAdvance(label) / 2);
-        painter.rotate(-90);
-        painter.drawText(QPointF(0, 0), label);
-        painter.restore();
+        // The quantity above its axis, upright, so that it reads in any script.
+        painter.drawText(QPointF(r.left() - 40, r.top() - 10), k == 0 ? texts.widths : texts.magnetisation);
     }
     // Zero magnetisation, where the black fraction is a half.
     if (l.y0[1] < 0 && l.y1[1] > 0) {
@@ -226,46 +245,76 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
         painter.drawLine(l.at(1, l.x0, 0), l.at(1, l.x1, 0));
     }
     painter.setClipRect(l.panel[0].united(l.panel[1]).adjusted(-8, -8, 8, 8));
+    // Each frame's branch: up where the values rose to it, down where they fell (the first takes the
+    // second's); the magnetisation is drawn in the branch's colour with an arrow along the sweep.
+    std::vector<int> branch(points.size(), 1);
+    for (size_t k = 1; k < points.size(); ++k)
+        branch[k] = points[k].value > points[k - 1].value   ? 1
+                    : points[k].value < points[k - 1].value ? -1
+                                                            : branch[k - 1];
+    if (points.size() > 1) branch[0] = branch[1];
+    auto colourOf = [&](const Curve& c, size_t k) {
+        return c.panel == 1 ? (branch[k] > 0 ? kUp : kDown) : c.colour;
+    };
     for (const Curve& c : kCurves) {
         // The line through the reliable frames in series order, then the error bars and marks.
-        QPainterPath path;
-        bool open = false;
-        for (const SeriesPoint& p : points) {
+        std::optional<QPointF> before;
+        for (size_t k = 0; k < points.size(); ++k) {
+            const SeriesPoint& p = points[k];
             if (!p.measured() || !p.reliable) continue;
             const QPointF at = l.at(c.panel, p.value, c.value(p));
-            open ? path.lineTo(at) : path.moveTo(at);
-            open = true;
+            if (before) {
+                painter.setPen(QPen(colourOf(c, k), 1.2));
+                painter.setBrush(Qt::NoBrush);
+                painter.drawLine(*before, at);
+                if (c.panel == 1) arrow(painter, *before, at, colourOf(c, k));
+            }
+            before = at;
         }
-        painter.setPen(QPen(c.colour, 1.2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(path);
-        for (const SeriesPoint& p : points) {
+        for (size_t k = 0; k < points.size(); ++k) {
+            const SeriesPoint& p = points[k];
             if (!p.measured()) continue;
             const Real v = c.value(p), e = c.se(p);
             if (std::isfinite(e) && e > 0) {
                 const QPointF a = l.at(c.panel, p.value, v - e), b = l.at(c.panel, p.value, v + e);
-                painter.setPen(QPen(c.colour, 1.2));
+                painter.setPen(QPen(colourOf(c, k), 1.2));
                 painter.drawLine(a, b);
                 painter.drawLine(a - QPointF(3, 0), a + QPointF(3, 0));
                 painter.drawLine(b - QPointF(3, 0), b + QPointF(3, 0));
             }
-            mark(painter, l.at(c.panel, p.value, v), c.shape, c.colour, p.reliable);
+            mark(painter, l.at(c.panel, p.value, v), c.shape, colourOf(c, k), p.reliable);
         }
     }
     painter.setClipping(false);
-    // The legend above the upper panel.
-    double x = l.panel[0].left();
-    const double y = l.panel[0].top() - 18;
-    const QString names[3] = {texts.black, texts.white, texts.period};
-    for (int k = 0; k < 3; ++k) {
-        mark(painter, QPointF(x + 6, y), kCurves[k].shape, kCurves[k].colour, true);
-        painter.setPen(Qt::black);
-        painter.drawText(QPointF(x + 16, y + metrics.ascent() / 2.5), names[k]);
-        x += 30 + metrics.horizontalAdvance(names[k]);
-    }
-    mark(painter, QPointF(x + 6, y), 0, Qt::black, false);
-    painter.setPen(Qt::black);
-    painter.drawText(QPointF(x + 16, y + metrics.ascent() / 2.5), texts.unreliable);
+    // The legends above each panel, at its right: the widths' marks and the hollow frames with the
+    // warnings that made them so; the sweep's two directions.
+    QStringList reasons;
+    for (const SeriesPoint& p : points)
+        if (p.measured() && !p.reliable)
+            for (const QString& w : p.warnings)
+                if (!reasons.contains(w)) reasons << w;
+    const QString hollow =
+        reasons.isEmpty()
+            ? texts.unreliable
+            : QStringLiteral("%1 (%2)").arg(texts.unreliable, reasons.join(QStringLiteral(", ")));
+    auto legend = [&](const QRectF& panel, const std::vector<std::tuple<int, QColor, bool, QString>>& items) {
+        double width = 0;
+        for (const auto& item : items)
+            width += 30 + metrics.horizontalAdvance(std::get<3>(item));
+        double x = panel.right() - width;
+        const double y = panel.top() - 14;
+        for (const auto& [shape, colour, filled, name] : items) {
+            mark(painter, QPointF(x + 6, y), shape, colour, filled);
+            painter.setPen(Qt::black);
+            painter.drawText(QPointF(x + 16, y + metrics.ascent() / 2.5), name);
+            x += 30 + metrics.horizontalAdvance(name);
+        }
+    };
+    legend(l.panel[0], {{kCurves[0].shape, kCurves[0].colour, true, texts.black},
+                        {kCurves[1].shape, kCurves[1].colour, true, texts.white},
+                        {kCurves[2].shape, kCurves[2].colour, true, texts.period},
+                        {0, Qt::black, false, hollow}});
+    legend(l.panel[1], {{0, kUp, true, texts.up}, {0, kDown, true, texts.down}});
     painter.restore();
 }
 
@@ -316,8 +365,18 @@ bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points,
             error = QStringLiteral("%1: the plot could not be encoded").arg(path);
             return false;
         }
+    } else if (suffix == QLatin1String("pdf")) {
+        // Vector, for a paper: the page the plot's size at 100 dots an inch.
+        QPdfWriter pdf(&buffer);
+        pdf.setPageSize(QPageSize(QSizeF(12, 9), QPageSize::Inch));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        pdf.setResolution(100);
+        pdf.setTitle(texts.value);
+        pdf.setCreator(QStringLiteral("Tovra"));
+        QPainter painter(&pdf);
+        paintSeriesPlot(painter, area, points, texts);
     } else {
-        error = QStringLiteral("%1: a plot is written as .png or .svg").arg(path);
+        error = QStringLiteral("%1: a plot is written as .png, .svg or .pdf").arg(path);
         return false;
     }
     buffer.close();

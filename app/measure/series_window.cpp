@@ -183,11 +183,12 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
             if (!s->exportTable(*path)) dialogs_.inform(QStringLiteral("書き出せません。\n%1").arg(*path));
     });
     connect(savePlot, &QPushButton::clicked, this, [this, s] {
-        if (auto path = dialogs_.exportFileName(QStringLiteral("PNG 画像 (*.png)|*.png|SVG 図 (*.svg)|*.svg"),
-                                                s->exportSuggestion(QStringLiteral(".png"))))
+        if (auto path = dialogs_.exportFileName(
+                QStringLiteral("PNG 画像 (*.png)|*.png|SVG 図 (*.svg)|*.svg|PDF 図 (*.pdf)|*.pdf"),
+                s->exportSuggestion(QStringLiteral(".png"))))
             if (!s->exportPlot(*path))
                 dialogs_.inform(
-                    QStringLiteral("書き出せません (名前の終わりは .png か .svg)。\n%1").arg(*path));
+                    QStringLiteral("書き出せません (名前の終わりは .png、.svg か .pdf)。\n%1").arg(*path));
     });
     connect(&series, &SeriesModule::changed, this, &SeriesWindow::refresh);
     refresh();

@@ -130,10 +130,19 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
                        "saturation; the coercivity and the exchange bias, with their standard errors) to "
                        "FILE.json."),
         QStringLiteral("FILE"));
-    parser.addOptions({workdir,   batch,  threshold,     contrast,   raw,          noDraw,
-                       jobs,      part,   measureOption, size,       background,   rect,
-                       pixelSize, format, values,        valuesFile, valuesColumn, valuesFromName,
-                       valueUnit, table,  plot,          loop});
+    const QCommandLineOption valueNameOption(
+        QStringLiteral("value-name"),
+        QStringLiteral("A series: what the values are, for the plot's axis and the table (\"μ0H\" gives "
+                       "\"μ0H (mT)\" with --value-unit mT)."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption language(
+        QStringLiteral("language"),
+        QStringLiteral("A series: the plot's and the table's texts in en (English) or ja (Japanese)."),
+        QStringLiteral("en|ja"), QStringLiteral("en"));
+    parser.addOptions({workdir, batch,           threshold,    contrast,       raw,       noDraw,    jobs,
+                       part,    measureOption,   size,         background,     rect,      pixelSize, format,
+                       values,  valuesFile,      valuesColumn, valuesFromName, valueUnit, table,     plot,
+                       loop,    valueNameOption, language});
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
                                  QStringLiteral("[FILE...]"));
     exitCode = 2;
@@ -236,6 +245,11 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         o.valuesColumn = parser.value(valuesColumn), o.valuesFromName = parser.isSet(valuesFromName);
         o.valueUnit = parser.value(valueUnit), o.table = parser.value(table), o.plot = parser.value(plot);
         o.loop = parser.value(loop);
+        o.valueName = parser.value(valueNameOption), o.language = parser.value(language);
+        if (o.language != QLatin1String("en") && o.language != QLatin1String("ja")) {
+            message = QStringLiteral("--language is en or ja, not \"%1\"").arg(o.language);
+            return std::nullopt;
+        }
         if (int(parser.isSet(values)) + int(parser.isSet(valuesFile)) + int(o.valuesFromName) > 1) {
             message = QStringLiteral("--values, --values-file and --values-from-name go one at a time");
             return std::nullopt;
@@ -249,8 +263,9 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
             return std::nullopt;
         }
         const QString plotSuffix = QFileInfo(o.plot).suffix().toLower();
-        if (parser.isSet(plot) && plotSuffix != QLatin1String("png") && plotSuffix != QLatin1String("svg")) {
-            message = QStringLiteral("--plot writes FILE.png or FILE.svg, not \"%1\"").arg(o.plot);
+        if (parser.isSet(plot) && plotSuffix != QLatin1String("png") && plotSuffix != QLatin1String("svg") &&
+            plotSuffix != QLatin1String("pdf")) {
+            message = QStringLiteral("--plot writes FILE.png, FILE.svg or FILE.pdf, not \"%1\"").arg(o.plot);
             return std::nullopt;
         }
         if (o.files.isEmpty()) {
@@ -264,7 +279,8 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     } else if (parser.isSet(size) || parser.isSet(rect) || parser.isSet(background) ||
                parser.isSet(pixelSize) || parser.isSet(format) || parser.isSet(values) ||
                parser.isSet(valuesFile) || parser.isSet(valuesColumn) || parser.isSet(valuesFromName) ||
-               parser.isSet(valueUnit) || parser.isSet(table) || parser.isSet(plot) || parser.isSet(loop)) {
+               parser.isSet(valueUnit) || parser.isSet(table) || parser.isSet(plot) || parser.isSet(loop) ||
+               parser.isSet(valueNameOption) || parser.isSet(language)) {
         message = QStringLiteral("--size, --rect, --background, --pixel-size, --format and the series' "
                                  "options go with --measure");
         return std::nullopt;

@@ -28,6 +28,8 @@ struct Options {
     QString format = QStringLiteral("json");
     // A series: where each frame's value comes from, its unit, and the table and plot of it.
     QString values, valuesFile, valuesColumn, valueUnit, table, plot, loop;
+    QString valueName;                       // what the values are called on the plot and in the table
+    QString language = QStringLiteral("en"); // of the plot's and the table's texts: en or ja
     bool valuesFromName = false;
     bool series() const {
         return !values.isEmpty() || !valuesFile.isEmpty() || valuesFromName || !table.isEmpty() ||

@@ -84,9 +84,14 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         return 2;
     }
     const bool series = options.series();
-    const ValueSource source{options.values, options.valuesFile, options.valuesColumn, options.valuesFromName,
-                             Language::English};
-    if (series && !assignValues(frames, source, why)) {
+    ValueSource source;
+    source.list = options.values, source.file = options.valuesFile, source.column = options.valuesColumn;
+    source.name = options.valueName, source.fromName = options.valuesFromName;
+    source.language = options.language == QLatin1String("ja") ? Language::Japanese : Language::English;
+    // The messages of the run stay English; the table's and the plot's texts follow --language.
+    ValueSource messages = source;
+    messages.language = Language::English;
+    if (series && !assignValues(frames, messages, why)) {
         say(err, why);
         return 2;
     }

@@ -62,7 +62,8 @@ TEST(CommandLine, SeriesOptions) {
         {{QStringLiteral("--values"), QStringLiteral("1"), QStringLiteral("--values-from-name")},
          "one at a time"},
         {{QStringLiteral("--values-column"), QStringLiteral("B")}, "goes with --values-file"},
-        {{QStringLiteral("--plot"), QStringLiteral("p.pdf")}, ".png or FILE.svg"},
+        {{QStringLiteral("--plot"), QStringLiteral("p.eps")}, "FILE.svg or FILE.pdf"},
+        {{QStringLiteral("--language"), QStringLiteral("de")}, "en or ja"},
         {{QStringLiteral("--values"), QString()}, "needs a list"},
     };
     for (const auto& row : refused) {

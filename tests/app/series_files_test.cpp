@@ -296,10 +296,10 @@ TEST_F(SeriesFilesTest, NumbersInNamesAndValuesFiles) {
     std::vector<SeriesFrame> frames(2);
     QString error;
     writeData(QStringLiteral("dup.csv"), "field,field\n1,2\n3,4\n");
-    EXPECT_FALSE(assignValues(frames, {{}, dataFile("dup.csv"), QStringLiteral("field")}, error));
+    EXPECT_FALSE(assignValues(frames, {{}, dataFile("dup.csv"), QStringLiteral("field"), {}}, error));
     EXPECT_TRUE(error.contains(QStringLiteral("2 columns named \"field\""))) << error.toStdString();
     writeData(QStringLiteral("long.txt"), "1\n" + std::string(100000, 'x') + "\n");
-    EXPECT_FALSE(assignValues(frames, {{}, dataFile("long.txt"), {}}, error));
+    EXPECT_FALSE(assignValues(frames, {{}, dataFile("long.txt"), {}, {}}, error));
     EXPECT_LT(error.size(), 300) << error.left(400).toStdString();
 }
 
@@ -425,4 +425,30 @@ TEST_F(SeriesFilesTest, LoopParametersFromAGeneratedSweep) {
     EXPECT_FALSE(one.branches[0].coercive);
     EXPECT_TRUE(one.branches[0].note.contains(QStringLiteral("does not cross zero")));
     EXPECT_FALSE(one.coercivity);
+}
+
+// The plot for a slide or a paper: the quantity named, the texts in either language, PDF as well.
+TEST_F(SeriesFilesTest, PlotsNamedInEitherLanguageAndAsPdf) {
+    const QString a = stripes(QStringLiteral("a.png")), b = stripes(QStringLiteral("b.png"), 2);
+    const QStringList common{QStringLiteral("--measure"),
+                             a,
+                             b,
+                             QStringLiteral("--values"),
+                             QStringLiteral("-5,5"),
+                             QStringLiteral("--value-unit"),
+                             QStringLiteral("mT"),
+                             QStringLiteral("--value-name"),
+                             QString::fromUtf8("μ0H")};
+    EXPECT_EQ(run(common + QStringList{QStringLiteral("--plot"), dataFile("p.svg")}).code, 0);
+    const QString english = QString::fromUtf8(dataBytes(QStringLiteral("p.svg")));
+    EXPECT_TRUE(english.contains(QString::fromUtf8("μ0H (mT)")));
+    EXPECT_TRUE(english.contains(QStringLiteral("net magnetisation")));
+    EXPECT_EQ(run(common + QStringList{QStringLiteral("--language"), QStringLiteral("ja"),
+                                       QStringLiteral("--plot"), dataFile("p.svg")})
+                  .code,
+              0);
+    EXPECT_TRUE(
+        QString::fromUtf8(dataBytes(QStringLiteral("p.svg"))).contains(QString::fromUtf8("正味の磁化")));
+    EXPECT_EQ(run(common + QStringList{QStringLiteral("--plot"), dataFile("p.pdf")}).code, 0);
+    EXPECT_EQ(dataBytes(QStringLiteral("p.pdf")).substr(0, 5), "%PDF-");
 }
