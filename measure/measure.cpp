@@ -30,7 +30,7 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     auto failed = [&](const std::string& why) {
         Result e;
         e.error = why;
-        e.width = r.width, e.height = r.height;
+        e.width = r.width, e.height = r.height, e.level = r.level;
         return e;
     };
     // The rectangle prepared and binarized; its stereology by block, the blur taken out.
@@ -54,6 +54,11 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     const double wholeBlur = std::sqrt((r.blurPx ? *r.blurPx * *r.blurPx : 0) + kSmoothing * kSmoothing);
     f.evidence.belowResolution = std::min(r.blackWidthPx, r.whiteWidthPx) < kResolved * wholeBlur;
     judge(r, f.evidence);
+    const double unit = background ? 1 : f.scale; // the picture's own grey levels
+    if (f.levels.count[0] > 0 && f.levels.count[1] > 0) {
+        r.whiteLevel = f.levels.sum[0] / static_cast<double>(f.levels.count[0]) / unit;
+        r.blackLevel = f.levels.sum[1] / static_cast<double>(f.levels.count[1]) / unit;
+    }
     if (!background) r.threshold /= f.scale; // in the picture's own grey levels
     r.black = std::move(f.black);
     return r;

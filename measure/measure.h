@@ -94,9 +94,14 @@ struct Result {
     std::vector<Warning> warnings;
     bool reliable = false; // no serious warning
     double periodFftPx = 0;
-    double orientationDeg = 0;    // of the stripes (walls), as atan(slope); for mazes the strongest direction
-    double anisotropy = 0;        // 0 for no preferred direction, 1 for perfect stripes
-    double threshold = 0;         // on the prepared image
+    double orientationDeg = 0; // of the stripes (walls), as atan(slope); for mazes the strongest direction
+    double anisotropy = 0;     // 0 for no preferred direction, 1 for perfect stripes
+    double threshold = 0;      // on the prepared image
+    // The rectangle's mean grey level, and the black and the white domains' (in the picture's own
+    // levels; for a Kerr frame the difference relative to the background): what tells a frame of
+    // one colour, saturated, from one without domains. The level is given even where the frame
+    // cannot be measured further.
+    std::optional<double> level, blackLevel, whiteLevel;
     std::vector<Band> bands;      // stripes only
     std::vector<Grain> grains;    // stripes in several grains only
     Rect area;                    // what was measured

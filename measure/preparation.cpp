@@ -362,7 +362,10 @@ std::optional<std::string> prepare(const Image& image, Image* given, const Image
     Image g, b;
     Image& unfiltered = f.unfiltered;
     cropScaled(image, area, f.scale, g, &unfiltered);
-    f.clipping = clippingOf(unfiltered);         // before any filter moves the clipped values
+    f.clipping = clippingOf(unfiltered); // before any filter moves the clipped values
+    if (!background)
+        r.level = std::accumulate(unfiltered.px.begin(), unfiltered.px.end(), 0.0) /
+                  static_cast<double>(unfiltered.px.size()) / f.scale;
     if (given) given->px = std::vector<float>(); // freed, not only emptied
     if (background) cropScaled(*background, area, f.scale, b, nullptr);
     if (settings.median) median(g);
@@ -372,6 +375,8 @@ std::optional<std::string> prepare(const Image& image, Image* given, const Image
         auto relative = [](float v, float bg) { return bg > 0 ? (v - bg) / bg : 0.0F; };
         for (size_t i = 0; i < g.px.size(); ++i)
             unfiltered.px[i] = relative(unfiltered.px[i], b.px[i]);
+        r.level = std::accumulate(unfiltered.px.begin(), unfiltered.px.end(), 0.0) /
+                  static_cast<double>(unfiltered.px.size());
         if (settings.median) median(b);
         for (size_t i = 0; i < g.px.size(); ++i)
             g.px[i] = relative(g.px[i], b.px[i]);

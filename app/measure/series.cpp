@@ -324,6 +324,33 @@ bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, Q
     return true;
 }
 
+void markSaturated(std::vector<SeriesPoint>& points) {
+    std::vector<double> blacks, whites;
+    for (const SeriesPoint& p : points)
+        if (p.measured() && p.blackLevel && p.whiteLevel)
+            blacks.push_back(*p.blackLevel), whites.push_back(*p.whiteLevel);
+    if (blacks.empty()) return;
+    auto median = [](std::vector<double> v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    const double dark = median(blacks), light = median(whites), contrast = std::fabs(light - dark);
+    if (!(contrast > 0)) return;
+    for (SeriesPoint& p : points) {
+        const bool wallless = p.pattern == QLatin1String("none") ||
+                              p.error.startsWith(QStringLiteral("no domains")) ||
+                              p.error == QLatin1String("the image is uniform");
+        if (!wallless || !p.level) continue;
+        // Within a quarter of the contrast of one colour's level: that colour, all over.
+        const double toDark = std::fabs(*p.level - dark), toLight = std::fabs(*p.level - light);
+        if (std::min(toDark, toLight) > contrast / 4) continue;
+        p.pattern = QStringLiteral("saturated"), p.error.clear(), p.reliable = true, p.warnings.clear();
+        p.blackFraction = toDark < toLight ? 1 : 0, p.blackFractionSe = 0;
+        p.blackWidth = p.whiteWidth = p.period = std::nan("");
+        p.blackWidthSe = p.whiteWidthSe = p.periodSe = std::nan("");
+    }
+}
+
 QStringList signNotes(const std::vector<SeriesFrame>& frames) {
     QStringList notes;
     for (const SeriesFrame& f : frames) {
@@ -384,6 +411,7 @@ SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, doub
     p.width = r.width, p.height = r.height;
     p.pattern = QString::fromStdString(r.pattern);
     p.error = QString::fromStdString(r.error);
+    p.level = r.level, p.blackLevel = r.blackLevel, p.whiteLevel = r.whiteLevel;
     for (const measure::Warning& w : r.warnings)
         p.warnings << QString::fromStdString(w.code);
     p.reliable = r.reliable && r.error.empty();

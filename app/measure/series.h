@@ -90,11 +90,18 @@ struct SeriesPoint {
     double blackFraction = 0, blackFractionSe = 0;
     double blackWidth = 0, blackWidthSe = 0, whiteWidth = 0, whiteWidthSe = 0, period = 0, periodSe = 0;
     double pixelSizeUm = 0;
+    std::optional<double> level, blackLevel, whiteLevel; // as the measurement gives them
     bool measured() const { return error.isEmpty() && pattern != QLatin1String("none"); }
+    // A frame of one colour: no widths, its black fraction 1 or 0.
+    bool saturated() const { return pattern == QLatin1String("saturated"); }
     // 1 - 2 x the black fraction: +1 all white, -1 all black.
     double magnetisation() const { return 1 - 2 * blackFraction; }
 };
 SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, double pixelSizeUm);
+// Frames of one colour in a series: a frame without walls (pattern none, or all one colour) whose
+// level lies near the black or the white domains' level of the series' other frames (their
+// medians) is saturated, black fraction 1 or 0, reliable; one at neither level stays as it is.
+void markSaturated(std::vector<SeriesPoint>& points);
 
 // The table: comment lines (program and version, settings, value, the frames' files and sizes
 // where they differ), a header row and a row a frame.
@@ -123,8 +130,8 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
 int seriesPointAt(const QRectF& area, const std::vector<SeriesPoint>& points, QPointF at);
 // Where frame k's black width is marked in a plot painted in `area`.
 QPointF seriesPointPosition(const QRectF& area, const std::vector<SeriesPoint>& points, int k);
-// The plot as PNG (1200 x 900), SVG or PDF (vector, 12 x 9 inches), by the name's suffix; false with `error` set when it cannot
-// be written.
+// The plot as PNG (1200 x 900), SVG or PDF (vector, 12 x 9 inches), by the name's suffix; false with `error`
+// set when it cannot be written.
 bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,
                     QString& error);
 

@@ -218,6 +218,7 @@ std::vector<SeriesPoint> SeriesModule::points() const {
     std::vector<SeriesPoint> out;
     for (const auto& p : results_)
         if (p) out.push_back(*p);
+    markSaturated(out);
     return out;
 }
 

@@ -116,6 +116,7 @@ Layout layoutOf(const QRectF& area, const std::vector<SeriesPoint>& points) {
         if (!p.measured()) continue;
         xs[0] = std::min<Real>(xs[0], p.value), xs[1] = std::max<Real>(xs[1], p.value);
         for (const Curve& c : kCurves) {
+            if (!std::isfinite(c.value(p))) continue; // a saturated frame has no widths
             const Real v = c.value(p), e = std::isfinite(c.se(p)) ? c.se(p) : 0;
             ys[c.panel][0] = std::min(ys[c.panel][0], v - e),
             ys[c.panel][1] = std::max(ys[c.panel][1], v + e);
@@ -261,7 +262,7 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
         std::optional<QPointF> before;
         for (size_t k = 0; k < points.size(); ++k) {
             const SeriesPoint& p = points[k];
-            if (!p.measured() || !p.reliable) continue;
+            if (!p.measured() || !p.reliable || !std::isfinite(c.value(p))) continue;
             const QPointF at = l.at(c.panel, p.value, c.value(p));
             if (before) {
                 painter.setPen(QPen(colourOf(c, k), 1.2));
@@ -273,7 +274,7 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
         }
         for (size_t k = 0; k < points.size(); ++k) {
             const SeriesPoint& p = points[k];
-            if (!p.measured()) continue;
+            if (!p.measured() || !std::isfinite(c.value(p))) continue;
             const Real v = c.value(p), e = c.se(p);
             if (std::isfinite(e) && e > 0) {
                 const QPointF a = l.at(c.panel, p.value, v - e), b = l.at(c.panel, p.value, v + e);
@@ -325,6 +326,7 @@ int seriesPointAt(const QRectF& area, const std::vector<SeriesPoint>& points, QP
     for (size_t k = 0; k < points.size(); ++k) {
         if (!points[k].measured()) continue;
         for (const Curve& c : kCurves) {
+            if (!std::isfinite(c.value(points[k]))) continue;
             const QPointF d = l.at(c.panel, points[k].value, c.value(points[k])) - at;
             if (const double r = std::hypot(d.x(), d.y()); r < nearest)
                 nearest = r, best = static_cast<int>(k);

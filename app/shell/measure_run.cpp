@@ -227,6 +227,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         t.join();
     // The series' table, loop and plot, in frame order, once every frame is done.
     const QString name = valueName(source);
+    markSaturated(points);
     const Loop loop = loopOf(points);
     if (!options.loop.isEmpty() &&
         !saveWholeFile(options.loop, loopJson(loop, options.valueUnit).toUtf8(), &why)) {

@@ -447,8 +447,41 @@ TEST_F(SeriesFilesTest, PlotsNamedInEitherLanguageAndAsPdf) {
                                        QStringLiteral("--plot"), dataFile("p.svg")})
                   .code,
               0);
-    EXPECT_TRUE(
-        QString::fromUtf8(dataBytes(QStringLiteral("p.svg"))).contains(QString::fromUtf8("磁化")));
+    EXPECT_TRUE(QString::fromUtf8(dataBytes(QStringLiteral("p.svg"))).contains(QString::fromUtf8("磁化")));
     EXPECT_EQ(run(common + QStringList{QStringLiteral("--plot"), dataFile("p.pdf")}).code, 0);
     EXPECT_EQ(dataBytes(QStringLiteral("p.pdf")).substr(0, 5), "%PDF-");
+}
+
+// The loop's saturated ends: a frame of one colour at the black or the white domains' level of the
+// other frames is measured as black fraction 1 or 0, reliable, in the table and the plot; one at
+// neither level stays a frame without a pattern.
+TEST_F(SeriesFilesTest, SaturatedFramesAreTheLoopsEnds) {
+    auto uniform = [&](const QString& name, int grey) {
+        QImage img(96, 96, QImage::Format_Grayscale8);
+        for (int y = 0; y < 96; ++y)
+            for (int x = 0; x < 96; ++x)
+                img.setPixel(x, y, 0x010101 * (grey + (x * 7 + y * 13) % 5 - 2));
+        img.save(dataFile(name));
+        return dataFile(name);
+    };
+    const QStringList frames{uniform(QStringLiteral("all_black.png"), 40),
+                             stripes(QStringLiteral("s1.png"), 1), stripes(QStringLiteral("s2.png"), 3),
+                             uniform(QStringLiteral("all_white.png"), 210),
+                             uniform(QStringLiteral("grey.png"), 125)};
+    const Run r = run(QStringList{QStringLiteral("--measure")} + frames +
+                      QStringList{QStringLiteral("--values"), QStringLiteral("-20,-5,5,20,30"),
+                                  QStringLiteral("--table"), dataFile("t.csv"), QStringLiteral("--plot"),
+                                  dataFile("p.svg")});
+    const QStringList rows = QString::fromUtf8(dataBytes(QStringLiteral("t.csv"))).split('\n');
+    auto row = [&](int frame) {
+        for (const QString& line : rows)
+            if (line.startsWith(QString::number(frame) + QLatin1Char(','))) return line;
+        return QString();
+    };
+    EXPECT_TRUE(row(1).contains(QStringLiteral(",saturated,true,1,0,-1,0,,"))) << row(1).toStdString();
+    EXPECT_TRUE(row(4).contains(QStringLiteral(",saturated,true,0,0,1,0,,"))) << row(4).toStdString();
+    EXPECT_FALSE(row(5).contains(QStringLiteral("saturated"))) << row(5).toStdString();
+    EXPECT_FALSE(QString::fromUtf8(dataBytes(QStringLiteral("p.svg")))
+                     .contains(QStringLiteral("nan"), Qt::CaseInsensitive));
+    (void)r;
 }
