@@ -32,6 +32,26 @@ void findCrossings(LoopBranch& b, const std::vector<SeriesPoint>& points, const 
             if (m1 == m2) continue;
             const auto [x, se] = zeroOf(p.value, m1, mSe(p), q.value, m2, mSe(q));
             b.coercive = x, b.coerciveSe = se;
+            // A parabola through the two frames and the nearer of their neighbours on the branch:
+            // its zero between them, against the line's, is the interpolation's allowance.
+            const int third = k > 0 ? used[k - 1] : k + 2 < used.size() ? used[k + 2] : -1;
+            b.coerciveSys = 0;
+            if (third >= 0) {
+                const SeriesPoint& o = points[static_cast<size_t>(third)];
+                const double xs[3] = {p.value, q.value, o.value}, ys[3] = {m1, m2, o.magnetisation()};
+                // Newton's form: y = ys0 + d1 (x - xs0) + d2 (x - xs0)(x - xs1).
+                const double d1 = (ys[1] - ys[0]) / (xs[1] - xs[0]);
+                const double d2 = ((ys[2] - ys[1]) / (xs[2] - xs[1]) - d1) / (xs[2] - xs[0]);
+                double root = x;
+                for (int step = 0; step < 20 && std::isfinite(root); ++step) { // Newton from the line's zero
+                    const double y = ys[0] + d1 * (root - xs[0]) + d2 * (root - xs[0]) * (root - xs[1]);
+                    const double slope = d1 + d2 * (2 * root - xs[0] - xs[1]);
+                    if (!(std::fabs(slope) > 0)) break;
+                    root -= y / slope;
+                }
+                const double lo = std::min(p.value, q.value), hi = std::max(p.value, q.value);
+                if (std::isfinite(root) && root >= lo && root <= hi) b.coerciveSys = std::fabs(root - x);
+            }
             // The widths between the two frames, where both have them.
             const double t = (x - p.value) / (q.value - p.value);
             if (p.pattern != QLatin1String("saturated") && q.pattern != QLatin1String("saturated")) {
@@ -123,6 +143,7 @@ Loop loopOf(const std::vector<SeriesPoint>& points) {
         loop.coercivity = (*up->coercive - *down->coercive) / 2;
         loop.exchangeBias = (*up->coercive + *down->coercive) / 2;
         loop.coercivitySe = loop.exchangeBiasSe = std::hypot(*up->coerciveSe, *down->coerciveSe) / 2;
+        loop.loopSys = std::hypot(up->coerciveSys.value_or(0), down->coerciveSys.value_or(0)) / 2;
     }
     return loop;
 }
@@ -134,17 +155,19 @@ QString loopJson(const Loop& loop, const QString& unit) {
                         "{\"direction\":\"%1\",\"from\":%2,\"to\":%3,\"coercive\":%4,\"coercive_se\":%5,"
                         "\"remanence\":%6,\"remanence_se\":%7,\"saturation\":%8,"
                         "\"black_width_px_at_coercive\":%9,\"white_width_px_at_coercive\":%10,"
-                        "\"period_px_at_coercive\":%11,\"note\":%12}")
+                        "\"period_px_at_coercive\":%11,\"note\":%12,\"coercive_sys\":%13}")
                         .arg(b.up ? QStringLiteral("up") : QStringLiteral("down"))
                         .arg(b.first)
                         .arg(b.last)
                         .arg(num(b.coercive), num(b.coerciveSe), num(b.remanence), num(b.remanenceSe),
                              num(b.saturation), num(b.blackWidth), num(b.whiteWidth), num(b.period),
-                             b.note.isEmpty() ? QStringLiteral("null") : quotedJson(b.note));
+                             b.note.isEmpty() ? QStringLiteral("null") : quotedJson(b.note),
+                             num(b.coerciveSys));
     return QStringLiteral("{\"unit\":%1,\"branches\":[%2],\"coercivity\":%3,\"coercivity_se\":%4,"
-                          "\"exchange_bias\":%5,\"exchange_bias_se\":%6}\n")
+                          "\"exchange_bias\":%5,\"exchange_bias_se\":%6,\"coercivity_sys\":%7,"
+                          "\"exchange_bias_sys\":%7}\n")
         .arg(quotedJson(unit), branches.join(QLatin1Char(',')), num(loop.coercivity), num(loop.coercivitySe),
-             num(loop.exchangeBias), num(loop.exchangeBiasSe));
+             num(loop.exchangeBias), num(loop.exchangeBiasSe), num(loop.loopSys));
 }
 
 QString loopComments(const Loop& loop, const QString& unit) {

@@ -13,9 +13,11 @@
 namespace tovra {
 
 struct LoopBranch {
-    bool up = true;                               // the values increasing
-    int first = 0, last = 0;                      // its frames, from 1, in series order
-    std::optional<double> coercive, coerciveSe;   // where the net magnetisation crosses 0
+    bool up = true;                             // the values increasing
+    int first = 0, last = 0;                    // its frames, from 1, in series order
+    std::optional<double> coercive, coerciveSe; // where the net magnetisation crosses 0
+    // The straight line's own error there: how far a parabola through the next frame too moves it.
+    std::optional<double> coerciveSys;
     std::optional<double> remanence, remanenceSe; // the net magnetisation at value 0
     std::optional<double> saturation;             // where |m| first reaches 0.95 past the crossing
     // The widths and the period at the coercive field, between its two frames.
@@ -25,7 +27,7 @@ struct LoopBranch {
 
 struct Loop {
     std::vector<LoopBranch> branches;
-    std::optional<double> coercivity, coercivitySe, exchangeBias, exchangeBiasSe;
+    std::optional<double> coercivity, coercivitySe, exchangeBias, exchangeBiasSe, loopSys;
 };
 
 // The loop of `points` (in series order): branches of at least two frames where the values run one
