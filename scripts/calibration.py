@@ -25,18 +25,15 @@ import argparse
 import dataclasses
 import json
 import math
-import os
 import pathlib
 import statistics
 import sys
 
-try:
-    import numpy as np
-except ImportError as missing:
-    debian = "/usr/bin/python3"
-    if os.path.realpath(sys.executable) != os.path.realpath(debian) and os.access(debian, os.X_OK):
-        os.execv(debian, [debian, os.path.abspath(__file__), *sys.argv[1:]])
-    sys.exit(f"{missing}: this script needs NumPy (apt-get install python3-numpy)")
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import debian_python  # noqa: E402
+
+debian_python.require("numpy", packages="python3-numpy")
+import numpy as np  # noqa: E402
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "measure" / "python"))
 import tovra_measure  # noqa: E402

@@ -8,18 +8,15 @@ Usage: scripts/sweep_demo.py OUTPUT_FOLDER  (writes sweep.tif, fields.csv and tr
 It needs NumPy and Pillow (Debian's python3-numpy and python3-pil, which `make test` installs).
 Where the python3 first on the path lacks them (a pyenv or a virtual environment), it runs itself
 again with Debian's /usr/bin/python3."""
-import os
 import pathlib
 import sys
 
-try:
-    import numpy as np
-    from PIL import Image
-except ImportError as missing:
-    debian = "/usr/bin/python3"
-    if os.path.realpath(sys.executable) != os.path.realpath(debian) and os.access(debian, os.X_OK):
-        os.execv(debian, [debian, os.path.abspath(__file__), *sys.argv[1:]])
-    sys.exit(f"{missing}: this script needs NumPy and Pillow (apt-get install python3-numpy python3-pil)")
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import debian_python  # noqa: E402
+
+debian_python.require("numpy", "PIL", packages="python3-numpy python3-pil")
+import numpy as np  # noqa: E402
+from PIL import Image  # noqa: E402
 
 out = pathlib.Path(sys.argv[1])
 out.mkdir(parents=True, exist_ok=True)
