@@ -1,6 +1,7 @@
 #include "series.h"
 
 #include "core/save_file.h"
+#include "series_loop.h"
 #include "series_text.h"
 
 #include <QBuffer>
@@ -285,6 +286,21 @@ void paintSeriesPlot(QPainter& painter, const QRectF& area, const std::vector<Se
             }
             mark(painter, l.at(c.panel, p.value, v), c.shape, colourOf(c, k), p.reliable);
         }
+    }
+    // The loop's coercive fields, where the magnetisation crosses zero on each branch.
+    const Loop loop = loopOf(points);
+    for (size_t i = 0; i < loop.branches.size(); ++i) {
+        const LoopBranch& b = loop.branches[i];
+        if (!b.coercive || *b.coercive < l.x0 || *b.coercive > l.x1) continue;
+        const QColor colour = b.up ? kUp : kDown;
+        const QPointF at = l.at(1, *b.coercive, 0);
+        painter.setPen(QPen(colour, 1, Qt::DashLine));
+        painter.drawLine(QPointF(at.x(), l.panel[1].top()), QPointF(at.x(), l.panel[1].bottom()));
+        const QString label = QStringLiteral("Hc%1 %2")
+                                  .arg(b.up ? QStringLiteral("↑") : QStringLiteral("↓"))
+                                  .arg(*b.coercive, 0, 'g', 4);
+        painter.setPen(colour);
+        painter.drawText(QPointF(at.x() + 4, l.panel[1].top() + 16 + 16 * static_cast<double>(i % 2)), label);
     }
     painter.setClipping(false);
     // The legends above each panel, at its right: the widths' marks and the hollow frames with the
