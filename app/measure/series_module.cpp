@@ -280,6 +280,27 @@ bool SeriesModule::exportTable(const QString& path) const {
     return saveWholeFile(path, seriesTableCsv(points(), header).toUtf8());
 }
 
+QString SeriesModule::loopSummary() const {
+    const Loop loop = loopOf(points());
+    const QString unit =
+        f_.valueUnit.trimmed().isEmpty() ? QString() : QLatin1Char(' ') + f_.valueUnit.trimmed();
+    auto pm = [&](double v, double se) {
+        return QStringLiteral("%1 ± %2%3").arg(v, 0, 'g', 5).arg(se, 0, 'g', 2).arg(unit);
+    };
+    QStringList parts;
+    for (const LoopBranch& b : loop.branches)
+        if (b.coercive)
+            parts << QStringLiteral("Hc%1 %2").arg(
+                b.up ? QStringLiteral("↑") : QStringLiteral("↓"),
+                pm(*b.coercive, std::hypot(b.coerciveSe.value_or(0), b.coerciveSys.value_or(0))));
+    if (loop.coercivity)
+        parts << QStringLiteral("保磁力 %1")
+                     .arg(pm(*loop.coercivity, std::hypot(*loop.coercivitySe, loop.loopSys.value_or(0))))
+              << QStringLiteral("交換バイアス %1")
+                     .arg(pm(*loop.exchangeBias, std::hypot(*loop.exchangeBiasSe, loop.loopSys.value_or(0))));
+    return parts.join(QStringLiteral("、"));
+}
+
 QString SeriesModule::exportSuggestion(const QString& suffix) const {
     if (f_.inputs.isEmpty()) return {};
     const QFileInfo first(f_.inputs.front());

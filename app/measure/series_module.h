@@ -79,6 +79,9 @@ public:
     // The table (a header naming the files, the settings and the program's version) and the plot.
     bool exportTable(const QString& path) const;
     bool exportPlot(const QString& path) const;
+    // The loop's parameters as the window shows them: each branch's coercive field, the coercivity
+    // and the exchange bias; empty where no branch crosses zero.
+    QString loopSummary() const;
     // Where the export dialogs open: beside the first frames, named after their folder or file,
     // with `suffix`.
     QString exportSuggestion(const QString& suffix) const;

@@ -221,10 +221,12 @@ void SeriesWindow::refresh() {
         s_.preparing() ? QStringLiteral("フレームを調べています…")
         : s_.running() ? QStringLiteral("測定中: %1 / %2 フレーム").arg(s_.framesDone()).arg(s_.framesTotal())
         : s_.framesTotal() == 0 ? QString()
-        : s_.cancelled() ? QStringLiteral("中止しました: %1 / %2 フレームを測りました。")
-                               .arg(s_.framesDone())
-                               .arg(s_.framesTotal())
-                         : QStringLiteral("%1 フレームを測りました。").arg(s_.framesDone()));
+        : s_.cancelled()
+            ? QStringLiteral("中止しました: %1 / %2 フレームを測りました。")
+                  .arg(s_.framesDone())
+                  .arg(s_.framesTotal())
+            : QStringLiteral("%1 フレームを測りました。").arg(s_.framesDone()) +
+                  (s_.loopSummary().isEmpty() ? QString() : QStringLiteral("\n") + s_.loopSummary()));
     if (s_.openedFrame() >= 0) frameSummary_->setText(s_.frameSummary());
     plot_->update();
 }

@@ -401,6 +401,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!series.running(), 60000);
         QCOMPARE(series.points().front().width, 160);
         QCOMPARE(find<QProgressBar>(*w, "progress")->value(), 6);
+        // The black bands widen past half the period: the magnetisation crosses zero on the way up.
+        QVERIFY2(find<QLabel>(*w, "status")->text().contains(QStringLiteral("Hc↑")),
+                 qPrintable(find<QLabel>(*w, "status")->text()));
         const std::vector<SeriesPoint> points = series.points();
         QCOMPARE(points.size(), size_t{6});
         for (int k = 0; k < 6; ++k) {
