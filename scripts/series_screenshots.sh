@@ -9,7 +9,7 @@ data=/tmp/micrographs
 run=$(mktemp -d)
 /usr/bin/python3 scripts/sweep_demo.py "$data" >/dev/null
 "$program" --measure "$data/sweep.tif" --values-file "$data/fields.csv" --values-column field_mT \
-    --value-unit mT --plot docs/images/series-plot.png >/dev/null
+    --value-unit mT --value-name μ0H --loop "$run/loop.json" --plot docs/images/series-plot.png >/dev/null
 export DISPLAY=:96
 Xvfb "$DISPLAY" -screen 0 1280x900x24 >/dev/null 2>&1 &
 xvfb=$!
