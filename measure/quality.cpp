@@ -14,22 +14,42 @@ Clipping clippingOf(const Image& g) {
     if (g.px.empty()) return c;
     const auto [lo, hi] = valueRange(g.px);
     if (!(hi > lo)) return c;
+    // How many pixels hold the least and the greatest value, and the values next to them: a
+    // clipped end piles its pixels up at one value, far above the count of the value next to it;
+    // the tail of a quiet camera's noise only reaches it now and then.
+    const auto least = static_cast<float>(lo), most = static_cast<float>(hi);
+    float nextLow = most, nextHigh = least;
     int64_t low = 0, high = 0;
+    for (float v : g.px) {
+        low += v == least, high += v == most;
+        if (v > least) nextLow = std::min(nextLow, v);
+        if (v < most) nextHigh = std::max(nextHigh, v);
+    }
+    int64_t besideLow = 0, besideHigh = 0;
     for (float v : g.px)
-        low += v == static_cast<float>(lo), high += v == static_cast<float>(hi);
-    c.low = static_cast<double>(low) / static_cast<double>(g.px.size());
-    c.high = static_cast<double>(high) / static_cast<double>(g.px.size());
+        besideLow += v == nextLow, besideHigh += v == nextHigh;
+    const auto n = static_cast<double>(g.px.size());
+    c.low = low > kPileUp * besideLow ? static_cast<double>(low) / n : 0;
+    c.high = high > kPileUp * besideHigh ? static_cast<double>(high) / n : 0;
+    c.lowAll = static_cast<double>(low) / n, c.highAll = static_cast<double>(high) / n;
     return c;
 }
 
 double defectShare(const Image& g, const std::vector<uint8_t>& black, double noise) {
-    double sum[2] = {0, 0};
-    int64_t count[2] = {0, 0};
+    // Each colour's reach: the black pixels' 10th and the white pixels' 90th percentile (a narrow
+    // domain's middle, brighter or darker than its colour's mean under the blur, is no defect).
+    std::vector<float> values[2];
     for (size_t i = 0; i < g.px.size(); ++i)
-        sum[black[i]] += g.px[i], ++count[black[i]];
-    if (count[0] == 0 || count[1] == 0) return 0;
-    const double white = sum[0] / static_cast<double>(count[0]),
-                 dark = sum[1] / static_cast<double>(count[1]);
+        values[black[i]].push_back(g.px[i]);
+    if (values[0].size() < 16 || values[1].size() < 16) return 0;
+    auto percentile = [](std::vector<float>& v, double share) {
+        auto at = v.begin() + static_cast<std::ptrdiff_t>(share * static_cast<double>(v.size() - 1));
+        std::nth_element(v.begin(), at, v.end());
+        return static_cast<double>(*at);
+    };
+    const bool whiteAbove = percentile(values[0], 0.5) > percentile(values[1], 0.5);
+    const double white = percentile(values[0], whiteAbove ? 0.9 : 0.1),
+                 dark = percentile(values[1], whiteAbove ? 0.1 : 0.9);
     // Far darker than the black domains or far brighter than the white ones: beyond what the
     // noise reaches and beyond a quarter of the contrast again.
     const double margin = std::max(6 * noise, kDefectDepth * std::fabs(white - dark));

@@ -215,9 +215,10 @@ GrainMap grainsOf(const Image& smooth, double period);
 // Each pixel's grain (0 for none), w x h.
 std::vector<uint8_t> pixelGrains(const GrainMap& map, int w, int h);
 
-// Frame quality. The shares of pixels at the picture's least and greatest value.
+// Frame quality. The shares of pixels at the picture's least and greatest value where they pile up
+// there (more than kPileUp times the pixels at the value next to it), and all of them.
 struct Clipping {
-    double low = 0, high = 0;
+    double low = 0, high = 0, lowAll = 0, highAll = 0;
 };
 Clipping clippingOf(const Image& g);
 // The share of pixels far beyond either domain colour's mean level (scratches, dust).
@@ -226,7 +227,7 @@ double defectShare(const Image& g, const std::vector<uint8_t>& black, double noi
 bool uneven(const std::vector<Tally>& tallies, const std::vector<double>& blockSigma);
 // Clipped pixels above this share move the plateau and the walls; both ends clipped that much
 // is a two-level picture, not a saturated one.
-constexpr double kClipped = 0.02, kTwoLevels = 0.2;
+constexpr double kClipped = 0.02, kTwoLevels = 0.2, kPileUp = 3;
 // Defects: beyond the domains' levels by this part of the contrast; a share of pixels above this.
 constexpr double kDefectDepth = 0.25, kDefects = 0.002;
 // A block with less than this share of the walls of the block that has most; blurs apart by more than this

@@ -98,7 +98,7 @@ void judge(Result& r, const Evidence& e) {
             codes.push_back("period_disagreement");
     }
     if (e.domainsInside == 0 && r.blackDomains + r.whiteDomains <= 3) codes.push_back("one_domain");
-    const bool twoLevels = e.clipping.low >= kTwoLevels && e.clipping.high >= kTwoLevels;
+    const bool twoLevels = e.clipping.lowAll >= kTwoLevels && e.clipping.highAll >= kTwoLevels;
     if (!twoLevels && std::max(e.clipping.low, e.clipping.high) >= kClipped) codes.push_back("saturated");
     if (e.defects >= kDefects) codes.push_back("defects");
     if (e.uneven) codes.push_back("uneven");

@@ -223,13 +223,13 @@ def make(recipe, seed, side):
         keep = np.zeros((side, side), bool)
         keep[: side // 2, : side // 2] = True
         signal = np.where(keep, signal, 1.0)
-    elif recipe.degrade == "scratch":  # a dark scratch across, and dust
+    elif recipe.degrade == "scratch":  # a scratch and dust darker than the black domains by 45 % of the contrast
         yy0, xx0 = np.mgrid[0:side, 0:side]
         line = np.abs((yy0 - side * 0.3) - 0.4 * (xx0 - side * 0.1)) < 1.5
-        signal = np.where(line, -0.3, signal)
+        signal = np.where(line, -0.45, signal)
         for _ in range(25):
             cx, cy, r = rng.uniform(0, side), rng.uniform(0, side), rng.uniform(1.5, 3.5)
-            signal = np.where(np.hypot(xx0 - cx, yy0 - cy) < r, -0.3, signal)
+            signal = np.where(np.hypot(xx0 - cx, yy0 - cy) < r, -0.45, signal)
     y, x = np.mgrid[0:side, 0:side] / side
     light = np.ones((side, side))
     if recipe.light == "gradient":
@@ -243,7 +243,7 @@ def make(recipe, seed, side):
         grey = grey + rng.normal(0, recipe.noise, grey.shape)
         background = background + rng.normal(0, recipe.noise, grey.shape)
     else:
-        grey = (0.25 if recipe.degrade == "scratch" else 0.12) + 0.62 * signal * light
+        grey = (0.3 if recipe.degrade == "scratch" else 0.12) + 0.62 * signal * light
         if recipe.poisson > 0:
             grey = rng.poisson(grey * recipe.poisson) / recipe.poisson
         grey = grey + rng.normal(0, recipe.noise * 0.7, grey.shape)
