@@ -302,9 +302,10 @@ bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, Q
     }
     // A loop named by its field alone: its frames come in the order of their names, one field's
     // two frames side by side, and no order of the names can give the loop's.
+    // Names with a number before the value (a frame's index) are ordered by that number.
     std::map<double, size_t> seen;
     for (size_t k = 0; k < frames.size(); ++k) {
-        if (!frames[k].named) continue;
+        if (!frames[k].named || numbersIn(QFileInfo(frames[k].file).completeBaseName()).size() > 1) continue;
         const auto [at, fresh] = seen.emplace(frames[k].value, k);
         if (fresh) continue;
         error =

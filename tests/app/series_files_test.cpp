@@ -4,6 +4,7 @@
 // stacks, and the numbers in file names.
 #include "measure/series.h"
 #include "measure/series_loop.h"
+#include "support/loop_frames.h"
 #include "support/module_fixture.h"
 
 #include <QImage>
@@ -388,25 +389,7 @@ TEST_F(SeriesFilesTest, LoopParametersFromAGeneratedSweep) {
     for (size_t k = 0; k < fields.size(); ++k) {
         const bool up = k <= 12;
         const double m = std::tanh((fields[k] - (up ? 8.0 : -4.0)) / 15), black = 24 * (1 - m) / 2;
-        // Stripes a little aslant, each pixel grey by the share of it that is black, blurred by the
-        // optics (a Gaussian of 1 px across the stripes) and with camera noise.
-        QImage img(192, 128, QImage::Format_Grayscale8);
-        for (int y = 0; y < 128; ++y)
-            for (int x = 0; x < 192; ++x) {
-                double share = 0, weight = 0;
-                for (int d = -3; d <= 3; ++d) { // the blur, sampled at tenths of a pixel
-                    for (int t = 0; t < 10; ++t) {
-                        const double u = x + d + (t + 0.5) / 10 + 0.15 * y,
-                                     g = std::exp(-0.5 * (d + t / 10.0) * (d + t / 10.0));
-                        share += g * (std::fmod(u, 24.0) < black), weight += g;
-                    }
-                }
-                const int noise =
-                    static_cast<int>((x * 7919 + y * 104729 + static_cast<int>(k) * 31) % 9) - 4;
-                img.setPixel(x, y,
-                             0x010101 *
-                                 std::clamp(static_cast<int>(200 - 150 * share / weight) + noise, 0, 255));
-            }
+        const QImage img = testing_support::loopFrame(black, static_cast<int>(k));
         const QString name = dataFile(QStringLiteral("f%1.png").arg(k, 2, 10, QLatin1Char('0')));
         img.save(name);
         args << name, values << QString::number(fields[k]);

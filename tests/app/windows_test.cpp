@@ -15,6 +15,7 @@
 #include "shell/image_window.h"
 #include "shell/info_window.h"
 #include "shell/main_window.h"
+#include "support/loop_frames.h"
 #include "support/test_support.h"
 #include "widgets/form_layout.h"
 #include "widgets/picture_view.h"
@@ -444,6 +445,54 @@ private slots:
         QVERIFY(series.framesDone() < 60);
         QCOMPARE(static_cast<int>(series.points().size()), series.framesDone());
         QVERIFY(find<QLabel>(*w, "status")->text().startsWith(QStringLiteral("中止しました")));
+    }
+
+    // A loop measured in the window, its frames named with their index before their field: the
+    // saturated ends counted as m = -1 and +1, the coercive fields (+8 and -4 mT) in the status.
+    void seriesWindowShowsTheLoop() {
+        const QString dir = QString::fromStdString(tmp_->path().string()) + "/loop";
+        QDir().mkpath(dir);
+        std::vector<int> fields;
+        for (int h = -45; h <= 45; h += 5)
+            fields.push_back(h);
+        for (int h = 40; h >= -45; h -= 5)
+            fields.push_back(h);
+        for (size_t k = 0; k < fields.size(); ++k) {
+            const bool up = k < 19;
+            const double m = std::tanh((fields[k] - (up ? 8.0 : -4.0)) / 15);
+            // The far ends one colour all over.
+            QImage frame = std::fabs(fields[k]) >= 45
+                               ? QImage(192, 128, QImage::Format_Grayscale8)
+                               : testing_support::loopFrame(24 * (1 - m) / 2, static_cast<int>(k));
+            if (std::fabs(fields[k]) >= 45) frame.fill(m < 0 ? 50 : 200);
+            frame.save(QStringLiteral("%1/H_%2_%3mT.png")
+                           .arg(dir)
+                           .arg(k + 1, 3, 10, QLatin1Char('0'))
+                           .arg(fields[k]));
+        }
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("cseries"))->trigger();
+        SeriesWindow* w = app_->seriesWindow();
+        app_->dialogs().queueAnswer(dir);
+        QTest::mouseClick(find<QPushButton>(*w, "addFolder"), Qt::LeftButton);
+        auto* source = find<QComboBox>(*w, "valueSource");
+        source->setFocus();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(source, Qt::Key_Down);
+        QCOMPARE(app_->series().fields().valueSource, 3);
+        type(find<QLineEdit>(*w, "valueUnit"), QStringLiteral("mT"));
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!app_->series().running(), 60000);
+        const std::vector<SeriesPoint> points = app_->series().points();
+        QCOMPARE(points.size(), fields.size());
+        QVERIFY(points.front().saturated() && points.front().magnetisation() == -1);
+        QVERIFY(points[18].saturated() && points[18].magnetisation() == 1);
+        const QString status = find<QLabel>(*w, "status")->text();
+        QVERIFY2(status.contains(QStringLiteral("Hc↑ 8")) || status.contains(QStringLiteral("Hc↑ 7.9")),
+                 qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral("Hc↓ -4")) || status.contains(QStringLiteral("Hc↓ -3.9")),
+                 qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral("保磁力")) && status.contains(QStringLiteral("交換バイアス")),
+                 qPrintable(status));
     }
 
     // A link to /dev/zero named as a picture: the window stays answering while the frames are
