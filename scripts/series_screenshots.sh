@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The guide's pictures of a field sweep: the plot that --plot writes for the demonstration sweep
-# (scripts/sweep_demo.py), and the series window measuring it under Xvfb, a point clicked open.
+# (scripts/sweep_demo.py), and the series window measuring it under Xvfb.
 # Needs xvfb, openbox, xdotool and imagemagick; writes docs/images/series-*.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,8 +39,7 @@ at 233 304
 xdotool type --delay 20 "field_mT"
 at 233 334
 xdotool type --delay 20 "mT"
-at 69 508 3    # 測定
-at 843 427 1.5 # the point at +10 mT on the rising branch
+at 70 538 6    # 測定: the frames measured, the loop's parameters in the status line
 import -window root "$run/shot.png"
 convert "$run/shot.png" -crop 1102x746+9+110 +repage docs/images/series-window.png
 echo "wrote docs/images/series-plot.png and docs/images/series-window.png"
