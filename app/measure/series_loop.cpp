@@ -139,6 +139,10 @@ Loop loopOf(const std::vector<SeriesPoint>& points) {
         if (b.up && !up) up = &b;
         if (!b.up && !down) down = &b;
     }
+    if (points.size() < 2)
+        loop.note = QStringLiteral("a loop needs two frames or more");
+    else if (!up || !down)
+        loop.note = QStringLiteral("no branch up and no branch down that both cross zero: no coercivity");
     if (up && down) {
         loop.coercivity = (*up->coercive - *down->coercive) / 2;
         loop.exchangeBias = (*up->coercive + *down->coercive) / 2;
@@ -165,9 +169,10 @@ QString loopJson(const Loop& loop, const QString& unit) {
                              num(b.coerciveSys));
     return QStringLiteral("{\"unit\":%1,\"branches\":[%2],\"coercivity\":%3,\"coercivity_se\":%4,"
                           "\"exchange_bias\":%5,\"exchange_bias_se\":%6,\"coercivity_sys\":%7,"
-                          "\"exchange_bias_sys\":%7}\n")
+                          "\"exchange_bias_sys\":%7,\"note\":%8}\n")
         .arg(quotedJson(unit), branches.join(QLatin1Char(',')), num(loop.coercivity), num(loop.coercivitySe),
-             num(loop.exchangeBias), num(loop.exchangeBiasSe), num(loop.loopSys));
+             num(loop.exchangeBias), num(loop.exchangeBiasSe), num(loop.loopSys))
+        .arg(loop.note.isEmpty() ? QStringLiteral("null") : quotedJson(loop.note));
 }
 
 QString loopComments(const Loop& loop, const QString& unit) {

@@ -28,6 +28,7 @@ struct LoopBranch {
 struct Loop {
     std::vector<LoopBranch> branches;
     std::optional<double> coercivity, coercivitySe, exchangeBias, exchangeBiasSe, loopSys;
+    QString note; // why there is no loop: fewer than two frames, or no branch up and down crossing zero
 };
 
 // The loop of `points` (in series order): branches of at least two frames where the values run one

@@ -418,6 +418,27 @@ TEST_F(SeriesFilesTest, LoopParametersFromAGeneratedSweep) {
     }
     EXPECT_NEAR(branches[0].toObject()[QStringLiteral("remanence")].toDouble(), std::tanh(-8.0 / 15), 0.1);
     EXPECT_TRUE(QString::fromStdString(dataBytes("t.csv")).contains(QStringLiteral("# loop: coercivity ")));
+    // Other field steps, straight from the frames' points: within half a step and three whole errors.
+    for (const double step : {2.5, 10.0}) {
+        std::vector<SeriesPoint> sweep;
+        for (int dir = 0; dir < 2; ++dir)
+            for (double h = dir == 0 ? -30 : 30; dir == 0 ? h <= 30 : h >= -30;
+                 h += dir == 0 ? step : -step) {
+                if (dir == 1 && h == 30) continue;
+                SeriesPoint p;
+                p.value = h, p.pattern = QStringLiteral("stripes"), p.reliable = true;
+                p.blackFraction = (1 - std::tanh((h - (dir == 0 ? 8.0 : -4.0)) / 15)) / 2,
+                p.blackFractionSe = 0.002;
+                sweep.push_back(p);
+            }
+        const Loop l = loopOf(sweep);
+        ASSERT_TRUE(l.coercivity) << step;
+        const double whole = std::hypot(*l.coercivitySe, l.loopSys.value_or(0));
+        EXPECT_NEAR(*l.coercivity, 6, step / 2) << step;
+        EXPECT_NEAR(*l.exchangeBias, 2, step / 2) << step;
+        EXPECT_LE(std::fabs(*l.coercivity - 6), 3 * whole + 1e-9) << step << " ± " << whole;
+    }
+    EXPECT_TRUE(loopOf(std::vector<SeriesPoint>(1)).note.contains(QStringLiteral("two frames")));
     // One branch, never crossing zero.
     std::vector<SeriesPoint> points(3);
     for (size_t k = 0; k < points.size(); ++k)

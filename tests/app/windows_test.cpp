@@ -417,6 +417,8 @@ private slots:
         QTest::mouseClick(plot, Qt::LeftButton, {}, at.toPoint());
         QCOMPARE(series.openedFrame(), 3);
         QVERIFY(find<QLabel>(*w, "frameSummary")->text().contains(QStringLiteral("H_20mT.png")));
+        QVERIFY2(find<QLabel>(*w, "frameSummary")->text().contains(QStringLiteral("判定: ")),
+                 qPrintable(find<QLabel>(*w, "frameSummary")->text()));
         QCOMPARE(series.frame().image().width(), 192);
         const QString table = QString::fromStdString(tmp_->path().string()) + "/sweep.csv";
         app_->dialogs().queueAnswer(table);
