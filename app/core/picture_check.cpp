@@ -3,7 +3,6 @@
 #include "regular_file.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
@@ -188,7 +187,6 @@ TiffLayout tiffLayoutOf(const Bytes& b, bool big) {
         layout.pixelSizeUm.push_back(
             resolution > 0 && (unit == 2 || unit == 3) ? (unit == 2 ? 25400.0 : 10000.0) / resolution : 0.0);
         layout.directories.push_back(ifd);
-        layout.big = big;
         ifd = offsetAt(ifd + countSize + entrySize * entries);
         if (ifd < 0)
             return cut(QStringLiteral("TIFF page %1's link to the next lies outside the file").arg(page));
@@ -203,7 +201,7 @@ TiffLayout tiffLayout(const QByteArray& bytes) {
     if ((b.startsWith("II*") || b.startsWith("MM\0*")) && b.size() >= 8) return tiffLayoutOf(b, false);
     if ((b.startsWith("II+") || b.startsWith("MM\0+")) && b.size() >= 16) return tiffLayoutOf(b, true);
     if (b.startsWith("II+") || b.startsWith("MM\0+"))
-        return {QStringLiteral("the BigTIFF header is cut short"), {}, {}, true};
+        return {QStringLiteral("the BigTIFF header is cut short"), {}, {}};
     return {};
 }
 
@@ -215,47 +213,23 @@ QString pictureShortfall(const QByteArray& bytes) {
     return tiffLayout(bytes).shortfall;
 }
 
-std::vector<QImage> readWholePictures(const QString& path, QString& error, QByteArray* read, bool allPages) {
-    std::optional<QByteArray> whole = readRegularFile(path, error);
-    if (!whole) return {};
-    QByteArray bytes = std::move(*whole);
-    if (const QString shortfall = pictureShortfall(bytes); !shortfall.isEmpty()) {
-        error = QStringLiteral("cannot be read whole: %1").arg(shortfall);
-        return {};
-    }
-    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
-    const bool paged = allPages && (suffix == "tif" || suffix == "tiff");
-    // Each page from a reader of its own at the file's start: Qt's TIFF reader loses its place in
-    // the file after a page has been read.
-    int count = 1;
-    if (paged) {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::ReadOnly);
-        count = std::max(1, QImageReader(&buffer, suffix).imageCount());
-    }
-    std::vector<QImage> pages;
-    for (int k = 0; k < count; ++k) {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer, suffix);
-        reader.setAutoTransform(false);
-        QImage picture = k == 0 || reader.jumpToImage(k) ? reader.read() : QImage();
-        if (picture.isNull()) {
-            error =
-                k == 0 ? QStringLiteral("cannot be decoded: %1").arg(reader.errorString())
-                       : QStringLiteral("page %1 cannot be decoded: %2").arg(k + 1).arg(reader.errorString());
-            return {};
-        }
-        pages.push_back(std::move(picture));
-    }
-    if (read) *read = std::move(bytes);
-    return pages;
-}
-
 std::optional<QImage> readWholePicture(const QString& path, QString& error) {
-    std::vector<QImage> pages = readWholePictures(path, error, nullptr, false);
-    if (pages.empty()) return std::nullopt;
-    return std::move(pages.front());
+    std::optional<QByteArray> bytes = readRegularFile(path, error);
+    if (!bytes) return std::nullopt;
+    if (const QString shortfall = pictureShortfall(*bytes); !shortfall.isEmpty()) {
+        error = QStringLiteral("cannot be read whole: %1").arg(shortfall);
+        return std::nullopt;
+    }
+    QBuffer buffer(&*bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, QFileInfo(path).suffix().toLower().toLatin1());
+    reader.setAutoTransform(false);
+    QImage picture = reader.read();
+    if (picture.isNull()) {
+        error = QStringLiteral("cannot be decoded: %1").arg(reader.errorString());
+        return std::nullopt;
+    }
+    return picture;
 }
 
 } // namespace tovra

@@ -22,16 +22,12 @@ struct TiffLayout {
     QString shortfall;
     std::vector<double> pixelSizeUm;
     std::vector<int64_t> directories;
-    bool big = false;
 };
 TiffLayout tiffLayout(const QByteArray& bytes);
-// The picture in a file, from one read of it: checked whole, then decoded (no automatic turn by
-// the file's orientation tag). Nothing, with `error` saying why, when the file cannot be read, is
-// cut short or does not decode.
+// The picture in a file (of a TIFF, its first page), from one read of it: checked whole, then
+// decoded (no automatic turn by the file's orientation tag). Nothing, with `error` saying why,
+// when the file cannot be read, is cut short or does not decode. The measurement reads a TIFF's
+// pages itself, one at a time through libtiff.
 std::optional<QImage> readWholePicture(const QString& path, QString& error);
-// Every page of a multi-page TIFF where `allPages` (one page for any other picture), read the
-// same way; nothing when any page cannot be decoded. `bytes` receives the file as read.
-std::vector<QImage> readWholePictures(const QString& path, QString& error, QByteArray* bytes = nullptr,
-                                      bool allPages = true);
 
 } // namespace tovra

@@ -142,9 +142,8 @@ std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector
         }
         return pages;
     }
-    std::vector<QImage> pictures = readWholePictures(path, error, nullptr, false);
-    for (QImage& picture : pictures)
-        pages.push_back({greyOf(std::move(picture)), 0, 0.0});
+    if (std::optional<QImage> picture = readWholePicture(path, error))
+        pages.push_back({greyOf(std::move(*picture)), 0, 0.0});
     return pages;
 }
 

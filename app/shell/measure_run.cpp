@@ -58,15 +58,15 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
                 return QStringLiteral("%1 %2 is the input %3: it would be overwritten; name another file")
                     .arg(option, path, input);
     }
-    if (!options.table.isEmpty() && !options.plot.isEmpty() &&
-        (sameFile(options.table, options.plot) ||
-         QFileInfo(options.table).absoluteFilePath() == QFileInfo(options.plot).absoluteFilePath()))
-        return QStringLiteral("--table and --plot name one file, %1").arg(options.table);
-    for (const QString& other : {options.table, options.plot})
-        if (!options.loop.isEmpty() && !other.isEmpty() &&
-            (sameFile(options.loop, other) ||
-             QFileInfo(options.loop).absoluteFilePath() == QFileInfo(other).absoluteFilePath()))
-            return QStringLiteral("--loop and another output name one file, %1").arg(options.loop);
+    // No two outputs in one file, whether it exists yet or not.
+    for (size_t i = 0; i < std::size(outputs); ++i)
+        for (size_t j = i + 1; j < std::size(outputs); ++j) {
+            const QString &a = outputs[i].second, &b = outputs[j].second;
+            if (!a.isEmpty() && !b.isEmpty() &&
+                (sameFile(a, b) || QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath()))
+                return QStringLiteral("%1 and %2 name one file, %3")
+                    .arg(outputs[i].first, outputs[j].first, a);
+        }
     return {};
 }
 
