@@ -60,6 +60,42 @@ double defectShare(const Image& g, const std::vector<uint8_t>& black, double noi
     return static_cast<double>(odd) / static_cast<double>(g.px.size());
 }
 
+double noiseRatio(const Image& g, const std::vector<uint8_t>& black, int reach) {
+    // Pixels at least `reach` from a wall along their row and their column: each run of one colour
+    // along the rows, then along the columns, trimmed by `reach` at both ends.
+    const int w = g.width, h = g.height;
+    if (w < 3 || h < 3 || black.size() != g.px.size()) return 0;
+    std::vector<uint8_t> inside(black.size(), 0);
+    auto mark = [&](int n, auto at, bool rows) {
+        for (int run = 0, k = 1; k <= n; ++k) {
+            if (k < n && black[at(k)] == black[at(run)]) continue;
+            for (int i = run + reach; i < k - reach; ++i)
+                inside[at(i)] |= rows ? 1 : 2;
+            run = k;
+        }
+    };
+    for (int y = 0; y < h; ++y)
+        mark(w, [&](int x) { return static_cast<size_t>(y) * w + x; }, true);
+    for (int x = 0; x < w; ++x)
+        mark(h, [&](int y) { return static_cast<size_t>(y) * w + x; }, false);
+    // Second differences take out the picture's own slope; their spread is sqrt(6) times the noise's.
+    std::vector<float> d[2];
+    for (int y = 1; y + 1 < h; ++y)
+        for (int x = 1; x + 1 < w; ++x) {
+            const size_t i = static_cast<size_t>(y) * w + x;
+            if (inside[i] != 3) continue;
+            d[black[i]].push_back(std::fabs(g.px[i - 1] - 2 * g.px[i] + g.px[i + 1]));
+        }
+    constexpr size_t kEnough = 500;
+    if (d[0].size() < kEnough || d[1].size() < kEnough) return 0;
+    auto median = [](std::vector<float>& v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return static_cast<double>(v[v.size() / 2]);
+    };
+    const double white = median(d[0]), dark = median(d[1]);
+    return white > 0 ? dark / white : 0;
+}
+
 bool uneven(const std::vector<Tally>& tallies, const std::vector<double>& blockSigma) {
     // The pattern in part of the frame: blocks with hardly any walls beside blocks full of them.
     std::vector<double> sorted;

@@ -223,6 +223,10 @@ struct Clipping {
 Clipping clippingOf(const Image& g);
 // The share of pixels far beyond either domain colour's mean level (scratches, dust).
 double defectShare(const Image& g, const std::vector<uint8_t>& black, double noise);
+// The black domains' noise over the white domains', from second differences along the rows and the
+// columns inside each colour, at least `reach` pixels from any wall (0 where either colour has too
+// few such pixels to tell).
+double noiseRatio(const Image& g, const std::vector<uint8_t>& black, int reach);
 // Whether the blocks differ beyond their errors: some nearly without walls, or blurs far apart.
 bool uneven(const std::vector<Tally>& tallies, const std::vector<double>& blockSigma);
 // Clipped pixels above this share move the plateau and the walls; both ends clipped that much
@@ -233,6 +237,9 @@ constexpr double kDefectDepth = 0.25, kDefects = 0.002;
 // A block with less than this share of the walls of the block that has most; blurs apart by more than this
 // (pixels) and this share of their median.
 constexpr double kEmptyBlock = 0.25, kFocusSpread = 1.0, kFocusShare = 0.6;
+// A linear camera's noise grows with the light (read noise and shot noise); the dark domains' noise
+// above the bright ones' by more than this says that the response compresses the bright end.
+constexpr double kCompressed = 1.3;
 // Domains narrower than this many of the whole blur's sigma cannot be measured.
 constexpr double kResolved = 3;
 
@@ -242,6 +249,7 @@ struct Evidence {
     double defects = 0;  // share of pixels unlike either colour
     bool uneven = false; // the blocks differ
     bool belowResolution = false;
+    double noiseRatio = 0; // the black domains' noise over the white ones' (0: not known)
 
     double widthChange = 0;        // relative change of the widths under more smoothing
     int domainsInside = 0;         // domains not touching the border

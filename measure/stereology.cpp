@@ -283,6 +283,7 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     e.clipping = f.clipping;
     e.defects = defectShare(f.unfiltered, black, f.noise);
     e.uneven = uneven(first, optics.blockSigma);
+    e.noiseRatio = noiseRatio(f.unfiltered, black, static_cast<int>(std::ceil(2 * std::sqrt(blurred))));
     e.widthChange =
         std::max(std::fabs(again.black - at.black) / at.black, std::fabs(again.white - at.white) / at.white);
     e.domainsInside = domains.blackInside + domains.whiteInside;

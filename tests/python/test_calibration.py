@@ -42,6 +42,8 @@ class Calibration(unittest.TestCase):
                  calibration.Recipe("u", "maze", blur=1.5)),
                 ("uneven", calibration.Recipe("q", "maze", blur=1.0, degrade="quarter"),
                  calibration.Recipe("q", "maze", blur=1.0, light="vignette")),
+                ("nonlinear_response", calibration.Recipe("g", "maze", blur=1.0, gamma=0.6),
+                 calibration.Recipe("g", "maze", blur=1.0, noise=0.0, poisson=400, bits=16)),
                 ("below_resolution", calibration.Recipe("n", "stripes", black=0.075, blur=1.3),
                  calibration.Recipe("n", "stripes", black=0.3, blur=1.3))]
         for code, bad, good in rows:
