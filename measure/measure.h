@@ -70,6 +70,17 @@ struct Bubbles {
     double countSe = 0, densitySePerPx2 = 0, meanDiameterSePx = 0, meanNearestNeighbourSePx = 0;
 };
 
+// One block of those the standard errors rest on, as the window maps it: where it lies (in the
+// picture), its own period (2 x area / wall length, taken to no blur as the whole frame's), the
+// optics' blur its walls show (nothing where they do not), and whether it stands out of the
+// others (nearly without walls, or its blur far from theirs).
+struct BlockReading {
+    Rect rect;
+    double periodPx = 0;
+    std::optional<double> blurPx;
+    bool odd = false;
+};
+
 struct Result {
     std::string error;   // set when the measurement cannot be made; the numbers are then 0
     std::string pattern; // "stripes", "maze", "bubbles", or "none" for no domain pattern
@@ -107,6 +118,7 @@ struct Result {
     Rect area;                    // what was measured
     std::vector<uint8_t> black;   // its binarization, area.x2 - area.x1 wide, 1 for black
     std::vector<uint8_t> grainOf; // stripes in grains: each pixel's grain as `black`, 0 for none
+    std::vector<BlockReading> blockMap; // the blocks, row by row
 };
 
 // Measures `image` (minus `background` when given, a Kerr difference) inside `rect` (the whole

@@ -96,27 +96,32 @@ double noiseRatio(const Image& g, const std::vector<uint8_t>& black, int reach) 
     return white > 0 ? dark / white : 0;
 }
 
-bool uneven(const std::vector<Tally>& tallies, const std::vector<double>& blockSigma) {
+std::vector<bool> oddBlocks(const std::vector<Tally>& tallies, const std::vector<double>& blockSigma) {
+    std::vector<bool> odd(tallies.size(), false);
     // The pattern in part of the frame: blocks with hardly any walls beside blocks full of them.
-    std::vector<double> sorted;
-    sorted.reserve(tallies.size());
+    std::vector<double> perArea;
+    perArea.reserve(tallies.size());
     for (const Tally& t : tallies)
-        sorted.push_back(t.cells > 0 ? t.length / t.cells : 0);
-    if (sorted.size() >= 4) {
-        std::sort(sorted.begin(), sorted.end());
-        const double most = sorted.back();
-        if (most > 0 && sorted.front() < kEmptyBlock * most) return true;
+        perArea.push_back(t.cells > 0 ? t.length / t.cells : 0);
+    if (perArea.size() >= 4) {
+        const double most = *std::max_element(perArea.begin(), perArea.end());
+        for (size_t k = 0; k < perArea.size(); ++k)
+            if (most > 0 && perArea[k] < kEmptyBlock * most) odd[k] = true;
     }
-    // Focus falling off across the frame: the blocks' blurs far apart.
+    // Focus falling off across the frame: the blocks' blurs further apart than the spread allowed;
+    // the blocks beyond half of it from the median are the ones that stand out.
     std::vector<double> sigma;
     for (double s : blockSigma)
         if (s >= 0) sigma.push_back(s);
-    if (sigma.size() >= 4) {
+    if (sigma.size() >= 4 && blockSigma.size() == odd.size()) {
         std::sort(sigma.begin(), sigma.end());
         const double median = sigma[sigma.size() / 2];
-        if (sigma.back() - sigma.front() > std::max(kFocusSpread, kFocusShare * median)) return true;
+        const double spread = std::max(kFocusSpread, kFocusShare * median);
+        if (sigma.back() - sigma.front() > spread)
+            for (size_t k = 0; k < blockSigma.size(); ++k)
+                if (blockSigma[k] >= 0 && std::fabs(blockSigma[k] - median) > spread / 2) odd[k] = true;
     }
-    return false;
+    return odd;
 }
 
 } // namespace tovra::measure::detail

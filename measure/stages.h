@@ -227,8 +227,13 @@ double defectShare(const Image& g, const std::vector<uint8_t>& black, double noi
 // columns inside each colour, at least `reach` pixels from any wall (0 where either colour has too
 // few such pixels to tell).
 double noiseRatio(const Image& g, const std::vector<uint8_t>& black, int reach);
-// Whether the blocks differ beyond their errors: some nearly without walls, or blurs far apart.
-bool uneven(const std::vector<Tally>& tallies, const std::vector<double>& blockSigma);
+// The blocks as the window maps them, row by row, in the picture's coordinates.
+std::vector<BlockReading> blockMap(const Blocks& blocks, const std::vector<Tally>& tallies,
+                                   const std::vector<double>& blockSigma, const std::vector<bool>& odd,
+                                   double toNoBlur, const Rect& area);
+// The blocks that stand out of the others beyond their errors: nearly without walls beside the
+// fullest, or their blurs far from the others' (none where the blocks agree).
+std::vector<bool> oddBlocks(const std::vector<Tally>& tallies, const std::vector<double>& blockSigma);
 // Clipped pixels above this share move the plateau and the walls; both ends clipped that much
 // is a two-level picture, not a saturated one.
 constexpr double kClipped = 0.02, kTwoLevels = 0.2, kPileUp = 3;

@@ -183,6 +183,35 @@ std::vector<Tally> stereologyOfBlurred(const Image& g, double sigma, double t, c
     return tallies;
 }
 
+std::vector<BlockReading> blockMap(const Blocks& blocks, const std::vector<Tally>& tallies,
+                                   const std::vector<double>& blockSigma, const std::vector<bool>& odd,
+                                   double toNoBlur, const Rect& area) {
+    // Each block's columns and rows are one run: its first and its last.
+    auto spans = [](const std::vector<int>& of, int n) {
+        std::vector<std::pair<int, int>> s(static_cast<size_t>(n), {0, 0});
+        for (size_t i = of.size(); i-- > 0;)
+            s[static_cast<size_t>(of[i])].first = static_cast<int>(i);
+        for (size_t i = 0; i < of.size(); ++i)
+            s[static_cast<size_t>(of[i])].second = static_cast<int>(i) + 1;
+        return s;
+    };
+    const auto columns = spans(blocks.column, blocks.across), rows = spans(blocks.row, blocks.down);
+    std::vector<BlockReading> map;
+    map.reserve(tallies.size());
+    for (size_t k = 0; k < tallies.size(); ++k) {
+        const auto& [x1, x2] = columns[k % static_cast<size_t>(blocks.across)];
+        const auto& [y1, y2] = rows[k / static_cast<size_t>(blocks.across)];
+        BlockReading b;
+        b.rect = Rect{area.x1 + x1, area.y1 + y1, area.x1 + x2, area.y1 + y2};
+        const Tally& t = tallies[k];
+        if (t.cells > 0 && t.length > 0) b.periodPx = 2 * t.cells / (t.length * toNoBlur);
+        if (k < blockSigma.size() && blockSigma[k] >= 0) b.blurPx = blockSigma[k];
+        b.odd = k < odd.size() && odd[k];
+        map.push_back(b);
+    }
+    return map;
+}
+
 Tally total(const std::vector<Tally>& tallies, int without) {
     Tally sum;
     for (size_t k = 0; k < tallies.size(); ++k)
@@ -282,7 +311,9 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     Evidence& e = f.evidence;
     e.clipping = f.clipping;
     e.defects = defectShare(f.unfiltered, black, f.noise);
-    e.uneven = uneven(first, optics.blockSigma);
+    const std::vector<bool> odd = oddBlocks(first, optics.blockSigma);
+    e.uneven = std::find(odd.begin(), odd.end(), true) != odd.end();
+    r.blockMap = blockMap(blocks, first, optics.blockSigma, odd, toNoBlur, r.area);
     e.noiseRatio = noiseRatio(f.unfiltered, black, static_cast<int>(std::ceil(2 * std::sqrt(blurred))));
     e.widthChange =
         std::max(std::fabs(again.black - at.black) / at.black, std::fabs(again.white - at.white) / at.white);

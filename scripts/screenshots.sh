@@ -24,6 +24,16 @@ bmp("stripes_bin_256", 256, 256)
 bmp("bubbles_384", 384, 384)
 bmp("kerr_bg_256", 256, 256)
 PY
+# A frame whose focus falls off from left to right, made as the calibration makes its degraded
+# frames, for the map of the blocks an uneven frame shows.
+/usr/bin/python3 - "$data" <<'PY'
+import sys
+sys.path.insert(0, "scripts")
+import calibration
+from PIL import Image
+picture, _, _ = calibration.make(calibration.Recipe("focus", "maze", blur=1.5, degrade="focus"), 7, 384)
+Image.fromarray(picture).save(sys.argv[1] + "/focus_384.bmp")
+PY
 
 export DISPLAY=:97
 Xvfb "$DISPLAY" -screen 0 1000x800x24 >/dev/null 2>&1 &
@@ -34,7 +44,7 @@ openbox >/dev/null 2>&1 &
 wm=$!
 sleep 1
 (cd "$run" && exec "$OLDPWD/$program" --workdir "$run" "$data/maze_512.bmp" "$data/stripes_bin_256.bmp" \
-    "$data/bubbles_384.bmp" "$data/kerr_bg_256.bmp") &
+    "$data/bubbles_384.bmp" "$data/kerr_bg_256.bmp" "$data/focus_384.bmp") &
 tovra=$!
 sleep 3
 
@@ -49,6 +59,7 @@ shot() {
     echo "wrote $out/$1.png"
 }
 
+xdotool windowminimize "$(window "イメージ ID 4")" # the frame out of focus waits for the end
 xdotool windowminimize "$(window "イメージ ID 3")" # the bubbles and the background wait for the end
 xdotool windowminimize "$(window "イメージ ID 2")"
 xdotool windowminimize "$(window "イメージ ID 1")" # the stripes wait for the simulator
@@ -126,7 +137,7 @@ sleep 0.5
 shot measurement
 # The same window on the bubbles and on the Kerr background alone: each slot made the current one
 # by a click on its window, then 測定.
-for shot_slot in "2 measurement-bubbles" "3 measurement-none"; do
+for shot_slot in "2 measurement-bubbles" "3 measurement-none" "4 measurement-uneven"; do
     set -- $shot_slot
     slot=$(window "イメージ ID $1")
     xdotool windowmap "$slot"

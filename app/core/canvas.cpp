@@ -1,6 +1,8 @@
 #include "canvas.h"
 
+#include <QFont>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -97,6 +99,20 @@ void Canvas::fillBox(double x1, double y1, double x2, double y2, QColor c) {
         return;
     QPainter p(&image_);
     p.fillRect(QRectF(a, b).normalized(), c);
+    p.end();
+    changed();
+}
+
+void Canvas::text(double x, double y, const QString& words, QColor c, int pixels) {
+    if (image_.isNull()) return;
+    const QPointF a = toPixels(x, y);
+    if (!std::isfinite(a.x()) || !std::isfinite(a.y())) return;
+    QPainter p(&image_);
+    QFont font = p.font();
+    font.setPixelSize(std::max(pixels, 1));
+    p.setFont(font);
+    p.setPen(c);
+    p.drawText(QRectF(a, QSizeF(image_.width(), image_.height())), Qt::AlignLeft | Qt::AlignTop, words);
     p.end();
     changed();
 }

@@ -38,6 +38,8 @@ public:
     void line(double x1, double y1, double x2, double y2, QColor c);
     void box(double x1, double y1, double x2, double y2, QColor c);
     void fillBox(double x1, double y1, double x2, double y2, QColor c);
+    // Text with its top-left corner at a point, `pixels` high, in the application's font.
+    void text(double x, double y, const QString& words, QColor c, int pixels = 10);
     // The colour at a point as 0x00BBGGRR, or -1 outside the picture.
     int64_t pointColor(double x, double y) const;
     // Makes the whole picture the background colour (white unless set).

@@ -95,7 +95,27 @@ void drawMeasured(Canvas& picture, const measure::Image& image, const measure::R
                 }
             picture.plotPoints(bounds, QColor(0, 200, 0));
         }
+        if (std::any_of(r.warnings.begin(), r.warnings.end(), [](const auto& warning) { return warning.code == "uneven"; }))
+            drawBlockMap(picture, r.blockMap);
         picture.box(a.x1, a.y1, a.x2 - 1, a.y2 - 1, QColor(0, 160, 255));
+    }
+}
+
+void drawBlockMap(Canvas& picture, const std::vector<measure::BlockReading>& blocks) {
+    // Where the frame's parts differ: each block outlined, with its own period and blur; those that
+    // stand out of the others shaded.
+    const int text = std::clamp(picture.pixelHeight() / 40, 8, 14);
+    for (const measure::BlockReading& b : blocks) {
+        const measure::Rect& q = b.rect;
+        if (b.odd) picture.fillBox(q.x1, q.y1, q.x2 - 1, q.y2 - 1, QColor(255, 140, 0, 80));
+        picture.box(q.x1, q.y1, q.x2 - 1, q.y2 - 1, QColor(255, 210, 0));
+        const QString period =
+            b.periodPx > 0 ? QStringLiteral("周期 %1").arg(b.periodPx, 0, 'f', 1) : QStringLiteral("磁壁なし");
+        const QString blur = b.blurPx ? QStringLiteral("\nぼけ %1").arg(*b.blurPx, 0, 'f', 2) : QString();
+        // On a dark ground, so that the figures read on any grey.
+        picture.fillBox(q.x1 + 1, q.y1 + 1, q.x1 + 1 + text * 5.5, q.y1 + 1 + text * (blur.isEmpty() ? 1.3 : 2.6),
+                        QColor(0, 0, 0, 150));
+        picture.text(q.x1 + 2, q.y1 + 1, period + blur, b.odd ? QColor(255, 150, 60) : QColor(255, 235, 120), text);
     }
 }
 

@@ -25,6 +25,9 @@ struct MeasurementFields {
 // The picture, and over it what was measured: in red each wall of stripes or the outline of
 // mazes, the grains' boundaries in green and the rectangle in blue.
 void drawMeasured(Canvas& picture, const measure::Image& image, const measure::Result& r);
+// The blocks the errors rest on, each with its period and blur, those that stand out shaded: drawn
+// where the frame is uneven.
+void drawBlockMap(Canvas& picture, const std::vector<measure::BlockReading>& blocks);
 
 class MeasurementModule : public StateObject {
     Q_OBJECT

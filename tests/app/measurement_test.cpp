@@ -110,3 +110,29 @@ TEST_F(MeasurementTest, SixteenBitSlotMeasuredAtFullDepth) {
     ASSERT_TRUE(measurement.result().error.empty());
     EXPECT_LE(measurement.result().threshold, 255);
 }
+
+// An uneven frame shows its blocks' map: each block outlined, those that stand out shaded; an even
+// frame shows none.
+TEST_F(MeasurementTest, UnevenFrameShowsItsBlocks) {
+    const std::string maze = testing_support::readBytes(testing_support::projectSamplesDir() / "maze_512.mon");
+    ASSERT_EQ(maze.size(), 512u * 512u);
+    std::string half = maze;
+    const std::string* frames[] = {&maze, &half};
+    for (int y = 0; y < 512; ++y)
+        std::fill_n(half.begin() + y * 512 + 256, 256, static_cast<char>(200));
+    for (const std::string* bytes : frames) {
+        openRaw(0, 512, 512, *bytes);
+        measurement.measureCurrentSlot(true);
+        const measure::Result& r = measurement.result();
+        ASSERT_TRUE(r.error.empty());
+        ASSERT_FALSE(r.blockMap.empty());
+        const measure::Rect& far = r.blockMap.back().rect; // bottom right, wholly in the uniform half
+        const int64_t corner = measurement.picture().pointColor(far.x1, far.y1);
+        if (bytes == &half) {
+            EXPECT_TRUE(r.blockMap.back().odd);
+            EXPECT_EQ(corner, 0x00D2FF); // the outline's yellow, as 0x00BBGGRR
+        } else {
+            EXPECT_NE(corner, 0x00D2FF);
+        }
+    }
+}

@@ -166,6 +166,39 @@ TEST(Measure, FramesWithoutUsableNumbersSaySo) {
     EXPECT_EQ(m.warnings[0].code, "rectangle_elsewhere");
 }
 
+// The blocks' map tiles the rectangle; with the pattern in the left half only, the blocks wholly on
+// the right stand out and those wholly on the left do not; on the whole maze none does, and each
+// block's period is near the frame's.
+TEST(Measure, BlockMapShowsWhereTheFrameDiffers) {
+    Image maze = sample("maze_512.mon", 512), half = maze;
+    for (int y = 0; y < 512; ++y)
+        for (int x = 256; x < 512; ++x)
+            half.px[static_cast<size_t>(y) * 512 + x] = 200;
+    const Rect rect{8, 8, 504, 500};
+    for (const Image* image : {&maze, &half}) {
+        const Result r = measure(*image, nullptr, rect, Settings{});
+        ASSERT_EQ(r.error, "");
+        ASSERT_EQ(static_cast<int>(r.blockMap.size()), r.blocks);
+        int64_t covered = 0;
+        for (const BlockReading& b : r.blockMap) {
+            EXPECT_TRUE(b.rect.x1 >= rect.x1 && b.rect.x2 <= rect.x2 && b.rect.y1 >= rect.y1 && b.rect.y2 <= rect.y2);
+            covered += static_cast<int64_t>(b.rect.x2 - b.rect.x1) * (b.rect.y2 - b.rect.y1);
+            if (image == &maze) {
+                EXPECT_FALSE(b.odd);
+                EXPECT_NEAR(b.periodPx / r.periodPx, 1, 0.15);
+            } else if (b.rect.x1 >= 256) {
+                EXPECT_TRUE(b.odd);
+            } else if (b.rect.x2 <= 256) {
+                EXPECT_FALSE(b.odd);
+            }
+        }
+        EXPECT_EQ(covered, static_cast<int64_t>(rect.x2 - rect.x1) * (rect.y2 - rect.y1));
+        const bool uneven =
+            std::any_of(r.warnings.begin(), r.warnings.end(), [](const Warning& w) { return w.code == "uneven"; });
+        EXPECT_EQ(uneven, image == &half);
+    }
+}
+
 // The spectral period of straight stripes from the 2-D peak: within 1 % at 256 pixels, oblique,
 // and on a picture three times as wide as high; the rings had rounded it by up to 7 %.
 TEST(Measure, SpectralPeriodOfStraightStripes) {
