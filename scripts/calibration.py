@@ -94,7 +94,9 @@ def stereology_truth(level_field, side):
     black = level_field < 0
     f = float(black.mean())
     length = outline_length(level_field) / FINE  # pixels
-    per_area = length / (side * side)
+    # The outline is traced between the fine samples' centres, over (n - 1) / FINE pixels a side.
+    span = (level_field.shape[0] - 1) / FINE
+    per_area = length / (span * span)
     return Truth(f, 2 * f / per_area, 2 * (1 - f) / per_area)
 
 
@@ -153,7 +155,6 @@ RECIPES = [
     Recipe("maze-sharp", "maze", blur=0.0, noise=0.02),
     Recipe("maze-poisson16", "maze", blur=1.2, noise=0.0, poisson=400, bits=16),
     Recipe("maze-light", "maze", blur=1.0, light="vignette"),
-    Recipe("maze-gamma0.6", "maze", blur=1.0, gamma=0.6),
     Recipe("maze-gamma1.6", "maze", blur=1.0, gamma=1.6),
     Recipe("maze-kerr", "maze", blur=1.2, noise=0.002, kerr=0.04, bits=16),
     Recipe("stripes", "stripes", black=0.4, blur=1.0),
@@ -168,6 +169,7 @@ DEGRADED = [
     (Recipe("focus-falling", "maze", blur=1.5, degrade="focus"), "uneven"),
     (Recipe("one-quarter", "maze", blur=1.0, degrade="quarter"), "uneven"),
     (Recipe("narrow-minority", "stripes", black=0.075, blur=1.3), "below_resolution"),
+    (Recipe("gamma0.6", "maze", blur=1.0, gamma=0.6), "nonlinear_response"),
 ]
 
 
