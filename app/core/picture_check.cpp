@@ -28,6 +28,7 @@ public:
                                     static_cast<uint32_t>(u8(at + 3)) << 24);
     }
     bool startsWith(const char* magic) const { return b_.startsWith(magic); }
+    QByteArray slice(int64_t at, int64_t n) const { return b_.mid(static_cast<qsizetype>(at), static_cast<qsizetype>(n)); }
 
 private:
     const QByteArray& b_;
@@ -164,6 +165,14 @@ TiffLayout tiffLayoutOf(const Bytes& b, bool big) {
                 if (num > 0 && den > 0) resolution = static_cast<double>(num) / static_cast<double>(den);
             } else if (tag == 296 && type == 3) {
                 unit = u16(value);
+            } else if (tag == 270 && (type == 2 || type == 7) && page == 1) {
+                const int64_t where = count <= offsetSize ? value : offsetAt(value);
+                if (count < 0 || where < 0 || count > n || where > n - count)
+                    return cut(QStringLiteral("TIFF page 1's description lies outside the file"));
+                // A description beyond 64 MiB is no metadata this program reads.
+                if (count <= (int64_t{64} << 20)) layout.description = b.slice(where, count);
+                while (layout.description.endsWith('\0'))
+                    layout.description.chop(1);
             } else if (tag == 273 || tag == 324 || tag == 279 || tag == 325) {
                 Field& f = tag == 273 || tag == 324 ? offsets : lengths;
                 const int64_t size = type == 3 ? 2 : type == 16 ? 8 : 4;
@@ -184,6 +193,7 @@ TiffLayout tiffLayoutOf(const Bytes& b, bool big) {
             if (from < 0 || length < 0 || from > n - length)
                 return cut(QStringLiteral("TIFF page %1 is cut short").arg(page));
         }
+        if (page == 1) layout.xResolution = resolution;
         layout.pixelSizeUm.push_back(
             resolution > 0 && (unit == 2 || unit == 3) ? (unit == 2 ? 25400.0 : 10000.0) / resolution : 0.0);
         layout.directories.push_back(ifd);
@@ -201,7 +211,7 @@ TiffLayout tiffLayout(const QByteArray& bytes) {
     if ((b.startsWith("II*") || b.startsWith("MM\0*")) && b.size() >= 8) return tiffLayoutOf(b, false);
     if ((b.startsWith("II+") || b.startsWith("MM\0+")) && b.size() >= 16) return tiffLayoutOf(b, true);
     if (b.startsWith("II+") || b.startsWith("MM\0+"))
-        return {QStringLiteral("the BigTIFF header is cut short"), {}, {}};
+        return {QStringLiteral("the BigTIFF header is cut short"), {}, {}, {}, 0};
     return {};
 }
 

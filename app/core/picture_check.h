@@ -22,6 +22,8 @@ struct TiffLayout {
     QString shortfall;
     std::vector<double> pixelSizeUm;
     std::vector<int64_t> directories;
+    QByteArray description; // the first page's (OME-XML, an ImageJ description), without its end NUL
+    double xResolution = 0; // the first page's X resolution, pixels per unit whatever the unit
 };
 TiffLayout tiffLayout(const QByteArray& bytes);
 // The picture in a file (of a TIFF, its first page), from one read of it: checked whole, then

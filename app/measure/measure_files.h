@@ -4,6 +4,7 @@
 #pragma once
 
 #include "measure.h"
+#include "stack_metadata.h"
 
 #include <QString>
 #include <cstdint>
@@ -25,11 +26,14 @@ std::vector<MeasurePage> readMeasurePages(const QString& path, const std::vector
 // A picture file's pages for a series, from one look at the file: how many, the pixel size each
 // states (micrometres; 0 for none), or why the file cannot be read whole. Any file other than a
 // TIFF of several pages has one page.
+// An OME-TIFF's or ImageJ TIFF's pixel size holds over the resolution tags; the rest of what its
+// description says is in `metadata`, with notes on what could not be used.
 struct PictureLayout {
     int pages = 1;
     std::vector<double> pixelSizeUm;
     std::vector<int64_t> directories; // of a TIFF's pages, where each starts (readTiffDirectory)
     QString error;
+    StackMetadata metadata;
 };
 PictureLayout pictureLayout(const QString& path);
 // The first page's image, or nothing with `error` set.

@@ -241,9 +241,16 @@ std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& err
         }
         for (const QString& file : files) {
             const PictureLayout layout = pictureLayout(file);
+            const std::vector<PlaneMetadata>& planes = layout.metadata.planes;
+            auto planeOf = [&](int index) {
+                return static_cast<size_t>(index) < planes.size()
+                           ? std::optional<PlaneMetadata>(planes[static_cast<size_t>(index)])
+                           : std::nullopt;
+            };
             if (!layout.error.isEmpty() || layout.pages <= 1) {
                 frames.push_back({file, 0, 0, layout.pixelSizeUm.empty() ? 0.0 : layout.pixelSizeUm[0],
-                                  layout.error, 0, QFileInfo(argument).isDir()});
+                                  layout.error, 0, QFileInfo(argument).isDir(), planeOf(0),
+                                  layout.metadata.notes});
                 continue;
             }
             for (int page = 1; page <= layout.pages; ++page)
@@ -253,7 +260,9 @@ std::vector<SeriesFrame> seriesFrames(const QStringList& arguments, QString& err
                                   layout.pixelSizeUm[static_cast<size_t>(page) - 1],
                                   {},
                                   0,
-                                  QFileInfo(argument).isDir()});
+                                  QFileInfo(argument).isDir(),
+                                  planeOf(page - 1),
+                                  page == 1 ? layout.metadata.notes : QStringList()});
         }
     }
     return frames;
@@ -266,6 +275,48 @@ std::optional<double> lastNumberInName(const QString& path, bool* signedAfterLet
     if (signedAfterLetter) *signedAfterLetter = numbers.back().signedAfterLetter;
     return numbers.back().value;
 }
+
+namespace {
+
+// Each frame's value from what its file's OME or ImageJ description says of its page.
+bool valuesFromMetadata(std::vector<SeriesFrame>& frames, const ValueSource& source, QString& error) {
+    const QString& key = source.metadataKey;
+    const bool time = key == QLatin1String("DeltaT") || key == QLatin1String("time");
+    for (SeriesFrame& frame : frames) {
+        const QString page = frame.page > 0 ? QStringLiteral("page %1").arg(frame.page) : QStringLiteral("its picture");
+        if (!frame.plane) {
+            error = pick(source.language, QStringLiteral("--values-from-metadata: %1, %2: no OME or ImageJ metadata"),
+                         QStringLiteral("%1 の %2 にはメタデータ (OME、ImageJ) がありません"))
+                        .arg(frame.file, page);
+            return false;
+        }
+        std::optional<double> v;
+        QString text;
+        if (time) {
+            v = frame.plane->deltaTS;
+        } else if (frame.plane->values.contains(key)) {
+            text = frame.plane->values.value(key);
+            bool ok = false;
+            const double d = text.trimmed().toDouble(&ok);
+            if (ok && std::isfinite(d)) v = d;
+        }
+        if (!v) {
+            error = text.isEmpty()
+                        ? pick(source.language, QStringLiteral("--values-from-metadata: %1, %2 has no value \"%3\""),
+                               QStringLiteral("%1 の %2 には「%3」の値がありません"))
+                              .arg(frame.file, page, key)
+                        : pick(source.language,
+                               QStringLiteral("--values-from-metadata: %1, %2: \"%3\" is \"%4\", not a number"),
+                               QStringLiteral("%1 の %2 の「%3」は「%4」で、数ではありません"))
+                              .arg(frame.file, page, key, quoted(text));
+            return false;
+        }
+        frame.value = *v;
+    }
+    return true;
+}
+
+} // namespace
 
 bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, QString& error) {
     if (!source.list.isEmpty()) {
@@ -285,6 +336,7 @@ bool assignValues(std::vector<SeriesFrame>& frames, const ValueSource& source, Q
         return true;
     }
     if (!source.file.isEmpty()) return valuesFromFile(frames, source, error);
+    if (!source.metadataKey.isEmpty()) return valuesFromMetadata(frames, source, error);
     for (size_t k = 0; k < frames.size(); ++k) {
         if (!source.fromName) {
             frames[k].value = static_cast<double>(k + 1);

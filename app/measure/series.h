@@ -6,6 +6,7 @@
 #pragma once
 
 #include "measure.h"
+#include "stack_metadata.h"
 
 #include <QPointF>
 #include <QRectF>
@@ -26,6 +27,8 @@ struct SeriesFrame {
     QString error;          // why the file cannot be read whole; the frame is then not measured
     double value = 0;
     bool named = false; // its place came from its name: one of a folder's pictures
+    std::optional<PlaneMetadata> plane; // what an OME or ImageJ description says of the page
+    QStringList notes; // on the file's first frame: what of its metadata could not be used
 };
 
 // The language of the messages: English on the command line, Japanese in the program.
@@ -52,6 +55,7 @@ struct ValueSource {
     QString list, file, column;
     QString name; // what the values are called (--value-name), over what the source says
     bool fromName = false;
+    QString metadataKey = {}; // --values-from-metadata: a map annotation's key, or DeltaT
     Language language = Language::English; // of the messages
 };
 // Gives every frame its value; false, with `error` saying which value or line is wrong, when the

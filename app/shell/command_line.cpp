@@ -112,6 +112,18 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     const QCommandLineOption valuesFromName(
         QStringLiteral("values-from-name"),
         QStringLiteral("A series: each frame's value is the last number in its file's name."));
+    const QCommandLineOption valuesFromMetadata(
+        QStringLiteral("values-from-metadata"),
+        QStringLiteral("A series: each frame's value from its OME-TIFF's or ImageJ TIFF's metadata: the map "
+                       "annotation KEY of its plane, or DeltaT for the planes' times (an ImageJ stack's "
+                       "frame interval)."),
+        QStringLiteral("KEY"));
+    const QCommandLineOption masks(
+        QStringLiteral("masks"),
+        QStringLiteral("Write every frame's binarized domains (0 white, 1 black; the bubbles or the grains "
+                       "labelled in a second channel) to FILE.ome.tif, with the pixel size and each "
+                       "frame's value."),
+        QStringLiteral("FILE"));
     const QCommandLineOption valueUnit(QStringLiteral("value-unit"),
                                        QStringLiteral("The unit of the series' values (mT, s, K)."),
                                        QStringLiteral("UNIT"));
@@ -142,7 +154,7 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     parser.addOptions({workdir, batch,           threshold,    contrast,       raw,       noDraw,    jobs,
                        part,    measureOption,   size,         background,     rect,      pixelSize, format,
                        values,  valuesFile,      valuesColumn, valuesFromName, valueUnit, table,     plot,
-                       loop,    valueNameOption, language});
+                       loop,    valueNameOption, language, valuesFromMetadata, masks});
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
                                  QStringLiteral("[FILE...]"));
     exitCode = 2;
@@ -245,13 +257,26 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         o.valuesColumn = parser.value(valuesColumn), o.valuesFromName = parser.isSet(valuesFromName);
         o.valueUnit = parser.value(valueUnit), o.table = parser.value(table), o.plot = parser.value(plot);
         o.loop = parser.value(loop);
+        o.valuesFromMetadata = parser.value(valuesFromMetadata), o.masks = parser.value(masks);
+        if (parser.isSet(valuesFromMetadata) && o.valuesFromMetadata.trimmed().isEmpty()) {
+            message = QStringLiteral("--values-from-metadata needs a key (or DeltaT)");
+            return std::nullopt;
+        }
+        if (parser.isSet(masks) && !o.masks.endsWith(QLatin1String(".tif"), Qt::CaseInsensitive) &&
+            !o.masks.endsWith(QLatin1String(".tiff"), Qt::CaseInsensitive)) {
+            message = QStringLiteral("--masks writes FILE.ome.tif, not \"%1\"").arg(o.masks);
+            return std::nullopt;
+        }
         o.valueName = parser.value(valueNameOption), o.language = parser.value(language);
         if (o.language != QLatin1String("en") && o.language != QLatin1String("ja")) {
             message = QStringLiteral("--language is en or ja, not \"%1\"").arg(o.language);
             return std::nullopt;
         }
-        if (int(parser.isSet(values)) + int(parser.isSet(valuesFile)) + int(o.valuesFromName) > 1) {
-            message = QStringLiteral("--values, --values-file and --values-from-name go one at a time");
+        if (int(parser.isSet(values)) + int(parser.isSet(valuesFile)) + int(o.valuesFromName) +
+                int(parser.isSet(valuesFromMetadata)) >
+            1) {
+            message = QStringLiteral(
+                "--values, --values-file, --values-from-name and --values-from-metadata go one at a time");
             return std::nullopt;
         }
         if (parser.isSet(values) && o.values.isEmpty()) {
@@ -280,7 +305,8 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
                parser.isSet(pixelSize) || parser.isSet(format) || parser.isSet(values) ||
                parser.isSet(valuesFile) || parser.isSet(valuesColumn) || parser.isSet(valuesFromName) ||
                parser.isSet(valueUnit) || parser.isSet(table) || parser.isSet(plot) || parser.isSet(loop) ||
-               parser.isSet(valueNameOption) || parser.isSet(language)) {
+               parser.isSet(valueNameOption) || parser.isSet(language) || parser.isSet(valuesFromMetadata) ||
+               parser.isSet(masks)) {
         message = QStringLiteral("--size, --rect, --background, --pixel-size, --format and the series' "
                                  "options go with --measure");
         return std::nullopt;

@@ -28,12 +28,14 @@ struct Options {
     QString format = QStringLiteral("json");
     // A series: where each frame's value comes from, its unit, and the table and plot of it.
     QString values, valuesFile, valuesColumn, valueUnit, table, plot, loop;
+    QString valuesFromMetadata; // a map annotation's key, or DeltaT
+    QString masks;              // the frames' binarized domains as an OME-TIFF
     QString valueName;                       // what the values are called on the plot and in the table
     QString language = QStringLiteral("en"); // of the plot's and the table's texts: en or ja
     bool valuesFromName = false;
     bool series() const {
         return !values.isEmpty() || !valuesFile.isEmpty() || valuesFromName || !table.isEmpty() ||
-               !plot.isEmpty() || !loop.isEmpty();
+               !plot.isEmpty() || !loop.isEmpty() || !valuesFromMetadata.isEmpty() || !masks.isEmpty();
     }
 };
 

@@ -3,10 +3,12 @@
 #include "core/printable.h"
 #include "core/regular_file.h"
 #include "core/save_file.h"
+#include "measure/mask_stack.h"
 #include "measure/measure_files.h"
 #include "measure/series.h"
 #include "measure/series_loop.h"
 #include "progress_line.h"
+#include "version.h"
 
 #include <QFileInfo>
 #include <QImageReader>
@@ -29,6 +31,7 @@ struct Record {
     QString line;
     QString error;
     SeriesPoint point;
+    MaskPlanes masks; // where --masks asks for them
 };
 
 void say(std::FILE* err, const QString& text) {
@@ -47,7 +50,8 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
     if (!options.valuesFile.isEmpty()) inputs << options.valuesFile;
     const std::pair<QString, QString> outputs[] = {{QStringLiteral("--table"), options.table},
                                                    {QStringLiteral("--plot"), options.plot},
-                                                   {QStringLiteral("--loop"), options.loop}};
+                                                   {QStringLiteral("--loop"), options.loop},
+                                                   {QStringLiteral("--masks"), options.masks}};
     for (const auto& [option, path] : outputs) {
         if (path.isEmpty()) continue;
         if (const QString why = unwritableTarget(path); !why.isEmpty())
@@ -87,6 +91,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     ValueSource source;
     source.list = options.values, source.file = options.valuesFile, source.column = options.valuesColumn;
     source.name = options.valueName, source.fromName = options.valuesFromName;
+    source.metadataKey = options.valuesFromMetadata.trimmed();
     source.language = options.language == QLatin1String("ja") ? Language::Japanese : Language::English;
     // The messages of the run stay English; the table's and the plot's texts follow --language.
     ValueSource messages = source;
@@ -98,6 +103,9 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     if (options.valuesFromName)
         for (const QString& note : signNotes(frames))
             say(err, note);
+    for (const SeriesFrame& frame : frames)
+        for (const QString& note : frame.notes)
+            say(err, QStringLiteral("%1: %2").arg(frame.file, note));
     // A Kerr series has one background for every frame, or one a frame (the pages of one file).
     std::vector<MeasurePage> backgrounds;
     if (!options.background.isEmpty()) {
@@ -147,6 +155,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         Record rec;
         rec.line = QString::fromStdString(csv ? measure::recordCsv(r, info) : measure::recordJson(r, info));
         rec.point = seriesPoint(frame, r, info.pixelSizeUm);
+        if (!options.masks.isEmpty()) rec.masks = maskPlanesOf(r);
         r = measure::Result{}; // its buffers gone before the record waits its turn
         if (!rec.point.error.isEmpty())
             rec.error = frame.page > 0 ? QStringLiteral("page %1: %2").arg(frame.page).arg(rec.point.error)
@@ -193,6 +202,18 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     // still written, and the exit status says that the records were lost.
     bool outLost = false;
     int outError = 0;
+    // The masks go into their stack in frame order, as the records are printed.
+    std::unique_ptr<MaskStackWriter> masks;
+    if (!options.masks.isEmpty()) {
+        std::vector<MaskFrame> planes;
+        for (const SeriesFrame& frame : frames)
+            planes.push_back({frame.file, frame.page, series ? std::optional<double>(frame.value) : std::nullopt});
+        masks = std::make_unique<MaskStackWriter>(
+            options.masks, std::move(planes), valueName(source),
+            options.pixelSize > 0 ? options.pixelSize : frames.front().pixelSizeUm,
+            QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
+    }
+    bool masksFailed = false;
     auto print = [&](const QByteArray& line) {
         if (outLost) return;
         if (std::fprintf(out, "%s\n", line.constData()) < 0 || std::fflush(out) != 0 || std::ferror(out))
@@ -219,12 +240,20 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             ++failed;
             say(err, QStringLiteral("%1: %2").arg(frames[static_cast<size_t>(printed)].file, rec.error));
         }
+        if (masks && !masksFailed && !masks->add(rec.masks, why)) {
+            say(err, QStringLiteral("%1 cannot be written: %2").arg(options.masks, why));
+            masksFailed = true, ++failed;
+        }
         if (series) points.push_back(std::move(rec.point));
         progress.show(static_cast<size_t>(printed) + 1);
     }
     progress.clear();
     for (auto& t : threads)
         t.join();
+    if (masks && !masksFailed && !masks->finish(why)) {
+        say(err, QStringLiteral("%1 cannot be written: %2").arg(options.masks, why));
+        ++failed;
+    }
     // The series' table, loop and plot, in frame order, once every frame is done.
     const QString name = valueName(source);
     markSaturated(points);
