@@ -96,7 +96,7 @@ void readOme(const QByteArray& xml, int pages, StackMetadata& m) {
                     m.notes << QStringLiteral("the OME-XML's pixel size unit \"%1\" is not known: no pixel size").arg(unit);
                 else if (!x || !(*x > 0))
                     m.notes << QStringLiteral("the OME-XML's PhysicalSizeX is no size above 0: no pixel size");
-                else
+                else if (std::isfinite(*x * um))
                     pixelUm = *x * um;
                 const std::optional<double> y = finiteNumber(a.value(QLatin1String("PhysicalSizeY")).toString());
                 const QString yUnit = a.hasAttribute(QLatin1String("PhysicalSizeYUnit"))
@@ -119,7 +119,8 @@ void readOme(const QByteArray& xml, int pages, StackMetadata& m) {
                                          ? a.value(QLatin1String("DeltaTUnit")).toString()
                                          : QStringLiteral("s");
                 const std::optional<double> dt = finiteNumber(a.value(QLatin1String("DeltaT")).toString());
-                if (dt && secondsIn(unit) > 0) p.meta.deltaTS = *dt * secondsIn(unit);
+                if (dt && secondsIn(unit) > 0 && std::isfinite(*dt * secondsIn(unit)))
+                    p.meta.deltaTS = *dt * secondsIn(unit);
                 else if (secondsIn(unit) <= 0)
                     m.notes << QStringLiteral("plane %1: the time unit \"%2\" is not known").arg(planes.size() + 1).arg(unit);
             }
@@ -174,7 +175,7 @@ void readImageJ(const QByteArray& text, int pages, double xResolution, StackMeta
             // no physical size
         } else if (!(um > 0)) {
             m.notes << QStringLiteral("the ImageJ unit \"%1\" is not known: no pixel size").arg(unit);
-        } else if (xResolution > 0) {
+        } else if (xResolution > 0 && std::isfinite(um / xResolution)) {
             m.pixelSizeUm = um / xResolution;
         }
     }
@@ -198,7 +199,8 @@ void readImageJ(const QByteArray& text, int pages, double xResolution, StackMeta
         const int64_t inner = count("channels") * count("slices");
         m.planes.assign(static_cast<size_t>(std::max(pages, 0)), PlaneMetadata{});
         for (int64_t k = 0; k < pages; ++k)
-            m.planes[static_cast<size_t>(k)].deltaTS = static_cast<double>(k / inner) * *interval * s;
+            if (const double t = static_cast<double>(k / inner) * *interval * s; std::isfinite(t))
+                m.planes[static_cast<size_t>(k)].deltaTS = t;
     }
 }
 

@@ -209,7 +209,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         for (const SeriesFrame& frame : frames)
             planes.push_back({frame.file, frame.page, series ? std::optional<double>(frame.value) : std::nullopt});
         masks = std::make_unique<MaskStackWriter>(
-            options.masks, std::move(planes), valueName(source),
+            options.masks, std::move(planes), source.metadataKey.isEmpty() ? valueName(source) : source.metadataKey,
             options.pixelSize > 0 ? options.pixelSize : frames.front().pixelSizeUm,
             QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
     }

@@ -14,8 +14,9 @@ dtype (rows from the top), an optional Kerr background of the same shape, an opt
 returns a `Measurement`: every field of the record the command line writes. `measure_file(path,
 ...)` reads the picture first (raw with `size=(width, height)`, CSV, NumPy's .npy, and with
 Pillow PNG, TIFF, BMP, JPEG and GIF) and measures it like the program: every page of a
-multi-page TIFF (then a list, one Measurement a page), with the pixel size the file's resolution
-tags state unless `pixel_size` is given. Only regular files are read: a FIFO or a device is
+multi-page TIFF (then a list, one Measurement a page), with the pixel size the file states (an
+OME-TIFF's or ImageJ TIFF's metadata, else the resolution tags) unless `pixel_size` is given.
+`read_masks(path)` reads the masks the program writes with `--masks F.ome.tif`. Only regular files are read: a FIFO or a device is
 refused with ValueError rather than waited on. A measurement that cannot be made has `error` set
 and no numbers; arguments that cannot describe an image raise ValueError.
 
@@ -27,13 +28,15 @@ import ctypes
 import dataclasses
 import glob
 import json
+import math
 import os
 import stat
 import typing
 
 import numpy as np
 
-__all__ = ["measure", "measure_file", "read_picture", "read_pages", "Measurement", "Warning", "Bubbles", "Grain", "Band", "library_path"]
+__all__ = ["measure", "measure_file", "read_picture", "read_pages", "Measurement", "Warning", "Bubbles", "Grain", "Band", "library_path",
+           "read_masks", "Masks"]
 
 _INT32_MAX = 2**31 - 1
 _LIBRARY = "libTovraMeasure.so"
@@ -308,6 +311,53 @@ def _tiff_pixel_size(tags):
     return (25400.0 if unit == 2 else 10000.0) / resolution
 
 
+_MICROMETRES = {"m": 1e6, "cm": 1e4, "mm": 1e3, "µm": 1.0, "μm": 1.0, "um": 1.0, "micron": 1.0, "microns": 1.0,
+                "\\u00B5m": 1.0, "nm": 1e-3, "pm": 1e-6, "Å": 1e-4, "angstrom": 1e-4, "inch": 25400.0}
+
+
+def _description_bytes(description):
+    """A TIFF description's bytes: Pillow gives the ASCII tag decoded as Latin-1, which turns the
+    UTF-8 of a "µm" into two characters; those are its bytes again."""
+    if isinstance(description, bytes):
+        return description
+    text = description or ""
+    try:
+        return text.encode("latin-1")
+    except UnicodeEncodeError:
+        return text.encode("utf-8")
+
+
+def _description_pixel_size(description, resolution):
+    """Micrometres a pixel from a stack's description, as the program reads it: an OME-XML's
+    PhysicalSizeX with its unit, or an ImageJ description's unit applied to the X resolution
+    (pixels per unit); None where it gives none (the resolution tags then stand)."""
+    text = _description_bytes(description).decode("utf-8", errors="replace").strip()
+    if text.startswith("<?xml") or text.startswith("<OME"):
+        import xml.etree.ElementTree as ET
+        try:  # as bytes: a str with an encoding declaration is refused
+            root = ET.fromstring(text.encode("utf-8"))
+        except ET.ParseError:
+            return None
+        for element in root.iter():
+            if element.tag.rsplit("}", 1)[-1] == "Pixels" and "PhysicalSizeX" in element.attrib:
+                try:
+                    size = float(element.attrib["PhysicalSizeX"])
+                except ValueError:
+                    return None
+                um = _MICROMETRES.get(element.attrib.get("PhysicalSizeXUnit", "µm").strip(), 0.0)
+                return size * um if size > 0 and um > 0 and math.isfinite(size * um) else None
+        return None
+    if text.startswith("ImageJ="):
+        fields = dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+        um = _MICROMETRES.get(fields.get("unit", "").strip(), 0.0)
+        try:
+            resolution = float(resolution[0] / resolution[1]) if isinstance(resolution, tuple) else float(resolution)
+        except (TypeError, ValueError, ZeroDivisionError):
+            return None
+        return um / resolution if um > 0 and resolution > 0 else None
+    return None
+
+
 def read_pages(path, size=None):
     """Every page of a picture file as (array, pixel size in micrometres or None): one for any
     file but a multi-page TIFF. See read_picture."""
@@ -321,9 +371,13 @@ def read_pages(path, size=None):
         raise ValueError(f"{path}: reading {suffix} pictures needs Pillow (python3-pil)") from None
     pages = []
     with Image.open(path) as picture:
+        # An OME-TIFF's or ImageJ TIFF's pixel size, from the first page's description, holds over
+        # the resolution tags of every page.
+        tags = dict(picture.tag_v2) if hasattr(picture, "tag_v2") else {}
+        stated = _description_pixel_size(tags.get(270), tags.get(282))
         for k in range(getattr(picture, "n_frames", 1)):
             picture.seek(k)
-            um = _tiff_pixel_size(dict(picture.tag_v2)) if hasattr(picture, "tag_v2") else None
+            um = stated or (_tiff_pixel_size(dict(picture.tag_v2)) if hasattr(picture, "tag_v2") else None)
             page = picture if picture.mode in ("L", "I;16", "I;16B", "I", "F") else picture.convert("L")
             pages.append((np.array(page), um))
     return pages
@@ -371,3 +425,49 @@ def measure_file(path, background=None, rect=None, pixel_size=None, size=None):
         back = backs[0 if len(backs) == 1 else k][0] if backs is not None else None
         out.append(measure(pixels, background=back, rect=rect, pixel_size=pixel_size if pixel_size is not None else um))
     return out[0] if len(out) == 1 else out
+
+
+@dataclasses.dataclass
+class Masks:
+    """The program's masks (`Tovra --measure ... --masks F.ome.tif`): per frame the domains (1
+    black, 0 white, 65535 where the frame was not measured) and the bubbles or grains numbered
+    from 1, as arrays of shape (frames, height, width); the pixel size in micrometres (or None);
+    and each frame's annotation (file, page, value, black fraction, or its error)."""
+    domains: typing.Any
+    labels: typing.Any
+    pixel_size_um: typing.Optional[float]
+    frames: typing.List[dict]
+
+
+def read_masks(path):
+    """Reads a mask stack the program wrote (see Masks)."""
+    import xml.etree.ElementTree as ET
+    _regular(path)
+    try:
+        from PIL import Image
+    except ImportError:
+        raise ValueError(f"{path}: reading masks needs Pillow (python3-pil)") from None
+    planes = []
+    with Image.open(path) as picture:
+        tags = dict(picture.tag_v2) if hasattr(picture, "tag_v2") else {}
+        description = tags.get(270) or ""
+        for k in range(getattr(picture, "n_frames", 1)):
+            picture.seek(k)
+            planes.append(np.array(picture, dtype=np.uint16))
+    try:
+        root = ET.fromstring(_description_bytes(description))
+    except ET.ParseError:
+        raise ValueError(f"{path}: its description is no OME-XML: not a mask stack of this program") from None
+
+    def local(element):
+        return element.tag.rsplit("}", 1)[-1]
+
+    pixels = next((e for e in root.iter() if local(e) == "Pixels"), None)
+    if pixels is None or pixels.attrib.get("SizeC") != "2" or len(planes) != 2 * int(pixels.attrib.get("SizeT", "0")):
+        raise ValueError(f"{path}: not a mask stack of this program (two channels a frame)")
+    frames = []
+    for annotation in (e for e in root.iter() if local(e) == "MapAnnotation"):
+        frames.append({m.attrib.get("K"): m.text for m in annotation.iter() if local(m) == "M"})
+    stack = np.stack(planes) if planes else np.zeros((0, 0, 0), np.uint16)
+    return Masks(domains=stack[0::2], labels=stack[1::2],
+                 pixel_size_um=_description_pixel_size(description, None), frames=frames)

@@ -1,0 +1,132 @@
+"""Files exchanged with Fiji, napari and tifffile: stacks written by tifffile with OME and ImageJ
+metadata give the program their pixel size and their frames' values, and the masks it writes are
+read back by tifffile and by the Python package with the pixel size and the numbers they came
+with. Needs Debian's python3-tifffile; TOVRA names the program."""
+import json
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import numpy as np
+import tifffile
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "scripts"))
+sys.path.insert(0, str(ROOT / "measure" / "python"))
+import calibration  # noqa: E402
+import tovra_measure  # noqa: E402
+
+TOVRA = os.environ.get("TOVRA", str(ROOT / "build" / "default" / "bin" / "Tovra"))
+
+
+def frames(n=3, side=128):
+    return np.stack([calibration.make(calibration.Recipe("m", "maze", blur=1.0), seed, side)[0] for seed in range(n)])
+
+
+def ome_with_field(values, side=128, unit="nm", size=250):
+    """OME-XML as a microscope's software writes it: the field of each plane in a map annotation."""
+    planes = "".join(f'<Plane TheZ="0" TheC="0" TheT="{k}"><AnnotationRef ID="Annotation:{k}"/></Plane>'
+                     for k in range(len(values)))
+    maps = "".join(f'<MapAnnotation ID="Annotation:{k}"><Value><M K="field">{v}</M></Value></MapAnnotation>'
+                   for k, v in enumerate(values))
+    return ('<?xml version="1.0" encoding="UTF-8"?><OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06">'
+            f'<Image ID="Image:0"><Pixels ID="Pixels:0" DimensionOrder="XYZCT" Type="uint8" SizeX="{side}" '
+            f'SizeY="{side}" SizeZ="1" SizeC="1" SizeT="{len(values)}" PhysicalSizeX="{size}" '
+            f'PhysicalSizeXUnit="{unit}">{planes}</Pixels></Image><StructuredAnnotations>{maps}'
+            '</StructuredAnnotations></OME>')
+
+
+def write_pages(path, stack, description):
+    with tifffile.TiffWriter(path) as w:
+        for k, page in enumerate(stack):
+            w.write(page, description=description if k == 0 else None, metadata=None, contiguous=False)
+
+
+class Exchange(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.at = pathlib.Path(self.dir.name)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def run_tovra(self, *args):
+        return subprocess.run([TOVRA, "--measure", *map(str, args)], capture_output=True, text=True, cwd=self.at)
+
+    def table(self, path):
+        lines = [line for line in path.read_text().splitlines() if not line.startswith("#")]
+        header = lines[0].split(",")
+        return [dict(zip(header, line.split(","))) for line in lines[1:]]
+
+    def test_metadata_in(self):
+        stack = frames()
+        tifffile.imwrite(self.at / "t.ome.tif", stack, ome=True,
+                         metadata={"axes": "TYX", "PhysicalSizeX": 0.25, "PhysicalSizeXUnit": "µm",
+                                   "PhysicalSizeY": 0.25, "PhysicalSizeYUnit": "µm",
+                                   "Plane": {"DeltaT": [0.0, 0.5, 1.0], "DeltaTUnit": ["s"] * 3}})
+        tifffile.imwrite(self.at / "ij.tif", stack, imagej=True, resolution=(1 / 0.4, 1 / 0.4),
+                         metadata={"axes": "TYX", "unit": "um", "finterval": 2.0})
+        write_pages(self.at / "field.ome.tif", stack, ome_with_field([-5, 0, 5]))
+        rows = [("t.ome.tif", "DeltaT", [0, 0.5, 1], 0.25), ("ij.tif", "DeltaT", [0, 2, 4], 0.4),
+                ("field.ome.tif", "field", [-5, 0, 5], 0.25)]
+        for name, key, values, um in rows:
+            with self.subTest(name):
+                got = self.run_tovra(name, "--values-from-metadata", key, "--table", "out.csv")
+                self.assertEqual(got.returncode, 0, got.stderr)
+                table = self.table(self.at / "out.csv")
+                self.assertEqual([float(r["value"]) for r in table], values)
+                self.assertEqual({float(r["pixel_size_um"]) for r in table}, {um})
+                # The Python package reads the same pixel size.
+                self.assertAlmostEqual(tovra_measure.measure_file(str(self.at / name))[0].pixel_size_um, um)
+        # A plane without the key, or with text for it, is refused before anything is measured.
+        write_pages(self.at / "text.ome.tif", stack, ome_with_field([-5, "high", 5]))
+        for name, says in (("field.ome.tif", 'has no value "current"'), ("text.ome.tif", '"high", not a number')):
+            got = self.run_tovra(name, "--values-from-metadata", "current" if name == "field.ome.tif" else "field")
+            self.assertEqual(got.returncode, 2)
+            self.assertIn(says, got.stderr)
+        # An unknown unit is said, and the tags' pixel size (none here) stands.
+        write_pages(self.at / "odd.ome.tif", stack, ome_with_field([1, 2, 3], unit="furlong"))
+        got = self.run_tovra("odd.ome.tif", "--values-from-metadata", "field", "--table", "odd.csv")
+        self.assertIn('"furlong" is not known', got.stderr)
+        self.assertEqual({r["pixel_size_um"] for r in self.table(self.at / "odd.csv")}, {""})
+
+    def test_masks_out(self):
+        stack = frames()
+        bubbles = calibration.make(calibration.Recipe("b", "bubbles", period=24, black=0.25, blur=1.0), 5, 128)[0]
+        write_pages(self.at / "in.ome.tif", np.concatenate([stack, bubbles[None]]), ome_with_field([-5, 0, 5, 10]))
+        got = self.run_tovra("in.ome.tif", "--values-from-metadata", "field", "--masks", "m.ome.tif")
+        self.assertEqual(got.returncode, 0, got.stderr)
+        records = [json.loads(line) for line in got.stdout.splitlines()]
+        with tifffile.TiffFile(self.at / "m.ome.tif") as t:
+            self.assertTrue(t.is_ome)
+            series = t.series[0]
+            self.assertEqual((series.axes, series.shape), ("TCYX", (4, 2, 128, 128)))
+            masks = series.asarray()
+            xml = tifffile.xml2dict(t.ome_metadata)["OME"]
+        pixels = xml["Image"]["Pixels"]
+        self.assertEqual((pixels["PhysicalSizeX"], pixels["PhysicalSizeXUnit"]), (0.25, "µm"))
+        read = tovra_measure.read_masks(str(self.at / "m.ome.tif"))
+        self.assertEqual(read.pixel_size_um, 0.25)
+        self.assertTrue(np.array_equal(read.domains, masks[:, 0]) and np.array_equal(read.labels, masks[:, 1]))
+        for k, (record, frame) in enumerate(zip(records, read.frames)):
+            self.assertEqual(float(frame["field"]), [-5, 0, 5, 10][k])
+            self.assertAlmostEqual(float(frame["black_fraction"]), record["black_fraction"], delta=1e-9)
+            self.assertAlmostEqual(float(frame["black_fraction_of_mask"]), masks[k, 0].mean(), delta=1e-6)
+            # The record's fraction is the mask's corrected for the walls the blur moved, twice the
+            # allowance it carries for that.
+            self.assertAlmostEqual(abs(record["black_fraction"] - masks[k, 0].mean()),
+                                   2 * record["black_fraction_sys"], delta=1e-6)
+        # The bubbles numbered, one label each: as many as the record counts.
+        self.assertEqual(len(np.unique(masks[3, 1])) - 1, records[3]["bubbles"]["count"])
+        # A mask file that cannot be written: exit 1, and nothing under its name.
+        got = self.run_tovra("in.ome.tif", "--masks", "missing/m.ome.tif")
+        self.assertEqual(got.returncode, 1)
+        self.assertFalse((self.at / "missing").exists())
+        self.assertEqual(sorted(p.name for p in self.at.iterdir()), ["in.ome.tif", "m.ome.tif"])
+
+
+if __name__ == "__main__":
+    unittest.main()
