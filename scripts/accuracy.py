@@ -27,14 +27,16 @@ for truth_file in sorted(samples.glob("*.json")):
     if "black_width_px" not in truth:
         # A frame without domains: only the verdict is checked.
         args = [tovra, "--measure", str(image), "--size", str(truth["width"]), str(truth["height"])]
-        record = json.loads(subprocess.run(args, capture_output=True, text=True).stdout.strip() or "{}")
+        # The first line says where the records came from; the record follows it.
+        lines = subprocess.run(args, capture_output=True, text=True).stdout.strip().splitlines()
+        record = json.loads(lines[-1]) if len(lines) > 1 else {}
         verdicts.append((name, "none", record.get("pattern"), record.get("reliable")))
         continue
     args = [tovra, "--measure", str(image), "--size", str(truth["width"]), str(truth["height"])]
     if truth.get("background"):
         args += ["--background", str(samples / (truth["background"] + ".mon"))]
-    out = subprocess.run(args, capture_output=True, text=True).stdout.strip()
-    record = json.loads(out) if out else {"error": "no output"}
+    out = subprocess.run(args, capture_output=True, text=True).stdout.strip().splitlines()
+    record = json.loads(out[-1]) if len(out) > 1 else {"error": "no output"}
     if "error" in record:
         print(f"| {name} | — | — | {record['error']} | — | | | |")
         continue

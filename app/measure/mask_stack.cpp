@@ -103,6 +103,7 @@ struct MaskStackWriter::State {
     std::vector<QString> errors;   // each frame's, empty where it has its mask
     std::vector<double> fractions, maskFractions;
     bool failed = false;
+    QByteArray provenance;
 };
 
 MaskStackWriter::MaskStackWriter(QString path, std::vector<MaskFrame> frames, QString valueName,
@@ -110,6 +111,10 @@ MaskStackWriter::MaskStackWriter(QString path, std::vector<MaskFrame> frames, QS
     : s_(std::make_unique<State>()) {
     s_->path = std::move(path), s_->frames = std::move(frames), s_->valueName = std::move(valueName);
     s_->pixelSizeUm = pixelSizeUm, s_->creator = std::move(creator);
+}
+
+void MaskStackWriter::setProvenance(const QByteArray& line) {
+    s_->provenance = line;
 }
 
 MaskStackWriter::~MaskStackWriter() {
@@ -255,6 +260,10 @@ bool MaskStackWriter::finish(QString& why) {
         }
         xml += QStringLiteral("</Value></MapAnnotation>");
     }
+    if (!s.provenance.isEmpty())
+        xml += QStringLiteral("<CommentAnnotation ID=\"Annotation:provenance\" Namespace=\"tovra/provenance\">"
+                              "<Value>%1</Value></CommentAnnotation>")
+                   .arg(escaped(QString::fromUtf8(s.provenance)));
     xml += QStringLiteral("</StructuredAnnotations></OME>");
     // The copy of the descriptor shares the file's position, which libtiff reads the header from.
     const int fd = ::dup(static_cast<int>(s.temp.handle()));

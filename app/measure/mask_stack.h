@@ -43,6 +43,8 @@ public:
     MaskStackWriter(const MaskStackWriter&) = delete;
     MaskStackWriter& operator=(const MaskStackWriter&) = delete;
 
+    // Where the stack came from (Provenance::line()), for its OME-XML.
+    void setProvenance(const QByteArray& line);
     // The next frame's planes, in frame order. The first frame measured sets the planes' size; a
     // frame not measured, or of another size, gets planes of 65535 and says why in its
     // annotation. False, with why, where the file cannot be written.

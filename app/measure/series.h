@@ -113,6 +113,7 @@ struct SeriesHeader {
     QString settings, valueName = QStringLiteral("value"), valueUnit;
     QString rectangle; // "X1 Y1 X2 Y2", or empty for the whole pictures
     QString loop;      // the loop's comment lines (loopComments), or empty
+    QByteArray provenance = {}; // Provenance::line(), or empty
 };
 QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeader& header);
 
@@ -136,7 +137,9 @@ int seriesPointAt(const QRectF& area, const std::vector<SeriesPoint>& points, QP
 QPointF seriesPointPosition(const QRectF& area, const std::vector<SeriesPoint>& points, int k);
 // The plot as PNG (1200 x 900), SVG or PDF (vector, 12 x 9 inches), by the name's suffix; false with `error`
 // set when it cannot be written.
+// The provenance (Provenance::line()) goes into the file's metadata: a PNG's text, an SVG's
+// description, a PDF's attached provenance.json.
 bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,
-                    QString& error);
+                    QString& error, const QByteArray& provenance = {});
 
 } // namespace tovra

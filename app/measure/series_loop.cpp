@@ -152,7 +152,7 @@ Loop loopOf(const std::vector<SeriesPoint>& points) {
     return loop;
 }
 
-QString loopJson(const Loop& loop, const QString& unit) {
+QString loopJson(const Loop& loop, const QString& unit, const QByteArray& provenance) {
     QStringList branches;
     for (const LoopBranch& b : loop.branches)
         branches << QStringLiteral(
@@ -169,10 +169,11 @@ QString loopJson(const Loop& loop, const QString& unit) {
                              num(b.coerciveSys));
     return QStringLiteral("{\"unit\":%1,\"branches\":[%2],\"coercivity\":%3,\"coercivity_se\":%4,"
                           "\"exchange_bias\":%5,\"exchange_bias_se\":%6,\"coercivity_sys\":%7,"
-                          "\"exchange_bias_sys\":%7,\"note\":%8}\n")
+                          "\"exchange_bias_sys\":%7,\"note\":%8%9}\n")
         .arg(quotedJson(unit), branches.join(QLatin1Char(',')), num(loop.coercivity), num(loop.coercivitySe),
              num(loop.exchangeBias), num(loop.exchangeBiasSe), num(loop.loopSys))
-        .arg(loop.note.isEmpty() ? QStringLiteral("null") : quotedJson(loop.note));
+        .arg(loop.note.isEmpty() ? QStringLiteral("null") : quotedJson(loop.note),
+             provenance.isEmpty() ? QString() : QStringLiteral(",\"provenance\":") + QString::fromUtf8(provenance));
 }
 
 QString loopComments(const Loop& loop, const QString& unit) {

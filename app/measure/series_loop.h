@@ -35,7 +35,7 @@ struct Loop {
 // way; only reliable frames are used, and a frame of one colour (saturated) with its m of +1 or -1.
 Loop loopOf(const std::vector<SeriesPoint>& points);
 // As JSON, the values in the unit named.
-QString loopJson(const Loop& loop, const QString& unit);
+QString loopJson(const Loop& loop, const QString& unit, const QByteArray& provenance = {});
 // As the table's comment lines, each starting "# ".
 QString loopComments(const Loop& loop, const QString& unit);
 

@@ -3,6 +3,7 @@
 #include "core/module.h"
 #include "core/save_file.h"
 #include "measurement.h"
+#include "provenance.h"
 #include "series_loop.h"
 
 #include <QCoreApplication>
@@ -267,6 +268,26 @@ void SeriesModule::openFrame(int k) {
     emit changed();
 }
 
+QByteArray SeriesModule::provenance() const {
+    // The window's settings as the command line would give them, the inputs as measured.
+    static const char* sources[] = {"frame numbers", "list", "file", "the files' names"};
+    QString values = QString::fromLatin1(sources[std::clamp(f_.valueSource, 0, 3)]);
+    if (f_.valueSource == 1) values += QLatin1Char(' ') + f_.valueList;
+    if (f_.valueSource == 2)
+        values += QLatin1Char(' ') + f_.valueFile +
+                  (f_.valueColumn.isEmpty() ? QString() : QStringLiteral(", column ") + f_.valueColumn);
+    std::vector<int> rect;
+    if (rect_) rect = {rect_->x1, rect_->y1, rect_->x2, rect_->y2};
+    const RunSettings run{QString::fromStdString(measure::describe(running_)), rect, {}, 0, values,
+                          valueName(source()), f_.valueUnit.trimmed()};
+    QStringList files;
+    for (const SeriesPoint& p : points())
+        files << p.file;
+    return provenanceOf({}, QStringLiteral("系列の測定"), settingsJson(run), files, f_.background,
+                        f_.valueSource == 2 ? f_.valueFile : QString())
+        .line();
+}
+
 bool SeriesModule::exportTable(const QString& path) const {
     SeriesHeader header{QString::fromStdString(measure::describe(running_)),
                         valueName(source()),
@@ -274,6 +295,7 @@ bool SeriesModule::exportTable(const QString& path) const {
                         {},
                         {}};
     header.loop = loopComments(loopOf(points()), f_.valueUnit.trimmed());
+    header.provenance = provenance();
     if (rect_)
         header.rectangle =
             QStringLiteral("%1 %2 %3 %4").arg(rect_->x1).arg(rect_->y1).arg(rect_->x2).arg(rect_->y2);
@@ -311,7 +333,7 @@ QString SeriesModule::exportSuggestion(const QString& suffix) const {
 
 bool SeriesModule::exportPlot(const QString& path) const {
     QString why;
-    return saveSeriesPlot(path, points(), plotTexts(), why);
+    return saveSeriesPlot(path, points(), plotTexts(), why, provenance());
 }
 
 } // namespace tovra

@@ -78,6 +78,8 @@ public:
 
     // The table (a header naming the files, the settings and the program's version) and the plot.
     bool exportTable(const QString& path) const;
+    // Where the exports come from: this window, its settings and the frames' digests.
+    QByteArray provenance() const;
     bool exportPlot(const QString& path) const;
     // The loop's parameters as the window shows them: each branch's coercive field, the coercivity
     // and the exchange bias; empty where no branch crosses zero.

@@ -358,7 +358,7 @@ QPointF seriesPointPosition(const QRectF& area, const std::vector<SeriesPoint>& 
 }
 
 bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,
-                    QString& error) {
+                    QString& error, const QByteArray& provenance) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -370,11 +370,13 @@ bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points,
         svg.setSize(QSize(1200, 900));
         svg.setViewBox(area);
         svg.setTitle(texts.value.toHtmlEscaped()); // the generator writes the title as it is given
+        if (!provenance.isEmpty()) svg.setDescription(QString::fromUtf8(provenance).toHtmlEscaped());
         QPainter painter(&svg);
         paintSeriesPlot(painter, area, points, texts);
     } else if (suffix == QLatin1String("png")) {
         QImage image(1200, 900, QImage::Format_RGB32);
         image.fill(Qt::white);
+        if (!provenance.isEmpty()) image.setText(QStringLiteral("provenance"), QString::fromUtf8(provenance));
         {
             QPainter painter(&image);
             paintSeriesPlot(painter, area, points, texts);
@@ -391,6 +393,8 @@ bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points,
         pdf.setResolution(100);
         pdf.setTitle(texts.value);
         pdf.setCreator(QStringLiteral("Tovra"));
+        if (!provenance.isEmpty())
+            pdf.addFileAttachment(QStringLiteral("provenance.json"), provenance, QStringLiteral("application/json"));
         QPainter painter(&pdf);
         paintSeriesPlot(painter, area, points, texts);
     } else {

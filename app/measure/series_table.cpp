@@ -14,6 +14,8 @@ QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeade
     out += QStringLiteral("# Tovra %1, a series of %2 frames\n")
                .arg(QStringLiteral(TOVRA_VERSION))
                .arg(points.size());
+    if (!header.provenance.isEmpty())
+        out += QStringLiteral("# provenance: %1\n").arg(oneLine(QString::fromUtf8(header.provenance)));
     if (!header.settings.isEmpty()) out += QStringLiteral("# settings: %1\n").arg(oneLine(header.settings));
     out += QStringLiteral("# value: %1%2\n")
                .arg(oneLine(header.valueName), header.valueUnit.isEmpty()

@@ -173,6 +173,8 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         return std::nullopt;
     }
     Options o;
+    o.command = args;
+    if (!o.command.isEmpty()) o.command.front() = QFileInfo(o.command.front()).fileName();
     o.workFolder = parser.value(workdir);
     o.files = parser.positionalArguments();
     o.batchScript = parser.value(batch);

@@ -11,6 +11,7 @@ namespace tovra {
 struct Options {
     QString workFolder; // empty: the program's own folder, or the user's data folder when installed
     QStringList files;  // opened at start, one per slot from slot 0
+    QStringList command; // the arguments as given, the program by its name alone
     // Headless batch run: the script, and the toolbox settings it runs with.
     QString batchScript;
     QString threshold = QStringLiteral("128");

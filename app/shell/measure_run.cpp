@@ -5,6 +5,7 @@
 #include "core/save_file.h"
 #include "measure/mask_stack.h"
 #include "measure/measure_files.h"
+#include "measure/provenance.h"
 #include "measure/series.h"
 #include "measure/series_loop.h"
 #include "progress_line.h"
@@ -74,6 +75,17 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
     return {};
 }
 
+// Where the frames' values come from, as the provenance says it.
+QString valuesSource(const Options& o) {
+    if (!o.values.isEmpty()) return QStringLiteral("list %1").arg(o.values);
+    if (!o.valuesFile.isEmpty())
+        return o.valuesColumn.isEmpty() ? QStringLiteral("file %1").arg(o.valuesFile)
+                                        : QStringLiteral("file %1, column %2").arg(o.valuesFile, o.valuesColumn);
+    if (o.valuesFromName) return QStringLiteral("the files' names");
+    if (!o.valuesFromMetadata.isEmpty()) return QStringLiteral("metadata %1").arg(o.valuesFromMetadata);
+    return QStringLiteral("frame numbers");
+}
+
 } // namespace
 
 int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
@@ -131,6 +143,15 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         say(err, conflict);
         return 2;
     }
+    // Where every export came from: the command line, the settings and the inputs' digests.
+    QStringList files;
+    for (const SeriesFrame& frame : frames)
+        files << frame.file;
+    RunSettings run{QString::fromStdString(measure::describe(measure::Settings{})), options.rect, options.size,
+                    options.pixelSize, valuesSource(options), valueName(source), options.valueUnit};
+    const Provenance provenance = provenanceOf(options.command, {}, settingsJson(run), files, options.background,
+                                               options.valuesFile);
+    const QByteArray provenanceLine = provenance.line();
     std::optional<measure::Rect> rect;
     if (options.rect.size() == 4)
         rect = measure::Rect{options.rect[0], options.rect[1], options.rect[2], options.rect[3]};
@@ -219,7 +240,14 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         if (std::fprintf(out, "%s\n", line.constData()) < 0 || std::fflush(out) != 0 || std::ferror(out))
             outLost = true, outError = errno;
     };
-    if (csv) print(QByteArray::fromStdString(measure::recordCsvHeader()));
+    // The stream's first line says where it came from; every line after it is a record.
+    if (csv) {
+        print("# provenance: " + provenanceLine);
+        print(QByteArray::fromStdString(measure::recordCsvHeader()));
+    } else {
+        print("{\"provenance\":" + provenanceLine + "}");
+    }
+    if (masks) masks->setProvenance(provenanceLine);
     int failed = 0;
     std::vector<SeriesPoint> points;
     // On a terminal, the frames done, a second and the time left, below the records and reports.
@@ -259,13 +287,14 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     markSaturated(points);
     const Loop loop = loopOf(points);
     if (!options.loop.isEmpty() &&
-        !saveWholeFile(options.loop, loopJson(loop, options.valueUnit).toUtf8(), &why)) {
+        !saveWholeFile(options.loop, loopJson(loop, options.valueUnit, provenanceLine).toUtf8(), &why)) {
         say(err, QStringLiteral("%1 cannot be written: %2").arg(options.loop, why));
         ++failed;
     }
     if (!options.table.isEmpty()) {
         SeriesHeader header{QString::fromStdString(describe(settings)), name, options.valueUnit, {}, {}};
         header.loop = loopComments(loop, options.valueUnit);
+        header.provenance = provenanceLine;
         if (rect)
             header.rectangle =
                 QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
@@ -275,7 +304,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         }
     }
     if (!options.plot.isEmpty() &&
-        !saveSeriesPlot(options.plot, points, plotTexts(source, options.valueUnit), why)) {
+        !saveSeriesPlot(options.plot, points, plotTexts(source, options.valueUnit), why, provenanceLine)) {
         say(err, why);
         ++failed;
     }

@@ -253,7 +253,7 @@ TEST_F(HeadlessTest, MeasureWritesOneRecordPerFile) {
                          QStringLiteral("--pixel-size"), QStringLiteral("0.5")});
     p->waitForFinished(60000);
     const QStringList lines =
-        QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        recordLines(p->readAllStandardOutput());
     const int code = p->exitCode();
     delete p;
     EXPECT_EQ(code, 1);
@@ -337,7 +337,7 @@ TEST_F(HeadlessTest, MeasureEveryPageOfATiff) {
         p->waitForFinished(60000);
         std::vector<QJsonObject> out;
         for (const QString& line :
-             QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+             recordLines(p->readAllStandardOutput()))
             out.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
         delete p;
         return out;
@@ -410,7 +410,7 @@ TEST_F(HeadlessTest, FieldSweepGivesTableAndPlot) {
         p->waitForFinished(60000);
         EXPECT_EQ(p->exitCode(), 1) << plot; // one frame failed
         const QStringList records =
-            QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            recordLines(p->readAllStandardOutput());
         delete p;
         ASSERT_EQ(records.size(), 7);
         const QJsonObject third = QJsonDocument::fromJson(records[2].toUtf8()).object();
@@ -420,7 +420,8 @@ TEST_F(HeadlessTest, FieldSweepGivesTableAndPlot) {
     const QStringList table =
         QString::fromStdString(dataBytes("loop.csv")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_GE(table.size(), 8);
-    EXPECT_TRUE(table[2].contains(QStringLiteral("field_mT (mT)"))) << table[2].toStdString();
+    EXPECT_TRUE(table[1].startsWith(QLatin1String("# provenance: {"))) << table[1].toStdString();
+    EXPECT_TRUE(table[3].contains(QStringLiteral("field_mT (mT)"))) << table[3].toStdString();
     const QStringList columns = table[table.size() - 8].split(QLatin1Char(','));
     auto at = [&](const QStringList& row, const char* name) {
         return row[columns.indexOf(QLatin1String(name))];
@@ -594,7 +595,7 @@ TEST_F(HeadlessTest, MeasureRecordsSurviveFilesThatCannotBeHeld) {
                          QStringLiteral("--size"), QStringLiteral("100000"), QStringLiteral("100000")});
     p->waitForFinished(60000);
     const QStringList lines =
-        QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        recordLines(p->readAllStandardOutput());
     EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p->exitCode(), 1);
     delete p;
@@ -637,7 +638,7 @@ TEST_F(HeadlessTest, MeasureRunningOutOfMemoryIsThatFilesRecord) {
     p.start();
     p.waitForFinished(60000);
     const QStringList lines =
-        QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        recordLines(p.readAllStandardOutput());
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 1);
     ASSERT_EQ(lines.size(), 2);

@@ -99,7 +99,9 @@ class Exchange(unittest.TestCase):
         write_pages(self.at / "in.ome.tif", np.concatenate([stack, bubbles[None]]), ome_with_field([-5, 0, 5, 10]))
         got = self.run_tovra("in.ome.tif", "--values-from-metadata", "field", "--masks", "m.ome.tif")
         self.assertEqual(got.returncode, 0, got.stderr)
-        records = [json.loads(line) for line in got.stdout.splitlines()]
+        lines = got.stdout.splitlines()
+        provenance = json.loads(lines[0])["provenance"]
+        records = [json.loads(line) for line in lines[1:]]
         with tifffile.TiffFile(self.at / "m.ome.tif") as t:
             self.assertTrue(t.is_ome)
             series = t.series[0]
@@ -126,6 +128,56 @@ class Exchange(unittest.TestCase):
         self.assertEqual(got.returncode, 1)
         self.assertFalse((self.at / "missing").exists())
         self.assertEqual(sorted(p.name for p in self.at.iterdir()), ["in.ome.tif", "m.ome.tif"])
+
+
+    def test_provenance_in_every_export(self):
+        write_pages(self.at / "in.ome.tif", frames(), ome_with_field([-5, 0, 5]))
+        outputs = ("t.csv", "p.png", "p.svg", "l.json", "m.ome.tif")
+
+        def run(tag):
+            args = ["in.ome.tif", "--values-from-metadata", "field", "--table", f"{tag}t.csv", "--plot", f"{tag}p.png",
+                    "--loop", f"{tag}l.json", "--masks", f"{tag}m.ome.tif"]
+            got = self.run_tovra(*args)
+            self.assertEqual(got.returncode, 0, got.stderr)
+            self.run_tovra(*args[:3], "--plot", f"{tag}p.svg")
+            lines = got.stdout.splitlines()
+            stream = json.loads(lines[0])["provenance"]
+            table = next(line for line in (self.at / f"{tag}t.csv").read_text().splitlines()
+                         if line.startswith("# provenance: "))
+            from PIL import Image
+            with Image.open(self.at / f"{tag}p.png") as png:
+                plot = png.info["provenance"]
+            svg = (self.at / f"{tag}p.svg").read_text()
+            svg_desc = svg[svg.index("<desc>") + 6:svg.index("</desc>")]
+            loop = json.loads((self.at / f"{tag}l.json").read_text())["provenance"]
+            with tifffile.TiffFile(self.at / f"{tag}m.ome.tif") as t:
+                masks = tifffile.xml2dict(t.ome_metadata)["OME"]["StructuredAnnotations"]["CommentAnnotation"]
+            import html
+            found = [stream, json.loads(table[len("# provenance: "):]), json.loads(plot),
+                     json.loads(html.unescape(svg_desc)), loop, json.loads(masks["Value"])]
+            return lines[1:], found
+
+        records, first = run("a")
+        again, second = run("b")
+        self.assertEqual(records, again)  # the same numbers
+        import hashlib
+        digest = hashlib.sha256((self.at / "in.ome.tif").read_bytes()).hexdigest()
+        for a, b in zip(first, second):
+            self.assertEqual(a["inputs"], [{"role": "frame", "file": "in.ome.tif",
+                                            "bytes": (self.at / "in.ome.tif").stat().st_size, "sha256": digest}])
+            self.assertEqual(a["settings"]["values"], "metadata field")
+            self.assertIn("median", a["settings"]["measurement"])
+            self.assertEqual(a["version"], first[0]["version"])
+            # The same provenance but for the time and the outputs' names on the command line.
+            for p in (a, b):
+                p.pop("time"), p.pop("command")
+            self.assertEqual(a, b)
+        self.assertIn(b"provenance.json", self.pdf_bytes())
+
+    def pdf_bytes(self):
+        got = self.run_tovra("in.ome.tif", "--plot", "p.pdf")
+        self.assertEqual(got.returncode, 0, got.stderr)
+        return (self.at / "p.pdf").read_bytes()
 
 
 if __name__ == "__main__":

@@ -88,6 +88,17 @@ inline double maskAgreement(const QImage& result, const QString& mask) {
     return static_cast<double>(agree) / (static_cast<double>(ideal.width()) * ideal.height());
 }
 
+// The records a measurement printed: every line after its first, which says where they came from
+// (an object of the provenance alone, or for CSV its comment); nothing where that line is missing.
+inline QStringList recordLines(const QByteArray& out) {
+    QStringList lines = QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (lines.isEmpty() || !(lines.front().startsWith(QLatin1String("{\"provenance\":{")) ||
+                             lines.front().startsWith(QLatin1String("# provenance: {"))))
+        return {};
+    lines.removeFirst();
+    return lines;
+}
+
 inline QString sampleFile(const char* name) {
     return QString::fromStdString((testing_support::projectSamplesDir() / name).string());
 }
