@@ -170,6 +170,10 @@ QString valueName(const ValueSource& source) {
     const Language l = source.language;
     if (!source.name.trimmed().isEmpty()) return source.name.trimmed();
     if (!source.file.isEmpty() && !source.column.isEmpty()) return source.column;
+    if (!source.metadataKey.isEmpty())
+        return source.metadataKey == QLatin1String("DeltaT") || source.metadataKey == QLatin1String("time")
+                   ? pick(l, QStringLiteral("time"), QStringLiteral("時間"))
+                   : source.metadataKey;
     if (source.list.isEmpty() && source.file.isEmpty() && !source.fromName)
         return pick(l, QStringLiteral("frame"), QStringLiteral("フレーム番号"));
     return pick(l, QStringLiteral("value"), QStringLiteral("値"));

@@ -124,6 +124,11 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
                        "labelled in a second channel) to FILE.ome.tif, with the pixel size and each "
                        "frame's value."),
         QStringLiteral("FILE"));
+    const QCommandLineOption hdf5(
+        QStringLiteral("hdf5"),
+        QStringLiteral("Write the run to FILE.h5: the frames' records, their masks, the loop and the "
+                       "provenance, for h5py and HDF5 viewers."),
+        QStringLiteral("FILE"));
     const QCommandLineOption valueUnit(QStringLiteral("value-unit"),
                                        QStringLiteral("The unit of the series' values (mT, s, K)."),
                                        QStringLiteral("UNIT"));
@@ -154,7 +159,7 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     parser.addOptions({workdir, batch,           threshold,    contrast,       raw,       noDraw,    jobs,
                        part,    measureOption,   size,         background,     rect,      pixelSize, format,
                        values,  valuesFile,      valuesColumn, valuesFromName, valueUnit, table,     plot,
-                       loop,    valueNameOption, language, valuesFromMetadata, masks});
+                       loop,    valueNameOption, language, valuesFromMetadata, masks, hdf5});
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
                                  QStringLiteral("[FILE...]"));
     exitCode = 2;
@@ -260,6 +265,7 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         o.valueUnit = parser.value(valueUnit), o.table = parser.value(table), o.plot = parser.value(plot);
         o.loop = parser.value(loop);
         o.valuesFromMetadata = parser.value(valuesFromMetadata), o.masks = parser.value(masks);
+        o.hdf5 = parser.value(hdf5);
         if (parser.isSet(valuesFromMetadata) && o.valuesFromMetadata.trimmed().isEmpty()) {
             message = QStringLiteral("--values-from-metadata needs a key (or DeltaT)");
             return std::nullopt;
@@ -308,7 +314,7 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
                parser.isSet(valuesFile) || parser.isSet(valuesColumn) || parser.isSet(valuesFromName) ||
                parser.isSet(valueUnit) || parser.isSet(table) || parser.isSet(plot) || parser.isSet(loop) ||
                parser.isSet(valueNameOption) || parser.isSet(language) || parser.isSet(valuesFromMetadata) ||
-               parser.isSet(masks)) {
+               parser.isSet(masks) || parser.isSet(hdf5)) {
         message = QStringLiteral("--size, --rect, --background, --pixel-size, --format and the series' "
                                  "options go with --measure");
         return std::nullopt;

@@ -31,12 +31,14 @@ struct Options {
     QString values, valuesFile, valuesColumn, valueUnit, table, plot, loop;
     QString valuesFromMetadata; // a map annotation's key, or DeltaT
     QString masks;              // the frames' binarized domains as an OME-TIFF
+    QString hdf5;               // the run's records, masks, loop and provenance as HDF5
     QString valueName;                       // what the values are called on the plot and in the table
     QString language = QStringLiteral("en"); // of the plot's and the table's texts: en or ja
     bool valuesFromName = false;
     bool series() const {
         return !values.isEmpty() || !valuesFile.isEmpty() || valuesFromName || !table.isEmpty() ||
-               !plot.isEmpty() || !loop.isEmpty() || !valuesFromMetadata.isEmpty() || !masks.isEmpty();
+               !plot.isEmpty() || !loop.isEmpty() || !valuesFromMetadata.isEmpty() || !masks.isEmpty() ||
+               !hdf5.isEmpty();
     }
 };
 

@@ -3,6 +3,7 @@
 #include "core/printable.h"
 #include "core/regular_file.h"
 #include "core/save_file.h"
+#include "measure/hdf5_export.h"
 #include "measure/mask_stack.h"
 #include "measure/measure_files.h"
 #include "measure/provenance.h"
@@ -52,7 +53,8 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
     const std::pair<QString, QString> outputs[] = {{QStringLiteral("--table"), options.table},
                                                    {QStringLiteral("--plot"), options.plot},
                                                    {QStringLiteral("--loop"), options.loop},
-                                                   {QStringLiteral("--masks"), options.masks}};
+                                                   {QStringLiteral("--masks"), options.masks},
+                                                   {QStringLiteral("--hdf5"), options.hdf5}};
     for (const auto& [option, path] : outputs) {
         if (path.isEmpty()) continue;
         if (const QString why = unwritableTarget(path); !why.isEmpty())
@@ -176,7 +178,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         Record rec;
         rec.line = QString::fromStdString(csv ? measure::recordCsv(r, info) : measure::recordJson(r, info));
         rec.point = seriesPoint(frame, r, info.pixelSizeUm);
-        if (!options.masks.isEmpty()) rec.masks = maskPlanesOf(r);
+        if (!options.masks.isEmpty() || !options.hdf5.isEmpty()) rec.masks = maskPlanesOf(r);
         r = measure::Result{}; // its buffers gone before the record waits its turn
         if (!rec.point.error.isEmpty())
             rec.error = frame.page > 0 ? QStringLiteral("page %1: %2").arg(frame.page).arg(rec.point.error)
@@ -230,11 +232,15 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         for (const SeriesFrame& frame : frames)
             planes.push_back({frame.file, frame.page, series ? std::optional<double>(frame.value) : std::nullopt});
         masks = std::make_unique<MaskStackWriter>(
-            options.masks, std::move(planes), source.metadataKey.isEmpty() ? valueName(source) : source.metadataKey,
+            options.masks, std::move(planes), valueName(source),
             options.pixelSize > 0 ? options.pixelSize : frames.front().pixelSizeUm,
             QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
     }
-    bool masksFailed = false;
+    bool masksFailed = false, hdf5Failed = false;
+    std::unique_ptr<Hdf5Writer> hdf5;
+    if (!options.hdf5.isEmpty())
+        hdf5 = std::make_unique<Hdf5Writer>(options.hdf5, frames.size(),
+                                            options.pixelSize > 0 ? options.pixelSize : frames.front().pixelSizeUm);
     auto print = [&](const QByteArray& line) {
         if (outLost) return;
         if (std::fprintf(out, "%s\n", line.constData()) < 0 || std::fflush(out) != 0 || std::ferror(out))
@@ -272,6 +278,10 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             say(err, QStringLiteral("%1 cannot be written: %2").arg(options.masks, why));
             masksFailed = true, ++failed;
         }
+        if (hdf5 && !hdf5Failed && !hdf5->addMasks(rec.masks, why)) {
+            say(err, QStringLiteral("%1 cannot be written: %2").arg(options.hdf5, why));
+            hdf5Failed = true, ++failed;
+        }
         if (series) points.push_back(std::move(rec.point));
         progress.show(static_cast<size_t>(printed) + 1);
     }
@@ -289,6 +299,12 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     if (!options.loop.isEmpty() &&
         !saveWholeFile(options.loop, loopJson(loop, options.valueUnit, provenanceLine).toUtf8(), &why)) {
         say(err, QStringLiteral("%1 cannot be written: %2").arg(options.loop, why));
+        ++failed;
+    }
+    if (hdf5 && !hdf5Failed &&
+        !hdf5->finish(points, name, options.valueUnit,
+                      loop.branches.empty() ? QString() : loopJson(loop, options.valueUnit), provenanceLine, why)) {
+        say(err, QStringLiteral("%1 cannot be written: %2").arg(options.hdf5, why));
         ++failed;
     }
     if (!options.table.isEmpty()) {

@@ -10,6 +10,7 @@ import sys
 import tempfile
 import unittest
 
+import h5py
 import numpy as np
 import tifffile
 
@@ -173,6 +174,34 @@ class Exchange(unittest.TestCase):
                 p.pop("time"), p.pop("command")
             self.assertEqual(a, b)
         self.assertIn(b"provenance.json", self.pdf_bytes())
+
+    def test_hdf5(self):
+        write_pages(self.at / "in.ome.tif", frames(4), ome_with_field([-20, 20, -20, 20]))
+        got = self.run_tovra("in.ome.tif", "--values-from-metadata", "field", "--value-unit", "mT", "--hdf5", "r.h5",
+                             "--table", "t.csv", "--masks", "m.ome.tif")
+        self.assertEqual(got.returncode, 0, got.stderr)
+        table = self.table(self.at / "t.csv")
+        with h5py.File(self.at / "r.h5") as f:
+            entry = f["entry"]
+            self.assertEqual(entry.attrs["NX_class"], "NXentry")
+            rows = entry["frames"]
+            self.assertEqual(rows.attrs["signal"], "black_fraction")
+            self.assertEqual(rows["value"].attrs["units"], "mT")
+            for name in ("value", "black_fraction", "black_width_px", "period_se_px"):
+                self.assertTrue(np.allclose(rows[name][:], [float(r[name]) for r in table], rtol=1e-9), name)
+            self.assertEqual([f.decode() for f in rows["file"][:]], ["in.ome.tif"] * 4)
+            domains = entry["masks/domains"]
+            self.assertEqual((domains.shape, domains.chunks, domains.compression), ((4, 128, 128), (1, 128, 128), "gzip"))
+            with tifffile.TiffFile(self.at / "m.ome.tif") as t:
+                self.assertTrue(np.array_equal(domains[:], t.series[0].asarray()[:, 0]))
+            self.assertIn("coercivity", json.loads(entry["loop/json"][()]))
+            provenance = json.loads(entry["provenance/data"][()])
+            self.assertEqual(provenance["inputs"][0]["file"], "in.ome.tif")
+        # A file that cannot be written: exit 1, nothing under its name or beside it.
+        got = self.run_tovra("in.ome.tif", "--hdf5", "missing/r.h5")
+        self.assertEqual(got.returncode, 1)
+        self.assertFalse((self.at / "missing").exists())
+        self.assertFalse(any(p.name.startswith(".") for p in self.at.iterdir()))
 
     def pdf_bytes(self):
         got = self.run_tovra("in.ome.tif", "--plot", "p.pdf")
