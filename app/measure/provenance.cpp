@@ -48,6 +48,7 @@ QJsonObject Provenance::json() const {
     }
     o[QStringLiteral("inputs")] = files;
     o[QStringLiteral("time")] = time;
+    if (!part.isEmpty()) o[QStringLiteral("part")] = part;
     return o;
 }
 
@@ -70,6 +71,7 @@ QJsonObject settingsJson(const RunSettings& s) {
     o[QStringLiteral("values")] = s.values;
     o[QStringLiteral("value_name")] = s.valueName;
     o[QStringLiteral("value_unit")] = s.valueUnit;
+    o[QStringLiteral("language")] = s.language;
     return o;
 }
 

@@ -26,6 +26,7 @@ struct Provenance {
     QJsonObject settings; // every setting that changes a number
     std::vector<InputFile> inputs;
     QString time; // ISO 8601, UTC, to the second
+    QJsonObject part; // a part of a series (--part K/N): {"k", "n", "frames"}; empty for a whole run
 
     QJsonObject json() const;
     // On one line, for a table's comment, a record stream's first line and the plots' metadata.
@@ -40,6 +41,7 @@ struct RunSettings {
     std::vector<int> rect, size;
     double pixelSizeUm = 0;
     QString values, valueName, valueUnit;
+    QString language = QStringLiteral("en"); // of the table's and the plot's texts
 };
 QJsonObject settingsJson(const RunSettings& s);
 

@@ -6,11 +6,15 @@
 #include "series_text.h"
 #include "tiff_page.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <new>
 
@@ -473,6 +477,71 @@ SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, doub
     p.whiteWidth = r.whiteWidthPx, p.whiteWidthSe = r.whiteWidthSePx;
     p.period = r.periodPx, p.periodSe = r.periodSePx;
     p.pixelSizeUm = pixelSizeUm;
+    return p;
+}
+
+namespace {
+
+QString exact(double v) {
+    return std::isfinite(v) ? QString::number(v, 'g', 17) : QStringLiteral("null");
+}
+
+} // namespace
+
+QByteArray pointJson(const SeriesPoint& p) {
+    QJsonObject o;
+    o[QStringLiteral("file")] = p.file;
+    o[QStringLiteral("page")] = p.page;
+    o[QStringLiteral("width")] = p.width, o[QStringLiteral("height")] = p.height;
+    o[QStringLiteral("pattern")] = p.pattern, o[QStringLiteral("error")] = p.error;
+    o[QStringLiteral("warnings")] = QJsonArray::fromStringList(p.warnings);
+    o[QStringLiteral("reliable")] = p.reliable;
+    // The numbers as text, 17 digits: a double's every bit, whatever the JSON library does.
+    const std::pair<const char*, double> numbers[] = {
+        {"value", p.value},           {"black_fraction", p.blackFraction}, {"black_fraction_se", p.blackFractionSe},
+        {"black_width", p.blackWidth}, {"black_width_se", p.blackWidthSe}, {"white_width", p.whiteWidth},
+        {"white_width_se", p.whiteWidthSe}, {"period", p.period},         {"period_se", p.periodSe},
+        {"pixel_size_um", p.pixelSizeUm}};
+    for (const auto& [key, v] : numbers)
+        o[QLatin1String(key)] = exact(v);
+    for (const auto& [key, v] : {std::pair{"level", p.level}, {"black_level", p.blackLevel}, {"white_level", p.whiteLevel}})
+        if (v) o[QLatin1String(key)] = exact(*v);
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+std::optional<SeriesPoint> pointFromJson(const QByteArray& json) {
+    QJsonParseError e;
+    const QJsonDocument d = QJsonDocument::fromJson(json, &e);
+    if (e.error != QJsonParseError::NoError || !d.isObject()) return std::nullopt;
+    const QJsonObject o = d.object();
+    SeriesPoint p;
+    bool ok = o.value(QStringLiteral("file")).isString() && o.value(QStringLiteral("reliable")).isBool();
+    auto whole = [&](const char* key) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        ok = ok && v.isDouble() && std::fabs(v.toDouble()) < 1e9;
+        return v.toInt();
+    };
+    auto real = [&](const char* key) {
+        const QString text = o.value(QLatin1String(key)).toString();
+        if (text == QLatin1String("null")) return std::numeric_limits<double>::quiet_NaN();
+        bool good = false;
+        const double v = text.toDouble(&good);
+        ok = ok && good;
+        return v;
+    };
+    p.file = o.value(QStringLiteral("file")).toString();
+    p.page = whole("page"), p.width = whole("width"), p.height = whole("height");
+    p.pattern = o.value(QStringLiteral("pattern")).toString(), p.error = o.value(QStringLiteral("error")).toString();
+    for (const QJsonValue& w : o.value(QStringLiteral("warnings")).toArray())
+        p.warnings << w.toString();
+    p.reliable = o.value(QStringLiteral("reliable")).toBool();
+    p.value = real("value"), p.blackFraction = real("black_fraction"), p.blackFractionSe = real("black_fraction_se");
+    p.blackWidth = real("black_width"), p.blackWidthSe = real("black_width_se");
+    p.whiteWidth = real("white_width"), p.whiteWidthSe = real("white_width_se");
+    p.period = real("period"), p.periodSe = real("period_se"), p.pixelSizeUm = real("pixel_size_um");
+    for (auto [key, at] : {std::pair{"level", &p.level}, {"black_level", &p.blackLevel}, {"white_level", &p.whiteLevel}})
+        if (o.contains(QLatin1String(key))) *at = real(key);
+    if (!ok) return std::nullopt;
     return p;
 }
 

@@ -102,6 +102,11 @@ struct SeriesPoint {
     double magnetisation() const { return 1 - 2 * blackFraction; }
 };
 SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, double pixelSizeUm);
+// A point as one JSON object, its numbers to 17 digits (what a part of a series hands to the
+// merge, so that the joined series is the one run's to the last digit), and back: nothing where
+// the object is not one.
+QByteArray pointJson(const SeriesPoint& p);
+std::optional<SeriesPoint> pointFromJson(const QByteArray& json);
 // Frames of one colour in a series: a frame without walls (pattern none, or all one colour) whose
 // level lies near the black or the white domains' level of the series' other frames (their
 // medians) is saturated, black fraction 1 or 0, reliable; one at neither level stays as it is.

@@ -279,7 +279,7 @@ QByteArray SeriesModule::provenance() const {
     std::vector<int> rect;
     if (rect_) rect = {rect_->x1, rect_->y1, rect_->x2, rect_->y2};
     const RunSettings run{QString::fromStdString(measure::describe(running_)), rect, {}, 0, values,
-                          valueName(source()), f_.valueUnit.trimmed()};
+                          valueName(source()), f_.valueUnit.trimmed(), QStringLiteral("ja")};
     QStringList files;
     for (const SeriesPoint& p : points())
         files << p.file;

@@ -75,6 +75,11 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         QStringLiteral("Process only share K of N of the file list (files K, K+N, K+2N, ..., K from 1), "
                        "for array jobs on a cluster; it works in DIR/part-K-of-N."),
         QStringLiteral("K/N"));
+    const QCommandLineOption mergeOption(
+        QStringLiteral("merge"),
+        QStringLiteral("Join the parts of a series measured apart (each the standard output of --measure "
+                       "--part K/N, the FILEs here) into what one run gives: the records on standard output, "
+                       "and the --table, --plot, --loop and --hdf5 asked for."));
     const QCommandLineOption measureOption(
         QStringLiteral("measure"),
         QStringLiteral(
@@ -159,7 +164,7 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     parser.addOptions({workdir, batch,           threshold,    contrast,       raw,       noDraw,    jobs,
                        part,    measureOption,   size,         background,     rect,      pixelSize, format,
                        values,  valuesFile,      valuesColumn, valuesFromName, valueUnit, table,     plot,
-                       loop,    valueNameOption, language, valuesFromMetadata, masks, hdf5});
+                       loop,    valueNameOption, language, valuesFromMetadata, masks, hdf5, mergeOption});
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
                                  QStringLiteral("[FILE...]"));
     exitCode = 2;
@@ -226,7 +231,12 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         }
     }
     o.measure = parser.isSet(measureOption);
-    if (o.measure) {
+    o.merge = parser.isSet(mergeOption);
+    if (o.measure && o.merge) {
+        message = QStringLiteral("--measure and --merge go separately: measure the parts, then merge them");
+        return std::nullopt;
+    }
+    if (o.measure || o.merge) {
         auto whole = [&](const QCommandLineOption& opt, int count, std::vector<int>& out) {
             if (!parser.isSet(opt)) return true;
             const QStringList v = parser.value(opt).split(QLatin1Char(','));
@@ -302,7 +312,26 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
             return std::nullopt;
         }
         if (o.files.isEmpty()) {
-            message = QStringLiteral("--measure needs at least one image file");
+            message = o.merge ? QStringLiteral("--merge needs the parts' records")
+                              : QStringLiteral("--measure needs at least one image file");
+            return std::nullopt;
+        }
+        // A part writes its records alone; the merge makes the rest from the parts.
+        if (o.measure && o.parts > 1 &&
+            (!o.table.isEmpty() || !o.plot.isEmpty() || !o.loop.isEmpty() || !o.masks.isEmpty() ||
+             !o.hdf5.isEmpty() || o.format != QLatin1String("json"))) {
+            message = QStringLiteral("with --part a run writes its share's records (JSON) to standard output; "
+                                     "--merge joins the parts into the table, plot, loop and HDF5");
+            return std::nullopt;
+        }
+        if (o.merge && (parser.isSet(size) || parser.isSet(rect) || parser.isSet(background) ||
+                        parser.isSet(pixelSize) || parser.isSet(format) || parser.isSet(values) ||
+                        parser.isSet(valuesFile) || parser.isSet(valuesColumn) || parser.isSet(valuesFromName) ||
+                        parser.isSet(valuesFromMetadata) || parser.isSet(valueUnit) ||
+                        parser.isSet(valueNameOption) || parser.isSet(language) || parser.isSet(masks) ||
+                        parser.isSet(part) || parser.isSet(jobs))) {
+            message = QStringLiteral("--merge takes the parts' settings from the parts: only --table, --plot, "
+                                     "--loop and --hdf5 go with it");
             return std::nullopt;
         }
         if (!o.batchScript.isEmpty()) {
@@ -316,11 +345,11 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
                parser.isSet(valueNameOption) || parser.isSet(language) || parser.isSet(valuesFromMetadata) ||
                parser.isSet(masks) || parser.isSet(hdf5)) {
         message = QStringLiteral("--size, --rect, --background, --pixel-size, --format and the series' "
-                                 "options go with --measure");
+                                 "options go with --measure (--table, --plot, --loop and --hdf5 with --merge too)");
         return std::nullopt;
     }
     if ((parser.isSet(jobs) || parser.isSet(part)) && o.batchScript.isEmpty() && !o.measure) {
-        message = QStringLiteral("--jobs and --part go with --batch (--jobs with --measure too)");
+        message = QStringLiteral("--jobs and --part go with --batch or --measure");
         return std::nullopt;
     }
     if (!o.batchScript.isEmpty() && !o.files.isEmpty()) {

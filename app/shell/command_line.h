@@ -22,6 +22,7 @@ struct Options {
     int part = 1, parts = 1; // this run's share of the list: every parts-th file from the part-th
     // Measurement of the files given, without windows.
     bool measure = false;
+    bool merge = false; // the files are parts of a series' run (--measure --part K/N) to join
     std::vector<int> size; // width, height of raw images
     std::vector<int> rect; // x1, y1, x2, y2
     QString background;

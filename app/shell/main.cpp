@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
         return exitCode;
     }
 
-    if (options->measure || !options->batchScript.isEmpty()) {
+    if (options->measure || options->merge || !options->batchScript.isEmpty()) {
         keepFreedBuffers();
         // A reader that goes away (`| head`) makes writes fail, which the runs notice and report,
         // instead of ending the run before its files are written.
@@ -50,6 +50,12 @@ int main(int argc, char** argv) {
         qputenv("QT_LOGGING_RULES", "default.warning=false");
         QGuiApplication app(argc, argv);
         return tovra::runMeasure(*options, stdout, stderr);
+    }
+    if (options->merge) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_LOGGING_RULES", "default.warning=false");
+        QGuiApplication app(argc, argv);
+        return tovra::runMerge(*options, stdout, stderr);
     }
     if (!options->batchScript.isEmpty()) {
         // No window and no display: the offscreen platform serves the picture codecs and canvases.

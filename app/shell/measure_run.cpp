@@ -13,6 +13,11 @@
 #include "version.h"
 
 #include <QFileInfo>
+#include <QSet>
+#include <QJsonObject>
+#include <QJsonDocument>
+#include <QJsonArray>
+#include <QDateTime>
 #include <QImageReader>
 #include <QStringList>
 #include <QThread>
@@ -77,6 +82,44 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
     return {};
 }
 
+// The series' loop, HDF5 rows, table and plot, in frame order, once every frame is done: how many
+// could not be written, each said.
+int writeSeriesOutputs(const Options& options, std::vector<SeriesPoint>& points, const ValueSource& source,
+                       const QString& settingsText, const QString& rectangle, const QByteArray& provenanceLine,
+                       Hdf5Writer* hdf5, std::FILE* err) {
+    int failed = 0;
+    QString why;
+    const QString name = valueName(source);
+    markSaturated(points);
+    const Loop loop = loopOf(points);
+    if (!options.loop.isEmpty() &&
+        !saveWholeFile(options.loop, loopJson(loop, options.valueUnit, provenanceLine).toUtf8(), &why)) {
+        say(err, QStringLiteral("%1 cannot be written: %2").arg(options.loop, why));
+        ++failed;
+    }
+    if (hdf5 && !hdf5->finish(points, name, options.valueUnit,
+                              loop.branches.empty() ? QString() : loopJson(loop, options.valueUnit), provenanceLine,
+                              why)) {
+        say(err, QStringLiteral("%1 cannot be written: %2").arg(options.hdf5, why));
+        ++failed;
+    }
+    if (!options.table.isEmpty()) {
+        SeriesHeader header{settingsText, name, options.valueUnit, rectangle, {}};
+        header.loop = loopComments(loop, options.valueUnit);
+        header.provenance = provenanceLine;
+        if (!saveWholeFile(options.table, seriesTableCsv(points, header).toUtf8(), &why)) {
+            say(err, QStringLiteral("%1 cannot be written: %2").arg(options.table, why));
+            ++failed;
+        }
+    }
+    if (!options.plot.isEmpty() &&
+        !saveSeriesPlot(options.plot, points, plotTexts(source, options.valueUnit), why, provenanceLine)) {
+        say(err, why);
+        ++failed;
+    }
+    return failed;
+}
+
 // Where the frames' values come from, as the provenance says it.
 QString valuesSource(const Options& o) {
     if (!o.values.isEmpty()) return QStringLiteral("list %1").arg(o.values);
@@ -101,7 +144,8 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         say(err, why);
         return 2;
     }
-    const bool series = options.series();
+    // A part is always one of a series, its frames' values those of the whole.
+    const bool series = options.series() || options.parts > 1;
     ValueSource source;
     source.list = options.values, source.file = options.valuesFile, source.column = options.valuesColumn;
     source.name = options.valueName, source.fromName = options.valuesFromName;
@@ -145,14 +189,31 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         say(err, conflict);
         return 2;
     }
+    // A part of a series (an array job's share): frames K, K + N, K + 2N, ... of the whole list,
+    // their values those of the whole series.
+    const size_t total = frames.size();
+    if (options.parts > 1) {
+        std::vector<SeriesFrame> share;
+        for (size_t i = static_cast<size_t>(options.part) - 1; i < frames.size(); i += static_cast<size_t>(options.parts))
+            share.push_back(std::move(frames[i]));
+        frames = std::move(share);
+        if (frames.empty()) {
+            say(err, QStringLiteral("--part %1/%2: the series has only %3 frames").arg(options.part).arg(options.parts).arg(total));
+            return 2;
+        }
+    }
     // Where every export came from: the command line, the settings and the inputs' digests.
     QStringList files;
     for (const SeriesFrame& frame : frames)
         files << frame.file;
     RunSettings run{QString::fromStdString(measure::describe(measure::Settings{})), options.rect, options.size,
-                    options.pixelSize, valuesSource(options), valueName(source), options.valueUnit};
-    const Provenance provenance = provenanceOf(options.command, {}, settingsJson(run), files, options.background,
-                                               options.valuesFile);
+                    options.pixelSize, valuesSource(options), valueName(source), options.valueUnit,
+                    options.language};
+    Provenance provenance = provenanceOf(options.command, {}, settingsJson(run), files, options.background,
+                                         options.valuesFile);
+    if (options.parts > 1)
+        provenance.part = QJsonObject{{QStringLiteral("k"), options.part}, {QStringLiteral("n"), options.parts},
+                                      {QStringLiteral("frames"), static_cast<double>(total)}};
     const QByteArray provenanceLine = provenance.line();
     std::optional<measure::Rect> rect;
     if (options.rect.size() == 4)
@@ -178,6 +239,10 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         Record rec;
         rec.line = QString::fromStdString(csv ? measure::recordCsv(r, info) : measure::recordJson(r, info));
         rec.point = seriesPoint(frame, r, info.pixelSizeUm);
+        // A part hands the merge its point to the last digit, after the record's own fields.
+        if (options.parts > 1 && rec.line.endsWith(QLatin1Char('}')))
+            rec.line = rec.line.left(rec.line.size() - 1) + QStringLiteral(",\"part_point\":") +
+                       QString::fromUtf8(pointJson(rec.point)) + QLatin1Char('}');
         if (!options.masks.isEmpty() || !options.hdf5.isEmpty()) rec.masks = maskPlanesOf(r);
         r = measure::Result{}; // its buffers gone before the record waits its turn
         if (!rec.point.error.isEmpty())
@@ -292,41 +357,182 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         say(err, QStringLiteral("%1 cannot be written: %2").arg(options.masks, why));
         ++failed;
     }
-    // The series' table, loop and plot, in frame order, once every frame is done.
-    const QString name = valueName(source);
-    markSaturated(points);
-    const Loop loop = loopOf(points);
-    if (!options.loop.isEmpty() &&
-        !saveWholeFile(options.loop, loopJson(loop, options.valueUnit, provenanceLine).toUtf8(), &why)) {
-        say(err, QStringLiteral("%1 cannot be written: %2").arg(options.loop, why));
-        ++failed;
-    }
-    if (hdf5 && !hdf5Failed &&
-        !hdf5->finish(points, name, options.valueUnit,
-                      loop.branches.empty() ? QString() : loopJson(loop, options.valueUnit), provenanceLine, why)) {
-        say(err, QStringLiteral("%1 cannot be written: %2").arg(options.hdf5, why));
-        ++failed;
-    }
-    if (!options.table.isEmpty()) {
-        SeriesHeader header{QString::fromStdString(describe(settings)), name, options.valueUnit, {}, {}};
-        header.loop = loopComments(loop, options.valueUnit);
-        header.provenance = provenanceLine;
-        if (rect)
-            header.rectangle =
-                QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
-        if (!saveWholeFile(options.table, seriesTableCsv(points, header).toUtf8(), &why)) {
-            say(err, QStringLiteral("%1 cannot be written: %2").arg(options.table, why));
-            ++failed;
-        }
-    }
-    if (!options.plot.isEmpty() &&
-        !saveSeriesPlot(options.plot, points, plotTexts(source, options.valueUnit), why, provenanceLine)) {
-        say(err, why);
-        ++failed;
-    }
+    QString rectangle;
+    if (rect) rectangle = QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
+    if (series)
+        failed += writeSeriesOutputs(options, points, source, QString::fromStdString(describe(settings)), rectangle,
+                                     provenanceLine, hdf5Failed ? nullptr : hdf5.get(), err);
     if (outLost) {
         say(err, QStringLiteral("standard output could not be written (%1): the records are incomplete")
                      .arg(QString::fromLocal8Bit(std::strerror(outError))));
+        return 1;
+    }
+    return failed == 0 ? 0 : 1;
+}
+
+namespace {
+
+// One part's stream as the merge reads it.
+struct Part {
+    QString file;
+    QJsonObject provenance;
+    int k = 0, n = 0;
+    qint64 frames = 0;
+    std::vector<std::pair<QByteArray, SeriesPoint>> records; // the record's line, its point
+};
+
+// A part's stream: its first line the provenance with the part's place, then a record a line, each
+// with its point to the last digit. Empty `why` when it is one.
+Part readPart(const QString& path, QString& why) {
+    Part part;
+    part.file = path;
+    const std::optional<QByteArray> bytes = readRegularFile(path, why);
+    if (!bytes) return part;
+    const QList<QByteArray> lines = bytes->split('\n');
+    const QJsonObject first = QJsonDocument::fromJson(lines.value(0)).object();
+    part.provenance = first.value(QStringLiteral("provenance")).toObject();
+    const QJsonObject place = part.provenance.value(QStringLiteral("part")).toObject();
+    part.k = place.value(QStringLiteral("k")).toInt(), part.n = place.value(QStringLiteral("n")).toInt();
+    part.frames = static_cast<qint64>(place.value(QStringLiteral("frames")).toDouble());
+    if (part.n < 2 || part.k < 1 || part.k > part.n || part.frames < 1) {
+        why = QStringLiteral("is not the records of a part (Tovra --measure --part K/N)");
+        return part;
+    }
+    static const QByteArray marker = ",\"part_point\":";
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray& line = lines[i];
+        if (line.trimmed().isEmpty()) continue;
+        const qsizetype at = line.lastIndexOf(marker);
+        const std::optional<SeriesPoint> point =
+            at > 0 && line.endsWith('}') ? pointFromJson(line.mid(at + marker.size(), line.size() - at - marker.size() - 1))
+                                         : std::nullopt;
+        if (!point) {
+            why = QStringLiteral("line %1 is not a part's record").arg(i + 1);
+            return part;
+        }
+        part.records.emplace_back(line.left(at) + '}', *point);
+    }
+    const qint64 share = (part.frames - part.k) / part.n + 1;
+    if (static_cast<qint64>(part.records.size()) != share)
+        why = QStringLiteral("holds %1 records of the %2 its share has: the part did not finish")
+                  .arg(part.records.size())
+                  .arg(share);
+    return part;
+}
+
+// The part's command as the whole run's: without --part K/N.
+QJsonArray wholeCommand(const QJsonArray& command) {
+    QJsonArray whole;
+    for (qsizetype i = 0; i < command.size(); ++i) {
+        const QString a = command[i].toString();
+        if (a == QLatin1String("--part")) {
+            ++i;
+            continue;
+        }
+        if (!a.startsWith(QLatin1String("--part="))) whole.append(a);
+    }
+    return whole;
+}
+
+} // namespace
+
+int runMerge(const Options& options, std::FILE* out, std::FILE* err) {
+    std::vector<Part> parts;
+    for (const QString& file : options.files) {
+        QString why;
+        parts.push_back(readPart(file, why));
+        if (!why.isEmpty()) {
+            say(err, QStringLiteral("%1 %2").arg(file, why));
+            return 2;
+        }
+    }
+    // Parts of one run: the same version, settings, count of parts and frames, each part once.
+    const Part& first = parts.front();
+    const QJsonObject settings = first.provenance.value(QStringLiteral("settings")).toObject();
+    std::vector<const Part*> byK(static_cast<size_t>(first.n) + 1, nullptr);
+    for (const Part& p : parts) {
+        auto differs = [&](const QString& what) {
+            say(err, QStringLiteral("%1 and %2 are parts of different runs: %3 differs").arg(first.file, p.file, what));
+            return 2;
+        };
+        if (p.n != first.n) return differs(QStringLiteral("the count of parts"));
+        if (p.frames != first.frames) return differs(QStringLiteral("the count of frames"));
+        if (p.provenance.value(QStringLiteral("version")) != first.provenance.value(QStringLiteral("version")))
+            return differs(QStringLiteral("the program's version"));
+        const QJsonObject s = p.provenance.value(QStringLiteral("settings")).toObject();
+        for (const QString& key : settings.keys() + s.keys())
+            if (s.value(key) != settings.value(key)) return differs(QStringLiteral("the setting %1").arg(key));
+        if (wholeCommand(p.provenance.value(QStringLiteral("command")).toArray()) !=
+            wholeCommand(first.provenance.value(QStringLiteral("command")).toArray()))
+            return differs(QStringLiteral("the command line"));
+        if (byK[static_cast<size_t>(p.k)]) {
+            say(err, QStringLiteral("%1 and %2 are both part %3/%4").arg(byK[static_cast<size_t>(p.k)]->file, p.file).arg(p.k).arg(p.n));
+            return 2;
+        }
+        byK[static_cast<size_t>(p.k)] = &p;
+    }
+    for (int k = 1; k <= first.n; ++k)
+        if (!byK[static_cast<size_t>(k)]) {
+            say(err, QStringLiteral("part %1/%2 is missing").arg(k).arg(first.n));
+            return 2;
+        }
+    // The frames in their order again, and the inputs as the whole run lists them: the frames' files
+    // in frame order, then the background and the values file.
+    std::vector<std::pair<QByteArray, SeriesPoint>> records;
+    std::map<QString, QJsonObject> digests;
+    std::vector<QJsonObject> others;
+    for (qint64 i = 0; i < first.frames; ++i) {
+        const Part& p = *byK[static_cast<size_t>(i % first.n) + 1];
+        records.push_back(p.records[static_cast<size_t>(i / first.n)]);
+    }
+    for (const Part& p : parts)
+        for (const QJsonValue& v : p.provenance.value(QStringLiteral("inputs")).toArray()) {
+            const QJsonObject input = v.toObject();
+            if (input.value(QStringLiteral("role")).toString() == QLatin1String("frame"))
+                digests[input.value(QStringLiteral("file")).toString()] = input;
+            else if (&p == &first)
+                others.push_back(input);
+        }
+    QJsonArray inputs;
+    QSet<QString> listed;
+    for (const auto& [line, point] : records)
+        if (!listed.contains(point.file)) listed.insert(point.file), inputs.append(digests[point.file]);
+    for (const QJsonObject& o : others)
+        inputs.append(o);
+    QJsonObject provenance = first.provenance;
+    provenance.remove(QStringLiteral("part"));
+    provenance[QStringLiteral("command")] = wholeCommand(first.provenance.value(QStringLiteral("command")).toArray());
+    provenance[QStringLiteral("inputs")] = inputs;
+    provenance[QStringLiteral("time")] = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    const QByteArray provenanceLine = QJsonDocument(provenance).toJson(QJsonDocument::Compact);
+
+    bool outLost = std::fprintf(out, "{\"provenance\":%s}\n", provenanceLine.constData()) < 0;
+    std::vector<SeriesPoint> points;
+    int failed = 0;
+    for (auto& [line, point] : records) {
+        outLost = outLost || std::fprintf(out, "%s\n", line.constData()) < 0;
+        if (!point.error.isEmpty()) ++failed;
+        points.push_back(std::move(point));
+    }
+    outLost = outLost || std::fflush(out) != 0 || std::ferror(out);
+    // The series' outputs as the whole run makes them, from the settings it had.
+    ValueSource source;
+    source.name = settings.value(QStringLiteral("value_name")).toString();
+    source.language = settings.value(QStringLiteral("language")).toString() == QLatin1String("ja") ? Language::Japanese
+                                                                                                 : Language::English;
+    Options o = options;
+    o.valueUnit = settings.value(QStringLiteral("value_unit")).toString();
+    QString rectangle;
+    const QJsonArray rect = settings.value(QStringLiteral("rect")).toArray();
+    if (rect.size() == 4)
+        rectangle = QStringLiteral("%1 %2 %3 %4").arg(rect[0].toInt()).arg(rect[1].toInt()).arg(rect[2].toInt()).arg(rect[3].toInt());
+    std::unique_ptr<Hdf5Writer> hdf5;
+    if (!options.hdf5.isEmpty())
+        hdf5 = std::make_unique<Hdf5Writer>(options.hdf5, points.size(), 0.0);
+    failed += writeSeriesOutputs(o, points, source, settings.value(QStringLiteral("measurement")).toString(), rectangle,
+                                 provenanceLine, hdf5.get(), err);
+    if (outLost) {
+        say(err, QStringLiteral("standard output could not be written: the records are incomplete"));
         return 1;
     }
     return failed == 0 ? 0 : 1;

@@ -203,6 +203,52 @@ class Exchange(unittest.TestCase):
         self.assertFalse((self.at / "missing").exists())
         self.assertFalse(any(p.name.startswith(".") for p in self.at.iterdir()))
 
+    def test_parts_merged_are_the_whole_run(self):
+        from PIL import Image
+        sweep = self.at / "sweep"
+        sweep.mkdir()
+        for k, h in enumerate([-30, -15, 0, 15, 30, 15, 0, -15, -30]):
+            recipe = calibration.Recipe("m", "maze", blur=1.0, black=0.5 + h / 100)
+            Image.fromarray(calibration.make(recipe, k, 128)[0]).save(sweep / f"H_{k:03d}_{h}mT.png")
+        common = ["sweep", "--values-from-name", "--value-unit", "mT"]
+        whole = self.run_tovra(*common, "--table", "whole.csv", "--loop", "whole.json", "--hdf5", "whole.h5")
+        self.assertEqual(whole.returncode, 0, whole.stderr)
+        for k in (1, 2, 3):
+            part = self.run_tovra(*common, "--part", f"{k}/3")
+            self.assertEqual(part.returncode, 0, part.stderr)
+            (self.at / f"part{k}.out").write_text(part.stdout)
+        merged = subprocess.run([TOVRA, "--merge", "part3.out", "part1.out", "part2.out", "--table", "merged.csv",
+                                 "--loop", "merged.json", "--hdf5", "merged.h5"], capture_output=True, text=True,
+                                cwd=self.at)
+        self.assertEqual(merged.returncode, 0, merged.stderr)
+        self.assertEqual(whole.stdout.splitlines()[1:], merged.stdout.splitlines()[1:])
+
+        def without_provenance(name):
+            return [line for line in (self.at / name).read_text().splitlines() if not line.startswith("# provenance")]
+        self.assertEqual(without_provenance("whole.csv"), without_provenance("merged.csv"))
+        loops = [json.loads((self.at / f"{name}.json").read_text()) for name in ("whole", "merged")]
+        provenances = [loop.pop("provenance") for loop in loops]
+        self.assertEqual(loops[0], loops[1])
+        for p in provenances:
+            p.pop("time")
+        self.assertEqual(provenances[0]["inputs"], provenances[1]["inputs"])
+        self.assertEqual(provenances[0]["settings"], provenances[1]["settings"])
+        with h5py.File(self.at / "whole.h5") as a, h5py.File(self.at / "merged.h5") as b:
+            for name in a["entry/frames"]:
+                self.assertTrue(np.array_equal(a["entry/frames"][name][:], b["entry/frames"][name][:], equal_nan=True)
+                                if a["entry/frames"][name].dtype.kind == "f"
+                                else np.array_equal(a["entry/frames"][name][:], b["entry/frames"][name][:]), name)
+        # Parts of different settings, a part twice, a part missing: refused, saying which.
+        other = self.run_tovra("sweep", "--values-from-name", "--value-unit", "T", "--part", "2/3")
+        (self.at / "other.out").write_text(other.stdout)
+        for parts, says in ((["part1.out", "other.out", "part3.out"], "the setting value_unit differs"),
+                            (["part1.out", "part1.out", "part2.out"], "are both part 1/3"),
+                            (["part1.out", "part2.out"], "part 3/3 is missing"),
+                            (["whole.csv"], "is not the records of a part")):
+            got = subprocess.run([TOVRA, "--merge", *parts], capture_output=True, text=True, cwd=self.at)
+            self.assertEqual(got.returncode, 2, parts)
+            self.assertIn(says, got.stderr)
+
     def pdf_bytes(self):
         got = self.run_tovra("in.ome.tif", "--plot", "p.pdf")
         self.assertEqual(got.returncode, 0, got.stderr)
