@@ -4,7 +4,10 @@
 
 #include "core/busy_cursor.h"
 #include "core/numeric.h"
+#include "core/regular_file.h"
 #include "core/save_file.h"
+#include "mask_stack.h"
+#include "provenance.h"
 #include "version.h"
 
 #include <QDir>
@@ -302,17 +305,43 @@ QString MeasurementModule::exportSuggestion() const {
     return picture.absoluteDir().filePath(picture.completeBaseName() + QStringLiteral("_measure.csv"));
 }
 
+QByteArray MeasurementModule::provenance() const {
+    std::vector<int> rect;
+    const measure::Rect& a = result_.area;
+    if (result_.error.empty()) rect = {a.x1, a.y1, a.x2, a.y2};
+    const RunSettings run{QString::fromStdString(measure::describe(settings_)), rect, {}, pixelSize(), {}, {}, {},
+                          QStringLiteral("ja")};
+    const QStringList files = QFileInfo(source_).isFile() ? QStringList{source_} : QStringList{};
+    return provenanceOf({}, QStringLiteral("磁区幅の自動測定"), settingsJson(run), files, {}, {}).line();
+}
+
+bool MeasurementModule::exportMasks(const QString& path, QString& why) const {
+    if (!result_.error.empty()) {
+        why = QStringLiteral("測定結果がありません。");
+        return false;
+    }
+    if (const QString refused = unwritableTarget(path); !refused.isEmpty()) {
+        why = refused;
+        return false;
+    }
+    MaskStackWriter masks(path, {MaskFrame{source_, 0, std::nullopt}}, QStringLiteral("value"), pixelSize(),
+                          QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
+    masks.setProvenance(provenance());
+    return masks.add(maskPlanesOf(result_), why) && masks.finish(why);
+}
+
 bool MeasurementModule::exportCsv(const QString& path) const {
     if (!result_.error.empty()) return false;
     const measure::Rect& a = result_.area;
     QString text =
-        QStringLiteral("# Tovra %1\r\n# file: %2\r\n# rectangle: %3 %4 %5 %6\r\n# settings: %7\r\n")
+        QStringLiteral("# Tovra %1\r\n# provenance: %8\r\n# file: %2\r\n# rectangle: %3 %4 %5 %6\r\n# settings: %7\r\n")
             .arg(QStringLiteral(TOVRA_VERSION), source_)
             .arg(a.x1)
             .arg(a.y1)
             .arg(a.x2)
             .arg(a.y2)
-            .arg(QString::fromStdString(measure::describe(settings_)));
+            .arg(QString::fromStdString(measure::describe(settings_)))
+            .arg(QString::fromUtf8(provenance()));
     const double um = pixelSize();
     // The record in the command line's columns, so that both kinds of file read alike.
     const measure::RecordInfo info{source_.toStdString(), 0, um, "", std::nullopt};

@@ -61,6 +61,11 @@ public:
     // header naming the file, the rectangle, the settings and the program's version. False when it
     // cannot be written.
     bool exportCsv(const QString& path) const;
+    // The domains measured (and the bubbles or grains numbered) as an OME-TIFF of one frame, as
+    // `--masks` writes them; false, with `why`, where it cannot be written.
+    bool exportMasks(const QString& path, QString& why) const;
+    // Where the exports come from: this window, its settings and the picture's file's digest.
+    QByteArray provenance() const;
     // Where the export dialog opens: beside the picture, named after it.
     QString exportSuggestion() const;
 

@@ -54,6 +54,9 @@ MeasurementWindow::MeasurementWindow(MeasurementModule& measurement, FileDialogs
     auto* save = new QPushButton(QStringLiteral("出力"), settings);
     save->setObjectName(QStringLiteral("export"));
     form->addRow(run, save);
+    auto* saveMasks = new QPushButton(QStringLiteral("マスクを出力"), settings);
+    saveMasks->setObjectName(QStringLiteral("exportMasks"));
+    form->addRow(saveMasks);
     auto* whole = new QPushButton(QStringLiteral("画像全体を測定"), settings);
     whole->setObjectName(QStringLiteral("measureWhole"));
     form->addRow(whole);
@@ -108,6 +111,15 @@ MeasurementWindow::MeasurementWindow(MeasurementModule& measurement, FileDialogs
         if (auto path =
                 dialogs_.exportFileName(QStringLiteral("csvファイル (*.csv)|*.csv"), m_.exportSuggestion()))
             if (!m_.exportCsv(*path)) dialogs_.inform(QStringLiteral("書き出せません。\n%1").arg(*path));
+    });
+    connect(saveMasks, &QPushButton::clicked, this, [this] {
+        if (auto path = dialogs_.exportFileName(QStringLiteral("OME-TIFF (*.ome.tif)|*.ome.tif"),
+                                                m_.exportSuggestion().replace(QStringLiteral(".csv"),
+                                                                              QStringLiteral("_masks.ome.tif")))) {
+            QString why;
+            if (!m_.exportMasks(*path, why))
+                dialogs_.inform(QStringLiteral("書き出せません。\n%1\n%2").arg(*path, why));
+        }
     });
     connect(&measurement, &MeasurementModule::changed, this, &MeasurementWindow::refresh);
     refresh();

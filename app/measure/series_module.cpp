@@ -1,10 +1,14 @@
 #include "series_module.h"
 
+#include "core/busy_cursor.h"
 #include "core/module.h"
+#include "core/regular_file.h"
 #include "core/save_file.h"
+#include "mask_stack.h"
 #include "measurement.h"
 #include "provenance.h"
 #include "series_loop.h"
+#include "version.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -286,6 +290,37 @@ QByteArray SeriesModule::provenance() const {
     return provenanceOf({}, QStringLiteral("系列の測定"), settingsJson(run), files, f_.background,
                         f_.valueSource == 2 ? f_.valueFile : QString())
         .line();
+}
+
+bool SeriesModule::exportMasks(const QString& path, QString& why) const {
+    if (running() || frames_.empty()) {
+        why = running() ? QStringLiteral("測定の途中です。") : QStringLiteral("測定したフレームがありません。");
+        return false;
+    }
+    if (const QString refused = unwritableTarget(path); !refused.isEmpty()) {
+        why = refused;
+        return false;
+    }
+    BusyCursor busy;
+    std::vector<MaskFrame> described;
+    for (const SeriesFrame& frame : frames_)
+        described.push_back({frame.file, frame.page, frame.value});
+    MaskStackWriter masks(path, std::move(described), valueName(source()),
+                          frames_.front().pixelSizeUm, QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
+    masks.setProvenance(provenance());
+    for (size_t k = 0; k < frames_.size(); ++k) {
+        MaskPlanes planes;
+        if (results_[k]) {
+            const measure::Image* bg =
+                backgrounds_.empty() ? nullptr : &backgrounds_[backgrounds_.size() == 1 ? 0 : k].image;
+            double um = 0;
+            planes = maskPlanesOf(measureFrame(frames_[k], rawSize(frames_[k].file), bg, rect_, running_, um));
+        } else {
+            planes.error = QStringLiteral("not measured");
+        }
+        if (!masks.add(planes, why)) return false;
+    }
+    return masks.finish(why);
 }
 
 bool SeriesModule::exportTable(const QString& path) const {

@@ -81,6 +81,9 @@ public:
     // Where the exports come from: this window, its settings and the frames' digests.
     QByteArray provenance() const;
     bool exportPlot(const QString& path) const;
+    // Every frame measured again and its domains written into an OME-TIFF, as `--masks` writes
+    // them (a frame not measured gets planes that say so); false, with `why`, where it cannot be.
+    bool exportMasks(const QString& path, QString& why) const;
     // The loop's parameters as the window shows them: each branch's coercive field, the coercivity
     // and the exchange bias; empty where no branch crosses zero.
     QString loopSummary() const;

@@ -123,6 +123,9 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
     auto* savePlot = new QPushButton(QStringLiteral("図を出力"), settings);
     savePlot->setObjectName(QStringLiteral("exportPlot"));
     form->addRow(saveTable, savePlot);
+    auto* saveMasks = new QPushButton(QStringLiteral("マスクを出力"), settings);
+    saveMasks->setObjectName(QStringLiteral("exportMasks"));
+    form->addRow(saveMasks);
     // The settings scroll where the screen is lower than they are tall.
     auto* settingsArea = new QScrollArea(this);
     settingsArea->setWidget(settings);
@@ -189,6 +192,14 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
             if (!s->exportPlot(*path))
                 dialogs_.inform(
                     QStringLiteral("書き出せません (名前の終わりは .png、.svg か .pdf)。\n%1").arg(*path));
+    });
+    connect(saveMasks, &QPushButton::clicked, this, [this, s] {
+        if (auto path = dialogs_.exportFileName(QStringLiteral("OME-TIFF (*.ome.tif)|*.ome.tif"),
+                                                s->exportSuggestion(QStringLiteral("_masks.ome.tif")))) {
+            QString why;
+            if (!s->exportMasks(*path, why))
+                dialogs_.inform(QStringLiteral("書き出せません。\n%1\n%2").arg(*path, why));
+        }
     });
     connect(&series, &SeriesModule::changed, this, &SeriesWindow::refresh);
     refresh();

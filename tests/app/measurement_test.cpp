@@ -1,5 +1,7 @@
 // The measurement in the program: its number boxes and its export.
+#include "measure/measure_files.h"
 #include "measure/measurement.h"
+#include "measure/tiff_page.h"
 #include "support/module_fixture.h"
 
 #include <csignal>
@@ -135,4 +137,30 @@ TEST_F(MeasurementTest, UnevenFrameShowsItsBlocks) {
             EXPECT_NE(corner, 0x00D2FF);
         }
     }
+}
+
+// The window's masks: one frame's two planes, the pixel size and the record's black fraction in
+// the OME-XML, and where the window and its settings came from; a folder as the target is refused.
+TEST_F(MeasurementTest, MasksExportedAsTheCommandLineWritesThem) {
+    openStripes();
+    measurement.setPixelSize(QStringLiteral("0.5"));
+    measurement.measureCurrentSlot(true);
+    ASSERT_TRUE(measurement.result().error.empty());
+    QString why;
+    const QString path = dataFile("m.ome.tif");
+    ASSERT_TRUE(measurement.exportMasks(path, why)) << why.toStdString();
+    const PictureLayout layout = pictureLayout(path);
+    EXPECT_EQ(layout.pages, 2);
+    EXPECT_EQ(layout.metadata.kind, QStringLiteral("OME"));
+    EXPECT_EQ(layout.metadata.pixelSizeUm, 0.5);
+    ASSERT_EQ(layout.metadata.planes.size(), 2u);
+    EXPECT_NEAR(layout.metadata.planes[0].values.value(QStringLiteral("black_fraction")).toDouble(),
+                measurement.result().blackFraction, 1e-12);
+    QString readWhy;
+    const auto domains = readTiffDirectory(path, layout.directories[0], readWhy);
+    ASSERT_TRUE(domains) << readWhy.toStdString();
+    EXPECT_EQ(std::count(domains->px.begin(), domains->px.end(), 1.0F),
+              std::count(measurement.result().black.begin(), measurement.result().black.end(), 1));
+    EXPECT_TRUE(measurement.provenance().contains("\"window\":\"磁区幅の自動測定\""));
+    EXPECT_FALSE(measurement.exportMasks(data, why));
 }

@@ -6,6 +6,7 @@
 #include "hough/editor_window.h"
 #include "hough/simulator.h"
 #include "hough/simulator_window.h"
+#include "measure/measure_files.h"
 #include "measure/measurement.h"
 #include "measure/measurement_window.h"
 #include "measure/series_window.h"
@@ -344,7 +345,8 @@ private slots:
         QFile f(out);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(f.readAll());
-        QVERIFY(text.startsWith(QStringLiteral("# Tovra 1.2.4\r\n# file: ")));
+        QVERIFY(text.startsWith(QStringLiteral("# Tovra 1.2.4\r\n# provenance: {")));
+        QVERIFY(text.contains(QStringLiteral("\r\n# file: ")));
         QVERIFY2(text.contains(QStringLiteral("# rectangle: 0 0 256 256")), qPrintable(text.left(200)));
         QVERIFY(text.contains(QStringLiteral(",black,\r\n")));
         w->hide();
@@ -495,6 +497,13 @@ private slots:
                  qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral("保磁力")) && status.contains(QStringLiteral("交換バイアス")),
                  qPrintable(status));
+        // The masks of every frame, clicked for: two planes a frame, each frame's field beside it.
+        const QString masks = QString::fromStdString(tmp_->path().string()) + "/loop_masks.ome.tif";
+        app_->dialogs().queueAnswer(masks);
+        QTest::mouseClick(find<QPushButton>(*w, "exportMasks"), Qt::LeftButton);
+        const PictureLayout layout = pictureLayout(masks);
+        QCOMPARE(layout.pages, static_cast<int>(2 * fields.size()));
+        QCOMPARE(layout.metadata.planes[2].values.value(QStringLiteral("値")).toDouble(), double(fields[1]));
     }
 
     // A link to /dev/zero named as a picture: the window stays answering while the frames are
