@@ -2,10 +2,13 @@
 // numbers in file names and their natural order, the command line's parser, and the table and
 // the plot of points with any values (from -1e308 to 1e308, NaN widths, equal values). Nothing
 // may read or write outside a buffer; values that are accepted are finite, one a frame; the
-// order is a strict one; the table's comment lines stay comments.
+// order is a strict one; the table's comment lines stay comments. A part's records handed to the
+// merge, and a point's exact form, are read from any bytes too: a point read back writes itself
+// again the same.
 #include "fuzz_input.h"
 #include "measure/series.h"
 #include "shell/command_line.h"
+#include "shell/measure_run.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -52,7 +55,7 @@ double valueOf(FuzzInput& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     application();
     FuzzInput in(data, size);
-    const int mode = in.range(0, 4);
+    const int mode = in.range(0, 6);
     const int frames = in.range(1, 12);
     std::vector<SeriesFrame> series(static_cast<size_t>(frames));
     QString error;
@@ -92,6 +95,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QString message;
         int code = 0;
         (void)parseCommandLine(args, message, code);
+    } else if (mode == 5) { // a point's exact form
+        const QByteArray bytes(reinterpret_cast<const char*>(in.data()), static_cast<qsizetype>(in.size()));
+        if (const std::optional<SeriesPoint> p = pointFromJson(bytes)) {
+            const std::optional<SeriesPoint> again = pointFromJson(pointJson(*p));
+            if (!again || pointJson(*again) != pointJson(*p)) std::abort();
+        }
+    } else if (mode == 6) { // parts to merge: the input as two parts' streams
+        static QTemporaryDir dir;
+        const size_t half = in.size() / 2;
+        QStringList parts;
+        for (int k = 0; k < 2; ++k) {
+            const QString path = dir.filePath(QStringLiteral("part%1.out").arg(k));
+            QFile f(path);
+            if (!f.open(QIODevice::WriteOnly)) return 0;
+            f.write(reinterpret_cast<const char*>(in.data()) + (k ? half : 0),
+                    static_cast<qint64>(k ? in.size() - half : half));
+            parts << path;
+        }
+        Options options;
+        options.merge = true, options.files = parts;
+        std::FILE* null = std::fopen("/dev/null", "w");
+        if (!null) return 0;
+        (void)runMerge(options, null, null);
+        std::fclose(null);
     } else { // the table and the plot
         std::vector<SeriesPoint> points(static_cast<size_t>(frames));
         for (SeriesPoint& p : points) {

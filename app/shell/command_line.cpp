@@ -100,7 +100,7 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
                                        QStringLiteral("Micrometres per pixel: widths in micrometres too."),
                                        QStringLiteral("VALUE"));
     const QCommandLineOption format(QStringLiteral("format"),
-                                    QStringLiteral("json (one JSON object per line, the default) or csv."),
+                                    QStringLiteral("json (one JSON object per line after a first line of provenance, the default) or csv."),
                                     QStringLiteral("FORMAT"));
     const QCommandLineOption values(
         QStringLiteral("values"),
