@@ -113,11 +113,11 @@ struct Result {
     // one colour, saturated, from one without domains. The level is given even where the frame
     // cannot be measured further.
     std::optional<double> level, blackLevel, whiteLevel;
-    std::vector<Band> bands;      // stripes only
-    std::vector<Grain> grains;    // stripes in several grains only
-    Rect area;                    // what was measured
-    std::vector<uint8_t> black;   // its binarization, area.x2 - area.x1 wide, 1 for black
-    std::vector<uint8_t> grainOf; // stripes in grains: each pixel's grain as `black`, 0 for none
+    std::vector<Band> bands;            // stripes only
+    std::vector<Grain> grains;          // stripes in several grains only
+    Rect area;                          // what was measured
+    std::vector<uint8_t> black;         // its binarization, area.x2 - area.x1 wide, 1 for black
+    std::vector<uint8_t> grainOf;       // stripes in grains: each pixel's grain as `black`, 0 for none
     std::vector<BlockReading> blockMap; // the blocks, row by row
 };
 

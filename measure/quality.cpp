@@ -75,9 +75,11 @@ double noiseRatio(const Image& g, const std::vector<uint8_t>& black, int reach) 
         }
     };
     for (int y = 0; y < h; ++y)
-        mark(w, [&](int x) { return static_cast<size_t>(y) * w + x; }, true);
+        mark(
+            w, [&](int x) { return static_cast<size_t>(y) * w + x; }, true);
     for (int x = 0; x < w; ++x)
-        mark(h, [&](int y) { return static_cast<size_t>(y) * w + x; }, false);
+        mark(
+            h, [&](int y) { return static_cast<size_t>(y) * w + x; }, false);
     // Second differences take out the picture's own slope; their spread is sqrt(6) times the noise's.
     std::vector<float> d[2];
     for (int y = 1; y + 1 < h; ++y)

@@ -44,7 +44,8 @@ constexpr Kind kKinds[] = {
 
     {"nonlinear_response",
      "the dark domains are noisier than the bright ones, which a linear camera cannot give: the camera's "
-     "response compresses the bright end (a gamma or a logarithm), and it moves the walls and the black fraction; "
+     "response compresses the bright end (a gamma or a logarithm), and it moves the walls and the black "
+     "fraction; "
      "linearise the frames first",
      true},
 
@@ -110,8 +111,7 @@ void judge(Result& r, const Evidence& e) {
     if (e.uneven) codes.push_back("uneven");
     if (e.belowResolution) codes.push_back("below_resolution");
     // Clipping at the white end quiets the white domains too; that is said by its own warning.
-    if (e.noiseRatio > kCompressed && !(e.clipping.high >= kClipped))
-        codes.push_back("nonlinear_response");
+    if (e.noiseRatio > kCompressed && !(e.clipping.high >= kClipped)) codes.push_back("nonlinear_response");
 
     if (!r.blurPx && r.pattern != "stripes") codes.push_back("blur_unknown");
     // Without a spectral peak or a contrast above the noise there is no domain pattern to measure.

@@ -28,7 +28,9 @@ public:
                                     static_cast<uint32_t>(u8(at + 3)) << 24);
     }
     bool startsWith(const char* magic) const { return b_.startsWith(magic); }
-    QByteArray slice(int64_t at, int64_t n) const { return b_.mid(static_cast<qsizetype>(at), static_cast<qsizetype>(n)); }
+    QByteArray slice(int64_t at, int64_t n) const {
+        return b_.mid(static_cast<qsizetype>(at), static_cast<qsizetype>(n));
+    }
 
 private:
     const QByteArray& b_;

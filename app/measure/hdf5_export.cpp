@@ -62,16 +62,20 @@ Handle group(hid_t at, const char* name, const char* nxClass) {
 bool column(hid_t at, const char* name, const std::vector<double>& v, const QString& units) {
     const hsize_t n = v.size();
     const Handle space(H5Screate_simple(1, &n, nullptr), H5Sclose);
-    const Handle d(H5Dcreate2(at, name, H5T_IEEE_F64LE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Dclose);
-    return d.ok() && (v.empty() || H5Dwrite(d, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()) >= 0) &&
+    const Handle d(H5Dcreate2(at, name, H5T_IEEE_F64LE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                   H5Dclose);
+    return d.ok() &&
+           (v.empty() || H5Dwrite(d, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()) >= 0) &&
            (units.isEmpty() || attribute(d, "units", units));
 }
 
 bool column(hid_t at, const char* name, const std::vector<int32_t>& v) {
     const hsize_t n = v.size();
     const Handle space(H5Screate_simple(1, &n, nullptr), H5Sclose);
-    const Handle d(H5Dcreate2(at, name, H5T_STD_I32LE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Dclose);
-    return d.ok() && (v.empty() || H5Dwrite(d, H5T_NATIVE_INT32, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()) >= 0);
+    const Handle d(H5Dcreate2(at, name, H5T_STD_I32LE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                   H5Dclose);
+    return d.ok() &&
+           (v.empty() || H5Dwrite(d, H5T_NATIVE_INT32, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()) >= 0);
 }
 
 bool column(hid_t at, const char* name, const QStringList& v) {
@@ -114,7 +118,8 @@ hid_t stack(hid_t at, const char* name, hid_t type, size_t frames, int height, i
 template <typename T>
 bool writeFrame(hid_t d, hid_t memType, size_t frame, int height, int width, const T* values) {
     const Handle file(H5Dget_space(d), H5Sclose);
-    const hsize_t start[3] = {frame, 0, 0}, count[3] = {1, static_cast<hsize_t>(height), static_cast<hsize_t>(width)};
+    const hsize_t start[3] = {frame, 0, 0},
+                  count[3] = {1, static_cast<hsize_t>(height), static_cast<hsize_t>(width)};
     H5Sselect_hyperslab(file, H5S_SELECT_SET, start, nullptr, count, nullptr);
     const Handle memory(H5Screate_simple(3, count, nullptr), H5Sclose);
     return H5Dwrite(d, memType, memory, file, H5P_DEFAULT, values) >= 0;
@@ -143,10 +148,12 @@ struct Hdf5Writer::State {
         if (failed) return false;
         // Errors are reported through the results, not printed by the library.
         H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-        temp.setFileTemplate(QFileInfo(path).absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(QFileInfo(path).fileName())));
+        temp.setFileTemplate(QFileInfo(path).absoluteDir().filePath(
+            QStringLiteral(".%1.XXXXXX").arg(QFileInfo(path).fileName())));
         if (!temp.open()) return fail(QStringLiteral("no temporary file can be made beside it"));
         temp.close(); // HDF5 opens it by its name
-        file = H5Fcreate(QFile::encodeName(temp.fileName()).constData(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+        file = H5Fcreate(QFile::encodeName(temp.fileName()).constData(), H5F_ACC_TRUNC, H5P_DEFAULT,
+                         H5P_DEFAULT);
         if (file < 0) return fail(QStringLiteral("HDF5 cannot create it"));
         entry = H5Gcreate2(file, "entry", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
         if (entry < 0) return fail(QStringLiteral("HDF5 cannot create /entry"));
@@ -191,22 +198,23 @@ bool Hdf5Writer::addMasks(const MaskPlanes& planes, QString& why) {
             return s.fail(why);
         }
         attribute(s.domains, "description", QStringLiteral("1 black, 0 white, 255 not measured"));
-        attribute(s.labels, "description", QStringLiteral("bubbles or grains numbered from 1, 0 none, 65535 not measured"));
+        attribute(s.labels, "description",
+                  QStringLiteral("bubbles or grains numbered from 1, 0 none, 65535 not measured"));
     }
     const size_t n = static_cast<size_t>(s.width) * static_cast<size_t>(s.height);
     if (planes.width != s.width || planes.height != s.height || planes.black.size() != n) return true;
     if (!writeFrame(s.domains, H5T_NATIVE_UINT8, frame, s.height, s.width, planes.black.data()) ||
         (planes.labels.size() == n &&
-         !writeFrame(s.labels, H5T_NATIVE_UINT16, frame, s.height, s.width, planes.labels.data())))
-        {
-            why = QStringLiteral("HDF5 cannot write frame %1's masks").arg(frame + 1);
-            return s.fail(why);
-        }
+         !writeFrame(s.labels, H5T_NATIVE_UINT16, frame, s.height, s.width, planes.labels.data()))) {
+        why = QStringLiteral("HDF5 cannot write frame %1's masks").arg(frame + 1);
+        return s.fail(why);
+    }
     return true;
 }
 
-bool Hdf5Writer::finish(const std::vector<SeriesPoint>& points, const QString& valueName, const QString& valueUnit,
-                        const QString& loopJson, const QByteArray& provenance, QString& why) {
+bool Hdf5Writer::finish(const std::vector<SeriesPoint>& points, const QString& valueName,
+                        const QString& valueUnit, const QString& loopJson, const QByteArray& provenance,
+                        QString& why) {
     State& s = *s_;
     if (!s.open()) {
         why = s.error;
@@ -218,7 +226,8 @@ bool Hdf5Writer::finish(const std::vector<SeriesPoint>& points, const QString& v
     }
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::vector<int32_t> frame, page, width, height, reliable;
-    std::vector<double> value, pixel, fraction, fractionSe, m, mSe, black, blackSe, white, whiteSe, period, periodSe;
+    std::vector<double> value, pixel, fraction, fractionSe, m, mSe, black, blackSe, white, whiteSe, period,
+        periodSe;
     QStringList file, pattern, error, warnings;
     for (size_t k = 0; k < points.size(); ++k) {
         const SeriesPoint& p = points[k];
@@ -236,11 +245,13 @@ bool Hdf5Writer::finish(const std::vector<SeriesPoint>& points, const QString& v
     }
     const Handle frames = group(s.entry, "frames", "NXdata");
     bool ok = frames.ok() && attribute(frames, "signal", QStringLiteral("black_fraction")) &&
-              attribute(frames, "axes", QStringLiteral("value")) && attribute(frames, "value_name", valueName);
-    ok = ok && column(frames, "frame", frame) && column(frames, "file", file) && column(frames, "page", page) &&
-         column(frames, "value", value, valueUnit) && column(frames, "width", width) &&
-         column(frames, "height", height) && column(frames, "pattern", pattern) &&
-         column(frames, "reliable", reliable) && column(frames, "black_fraction", fraction, QStringLiteral("1")) &&
+              attribute(frames, "axes", QStringLiteral("value")) &&
+              attribute(frames, "value_name", valueName);
+    ok = ok && column(frames, "frame", frame) && column(frames, "file", file) &&
+         column(frames, "page", page) && column(frames, "value", value, valueUnit) &&
+         column(frames, "width", width) && column(frames, "height", height) &&
+         column(frames, "pattern", pattern) && column(frames, "reliable", reliable) &&
+         column(frames, "black_fraction", fraction, QStringLiteral("1")) &&
          column(frames, "black_fraction_se", fractionSe, QStringLiteral("1")) &&
          column(frames, "net_magnetisation", m, QStringLiteral("1")) &&
          column(frames, "net_magnetisation_se", mSe, QStringLiteral("1")) &&
@@ -271,7 +282,8 @@ bool Hdf5Writer::finish(const std::vector<SeriesPoint>& points, const QString& v
         why = QStringLiteral("HDF5 cannot write the frames' table");
         return false;
     }
-    if (std::rename(QFile::encodeName(s.temp.fileName()).constData(), QFile::encodeName(s.path).constData()) != 0) {
+    if (std::rename(QFile::encodeName(s.temp.fileName()).constData(),
+                    QFile::encodeName(s.path).constData()) != 0) {
         why = QStringLiteral("it cannot take its name");
         return false;
     }

@@ -32,7 +32,8 @@ thread_local QString libraryError;
 void tiffError(const char* module, const char* format, va_list args) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
-    libraryError = QStringLiteral("%1: %2").arg(QString::fromUtf8(module ? module : ""), QString::fromUtf8(text));
+    libraryError =
+        QStringLiteral("%1: %2").arg(QString::fromUtf8(module ? module : ""), QString::fromUtf8(text));
 }
 void tiffWarning(const char*, const char*, va_list) {}
 
@@ -80,12 +81,14 @@ MaskPlanes maskPlanesOf(const measure::Result& r) {
             while (!stack.empty()) {
                 const size_t i = stack.back();
                 stack.pop_back();
-                const int x = static_cast<int>(i % static_cast<size_t>(w)), y = static_cast<int>(i / static_cast<size_t>(w));
+                const int x = static_cast<int>(i % static_cast<size_t>(w)),
+                          y = static_cast<int>(i / static_cast<size_t>(w));
                 const size_t around[4] = {x > 0 ? i - 1 : n, x + 1 < w ? i + 1 : n,
                                           y > 0 ? i - static_cast<size_t>(w) : n,
                                           y + 1 < h ? i + static_cast<size_t>(w) : n};
                 for (size_t j : around)
-                    if (j < n && p.black[j] == colour && p.labels[j] == 0) p.labels[j] = next, stack.push_back(j);
+                    if (j < n && p.black[j] == colour && p.labels[j] == 0)
+                        p.labels[j] = next, stack.push_back(j);
             }
         }
     }
@@ -140,8 +143,11 @@ bool MaskStackWriter::add(const MaskPlanes& planes, QString& why) {
     };
     if (!s.tif) {
         s.width = planes.width, s.height = planes.height;
-        s.temp.setFileTemplate(QFileInfo(s.path).absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(QFileInfo(s.path).fileName())));
-        if (!s.temp.open()) return fail(QStringLiteral("no temporary file can be made beside it: %1").arg(s.temp.errorString()));
+        s.temp.setFileTemplate(QFileInfo(s.path).absoluteDir().filePath(
+            QStringLiteral(".%1.XXXXXX").arg(QFileInfo(s.path).fileName())));
+        if (!s.temp.open())
+            return fail(
+                QStringLiteral("no temporary file can be made beside it: %1").arg(s.temp.errorString()));
         // Past 2 GiB of planes, BigTIFF: 64-bit offsets.
         const double bytes = 4.0 * s.width * s.height * static_cast<double>(s.frames.size());
         const int fd = ::dup(static_cast<int>(s.temp.handle()));
@@ -178,7 +184,8 @@ bool MaskStackWriter::add(const MaskPlanes& planes, QString& why) {
         }
         for (int y = 0; y < s.height; ++y) {
             for (int x = 0; x < s.width; ++x)
-                row[static_cast<size_t>(x)] = value(static_cast<size_t>(y) * static_cast<size_t>(s.width) + x);
+                row[static_cast<size_t>(x)] =
+                    value(static_cast<size_t>(y) * static_cast<size_t>(s.width) + x);
             if (TIFFWriteScanline(s.tif, row.data(), static_cast<uint32_t>(y), 0) < 0) return false;
         }
         return TIFFWriteDirectory(s.tif) != 0;
@@ -218,30 +225,35 @@ bool MaskStackWriter::finish(QString& why) {
     TIFFClose(s.tif);
     s.tif = nullptr;
     // The OME-XML, now that every frame's fate is known, into the first page's directory.
-    QString xml = QStringLiteral(
-                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-                      "<OME xmlns=\"http://www.openmicroscopy.org/Schemas/OME/2016-06\" Creator=\"%1\">"
-                      "<Image ID=\"Image:0\" Name=\"domains\"><Pixels ID=\"Pixels:0\" DimensionOrder=\"XYCZT\" "
-                      "Type=\"uint16\" SizeX=\"%2\" SizeY=\"%3\" SizeC=\"2\" SizeZ=\"1\" SizeT=\"%4\"")
-                      .arg(escaped(s.creator))
-                      .arg(s.width)
-                      .arg(s.height)
-                      .arg(s.frames.size());
+    QString xml =
+        QStringLiteral(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+            "<OME xmlns=\"http://www.openmicroscopy.org/Schemas/OME/2016-06\" Creator=\"%1\">"
+            "<Image ID=\"Image:0\" Name=\"domains\"><Pixels ID=\"Pixels:0\" DimensionOrder=\"XYCZT\" "
+            "Type=\"uint16\" SizeX=\"%2\" SizeY=\"%3\" SizeC=\"2\" SizeZ=\"1\" SizeT=\"%4\"")
+            .arg(escaped(s.creator))
+            .arg(s.width)
+            .arg(s.height)
+            .arg(s.frames.size());
     if (s.pixelSizeUm > 0)
-        xml += QStringLiteral(" PhysicalSizeX=\"%1\" PhysicalSizeXUnit=\"µm\" PhysicalSizeY=\"%1\" PhysicalSizeYUnit=\"µm\"")
+        xml += QStringLiteral(" PhysicalSizeX=\"%1\" PhysicalSizeXUnit=\"µm\" PhysicalSizeY=\"%1\" "
+                              "PhysicalSizeYUnit=\"µm\"")
                    .arg(number(s.pixelSizeUm));
-    xml += QStringLiteral(">"
-                          "<Channel ID=\"Channel:0:0\" Name=\"domains (1 black, 0 white, 65535 not measured)\" "
-                          "SamplesPerPixel=\"1\"/>"
-                          "<Channel ID=\"Channel:0:1\" Name=\"bubbles or grains (numbered from 1, 0 none)\" "
-                          "SamplesPerPixel=\"1\"/>"
-                          "<TiffData IFD=\"0\" PlaneCount=\"%1\"/>")
-               .arg(2 * s.frames.size());
+    xml +=
+        QStringLiteral(">"
+                       "<Channel ID=\"Channel:0:0\" Name=\"domains (1 black, 0 white, 65535 not measured)\" "
+                       "SamplesPerPixel=\"1\"/>"
+                       "<Channel ID=\"Channel:0:1\" Name=\"bubbles or grains (numbered from 1, 0 none)\" "
+                       "SamplesPerPixel=\"1\"/>"
+                       "<TiffData IFD=\"0\" PlaneCount=\"%1\"/>")
+            .arg(2 * s.frames.size());
     for (size_t t = 0; t < s.frames.size(); ++t)
         for (int c = 0; c < 2; ++c)
-            xml += QStringLiteral("<Plane TheC=\"%1\" TheZ=\"0\" TheT=\"%2\"><AnnotationRef ID=\"Annotation:%2\"/></Plane>")
-                       .arg(c)
-                       .arg(t);
+            xml +=
+                QStringLiteral(
+                    "<Plane TheC=\"%1\" TheZ=\"0\" TheT=\"%2\"><AnnotationRef ID=\"Annotation:%2\"/></Plane>")
+                    .arg(c)
+                    .arg(t);
     xml += QStringLiteral("</Pixels></Image><StructuredAnnotations>");
     for (size_t t = 0; t < s.frames.size(); ++t) {
         const MaskFrame& f = s.frames[t];
@@ -261,9 +273,10 @@ bool MaskStackWriter::finish(QString& why) {
         xml += QStringLiteral("</Value></MapAnnotation>");
     }
     if (!s.provenance.isEmpty())
-        xml += QStringLiteral("<CommentAnnotation ID=\"Annotation:provenance\" Namespace=\"tovra/provenance\">"
-                              "<Value>%1</Value></CommentAnnotation>")
-                   .arg(escaped(QString::fromUtf8(s.provenance)));
+        xml +=
+            QStringLiteral("<CommentAnnotation ID=\"Annotation:provenance\" Namespace=\"tovra/provenance\">"
+                           "<Value>%1</Value></CommentAnnotation>")
+                .arg(escaped(QString::fromUtf8(s.provenance)));
     xml += QStringLiteral("</StructuredAnnotations></OME>");
     // The copy of the descriptor shares the file's position, which libtiff reads the header from.
     const int fd = ::dup(static_cast<int>(s.temp.handle()));
@@ -275,15 +288,16 @@ bool MaskStackWriter::finish(QString& why) {
         return false;
     }
     const QByteArray text = xml.toUtf8();
-    const bool described = TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, text.constData()) != 0 &&
-                           TIFFRewriteDirectory(tif) != 0;
+    const bool described =
+        TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, text.constData()) != 0 && TIFFRewriteDirectory(tif) != 0;
     TIFFClose(tif);
     if (!described) {
         why = QStringLiteral("its description cannot be written (%1)").arg(libraryError);
         return false;
     }
     if (!s.temp.flush() || ::fsync(static_cast<int>(s.temp.handle())) != 0 ||
-        std::rename(QFile::encodeName(s.temp.fileName()).constData(), QFile::encodeName(s.path).constData()) != 0) {
+        std::rename(QFile::encodeName(s.temp.fileName()).constData(),
+                    QFile::encodeName(s.path).constData()) != 0) {
         why = QStringLiteral("it cannot take its name");
         return false;
     }

@@ -16,11 +16,11 @@ namespace tovra {
 
 // One frame's planes as the stack keeps them.
 struct MaskPlanes {
-    int width = 0, height = 0;     // 0 where the frame was not measured
-    std::vector<uint8_t> black;    // width x height, 1 for black
-    std::vector<uint16_t> labels;  // width x height, the bubbles or the grains from 1
-    double blackFraction = 0;      // the record's
-    QString error;                 // why the frame has no mask
+    int width = 0, height = 0;    // 0 where the frame was not measured
+    std::vector<uint8_t> black;   // width x height, 1 for black
+    std::vector<uint16_t> labels; // width x height, the bubbles or the grains from 1
+    double blackFraction = 0;     // the record's
+    QString error;                // why the frame has no mask
 };
 // The planes of a measured frame: its binarization, and its bubbles (the domains of their colour,
 // 4-connected, numbered in the order their first pixel is met) or its grains.

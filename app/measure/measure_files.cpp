@@ -164,7 +164,8 @@ PictureLayout pictureLayout(const QString& path) {
     layout.pages = std::max<int>(1, static_cast<int>(tiff.pixelSizeUm.size()));
     layout.pixelSizeUm = tiff.pixelSizeUm;
     layout.directories = tiff.directories;
-    layout.metadata = stackMetadata(tiff.description, static_cast<int>(tiff.directories.size()), tiff.xResolution);
+    layout.metadata =
+        stackMetadata(tiff.description, static_cast<int>(tiff.directories.size()), tiff.xResolution);
     if (layout.metadata.pixelSizeUm > 0)
         std::fill(layout.pixelSizeUm.begin(), layout.pixelSizeUm.end(), layout.metadata.pixelSizeUm);
     return layout;

@@ -98,7 +98,8 @@ void drawMeasured(Canvas& picture, const measure::Image& image, const measure::R
                 }
             picture.plotPoints(bounds, QColor(0, 200, 0));
         }
-        if (std::any_of(r.warnings.begin(), r.warnings.end(), [](const auto& warning) { return warning.code == "uneven"; }))
+        if (std::any_of(r.warnings.begin(), r.warnings.end(),
+                        [](const auto& warning) { return warning.code == "uneven"; }))
             drawBlockMap(picture, r.blockMap);
         picture.box(a.x1, a.y1, a.x2 - 1, a.y2 - 1, QColor(0, 160, 255));
     }
@@ -112,13 +113,14 @@ void drawBlockMap(Canvas& picture, const std::vector<measure::BlockReading>& blo
         const measure::Rect& q = b.rect;
         if (b.odd) picture.fillBox(q.x1, q.y1, q.x2 - 1, q.y2 - 1, QColor(255, 140, 0, 80));
         picture.box(q.x1, q.y1, q.x2 - 1, q.y2 - 1, QColor(255, 210, 0));
-        const QString period =
-            b.periodPx > 0 ? QStringLiteral("周期 %1").arg(b.periodPx, 0, 'f', 1) : QStringLiteral("磁壁なし");
+        const QString period = b.periodPx > 0 ? QStringLiteral("周期 %1").arg(b.periodPx, 0, 'f', 1)
+                                              : QStringLiteral("磁壁なし");
         const QString blur = b.blurPx ? QStringLiteral("\nぼけ %1").arg(*b.blurPx, 0, 'f', 2) : QString();
         // On a dark ground, so that the figures read on any grey.
-        picture.fillBox(q.x1 + 1, q.y1 + 1, q.x1 + 1 + text * 5.5, q.y1 + 1 + text * (blur.isEmpty() ? 1.3 : 2.6),
-                        QColor(0, 0, 0, 150));
-        picture.text(q.x1 + 2, q.y1 + 1, period + blur, b.odd ? QColor(255, 150, 60) : QColor(255, 235, 120), text);
+        picture.fillBox(q.x1 + 1, q.y1 + 1, q.x1 + 1 + text * 5.5,
+                        q.y1 + 1 + text * (blur.isEmpty() ? 1.3 : 2.6), QColor(0, 0, 0, 150));
+        picture.text(q.x1 + 2, q.y1 + 1, period + blur, b.odd ? QColor(255, 150, 60) : QColor(255, 235, 120),
+                     text);
     }
 }
 
@@ -309,7 +311,13 @@ QByteArray MeasurementModule::provenance() const {
     std::vector<int> rect;
     const measure::Rect& a = result_.area;
     if (result_.error.empty()) rect = {a.x1, a.y1, a.x2, a.y2};
-    const RunSettings run{QString::fromStdString(measure::describe(settings_)), rect, {}, pixelSize(), {}, {}, {},
+    const RunSettings run{QString::fromStdString(measure::describe(settings_)),
+                          rect,
+                          {},
+                          pixelSize(),
+                          {},
+                          {},
+                          {},
                           QStringLiteral("ja")};
     const QStringList files = QFileInfo(source_).isFile() ? QStringList{source_} : QStringList{};
     return provenanceOf({}, QStringLiteral("磁区幅の自動測定"), settingsJson(run), files, {}, {}).line();
@@ -334,7 +342,8 @@ bool MeasurementModule::exportCsv(const QString& path) const {
     if (!result_.error.empty()) return false;
     const measure::Rect& a = result_.area;
     QString text =
-        QStringLiteral("# Tovra %1\r\n# provenance: %8\r\n# file: %2\r\n# rectangle: %3 %4 %5 %6\r\n# settings: %7\r\n")
+        QStringLiteral(
+            "# Tovra %1\r\n# provenance: %8\r\n# file: %2\r\n# rectangle: %3 %4 %5 %6\r\n# settings: %7\r\n")
             .arg(QStringLiteral(TOVRA_VERSION), source_)
             .arg(a.x1)
             .arg(a.y1)

@@ -113,9 +113,9 @@ MeasurementWindow::MeasurementWindow(MeasurementModule& measurement, FileDialogs
             if (!m_.exportCsv(*path)) dialogs_.inform(QStringLiteral("書き出せません。\n%1").arg(*path));
     });
     connect(saveMasks, &QPushButton::clicked, this, [this] {
-        if (auto path = dialogs_.exportFileName(QStringLiteral("OME-TIFF (*.ome.tif)|*.ome.tif"),
-                                                m_.exportSuggestion().replace(QStringLiteral(".csv"),
-                                                                              QStringLiteral("_masks.ome.tif")))) {
+        if (auto path = dialogs_.exportFileName(
+                QStringLiteral("OME-TIFF (*.ome.tif)|*.ome.tif"),
+                m_.exportSuggestion().replace(QStringLiteral(".csv"), QStringLiteral("_masks.ome.tif")))) {
             QString why;
             if (!m_.exportMasks(*path, why))
                 dialogs_.inform(QStringLiteral("書き出せません。\n%1\n%2").arg(*path, why));

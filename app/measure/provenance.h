@@ -25,7 +25,7 @@ struct Provenance {
     QString window;       // the window that made it, or empty for the command line
     QJsonObject settings; // every setting that changes a number
     std::vector<InputFile> inputs;
-    QString time; // ISO 8601, UTC, to the second
+    QString time;     // ISO 8601, UTC, to the second
     QJsonObject part; // a part of a series (--part K/N): {"k", "n", "frames"}; empty for a whole run
 
     QJsonObject json() const;

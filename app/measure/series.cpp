@@ -6,11 +6,11 @@
 #include "series_text.h"
 #include "tiff_page.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
@@ -287,9 +287,11 @@ bool valuesFromMetadata(std::vector<SeriesFrame>& frames, const ValueSource& sou
     const QString& key = source.metadataKey;
     const bool time = key == QLatin1String("DeltaT") || key == QLatin1String("time");
     for (SeriesFrame& frame : frames) {
-        const QString page = frame.page > 0 ? QStringLiteral("page %1").arg(frame.page) : QStringLiteral("its picture");
+        const QString page =
+            frame.page > 0 ? QStringLiteral("page %1").arg(frame.page) : QStringLiteral("its picture");
         if (!frame.plane) {
-            error = pick(source.language, QStringLiteral("--values-from-metadata: %1, %2: no OME or ImageJ metadata"),
+            error = pick(source.language,
+                         QStringLiteral("--values-from-metadata: %1, %2: no OME or ImageJ metadata"),
                          QStringLiteral("%1 の %2 にはメタデータ (OME、ImageJ) がありません"))
                         .arg(frame.file, page);
             return false;
@@ -305,14 +307,16 @@ bool valuesFromMetadata(std::vector<SeriesFrame>& frames, const ValueSource& sou
             if (ok && std::isfinite(d)) v = d;
         }
         if (!v) {
-            error = text.isEmpty()
-                        ? pick(source.language, QStringLiteral("--values-from-metadata: %1, %2 has no value \"%3\""),
-                               QStringLiteral("%1 の %2 には「%3」の値がありません"))
-                              .arg(frame.file, page, key)
-                        : pick(source.language,
-                               QStringLiteral("--values-from-metadata: %1, %2: \"%3\" is \"%4\", not a number"),
-                               QStringLiteral("%1 の %2 の「%3」は「%4」で、数ではありません"))
-                              .arg(frame.file, page, key, quoted(text));
+            error =
+                text.isEmpty()
+                    ? pick(source.language,
+                           QStringLiteral("--values-from-metadata: %1, %2 has no value \"%3\""),
+                           QStringLiteral("%1 の %2 には「%3」の値がありません"))
+                          .arg(frame.file, page, key)
+                    : pick(source.language,
+                           QStringLiteral("--values-from-metadata: %1, %2: \"%3\" is \"%4\", not a number"),
+                           QStringLiteral("%1 の %2 の「%3」は「%4」で、数ではありません"))
+                          .arg(frame.file, page, key, quoted(text));
             return false;
         }
         frame.value = *v;
@@ -497,14 +501,20 @@ QByteArray pointJson(const SeriesPoint& p) {
     o[QStringLiteral("warnings")] = QJsonArray::fromStringList(p.warnings);
     o[QStringLiteral("reliable")] = p.reliable;
     // The numbers as text, 17 digits: a double's every bit, whatever the JSON library does.
-    const std::pair<const char*, double> numbers[] = {
-        {"value", p.value},           {"black_fraction", p.blackFraction}, {"black_fraction_se", p.blackFractionSe},
-        {"black_width", p.blackWidth}, {"black_width_se", p.blackWidthSe}, {"white_width", p.whiteWidth},
-        {"white_width_se", p.whiteWidthSe}, {"period", p.period},         {"period_se", p.periodSe},
-        {"pixel_size_um", p.pixelSizeUm}};
+    const std::pair<const char*, double> numbers[] = {{"value", p.value},
+                                                      {"black_fraction", p.blackFraction},
+                                                      {"black_fraction_se", p.blackFractionSe},
+                                                      {"black_width", p.blackWidth},
+                                                      {"black_width_se", p.blackWidthSe},
+                                                      {"white_width", p.whiteWidth},
+                                                      {"white_width_se", p.whiteWidthSe},
+                                                      {"period", p.period},
+                                                      {"period_se", p.periodSe},
+                                                      {"pixel_size_um", p.pixelSizeUm}};
     for (const auto& [key, v] : numbers)
         o[QLatin1String(key)] = exact(v);
-    for (const auto& [key, v] : {std::pair{"level", p.level}, {"black_level", p.blackLevel}, {"white_level", p.whiteLevel}})
+    for (const auto& [key, v] :
+         {std::pair{"level", p.level}, {"black_level", p.blackLevel}, {"white_level", p.whiteLevel}})
         if (v) o[QLatin1String(key)] = exact(*v);
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
@@ -531,15 +541,18 @@ std::optional<SeriesPoint> pointFromJson(const QByteArray& json) {
     };
     p.file = o.value(QStringLiteral("file")).toString();
     p.page = whole("page"), p.width = whole("width"), p.height = whole("height");
-    p.pattern = o.value(QStringLiteral("pattern")).toString(), p.error = o.value(QStringLiteral("error")).toString();
+    p.pattern = o.value(QStringLiteral("pattern")).toString(),
+    p.error = o.value(QStringLiteral("error")).toString();
     for (const QJsonValue& w : o.value(QStringLiteral("warnings")).toArray())
         p.warnings << w.toString();
     p.reliable = o.value(QStringLiteral("reliable")).toBool();
-    p.value = real("value"), p.blackFraction = real("black_fraction"), p.blackFractionSe = real("black_fraction_se");
+    p.value = real("value"), p.blackFraction = real("black_fraction"),
+    p.blackFractionSe = real("black_fraction_se");
     p.blackWidth = real("black_width"), p.blackWidthSe = real("black_width_se");
     p.whiteWidth = real("white_width"), p.whiteWidthSe = real("white_width_se");
     p.period = real("period"), p.periodSe = real("period_se"), p.pixelSizeUm = real("pixel_size_um");
-    for (auto [key, at] : {std::pair{"level", &p.level}, {"black_level", &p.blackLevel}, {"white_level", &p.whiteLevel}})
+    for (auto [key, at] :
+         {std::pair{"level", &p.level}, {"black_level", &p.blackLevel}, {"white_level", &p.whiteLevel}})
         if (o.contains(QLatin1String(key))) *at = real(key);
     if (!ok) return std::nullopt;
     return p;

@@ -26,9 +26,9 @@ struct SeriesFrame {
     double pixelSizeUm = 0; // that the file states for the page
     QString error;          // why the file cannot be read whole; the frame is then not measured
     double value = 0;
-    bool named = false; // its place came from its name: one of a folder's pictures
+    bool named = false;                 // its place came from its name: one of a folder's pictures
     std::optional<PlaneMetadata> plane; // what an OME or ImageJ description says of the page
-    QStringList notes; // on the file's first frame: what of its metadata could not be used
+    QStringList notes;                  // on the file's first frame: what of its metadata could not be used
 };
 
 // The language of the messages: English on the command line, Japanese in the program.
@@ -55,7 +55,7 @@ struct ValueSource {
     QString list, file, column;
     QString name; // what the values are called (--value-name), over what the source says
     bool fromName = false;
-    QString metadataKey = {}; // --values-from-metadata: a map annotation's key, or DeltaT
+    QString metadataKey = {};              // --values-from-metadata: a map annotation's key, or DeltaT
     Language language = Language::English; // of the messages
 };
 // Gives every frame its value; false, with `error` saying which value or line is wrong, when the
@@ -116,8 +116,8 @@ void markSaturated(std::vector<SeriesPoint>& points);
 // where they differ), a header row and a row a frame.
 struct SeriesHeader {
     QString settings, valueName = QStringLiteral("value"), valueUnit;
-    QString rectangle; // "X1 Y1 X2 Y2", or empty for the whole pictures
-    QString loop;      // the loop's comment lines (loopComments), or empty
+    QString rectangle;          // "X1 Y1 X2 Y2", or empty for the whole pictures
+    QString loop;               // the loop's comment lines (loopComments), or empty
     QByteArray provenance = {}; // Provenance::line(), or empty
 };
 QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeader& header);

@@ -173,7 +173,8 @@ QString loopJson(const Loop& loop, const QString& unit, const QByteArray& proven
         .arg(quotedJson(unit), branches.join(QLatin1Char(',')), num(loop.coercivity), num(loop.coercivitySe),
              num(loop.exchangeBias), num(loop.exchangeBiasSe), num(loop.loopSys))
         .arg(loop.note.isEmpty() ? QStringLiteral("null") : quotedJson(loop.note),
-             provenance.isEmpty() ? QString() : QStringLiteral(",\"provenance\":") + QString::fromUtf8(provenance));
+             provenance.isEmpty() ? QString()
+                                  : QStringLiteral(",\"provenance\":") + QString::fromUtf8(provenance));
 }
 
 QString loopComments(const Loop& loop, const QString& unit) {

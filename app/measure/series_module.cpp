@@ -282,8 +282,14 @@ QByteArray SeriesModule::provenance() const {
                   (f_.valueColumn.isEmpty() ? QString() : QStringLiteral(", column ") + f_.valueColumn);
     std::vector<int> rect;
     if (rect_) rect = {rect_->x1, rect_->y1, rect_->x2, rect_->y2};
-    const RunSettings run{QString::fromStdString(measure::describe(running_)), rect, {}, 0, values,
-                          valueName(source()), f_.valueUnit.trimmed(), QStringLiteral("ja")};
+    const RunSettings run{QString::fromStdString(measure::describe(running_)),
+                          rect,
+                          {},
+                          0,
+                          values,
+                          valueName(source()),
+                          f_.valueUnit.trimmed(),
+                          QStringLiteral("ja")};
     QStringList files;
     for (const SeriesPoint& p : points())
         files << p.file;
@@ -294,7 +300,8 @@ QByteArray SeriesModule::provenance() const {
 
 bool SeriesModule::exportMasks(const QString& path, QString& why) const {
     if (running() || frames_.empty()) {
-        why = running() ? QStringLiteral("測定の途中です。") : QStringLiteral("測定したフレームがありません。");
+        why =
+            running() ? QStringLiteral("測定の途中です。") : QStringLiteral("測定したフレームがありません。");
         return false;
     }
     if (const QString refused = unwritableTarget(path); !refused.isEmpty()) {
@@ -305,8 +312,8 @@ bool SeriesModule::exportMasks(const QString& path, QString& why) const {
     std::vector<MaskFrame> described;
     for (const SeriesFrame& frame : frames_)
         described.push_back({frame.file, frame.page, frame.value});
-    MaskStackWriter masks(path, std::move(described), valueName(source()),
-                          frames_.front().pixelSizeUm, QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
+    MaskStackWriter masks(path, std::move(described), valueName(source()), frames_.front().pixelSizeUm,
+                          QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
     masks.setProvenance(provenance());
     for (size_t k = 0; k < frames_.size(); ++k) {
         MaskPlanes planes;
@@ -314,7 +321,8 @@ bool SeriesModule::exportMasks(const QString& path, QString& why) const {
             const measure::Image* bg =
                 backgrounds_.empty() ? nullptr : &backgrounds_[backgrounds_.size() == 1 ? 0 : k].image;
             double um = 0;
-            planes = maskPlanesOf(measureFrame(frames_[k], rawSize(frames_[k].file), bg, rect_, running_, um));
+            planes =
+                maskPlanesOf(measureFrame(frames_[k], rawSize(frames_[k].file), bg, rect_, running_, um));
         } else {
             planes.error = QStringLiteral("not measured");
         }

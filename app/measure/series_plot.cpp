@@ -398,7 +398,8 @@ bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points,
         pdf.setTitle(texts.value);
         pdf.setCreator(QStringLiteral("Tovra"));
         if (!provenance.isEmpty())
-            pdf.addFileAttachment(QStringLiteral("provenance.json"), provenance, QStringLiteral("application/json"));
+            pdf.addFileAttachment(QStringLiteral("provenance.json"), provenance,
+                                  QStringLiteral("application/json"));
         QPainter painter(&pdf);
         paintSeriesPlot(painter, area, points, texts);
     } else {

@@ -12,12 +12,10 @@ namespace {
 double micrometresIn(QString unit) {
     unit = unit.trimmed();
     static const QHash<QString, double> units = {
-        {QStringLiteral("m"), 1e6},         {QStringLiteral("cm"), 1e4},
-        {QStringLiteral("mm"), 1e3},        {QStringLiteral("µm"), 1},
-        {QStringLiteral("μm"), 1},          {QStringLiteral("um"), 1},
-        {QStringLiteral("micron"), 1},      {QStringLiteral("microns"), 1},
-        {QStringLiteral("\\u00B5m"), 1},    {QStringLiteral("nm"), 1e-3},
-        {QStringLiteral("pm"), 1e-6},       {QStringLiteral("Å"), 1e-4},
+        {QStringLiteral("m"), 1e6},         {QStringLiteral("cm"), 1e4},     {QStringLiteral("mm"), 1e3},
+        {QStringLiteral("µm"), 1},          {QStringLiteral("μm"), 1},       {QStringLiteral("um"), 1},
+        {QStringLiteral("micron"), 1},      {QStringLiteral("microns"), 1},  {QStringLiteral("\\u00B5m"), 1},
+        {QStringLiteral("nm"), 1e-3},       {QStringLiteral("pm"), 1e-6},    {QStringLiteral("Å"), 1e-4},
         {QStringLiteral("angstrom"), 1e-4}, {QStringLiteral("inch"), 25400},
     };
     return units.value(unit, 0.0);
@@ -27,9 +25,9 @@ double micrometresIn(QString unit) {
 double secondsIn(QString unit) {
     unit = unit.trimmed();
     static const QHash<QString, double> units = {
-        {QStringLiteral("s"), 1},      {QStringLiteral("sec"), 1},     {QStringLiteral("ms"), 1e-3},
-        {QStringLiteral("µs"), 1e-6},  {QStringLiteral("μs"), 1e-6},   {QStringLiteral("us"), 1e-6},
-        {QStringLiteral("ns"), 1e-9},  {QStringLiteral("min"), 60},    {QStringLiteral("h"), 3600},
+        {QStringLiteral("s"), 1},     {QStringLiteral("sec"), 1},   {QStringLiteral("ms"), 1e-3},
+        {QStringLiteral("µs"), 1e-6}, {QStringLiteral("μs"), 1e-6}, {QStringLiteral("us"), 1e-6},
+        {QStringLiteral("ns"), 1e-9}, {QStringLiteral("min"), 60},  {QStringLiteral("h"), 3600},
     };
     return units.value(unit, 0.0);
 }
@@ -90,21 +88,27 @@ void readOme(const QByteArray& xml, int pages, StackMetadata& m) {
                 const QString unit = a.hasAttribute(QLatin1String("PhysicalSizeXUnit"))
                                          ? a.value(QLatin1String("PhysicalSizeXUnit")).toString()
                                          : QStringLiteral("µm");
-                const std::optional<double> x = finiteNumber(a.value(QLatin1String("PhysicalSizeX")).toString());
+                const std::optional<double> x =
+                    finiteNumber(a.value(QLatin1String("PhysicalSizeX")).toString());
                 const double um = micrometresIn(unit);
                 if (!(um > 0))
-                    m.notes << QStringLiteral("the OME-XML's pixel size unit \"%1\" is not known: no pixel size").arg(unit);
+                    m.notes << QStringLiteral(
+                                   "the OME-XML's pixel size unit \"%1\" is not known: no pixel size")
+                                   .arg(unit);
                 else if (!x || !(*x > 0))
-                    m.notes << QStringLiteral("the OME-XML's PhysicalSizeX is no size above 0: no pixel size");
+                    m.notes << QStringLiteral(
+                        "the OME-XML's PhysicalSizeX is no size above 0: no pixel size");
                 else if (std::isfinite(*x * um))
                     pixelUm = *x * um;
-                const std::optional<double> y = finiteNumber(a.value(QLatin1String("PhysicalSizeY")).toString());
+                const std::optional<double> y =
+                    finiteNumber(a.value(QLatin1String("PhysicalSizeY")).toString());
                 const QString yUnit = a.hasAttribute(QLatin1String("PhysicalSizeYUnit"))
                                           ? a.value(QLatin1String("PhysicalSizeYUnit")).toString()
                                           : QStringLiteral("µm");
                 if (pixelUm > 0 && y && micrometresIn(yUnit) > 0 &&
                     std::fabs(*y * micrometresIn(yUnit) / pixelUm - 1) > 1e-6)
-                    m.notes << QStringLiteral("the pixels are not square (PhysicalSizeY differs): widths use PhysicalSizeX");
+                    m.notes << QStringLiteral(
+                        "the pixels are not square (PhysicalSizeY differs): widths use PhysicalSizeX");
             }
         } else if (name == QLatin1String("Plane") && inFirstImage) {
             Plane p;
@@ -122,7 +126,9 @@ void readOme(const QByteArray& xml, int pages, StackMetadata& m) {
                 if (dt && secondsIn(unit) > 0 && std::isfinite(*dt * secondsIn(unit)))
                     p.meta.deltaTS = *dt * secondsIn(unit);
                 else if (secondsIn(unit) <= 0)
-                    m.notes << QStringLiteral("plane %1: the time unit \"%2\" is not known").arg(planes.size() + 1).arg(unit);
+                    m.notes << QStringLiteral("plane %1: the time unit \"%2\" is not known")
+                                   .arg(planes.size() + 1)
+                                   .arg(unit);
             }
             planes.push_back(p);
         } else if (name == QLatin1String("AnnotationRef") && inFirstImage && !planes.empty()) {
@@ -135,16 +141,21 @@ void readOme(const QByteArray& xml, int pages, StackMetadata& m) {
         }
     }
     if (r.hasError()) {
-        m.notes << QStringLiteral("the OME-XML cannot be read (%1, line %2): the pixel size is taken from the tags")
+        m.notes << QStringLiteral(
+                       "the OME-XML cannot be read (%1, line %2): the pixel size is taken from the tags")
                        .arg(r.errorString())
                        .arg(r.lineNumber());
         return;
     }
     m.kind = QStringLiteral("OME");
     m.pixelSizeUm = pixelUm;
-    if (images > 1) m.notes << QStringLiteral("the OME-XML describes %1 images: the first one's planes are used").arg(images);
+    if (images > 1)
+        m.notes
+            << QStringLiteral("the OME-XML describes %1 images: the first one's planes are used").arg(images);
     if (sizeGiven && sz * sc * st != pages)
-        m.notes << QStringLiteral("the OME-XML counts %1 planes, the file holds %2 pages").arg(sz * sc * st).arg(pages);
+        m.notes << QStringLiteral("the OME-XML counts %1 planes, the file holds %2 pages")
+                       .arg(sz * sc * st)
+                       .arg(pages);
     if (planes.empty()) return;
     m.planes.assign(static_cast<size_t>(std::max(pages, 0)), PlaneMetadata{});
     for (size_t k = 0; k < planes.size(); ++k) {
@@ -166,7 +177,9 @@ void readImageJ(const QByteArray& text, int pages, double xResolution, StackMeta
     QHash<QString, QString> v;
     for (const QByteArray& line : text.split('\n')) {
         const int eq = line.indexOf('=');
-        if (eq > 0) v.insert(QString::fromUtf8(line.left(eq)).trimmed(), QString::fromUtf8(line.mid(eq + 1)).trimmed());
+        if (eq > 0)
+            v.insert(QString::fromUtf8(line.left(eq)).trimmed(),
+                     QString::fromUtf8(line.mid(eq + 1)).trimmed());
     }
     if (v.contains(QStringLiteral("unit"))) {
         const QString unit = v.value(QStringLiteral("unit"));

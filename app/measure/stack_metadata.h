@@ -13,15 +13,15 @@
 namespace tovra {
 
 struct PlaneMetadata {
-    std::optional<double> deltaTS;  // seconds since the first plane
-    QMap<QString, QString> values;  // the map annotations' keys and values
+    std::optional<double> deltaTS; // seconds since the first plane
+    QMap<QString, QString> values; // the map annotations' keys and values
 };
 
 struct StackMetadata {
-    QString kind;               // "OME", "ImageJ", or empty where the description is neither
-    double pixelSizeUm = 0;     // above 0 where the description gives it
+    QString kind;                      // "OME", "ImageJ", or empty where the description is neither
+    double pixelSizeUm = 0;            // above 0 where the description gives it
     std::vector<PlaneMetadata> planes; // one a page, in the pages' order (empty: none stated)
-    QStringList notes;          // what could not be used, and why
+    QStringList notes;                 // what could not be used, and why
 };
 
 // The description of a stack of `pages` pages, the first page's X resolution (pixels per unit;

@@ -99,9 +99,11 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     const QCommandLineOption pixelSize(QStringLiteral("pixel-size"),
                                        QStringLiteral("Micrometres per pixel: widths in micrometres too."),
                                        QStringLiteral("VALUE"));
-    const QCommandLineOption format(QStringLiteral("format"),
-                                    QStringLiteral("json (one JSON object per line after a first line of provenance, the default) or csv."),
-                                    QStringLiteral("FORMAT"));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral(
+            "json (one JSON object per line after a first line of provenance, the default) or csv."),
+        QStringLiteral("FORMAT"));
     const QCommandLineOption values(
         QStringLiteral("values"),
         QStringLiteral("A series: the value of each frame (a field, a time), V1,V2,... in frame order."),
@@ -161,10 +163,11 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         QStringLiteral("language"),
         QStringLiteral("A series: the plot's and the table's texts in en (English) or ja (Japanese)."),
         QStringLiteral("en|ja"), QStringLiteral("en"));
-    parser.addOptions({workdir, batch,           threshold,    contrast,       raw,       noDraw,    jobs,
-                       part,    measureOption,   size,         background,     rect,      pixelSize, format,
-                       values,  valuesFile,      valuesColumn, valuesFromName, valueUnit, table,     plot,
-                       loop,    valueNameOption, language, valuesFromMetadata, masks, hdf5, mergeOption});
+    parser.addOptions(
+        {workdir, batch,           threshold,    contrast,           raw,       noDraw,    jobs,
+         part,    measureOption,   size,         background,         rect,      pixelSize, format,
+         values,  valuesFile,      valuesColumn, valuesFromName,     valueUnit, table,     plot,
+         loop,    valueNameOption, language,     valuesFromMetadata, masks,     hdf5,      mergeOption});
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Images to open at start."),
                                  QStringLiteral("[FILE...]"));
     exitCode = 2;
@@ -320,18 +323,20 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         if (o.measure && o.parts > 1 &&
             (!o.table.isEmpty() || !o.plot.isEmpty() || !o.loop.isEmpty() || !o.masks.isEmpty() ||
              !o.hdf5.isEmpty() || o.format != QLatin1String("json"))) {
-            message = QStringLiteral("with --part a run writes its share's records (JSON) to standard output; "
-                                     "--merge joins the parts into the table, plot, loop and HDF5");
+            message =
+                QStringLiteral("with --part a run writes its share's records (JSON) to standard output; "
+                               "--merge joins the parts into the table, plot, loop and HDF5");
             return std::nullopt;
         }
-        if (o.merge && (parser.isSet(size) || parser.isSet(rect) || parser.isSet(background) ||
-                        parser.isSet(pixelSize) || parser.isSet(format) || parser.isSet(values) ||
-                        parser.isSet(valuesFile) || parser.isSet(valuesColumn) || parser.isSet(valuesFromName) ||
-                        parser.isSet(valuesFromMetadata) || parser.isSet(valueUnit) ||
-                        parser.isSet(valueNameOption) || parser.isSet(language) || parser.isSet(masks) ||
-                        parser.isSet(part) || parser.isSet(jobs))) {
-            message = QStringLiteral("--merge takes the parts' settings from the parts: only --table, --plot, "
-                                     "--loop and --hdf5 go with it");
+        if (o.merge &&
+            (parser.isSet(size) || parser.isSet(rect) || parser.isSet(background) ||
+             parser.isSet(pixelSize) || parser.isSet(format) || parser.isSet(values) ||
+             parser.isSet(valuesFile) || parser.isSet(valuesColumn) || parser.isSet(valuesFromName) ||
+             parser.isSet(valuesFromMetadata) || parser.isSet(valueUnit) || parser.isSet(valueNameOption) ||
+             parser.isSet(language) || parser.isSet(masks) || parser.isSet(part) || parser.isSet(jobs))) {
+            message =
+                QStringLiteral("--merge takes the parts' settings from the parts: only --table, --plot, "
+                               "--loop and --hdf5 go with it");
             return std::nullopt;
         }
         if (!o.batchScript.isEmpty()) {
@@ -344,8 +349,9 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
                parser.isSet(valueUnit) || parser.isSet(table) || parser.isSet(plot) || parser.isSet(loop) ||
                parser.isSet(valueNameOption) || parser.isSet(language) || parser.isSet(valuesFromMetadata) ||
                parser.isSet(masks) || parser.isSet(hdf5)) {
-        message = QStringLiteral("--size, --rect, --background, --pixel-size, --format and the series' "
-                                 "options go with --measure (--table, --plot, --loop and --hdf5 with --merge too)");
+        message =
+            QStringLiteral("--size, --rect, --background, --pixel-size, --format and the series' "
+                           "options go with --measure (--table, --plot, --loop and --hdf5 with --merge too)");
         return std::nullopt;
     }
     if ((parser.isSet(jobs) || parser.isSet(part)) && o.batchScript.isEmpty() && !o.measure) {

@@ -9,8 +9,8 @@
 namespace tovra {
 
 struct Options {
-    QString workFolder; // empty: the program's own folder, or the user's data folder when installed
-    QStringList files;  // opened at start, one per slot from slot 0
+    QString workFolder;  // empty: the program's own folder, or the user's data folder when installed
+    QStringList files;   // opened at start, one per slot from slot 0
     QStringList command; // the arguments as given, the program by its name alone
     // Headless batch run: the script, and the toolbox settings it runs with.
     QString batchScript;
@@ -22,7 +22,7 @@ struct Options {
     int part = 1, parts = 1; // this run's share of the list: every parts-th file from the part-th
     // Measurement of the files given, without windows.
     bool measure = false;
-    bool merge = false; // the files are parts of a series' run (--measure --part K/N) to join
+    bool merge = false;    // the files are parts of a series' run (--measure --part K/N) to join
     std::vector<int> size; // width, height of raw images
     std::vector<int> rect; // x1, y1, x2, y2
     QString background;
@@ -30,9 +30,9 @@ struct Options {
     QString format = QStringLiteral("json");
     // A series: where each frame's value comes from, its unit, and the table and plot of it.
     QString values, valuesFile, valuesColumn, valueUnit, table, plot, loop;
-    QString valuesFromMetadata; // a map annotation's key, or DeltaT
-    QString masks;              // the frames' binarized domains as an OME-TIFF
-    QString hdf5;               // the run's records, masks, loop and provenance as HDF5
+    QString valuesFromMetadata;              // a map annotation's key, or DeltaT
+    QString masks;                           // the frames' binarized domains as an OME-TIFF
+    QString hdf5;                            // the run's records, masks, loop and provenance as HDF5
     QString valueName;                       // what the values are called on the plot and in the table
     QString language = QStringLiteral("en"); // of the plot's and the table's texts: en or ja
     bool valuesFromName = false;

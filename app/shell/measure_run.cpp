@@ -12,13 +12,13 @@
 #include "progress_line.h"
 #include "version.h"
 
-#include <QFileInfo>
-#include <QSet>
-#include <QJsonObject>
-#include <QJsonDocument>
-#include <QJsonArray>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
 #include <QStringList>
 #include <QThread>
 #include <cerrno>
@@ -85,8 +85,8 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
 // The series' loop, HDF5 rows, table and plot, in frame order, once every frame is done: how many
 // could not be written, each said.
 int writeSeriesOutputs(const Options& options, std::vector<SeriesPoint>& points, const ValueSource& source,
-                       const QString& settingsText, const QString& rectangle, const QByteArray& provenanceLine,
-                       Hdf5Writer* hdf5, std::FILE* err) {
+                       const QString& settingsText, const QString& rectangle,
+                       const QByteArray& provenanceLine, Hdf5Writer* hdf5, std::FILE* err) {
     int failed = 0;
     QString why;
     const QString name = valueName(source);
@@ -98,8 +98,8 @@ int writeSeriesOutputs(const Options& options, std::vector<SeriesPoint>& points,
         ++failed;
     }
     if (hdf5 && !hdf5->finish(points, name, options.valueUnit,
-                              loop.branches.empty() ? QString() : loopJson(loop, options.valueUnit), provenanceLine,
-                              why)) {
+                              loop.branches.empty() ? QString() : loopJson(loop, options.valueUnit),
+                              provenanceLine, why)) {
         say(err, QStringLiteral("%1 cannot be written: %2").arg(options.hdf5, why));
         ++failed;
     }
@@ -124,8 +124,9 @@ int writeSeriesOutputs(const Options& options, std::vector<SeriesPoint>& points,
 QString valuesSource(const Options& o) {
     if (!o.values.isEmpty()) return QStringLiteral("list %1").arg(o.values);
     if (!o.valuesFile.isEmpty())
-        return o.valuesColumn.isEmpty() ? QStringLiteral("file %1").arg(o.valuesFile)
-                                        : QStringLiteral("file %1, column %2").arg(o.valuesFile, o.valuesColumn);
+        return o.valuesColumn.isEmpty()
+                   ? QStringLiteral("file %1").arg(o.valuesFile)
+                   : QStringLiteral("file %1, column %2").arg(o.valuesFile, o.valuesColumn);
     if (o.valuesFromName) return QStringLiteral("the files' names");
     if (!o.valuesFromMetadata.isEmpty()) return QStringLiteral("metadata %1").arg(o.valuesFromMetadata);
     return QStringLiteral("frame numbers");
@@ -194,11 +195,15 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     const size_t total = frames.size();
     if (options.parts > 1) {
         std::vector<SeriesFrame> share;
-        for (size_t i = static_cast<size_t>(options.part) - 1; i < frames.size(); i += static_cast<size_t>(options.parts))
+        for (size_t i = static_cast<size_t>(options.part) - 1; i < frames.size();
+             i += static_cast<size_t>(options.parts))
             share.push_back(std::move(frames[i]));
         frames = std::move(share);
         if (frames.empty()) {
-            say(err, QStringLiteral("--part %1/%2: the series has only %3 frames").arg(options.part).arg(options.parts).arg(total));
+            say(err, QStringLiteral("--part %1/%2: the series has only %3 frames")
+                         .arg(options.part)
+                         .arg(options.parts)
+                         .arg(total));
             return 2;
         }
     }
@@ -206,13 +211,19 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     QStringList files;
     for (const SeriesFrame& frame : frames)
         files << frame.file;
-    RunSettings run{QString::fromStdString(measure::describe(measure::Settings{})), options.rect, options.size,
-                    options.pixelSize, valuesSource(options), valueName(source), options.valueUnit,
+    RunSettings run{QString::fromStdString(measure::describe(measure::Settings{})),
+                    options.rect,
+                    options.size,
+                    options.pixelSize,
+                    valuesSource(options),
+                    valueName(source),
+                    options.valueUnit,
                     options.language};
-    Provenance provenance = provenanceOf(options.command, {}, settingsJson(run), files, options.background,
-                                         options.valuesFile);
+    Provenance provenance =
+        provenanceOf(options.command, {}, settingsJson(run), files, options.background, options.valuesFile);
     if (options.parts > 1)
-        provenance.part = QJsonObject{{QStringLiteral("k"), options.part}, {QStringLiteral("n"), options.parts},
+        provenance.part = QJsonObject{{QStringLiteral("k"), options.part},
+                                      {QStringLiteral("n"), options.parts},
                                       {QStringLiteral("frames"), static_cast<double>(total)}};
     const QByteArray provenanceLine = provenance.line();
     std::optional<measure::Rect> rect;
@@ -295,7 +306,8 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     if (!options.masks.isEmpty()) {
         std::vector<MaskFrame> planes;
         for (const SeriesFrame& frame : frames)
-            planes.push_back({frame.file, frame.page, series ? std::optional<double>(frame.value) : std::nullopt});
+            planes.push_back(
+                {frame.file, frame.page, series ? std::optional<double>(frame.value) : std::nullopt});
         masks = std::make_unique<MaskStackWriter>(
             options.masks, std::move(planes), valueName(source),
             options.pixelSize > 0 ? options.pixelSize : frames.front().pixelSizeUm,
@@ -305,7 +317,8 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     std::unique_ptr<Hdf5Writer> hdf5;
     if (!options.hdf5.isEmpty())
         hdf5 = std::make_unique<Hdf5Writer>(options.hdf5, frames.size(),
-                                            options.pixelSize > 0 ? options.pixelSize : frames.front().pixelSizeUm);
+                                            options.pixelSize > 0 ? options.pixelSize
+                                                                  : frames.front().pixelSizeUm);
     auto print = [&](const QByteArray& line) {
         if (outLost) return;
         if (std::fprintf(out, "%s\n", line.constData()) < 0 || std::fflush(out) != 0 || std::ferror(out))
@@ -358,10 +371,11 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         ++failed;
     }
     QString rectangle;
-    if (rect) rectangle = QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
+    if (rect)
+        rectangle = QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
     if (series)
-        failed += writeSeriesOutputs(options, points, source, QString::fromStdString(describe(settings)), rectangle,
-                                     provenanceLine, hdf5Failed ? nullptr : hdf5.get(), err);
+        failed += writeSeriesOutputs(options, points, source, QString::fromStdString(describe(settings)),
+                                     rectangle, provenanceLine, hdf5Failed ? nullptr : hdf5.get(), err);
     if (outLost) {
         say(err, QStringLiteral("standard output could not be written (%1): the records are incomplete")
                      .arg(QString::fromLocal8Bit(std::strerror(outError))));
@@ -404,8 +418,9 @@ Part readPart(const QString& path, QString& why) {
         if (line.trimmed().isEmpty()) continue;
         const qsizetype at = line.lastIndexOf(marker);
         const std::optional<SeriesPoint> point =
-            at > 0 && line.endsWith('}') ? pointFromJson(line.mid(at + marker.size(), line.size() - at - marker.size() - 1))
-                                         : std::nullopt;
+            at > 0 && line.endsWith('}')
+                ? pointFromJson(line.mid(at + marker.size(), line.size() - at - marker.size() - 1))
+                : std::nullopt;
         if (!point) {
             why = QStringLiteral("line %1 is not a part's record").arg(i + 1);
             return part;
@@ -452,21 +467,27 @@ int runMerge(const Options& options, std::FILE* out, std::FILE* err) {
     std::vector<const Part*> byK(static_cast<size_t>(first.n) + 1, nullptr);
     for (const Part& p : parts) {
         auto differs = [&](const QString& what) {
-            say(err, QStringLiteral("%1 and %2 are parts of different runs: %3 differs").arg(first.file, p.file, what));
+            say(err, QStringLiteral("%1 and %2 are parts of different runs: %3 differs")
+                         .arg(first.file, p.file, what));
             return 2;
         };
         if (p.n != first.n) return differs(QStringLiteral("the count of parts"));
         if (p.frames != first.frames) return differs(QStringLiteral("the count of frames"));
-        if (p.provenance.value(QStringLiteral("version")) != first.provenance.value(QStringLiteral("version")))
+        if (p.provenance.value(QStringLiteral("version")) !=
+            first.provenance.value(QStringLiteral("version")))
             return differs(QStringLiteral("the program's version"));
         const QJsonObject s = p.provenance.value(QStringLiteral("settings")).toObject();
         for (const QString& key : settings.keys() + s.keys())
-            if (s.value(key) != settings.value(key)) return differs(QStringLiteral("the setting %1").arg(key));
+            if (s.value(key) != settings.value(key))
+                return differs(QStringLiteral("the setting %1").arg(key));
         if (wholeCommand(p.provenance.value(QStringLiteral("command")).toArray()) !=
             wholeCommand(first.provenance.value(QStringLiteral("command")).toArray()))
             return differs(QStringLiteral("the command line"));
         if (byK[static_cast<size_t>(p.k)]) {
-            say(err, QStringLiteral("%1 and %2 are both part %3/%4").arg(byK[static_cast<size_t>(p.k)]->file, p.file).arg(p.k).arg(p.n));
+            say(err, QStringLiteral("%1 and %2 are both part %3/%4")
+                         .arg(byK[static_cast<size_t>(p.k)]->file, p.file)
+                         .arg(p.k)
+                         .arg(p.n));
             return 2;
         }
         byK[static_cast<size_t>(p.k)] = &p;
@@ -501,7 +522,8 @@ int runMerge(const Options& options, std::FILE* out, std::FILE* err) {
         inputs.append(o);
     QJsonObject provenance = first.provenance;
     provenance.remove(QStringLiteral("part"));
-    provenance[QStringLiteral("command")] = wholeCommand(first.provenance.value(QStringLiteral("command")).toArray());
+    provenance[QStringLiteral("command")] =
+        wholeCommand(first.provenance.value(QStringLiteral("command")).toArray());
     provenance[QStringLiteral("inputs")] = inputs;
     provenance[QStringLiteral("time")] = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     const QByteArray provenanceLine = QJsonDocument(provenance).toJson(QJsonDocument::Compact);
@@ -518,19 +540,23 @@ int runMerge(const Options& options, std::FILE* out, std::FILE* err) {
     // The series' outputs as the whole run makes them, from the settings it had.
     ValueSource source;
     source.name = settings.value(QStringLiteral("value_name")).toString();
-    source.language = settings.value(QStringLiteral("language")).toString() == QLatin1String("ja") ? Language::Japanese
-                                                                                                 : Language::English;
+    source.language = settings.value(QStringLiteral("language")).toString() == QLatin1String("ja")
+                          ? Language::Japanese
+                          : Language::English;
     Options o = options;
     o.valueUnit = settings.value(QStringLiteral("value_unit")).toString();
     QString rectangle;
     const QJsonArray rect = settings.value(QStringLiteral("rect")).toArray();
     if (rect.size() == 4)
-        rectangle = QStringLiteral("%1 %2 %3 %4").arg(rect[0].toInt()).arg(rect[1].toInt()).arg(rect[2].toInt()).arg(rect[3].toInt());
+        rectangle = QStringLiteral("%1 %2 %3 %4")
+                        .arg(rect[0].toInt())
+                        .arg(rect[1].toInt())
+                        .arg(rect[2].toInt())
+                        .arg(rect[3].toInt());
     std::unique_ptr<Hdf5Writer> hdf5;
-    if (!options.hdf5.isEmpty())
-        hdf5 = std::make_unique<Hdf5Writer>(options.hdf5, points.size(), 0.0);
-    failed += writeSeriesOutputs(o, points, source, settings.value(QStringLiteral("measurement")).toString(), rectangle,
-                                 provenanceLine, hdf5.get(), err);
+    if (!options.hdf5.isEmpty()) hdf5 = std::make_unique<Hdf5Writer>(options.hdf5, points.size(), 0.0);
+    failed += writeSeriesOutputs(o, points, source, settings.value(QStringLiteral("measurement")).toString(),
+                                 rectangle, provenanceLine, hdf5.get(), err);
     if (outLost) {
         say(err, QStringLiteral("standard output could not be written: the records are incomplete"));
         return 1;

@@ -252,8 +252,7 @@ TEST_F(HeadlessTest, MeasureWritesOneRecordPerFile) {
                          QStringLiteral("256"), QStringLiteral("--jobs"), QStringLiteral("3"),
                          QStringLiteral("--pixel-size"), QStringLiteral("0.5")});
     p->waitForFinished(60000);
-    const QStringList lines =
-        recordLines(p->readAllStandardOutput());
+    const QStringList lines = recordLines(p->readAllStandardOutput());
     const int code = p->exitCode();
     delete p;
     EXPECT_EQ(code, 1);
@@ -336,8 +335,7 @@ TEST_F(HeadlessTest, MeasureEveryPageOfATiff) {
         QProcess* p = start(args << QStringLiteral("--jobs") << QStringLiteral("2"));
         p->waitForFinished(60000);
         std::vector<QJsonObject> out;
-        for (const QString& line :
-             recordLines(p->readAllStandardOutput()))
+        for (const QString& line : recordLines(p->readAllStandardOutput()))
             out.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
         delete p;
         return out;
@@ -409,8 +407,7 @@ TEST_F(HeadlessTest, FieldSweepGivesTableAndPlot) {
                    QStringLiteral("--jobs"), QStringLiteral("2")});
         p->waitForFinished(60000);
         EXPECT_EQ(p->exitCode(), 1) << plot; // one frame failed
-        const QStringList records =
-            recordLines(p->readAllStandardOutput());
+        const QStringList records = recordLines(p->readAllStandardOutput());
         delete p;
         ASSERT_EQ(records.size(), 7);
         const QJsonObject third = QJsonDocument::fromJson(records[2].toUtf8()).object();
@@ -594,8 +591,7 @@ TEST_F(HeadlessTest, MeasureRecordsSurviveFilesThatCannotBeHeld) {
     QProcess* p = start({QStringLiteral("--measure"), dataFile("stripes_256.bmp"), dataFile("small.mon"),
                          QStringLiteral("--size"), QStringLiteral("100000"), QStringLiteral("100000")});
     p->waitForFinished(60000);
-    const QStringList lines =
-        recordLines(p->readAllStandardOutput());
+    const QStringList lines = recordLines(p->readAllStandardOutput());
     EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p->exitCode(), 1);
     delete p;
@@ -637,8 +633,7 @@ TEST_F(HeadlessTest, MeasureRunningOutOfMemoryIsThatFilesRecord) {
     });
     p.start();
     p.waitForFinished(60000);
-    const QStringList lines =
-        recordLines(p.readAllStandardOutput());
+    const QStringList lines = recordLines(p.readAllStandardOutput());
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 1);
     ASSERT_EQ(lines.size(), 2);

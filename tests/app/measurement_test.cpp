@@ -116,7 +116,8 @@ TEST_F(MeasurementTest, SixteenBitSlotMeasuredAtFullDepth) {
 // An uneven frame shows its blocks' map: each block outlined, those that stand out shaded; an even
 // frame shows none.
 TEST_F(MeasurementTest, UnevenFrameShowsItsBlocks) {
-    const std::string maze = testing_support::readBytes(testing_support::projectSamplesDir() / "maze_512.mon");
+    const std::string maze =
+        testing_support::readBytes(testing_support::projectSamplesDir() / "maze_512.mon");
     ASSERT_EQ(maze.size(), 512u * 512u);
     std::string half = maze;
     const std::string* frames[] = {&maze, &half};

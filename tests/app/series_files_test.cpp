@@ -262,7 +262,8 @@ TEST_F(SeriesFilesTest, BigTiffAndLongStacks) {
         const Run whole = run({QStringLiteral("--measure"), dataFile("s.tif"), QStringLiteral("--format"),
                                QStringLiteral("csv")});
         EXPECT_EQ(whole.code, 0) << big << whole.err.toStdString();
-        EXPECT_EQ(whole.out.count(QLatin1Char('\n')), 7) << big << whole.out.toStdString(); // provenance, header, five pages
+        EXPECT_EQ(whole.out.count(QLatin1Char('\n')), 7)
+            << big << whole.out.toStdString(); // provenance, header, five pages
         EXPECT_TRUE(
             whole.out.contains(QStringLiteral("\n\"") + dataFile("s.tif") + QStringLiteral("\",5,")) ||
             whole.out.contains(dataFile("s.tif") + QStringLiteral(",5,")))

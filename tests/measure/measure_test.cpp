@@ -181,7 +181,8 @@ TEST(Measure, BlockMapShowsWhereTheFrameDiffers) {
         ASSERT_EQ(static_cast<int>(r.blockMap.size()), r.blocks);
         int64_t covered = 0;
         for (const BlockReading& b : r.blockMap) {
-            EXPECT_TRUE(b.rect.x1 >= rect.x1 && b.rect.x2 <= rect.x2 && b.rect.y1 >= rect.y1 && b.rect.y2 <= rect.y2);
+            EXPECT_TRUE(b.rect.x1 >= rect.x1 && b.rect.x2 <= rect.x2 && b.rect.y1 >= rect.y1 &&
+                        b.rect.y2 <= rect.y2);
             covered += static_cast<int64_t>(b.rect.x2 - b.rect.x1) * (b.rect.y2 - b.rect.y1);
             if (image == &maze) {
                 EXPECT_FALSE(b.odd);
@@ -193,8 +194,8 @@ TEST(Measure, BlockMapShowsWhereTheFrameDiffers) {
             }
         }
         EXPECT_EQ(covered, static_cast<int64_t>(rect.x2 - rect.x1) * (rect.y2 - rect.y1));
-        const bool uneven =
-            std::any_of(r.warnings.begin(), r.warnings.end(), [](const Warning& w) { return w.code == "uneven"; });
+        const bool uneven = std::any_of(r.warnings.begin(), r.warnings.end(),
+                                        [](const Warning& w) { return w.code == "uneven"; });
         EXPECT_EQ(uneven, image == &half);
     }
 }
