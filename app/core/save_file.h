@@ -8,8 +8,14 @@
 #include "regular_file.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QString>
+#include <QTemporaryFile>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tovra {
 
@@ -29,6 +35,23 @@ inline bool saveWholeFile(const QString& path, const QByteArray& bytes, QString*
         return fail(reason);
     }
     if (!file.commit()) return fail(file.errorString());
+    return true;
+}
+
+// A file written by a library that streams into it (libtiff, libhdf5): a hidden temporary file
+// beside `path`, removed unless it is put in place.
+inline void besideTarget(QTemporaryFile& temp, const QString& path) {
+    const QFileInfo target(path);
+    temp.setFileTemplate(target.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(target.fileName())));
+}
+// The temporary file, written whole and closed by its library, on the disk and under `path`.
+inline bool putInPlace(QTemporaryFile& temp, const QString& path) {
+    const QByteArray from = QFile::encodeName(temp.fileName());
+    const int fd = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!synced || std::rename(from.constData(), QFile::encodeName(path).constData()) != 0) return false;
+    temp.setAutoRemove(false);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "hdf5_export.h"
 
+#include "core/save_file.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -148,8 +150,7 @@ struct Hdf5Writer::State {
         if (failed) return false;
         // Errors are reported through the results, not printed by the library.
         H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-        temp.setFileTemplate(QFileInfo(path).absoluteDir().filePath(
-            QStringLiteral(".%1.XXXXXX").arg(QFileInfo(path).fileName())));
+        besideTarget(temp, path);
         if (!temp.open()) return fail(QStringLiteral("no temporary file can be made beside it"));
         temp.close(); // HDF5 opens it by its name
         file = H5Fcreate(QFile::encodeName(temp.fileName()).constData(), H5F_ACC_TRUNC, H5P_DEFAULT,
@@ -282,12 +283,10 @@ bool Hdf5Writer::finish(const std::vector<SeriesPoint>& points, const QString& v
         why = QStringLiteral("HDF5 cannot write the frames' table");
         return false;
     }
-    if (std::rename(QFile::encodeName(s.temp.fileName()).constData(),
-                    QFile::encodeName(s.path).constData()) != 0) {
+    if (!putInPlace(s.temp, s.path)) {
         why = QStringLiteral("it cannot take its name");
         return false;
     }
-    s.temp.setAutoRemove(false);
     return true;
 }
 

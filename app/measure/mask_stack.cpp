@@ -1,6 +1,6 @@
 #include "mask_stack.h"
 
-#include "core/regular_file.h"
+#include "core/save_file.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -143,8 +143,7 @@ bool MaskStackWriter::add(const MaskPlanes& planes, QString& why) {
     };
     if (!s.tif) {
         s.width = planes.width, s.height = planes.height;
-        s.temp.setFileTemplate(QFileInfo(s.path).absoluteDir().filePath(
-            QStringLiteral(".%1.XXXXXX").arg(QFileInfo(s.path).fileName())));
+        besideTarget(s.temp, s.path);
         if (!s.temp.open())
             return fail(
                 QStringLiteral("no temporary file can be made beside it: %1").arg(s.temp.errorString()));
@@ -295,13 +294,10 @@ bool MaskStackWriter::finish(QString& why) {
         why = QStringLiteral("its description cannot be written (%1)").arg(libraryError);
         return false;
     }
-    if (!s.temp.flush() || ::fsync(static_cast<int>(s.temp.handle())) != 0 ||
-        std::rename(QFile::encodeName(s.temp.fileName()).constData(),
-                    QFile::encodeName(s.path).constData()) != 0) {
+    if (!s.temp.flush() || !putInPlace(s.temp, s.path)) {
         why = QStringLiteral("it cannot take its name");
         return false;
     }
-    s.temp.setAutoRemove(false);
     return true;
 }
 

@@ -321,11 +321,12 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         }
         // A part writes its records alone; the merge makes the rest from the parts.
         if (o.measure && o.parts > 1 &&
-            (!o.table.isEmpty() || !o.plot.isEmpty() || !o.loop.isEmpty() || !o.masks.isEmpty() ||
-             !o.hdf5.isEmpty() || o.format != QLatin1String("json"))) {
+            (!o.table.isEmpty() || !o.plot.isEmpty() || !o.loop.isEmpty() || !o.hdf5.isEmpty() ||
+             o.format != QLatin1String("json"))) {
             message =
-                QStringLiteral("with --part a run writes its share's records (JSON) to standard output; "
-                               "--merge joins the parts into the table, plot, loop and HDF5");
+                QStringLiteral("with --part a run writes its share's records (JSON) to standard output and "
+                               "its masks (--masks); --merge joins the parts into the table, plot, loop, "
+                               "masks and HDF5");
             return std::nullopt;
         }
         if (o.merge &&
@@ -333,10 +334,10 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
              parser.isSet(pixelSize) || parser.isSet(format) || parser.isSet(values) ||
              parser.isSet(valuesFile) || parser.isSet(valuesColumn) || parser.isSet(valuesFromName) ||
              parser.isSet(valuesFromMetadata) || parser.isSet(valueUnit) || parser.isSet(valueNameOption) ||
-             parser.isSet(language) || parser.isSet(masks) || parser.isSet(part) || parser.isSet(jobs))) {
+             parser.isSet(language) || parser.isSet(part) || parser.isSet(jobs))) {
             message =
                 QStringLiteral("--merge takes the parts' settings from the parts: only --table, --plot, "
-                               "--loop and --hdf5 go with it");
+                               "--loop, --masks and --hdf5 go with it");
             return std::nullopt;
         }
         if (!o.batchScript.isEmpty()) {

@@ -9,6 +9,7 @@
 #include "measure/provenance.h"
 #include "measure/series.h"
 #include "measure/series_loop.h"
+#include "measure/tiff_page.h"
 #include "progress_line.h"
 #include "version.h"
 
@@ -225,6 +226,9 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         provenance.part = QJsonObject{{QStringLiteral("k"), options.part},
                                       {QStringLiteral("n"), options.parts},
                                       {QStringLiteral("frames"), static_cast<double>(total)}};
+    // A part's masks, for the merge to join: where they are, wherever the merge runs.
+    if (options.parts > 1 && !options.masks.isEmpty())
+        provenance.part[QStringLiteral("masks")] = QFileInfo(options.masks).absoluteFilePath();
     const QByteArray provenanceLine = provenance.line();
     std::optional<measure::Rect> rect;
     if (options.rect.size() == 4)
@@ -392,6 +396,8 @@ struct Part {
     QJsonObject provenance;
     int k = 0, n = 0;
     qint64 frames = 0;
+    QString masks; // the part's masks (--masks), or empty
+    PictureLayout masksLayout;
     std::vector<std::pair<QByteArray, SeriesPoint>> records; // the record's line, its point
 };
 
@@ -408,6 +414,7 @@ Part readPart(const QString& path, QString& why) {
     const QJsonObject place = part.provenance.value(QStringLiteral("part")).toObject();
     part.k = place.value(QStringLiteral("k")).toInt(), part.n = place.value(QStringLiteral("n")).toInt();
     part.frames = static_cast<qint64>(place.value(QStringLiteral("frames")).toDouble());
+    part.masks = place.value(QStringLiteral("masks")).toString();
     if (part.n < 2 || part.k < 1 || part.k > part.n || part.frames < 1) {
         why = QStringLiteral("is not the records of a part (Tovra --measure --part K/N)");
         return part;
@@ -428,23 +435,63 @@ Part readPart(const QString& path, QString& why) {
         part.records.emplace_back(line.left(at) + '}', *point);
     }
     const qint64 share = (part.frames - part.k) / part.n + 1;
-    if (static_cast<qint64>(part.records.size()) != share)
+    if (static_cast<qint64>(part.records.size()) != share) {
         why = QStringLiteral("holds %1 records of the %2 its share has: the part did not finish")
                   .arg(part.records.size())
                   .arg(share);
+        return part;
+    }
+    if (!part.masks.isEmpty()) {
+        part.masksLayout = pictureLayout(part.masks);
+        if (!part.masksLayout.error.isEmpty() || part.masksLayout.pages != 2 * share ||
+            part.masksLayout.metadata.kind != QLatin1String("OME"))
+            why = QStringLiteral("names its masks %1, which are not the part's").arg(part.masks);
+    }
     return part;
 }
 
-// The part's command as the whole run's: without --part K/N.
+// Frame j of a part's masks, as the part wrote it.
+MaskPlanes partMasks(const Part& part, size_t j, double blackFraction) {
+    MaskPlanes planes;
+    planes.blackFraction = blackFraction;
+    const size_t domains = 2 * j, labels = 2 * j + 1;
+    const std::vector<PlaneMetadata>& meta = part.masksLayout.metadata.planes;
+    if (domains < meta.size() && meta[domains].values.contains(QStringLiteral("error"))) {
+        planes.error = meta[domains].values.value(QStringLiteral("error"));
+        return planes;
+    }
+    QString why;
+    const std::optional<measure::Image> a =
+        readTiffDirectory(part.masks, part.masksLayout.directories[domains], why);
+    const std::optional<measure::Image> b =
+        readTiffDirectory(part.masks, part.masksLayout.directories[labels], why);
+    if (!a || !b || a->px.size() != b->px.size()) {
+        planes.error = QStringLiteral("its mask cannot be read: %1").arg(why);
+        return planes;
+    }
+    planes.width = a->width, planes.height = a->height;
+    for (float v : a->px)
+        planes.black.push_back(static_cast<uint8_t>(v));
+    for (float v : b->px)
+        planes.labels.push_back(static_cast<uint16_t>(v));
+    return planes;
+}
+
+// The part's command as the whole run's: without what only the part has (--part K/N, its masks'
+// file, its jobs), which may differ from part to part.
 QJsonArray wholeCommand(const QJsonArray& command) {
+    static const QStringList ownOptions = {QStringLiteral("--part"), QStringLiteral("--masks"),
+                                           QStringLiteral("--jobs")};
     QJsonArray whole;
     for (qsizetype i = 0; i < command.size(); ++i) {
         const QString a = command[i].toString();
-        if (a == QLatin1String("--part")) {
+        if (ownOptions.contains(a)) {
             ++i;
             continue;
         }
-        if (!a.startsWith(QLatin1String("--part="))) whole.append(a);
+        if (std::none_of(ownOptions.begin(), ownOptions.end(),
+                         [&](const QString& o) { return a.startsWith(o + QLatin1Char('=')); }))
+            whole.append(a);
     }
     return whole;
 }
@@ -497,6 +544,11 @@ int runMerge(const Options& options, std::FILE* out, std::FILE* err) {
             say(err, QStringLiteral("part %1/%2 is missing").arg(k).arg(first.n));
             return 2;
         }
+    if (!options.masks.isEmpty() &&
+        std::any_of(parts.begin(), parts.end(), [](const Part& p) { return p.masks.isEmpty(); })) {
+        say(err, QStringLiteral("--masks: not every part wrote its masks (--masks with --part)"));
+        return 2;
+    }
     // The frames in their order again, and the inputs as the whole run lists them: the frames' files
     // in frame order, then the background and the values file.
     std::vector<std::pair<QByteArray, SeriesPoint>> records;
@@ -553,8 +605,44 @@ int runMerge(const Options& options, std::FILE* out, std::FILE* err) {
                         .arg(rect[1].toInt())
                         .arg(rect[2].toInt())
                         .arg(rect[3].toInt());
+    // The masks, where every part wrote its own: joined in frame order into the stack and the HDF5.
+    const bool haveMasks =
+        std::all_of(parts.begin(), parts.end(), [](const Part& p) { return !p.masks.isEmpty(); });
+    const double maskUm = haveMasks ? first.masksLayout.metadata.pixelSizeUm : 0.0;
     std::unique_ptr<Hdf5Writer> hdf5;
-    if (!options.hdf5.isEmpty()) hdf5 = std::make_unique<Hdf5Writer>(options.hdf5, points.size(), 0.0);
+    if (!options.hdf5.isEmpty()) hdf5 = std::make_unique<Hdf5Writer>(options.hdf5, points.size(), maskUm);
+    std::unique_ptr<MaskStackWriter> masks;
+    if (!options.masks.isEmpty()) {
+        std::vector<MaskFrame> described;
+        for (const SeriesPoint& p : points)
+            described.push_back({p.file, p.page, p.value});
+        masks =
+            std::make_unique<MaskStackWriter>(options.masks, std::move(described), valueName(source), maskUm,
+                                              QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
+        masks->setProvenance(provenanceLine);
+    }
+    if (haveMasks && (masks || hdf5)) {
+        QString why;
+        for (size_t i = 0; i < points.size(); ++i) {
+            const Part& p = *byK[i % static_cast<size_t>(first.n) + 1];
+            const MaskPlanes planes = partMasks(p, i / static_cast<size_t>(first.n), points[i].blackFraction);
+            if (masks && !masks->add(planes, why)) {
+                say(err, QStringLiteral("%1 cannot be written: %2").arg(options.masks, why));
+                masks.reset(), ++failed;
+            }
+            if (hdf5 && !hdf5->addMasks(planes, why)) {
+                say(err, QStringLiteral("%1 cannot be written: %2").arg(options.hdf5, why));
+                hdf5.reset(), ++failed;
+            }
+        }
+        if (masks && !masks->finish(why)) {
+            say(err, QStringLiteral("%1 cannot be written: %2").arg(options.masks, why));
+            ++failed;
+        }
+    } else if (hdf5) {
+        say(err, QStringLiteral("%1: the parts wrote no masks (--masks with --part), so it holds none")
+                     .arg(options.hdf5));
+    }
     failed += writeSeriesOutputs(o, points, source, settings.value(QStringLiteral("measurement")).toString(),
                                  rectangle, provenanceLine, hdf5.get(), err);
     if (outLost) {

@@ -211,15 +211,16 @@ class Exchange(unittest.TestCase):
             recipe = calibration.Recipe("m", "maze", blur=1.0, black=0.5 + h / 100)
             Image.fromarray(calibration.make(recipe, k, 128)[0]).save(sweep / f"H_{k:03d}_{h}mT.png")
         common = ["sweep", "--values-from-name", "--value-unit", "mT"]
-        whole = self.run_tovra(*common, "--table", "whole.csv", "--loop", "whole.json", "--hdf5", "whole.h5")
+        whole = self.run_tovra(*common, "--table", "whole.csv", "--loop", "whole.json", "--hdf5", "whole.h5",
+                               "--masks", "whole.ome.tif")
         self.assertEqual(whole.returncode, 0, whole.stderr)
         for k in (1, 2, 3):
-            part = self.run_tovra(*common, "--part", f"{k}/3")
+            part = self.run_tovra(*common, "--part", f"{k}/3", "--masks", f"part{k}.ome.tif")
             self.assertEqual(part.returncode, 0, part.stderr)
             (self.at / f"part{k}.out").write_text(part.stdout)
         merged = subprocess.run([TOVRA, "--merge", "part3.out", "part1.out", "part2.out", "--table", "merged.csv",
-                                 "--loop", "merged.json", "--hdf5", "merged.h5"], capture_output=True, text=True,
-                                cwd=self.at)
+                                 "--loop", "merged.json", "--hdf5", "merged.h5", "--masks", "merged.ome.tif"],
+                                capture_output=True, text=True, cwd=self.at)
         self.assertEqual(merged.returncode, 0, merged.stderr)
         self.assertEqual(whole.stdout.splitlines()[1:], merged.stdout.splitlines()[1:])
 
@@ -233,7 +234,17 @@ class Exchange(unittest.TestCase):
             p.pop("time")
         self.assertEqual(provenances[0]["inputs"], provenances[1]["inputs"])
         self.assertEqual(provenances[0]["settings"], provenances[1]["settings"])
+        # The masks: the same planes and the same OME-XML but for the provenance's comment.
+        stacks = []
+        for name in ("whole", "merged"):
+            with tifffile.TiffFile(self.at / f"{name}.ome.tif") as t:
+                xml = t.ome_metadata
+                stacks.append((t.series[0].asarray(), xml[:xml.index("<CommentAnnotation")]))
+        self.assertTrue(np.array_equal(stacks[0][0], stacks[1][0]))
+        self.assertEqual(stacks[0][1], stacks[1][1])
         with h5py.File(self.at / "whole.h5") as a, h5py.File(self.at / "merged.h5") as b:
+            for name in ("domains", "labels"):
+                self.assertTrue(np.array_equal(a["entry/masks"][name][:], b["entry/masks"][name][:]), name)
             for name in a["entry/frames"]:
                 self.assertTrue(np.array_equal(a["entry/frames"][name][:], b["entry/frames"][name][:], equal_nan=True)
                                 if a["entry/frames"][name].dtype.kind == "f"

@@ -358,6 +358,15 @@ def _description_pixel_size(description, resolution):
     return None
 
 
+def _pillow(path, what):
+    """Pillow's Image module, or ValueError saying what needs it."""
+    try:
+        from PIL import Image
+    except ImportError:
+        raise ValueError(f"{path}: reading {what} needs Pillow (python3-pil)") from None
+    return Image
+
+
 def read_pages(path, size=None):
     """Every page of a picture file as (array, pixel size in micrometres or None): one for any
     file but a multi-page TIFF. See read_picture."""
@@ -365,10 +374,7 @@ def read_pages(path, size=None):
     suffix = os.path.splitext(path)[1].lower()
     if suffix not in (".tif", ".tiff"):
         return [(read_picture(path, size), None)]
-    try:
-        from PIL import Image
-    except ImportError:
-        raise ValueError(f"{path}: reading {suffix} pictures needs Pillow (python3-pil)") from None
+    Image = _pillow(path, f"{suffix} pictures")
     pages = []
     with Image.open(path) as picture:
         # An OME-TIFF's or ImageJ TIFF's pixel size, from the first page's description, holds over
@@ -402,10 +408,7 @@ def read_picture(path, size=None):
         return np.loadtxt(path, delimiter=",", ndmin=2)
     if suffix == ".npy":
         return np.load(path, allow_pickle=False)
-    try:
-        from PIL import Image
-    except ImportError:
-        raise ValueError(f"{path}: reading {suffix} pictures needs Pillow (python3-pil)") from None
+    Image = _pillow(path, f"{suffix} pictures")
     with Image.open(path) as picture:
         if picture.mode not in ("L", "I;16", "I;16B", "I", "F"):
             picture = picture.convert("L")
@@ -443,10 +446,7 @@ def read_masks(path):
     """Reads a mask stack the program wrote (see Masks)."""
     import xml.etree.ElementTree as ET
     _regular(path)
-    try:
-        from PIL import Image
-    except ImportError:
-        raise ValueError(f"{path}: reading masks needs Pillow (python3-pil)") from None
+    Image = _pillow(path, "masks")
     planes = []
     with Image.open(path) as picture:
         tags = dict(picture.tag_v2) if hasattr(picture, "tag_v2") else {}
