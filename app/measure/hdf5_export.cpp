@@ -87,6 +87,8 @@ bool column(hid_t at, const char* name, const QStringList& v) {
     const Handle d(H5Dcreate2(at, name, type, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Dclose);
     std::vector<QByteArray> bytes;
     std::vector<const char*> texts;
+    bytes.reserve(static_cast<size_t>(v.size()));
+    texts.reserve(static_cast<size_t>(v.size()));
     for (const QString& s : v)
         bytes.push_back(s.toUtf8());
     for (const QByteArray& b : bytes)

@@ -543,7 +543,7 @@ std::optional<SeriesPoint> pointFromJson(const QByteArray& json) {
     p.page = whole("page"), p.width = whole("width"), p.height = whole("height");
     p.pattern = o.value(QStringLiteral("pattern")).toString(),
     p.error = o.value(QStringLiteral("error")).toString();
-    for (const QJsonValue& w : o.value(QStringLiteral("warnings")).toArray())
+    for (const auto& w : o.value(QStringLiteral("warnings")).toArray())
         p.warnings << w.toString();
     p.reliable = o.value(QStringLiteral("reliable")).toBool();
     p.value = real("value"), p.blackFraction = real("black_fraction"),

@@ -211,9 +211,11 @@ void readImageJ(const QByteArray& text, int pages, double xResolution, StackMeta
         };
         const int64_t inner = count("channels") * count("slices");
         m.planes.assign(static_cast<size_t>(std::max(pages, 0)), PlaneMetadata{});
-        for (int64_t k = 0; k < pages; ++k)
-            if (const double t = static_cast<double>(k / inner) * *interval * s; std::isfinite(t))
+        for (int64_t k = 0; k < pages; ++k) {
+            const int64_t frame = k / inner; // whole channels and slices before the page
+            if (const double t = static_cast<double>(frame) * *interval * s; std::isfinite(t))
                 m.planes[static_cast<size_t>(k)].deltaTS = t;
+        }
     }
 }
 

@@ -309,6 +309,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     std::unique_ptr<MaskStackWriter> masks;
     if (!options.masks.isEmpty()) {
         std::vector<MaskFrame> planes;
+        planes.reserve(frames.size());
         for (const SeriesFrame& frame : frames)
             planes.push_back(
                 {frame.file, frame.page, series ? std::optional<double>(frame.value) : std::nullopt});
@@ -559,7 +560,7 @@ int runMerge(const Options& options, std::FILE* out, std::FILE* err) {
         records.push_back(p.records[static_cast<size_t>(i / first.n)]);
     }
     for (const Part& p : parts)
-        for (const QJsonValue& v : p.provenance.value(QStringLiteral("inputs")).toArray()) {
+        for (const auto& v : p.provenance.value(QStringLiteral("inputs")).toArray()) {
             const QJsonObject input = v.toObject();
             if (input.value(QStringLiteral("role")).toString() == QLatin1String("frame"))
                 digests[input.value(QStringLiteral("file")).toString()] = input;
@@ -614,6 +615,7 @@ int runMerge(const Options& options, std::FILE* out, std::FILE* err) {
     std::unique_ptr<MaskStackWriter> masks;
     if (!options.masks.isEmpty()) {
         std::vector<MaskFrame> described;
+        described.reserve(points.size());
         for (const SeriesPoint& p : points)
             described.push_back({p.file, p.page, p.value});
         masks =
