@@ -107,7 +107,9 @@ void judge(Result& r, const Evidence& e) {
     if (e.domainsInside == 0 && r.blackDomains + r.whiteDomains <= 3) codes.push_back("one_domain");
     const bool twoLevels = e.clipping.lowAll >= kTwoLevels && e.clipping.highAll >= kTwoLevels;
     if (!twoLevels && std::max(e.clipping.low, e.clipping.high) >= kClipped) codes.push_back("saturated");
-    if (e.defects >= kDefects) codes.push_back("defects");
+    // A two-level picture (one already binarized) holds nothing beyond its two levels but what the
+    // light's division made of them.
+    if (!twoLevels && e.defects >= kDefects) codes.push_back("defects");
     if (e.uneven) codes.push_back("uneven");
     if (e.belowResolution) codes.push_back("below_resolution");
     // Clipping at the white end quiets the white domains too; that is said by its own warning.
