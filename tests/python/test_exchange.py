@@ -252,10 +252,15 @@ class Exchange(unittest.TestCase):
         # Parts of different settings, a part twice, a part missing: refused, saying which.
         other = self.run_tovra("sweep", "--values-from-name", "--value-unit", "T", "--part", "2/3")
         (self.at / "other.out").write_text(other.stdout)
+        (self.at / "cut.out").write_text("\n".join((self.at / "part2.out").read_text().splitlines()[:2]) + "\n")
+        (self.at / "bare.out").write_text(self.run_tovra(*common, "--part", "2/3").stdout)
         for parts, says in ((["part1.out", "other.out", "part3.out"], "the setting value_unit differs"),
                             (["part1.out", "part1.out", "part2.out"], "are both part 1/3"),
                             (["part1.out", "part2.out"], "part 3/3 is missing"),
-                            (["whole.csv"], "is not the records of a part")):
+                            (["whole.csv"], "is not the records of a part"),
+                            (["part1.out", "cut.out", "part3.out"], "the part did not finish"),
+                            (["part1.out", "bare.out", "part3.out", "--masks", "m.ome.tif"],
+                             "not every part wrote its masks")):
             got = subprocess.run([TOVRA, "--merge", *parts], capture_output=True, text=True, cwd=self.at)
             self.assertEqual(got.returncode, 2, parts)
             self.assertIn(says, got.stderr)
