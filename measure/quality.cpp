@@ -9,6 +9,17 @@
 
 namespace tovra::measure::detail {
 
+namespace {
+
+// The value `share` of the way up a sample's order (its elements reordered).
+double percentile(std::vector<float>& v, double share) {
+    auto at = v.begin() + static_cast<std::ptrdiff_t>(share * static_cast<double>(v.size() - 1));
+    std::nth_element(v.begin(), at, v.end());
+    return static_cast<double>(*at);
+}
+
+} // namespace
+
 Clipping clippingOf(const Image& g) {
     Clipping c;
     if (g.px.empty()) return c;
@@ -45,11 +56,6 @@ double defectShare(const Image& g, const std::vector<uint8_t>& black, double noi
     for (size_t i = 0; i < g.px.size() && i < black.size(); i += step)
         values[black[i]].push_back(g.px[i]);
     if (values[0].size() < 16 || values[1].size() < 16) return 0;
-    auto percentile = [](std::vector<float>& v, double share) {
-        auto at = v.begin() + static_cast<std::ptrdiff_t>(share * static_cast<double>(v.size() - 1));
-        std::nth_element(v.begin(), at, v.end());
-        return static_cast<double>(*at);
-    };
     const bool whiteAbove = percentile(values[0], 0.5) > percentile(values[1], 0.5);
     const double white = percentile(values[0], whiteAbove ? 0.9 : 0.1),
                  dark = percentile(values[1], whiteAbove ? 0.1 : 0.9);
@@ -94,11 +100,7 @@ double noiseRatio(const Image& g, const std::vector<uint8_t>& black, int reach) 
     }
     constexpr size_t kEnough = 500;
     if (d[0].size() < kEnough || d[1].size() < kEnough) return 0;
-    auto median = [](std::vector<float>& v) {
-        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-        return static_cast<double>(v[v.size() / 2]);
-    };
-    const double white = median(d[0]), dark = median(d[1]);
+    const double white = percentile(d[0], 0.5), dark = percentile(d[1], 0.5);
     return white > 0 ? dark / white : 0;
 }
 

@@ -1,6 +1,7 @@
 #include "mask_stack.h"
 
 #include "core/save_file.h"
+#include "version.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -96,7 +97,7 @@ MaskPlanes maskPlanesOf(const measure::Result& r) {
 }
 
 struct MaskStackWriter::State {
-    QString path, valueName, creator;
+    QString path, valueName;
     std::vector<MaskFrame> frames;
     double pixelSizeUm = 0;
     QTemporaryFile temp;
@@ -110,14 +111,10 @@ struct MaskStackWriter::State {
 };
 
 MaskStackWriter::MaskStackWriter(QString path, std::vector<MaskFrame> frames, QString valueName,
-                                 double pixelSizeUm, QString creator)
+                                 double pixelSizeUm, QByteArray provenance)
     : s_(std::make_unique<State>()) {
     s_->path = std::move(path), s_->frames = std::move(frames), s_->valueName = std::move(valueName);
-    s_->pixelSizeUm = pixelSizeUm, s_->creator = std::move(creator);
-}
-
-void MaskStackWriter::setProvenance(const QByteArray& line) {
-    s_->provenance = line;
+    s_->pixelSizeUm = pixelSizeUm, s_->provenance = std::move(provenance);
 }
 
 MaskStackWriter::~MaskStackWriter() {
@@ -230,7 +227,7 @@ bool MaskStackWriter::finish(QString& why) {
             "<OME xmlns=\"http://www.openmicroscopy.org/Schemas/OME/2016-06\" Creator=\"%1\">"
             "<Image ID=\"Image:0\" Name=\"domains\"><Pixels ID=\"Pixels:0\" DimensionOrder=\"XYCZT\" "
             "Type=\"uint16\" SizeX=\"%2\" SizeY=\"%3\" SizeC=\"2\" SizeZ=\"1\" SizeT=\"%4\"")
-            .arg(escaped(s.creator))
+            .arg(escaped(QStringLiteral("Tovra " TOVRA_VERSION)))
             .arg(s.width)
             .arg(s.height)
             .arg(s.frames.size());

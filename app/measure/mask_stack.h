@@ -36,15 +36,14 @@ struct MaskFrame {
 class MaskStackWriter {
 public:
     // A stack of `frames.size()` frames for `path`; nothing is written yet. `valueName` names the
-    // frames' values in the annotations; `pixelSizeUm` 0 for none.
+    // frames' values in the annotations; `pixelSizeUm` 0 for none; `provenance` (Provenance::line())
+    // says where the stack came from.
     MaskStackWriter(QString path, std::vector<MaskFrame> frames, QString valueName, double pixelSizeUm,
-                    QString creator);
+                    QByteArray provenance);
     ~MaskStackWriter();
     MaskStackWriter(const MaskStackWriter&) = delete;
     MaskStackWriter& operator=(const MaskStackWriter&) = delete;
 
-    // Where the stack came from (Provenance::line()), for its OME-XML.
-    void setProvenance(const QByteArray& line);
     // The next frame's planes, in frame order. The first frame measured sets the planes' size; a
     // frame not measured, or of another size, gets planes of 65535 and says why in its
     // annotation. False, with why, where the file cannot be written.

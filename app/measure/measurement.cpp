@@ -333,8 +333,7 @@ bool MeasurementModule::exportMasks(const QString& path, QString& why) const {
         return false;
     }
     MaskStackWriter masks(path, {MaskFrame{source_, 0, std::nullopt}}, QStringLiteral("value"), pixelSize(),
-                          QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
-    masks.setProvenance(provenance());
+                          provenance());
     return masks.add(maskPlanesOf(result_), why) && masks.finish(why);
 }
 

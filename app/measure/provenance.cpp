@@ -75,6 +75,10 @@ QJsonObject settingsJson(const RunSettings& s) {
     return o;
 }
 
+QString provenanceTime() {
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+}
+
 Provenance provenanceOf(const QStringList& command, const QString& window, const QJsonObject& settings,
                         const QStringList& files, const QString& background, const QString& valuesFile) {
     Provenance p;
@@ -87,7 +91,7 @@ Provenance provenanceOf(const QStringList& command, const QString& window, const
     }
     if (!background.isEmpty()) p.inputs.push_back(inputFile(QStringLiteral("background"), background));
     if (!valuesFile.isEmpty()) p.inputs.push_back(inputFile(QStringLiteral("values"), valuesFile));
-    p.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    p.time = provenanceTime();
     return p;
 }
 

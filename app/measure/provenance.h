@@ -45,6 +45,9 @@ struct RunSettings {
 };
 QJsonObject settingsJson(const RunSettings& s);
 
+// Now, as a provenance gives its time: ISO 8601, UTC, to the second.
+QString provenanceTime();
+
 // The provenance of a run over `files` (each hashed once), the background's and the values
 // file's beside them where given, at the time now.
 Provenance provenanceOf(const QStringList& command, const QString& window, const QJsonObject& settings,

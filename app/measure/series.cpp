@@ -302,9 +302,7 @@ bool valuesFromMetadata(std::vector<SeriesFrame>& frames, const ValueSource& sou
             v = frame.plane->deltaTS;
         } else if (frame.plane->values.contains(key)) {
             text = frame.plane->values.value(key);
-            bool ok = false;
-            const double d = text.trimmed().toDouble(&ok);
-            if (ok && std::isfinite(d)) v = d;
+            v = numberOf(text);
         }
         if (!v) {
             error =

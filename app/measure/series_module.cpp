@@ -8,7 +8,6 @@
 #include "measurement.h"
 #include "provenance.h"
 #include "series_loop.h"
-#include "version.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -313,8 +312,7 @@ bool SeriesModule::exportMasks(const QString& path, QString& why) const {
     for (const SeriesFrame& frame : frames_)
         described.push_back({frame.file, frame.page, frame.value});
     MaskStackWriter masks(path, std::move(described), valueName(source()), frames_.front().pixelSizeUm,
-                          QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
-    masks.setProvenance(provenance());
+                          provenance());
     for (size_t k = 0; k < frames_.size(); ++k) {
         MaskPlanes planes;
         if (results_[k]) {

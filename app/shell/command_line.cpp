@@ -73,7 +73,8 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     const QCommandLineOption part(
         QStringLiteral("part"),
         QStringLiteral("Process only share K of N of the file list (files K, K+N, K+2N, ..., K from 1), "
-                       "for array jobs on a cluster; it works in DIR/part-K-of-N."),
+                       "for array jobs on a cluster: with --batch it works in DIR/part-K-of-N; with "
+                       "--measure it writes its share's records for --merge."),
         QStringLiteral("K/N"));
     const QCommandLineOption mergeOption(
         QStringLiteral("merge"),

@@ -11,9 +11,7 @@
 #include "measure/series_loop.h"
 #include "measure/tiff_page.h"
 #include "progress_line.h"
-#include "version.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QJsonArray>
@@ -212,14 +210,10 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     QStringList files;
     for (const SeriesFrame& frame : frames)
         files << frame.file;
-    RunSettings run{QString::fromStdString(measure::describe(measure::Settings{})),
-                    options.rect,
-                    options.size,
-                    options.pixelSize,
-                    valuesSource(options),
-                    valueName(source),
-                    options.valueUnit,
-                    options.language};
+    const measure::Settings settings;
+    const QString settingsText = QString::fromStdString(describe(settings));
+    RunSettings run{settingsText,          options.rect,      options.size,      options.pixelSize,
+                    valuesSource(options), valueName(source), options.valueUnit, options.language};
     Provenance provenance =
         provenanceOf(options.command, {}, settingsJson(run), files, options.background, options.valuesFile);
     if (options.parts > 1)
@@ -233,7 +227,6 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     std::optional<measure::Rect> rect;
     if (options.rect.size() == 4)
         rect = measure::Rect{options.rect[0], options.rect[1], options.rect[2], options.rect[3]};
-    const measure::Settings settings;
     const bool csv = options.format == QLatin1String("csv");
     const auto n = static_cast<qsizetype>(frames.size());
 
@@ -305,7 +298,9 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     // still written, and the exit status says that the records were lost.
     bool outLost = false;
     int outError = 0;
-    // The masks go into their stack in frame order, as the records are printed.
+    // The masks go into their stack in frame order, as the records are printed, with the pixel
+    // size given or the first frame's.
+    const double maskUm = options.pixelSize > 0 ? options.pixelSize : frames.front().pixelSizeUm;
     std::unique_ptr<MaskStackWriter> masks;
     if (!options.masks.isEmpty()) {
         std::vector<MaskFrame> planes;
@@ -313,17 +308,12 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         for (const SeriesFrame& frame : frames)
             planes.push_back(
                 {frame.file, frame.page, series ? std::optional<double>(frame.value) : std::nullopt});
-        masks = std::make_unique<MaskStackWriter>(
-            options.masks, std::move(planes), valueName(source),
-            options.pixelSize > 0 ? options.pixelSize : frames.front().pixelSizeUm,
-            QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
+        masks = std::make_unique<MaskStackWriter>(options.masks, std::move(planes), valueName(source), maskUm,
+                                                  provenanceLine);
     }
     bool masksFailed = false, hdf5Failed = false;
     std::unique_ptr<Hdf5Writer> hdf5;
-    if (!options.hdf5.isEmpty())
-        hdf5 = std::make_unique<Hdf5Writer>(options.hdf5, frames.size(),
-                                            options.pixelSize > 0 ? options.pixelSize
-                                                                  : frames.front().pixelSizeUm);
+    if (!options.hdf5.isEmpty()) hdf5 = std::make_unique<Hdf5Writer>(options.hdf5, frames.size(), maskUm);
     auto print = [&](const QByteArray& line) {
         if (outLost) return;
         if (std::fprintf(out, "%s\n", line.constData()) < 0 || std::fflush(out) != 0 || std::ferror(out))
@@ -336,7 +326,6 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     } else {
         print("{\"provenance\":" + provenanceLine + "}");
     }
-    if (masks) masks->setProvenance(provenanceLine);
     int failed = 0;
     std::vector<SeriesPoint> points;
     // On a terminal, the frames done, a second and the time left, below the records and reports.
@@ -379,8 +368,8 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     if (rect)
         rectangle = QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
     if (series)
-        failed += writeSeriesOutputs(options, points, source, QString::fromStdString(describe(settings)),
-                                     rectangle, provenanceLine, hdf5Failed ? nullptr : hdf5.get(), err);
+        failed += writeSeriesOutputs(options, points, source, settingsText, rectangle, provenanceLine,
+                                     hdf5Failed ? nullptr : hdf5.get(), err);
     if (outLost) {
         say(err, QStringLiteral("standard output could not be written (%1): the records are incomplete")
                      .arg(QString::fromLocal8Bit(std::strerror(outError))));
@@ -578,7 +567,7 @@ int runMerge(const Options& options, std::FILE* out, std::FILE* err) {
     provenance[QStringLiteral("command")] =
         wholeCommand(first.provenance.value(QStringLiteral("command")).toArray());
     provenance[QStringLiteral("inputs")] = inputs;
-    provenance[QStringLiteral("time")] = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    provenance[QStringLiteral("time")] = provenanceTime();
     const QByteArray provenanceLine = QJsonDocument(provenance).toJson(QJsonDocument::Compact);
 
     bool outLost = std::fprintf(out, "{\"provenance\":%s}\n", provenanceLine.constData()) < 0;
@@ -618,10 +607,8 @@ int runMerge(const Options& options, std::FILE* out, std::FILE* err) {
         described.reserve(points.size());
         for (const SeriesPoint& p : points)
             described.push_back({p.file, p.page, p.value});
-        masks =
-            std::make_unique<MaskStackWriter>(options.masks, std::move(described), valueName(source), maskUm,
-                                              QStringLiteral("Tovra %1").arg(QStringLiteral(TOVRA_VERSION)));
-        masks->setProvenance(provenanceLine);
+        masks = std::make_unique<MaskStackWriter>(options.masks, std::move(described), valueName(source),
+                                                  maskUm, provenanceLine);
     }
     if (haveMasks && (masks || hdf5)) {
         QString why;
