@@ -193,9 +193,10 @@ void readImageJ(const QByteArray& text, int pages, double xResolution, StackMeta
         }
     }
     const std::optional<double> images = finiteNumber(v.value(QStringLiteral("images")));
-    if (images && static_cast<int64_t>(*images) != pages)
+    // Compared as they stand: a count past any integer is no count of these pages either.
+    if (images && *images != static_cast<double>(pages))
         m.notes << QStringLiteral("the ImageJ description counts %1 images, the file holds %2 pages")
-                       .arg(static_cast<int64_t>(*images))
+                       .arg(QString::number(*images, 'g', 15))
                        .arg(pages);
     if (const std::optional<double> interval = finiteNumber(v.value(QStringLiteral("finterval")))) {
         const QString tunit = v.value(QStringLiteral("tunit"), QStringLiteral("s"));
