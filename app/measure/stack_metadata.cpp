@@ -67,7 +67,8 @@ void readOme(const QByteArray& xml, int pages, StackMetadata& m) {
     double pixelUm = 0;
     auto size = [](const QString& v) {
         const std::optional<double> n = finiteNumber(v);
-        return n && *n >= 1 && *n <= 1e9 ? static_cast<int64_t>(*n) : int64_t{1};
+        // A million a dimension at most, so that the planes' count and index stay whole numbers.
+        return n && *n >= 1 && *n <= 1e6 ? static_cast<int64_t>(*n) : int64_t{1};
     };
     while (!r.atEnd()) {
         r.readNext();
