@@ -72,7 +72,9 @@ Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRar
     std::vector<std::pair<double, double>> centres;
     std::vector<size_t> inside;
     std::vector<double> diameters;
-    for (const Region& g : all) {
+    std::vector<Domains::Item> seen; // each bubble's region and diameter as seen
+    for (size_t gi = 0; gi < all.size(); ++gi) {
+        const Region& g = all[gi];
         (g.black ? d.black : d.white) += 1;
         if (!g.touchesBorder) (g.black ? d.blackInside : d.whiteInside) += 1;
         if (g.black != minority) {
@@ -90,6 +92,10 @@ Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRar
             diameters.push_back(std::sqrt(4 * (g.area + kPi * sigma * sigma) / kPi));
         }
         centres.emplace_back(g.sx / g.area, g.sy / g.area);
+        Domains::Item it;
+        it.region = static_cast<int32_t>(gi);
+        it.seen = std::sqrt(4 * (g.area + kPi * sigma * sigma) / kPi);
+        seen.push_back(it);
     }
     if (centres.size() < 8 || shapes.size() < 4 || !(matrixArea > 0) || largestMatrix < 0.9 * matrixArea ||
         roundArea < 0.8 * minorityArea)
@@ -114,14 +120,86 @@ Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRar
         total += v;
     b.meanNearestNeighbourPx = nearest.empty() ? 0 : total / static_cast<double>(nearest.size());
     d.bubbles = b;
-    d.items.resize(centres.size());
+    d.items = std::move(seen);
     for (size_t k = 0; k < centres.size(); ++k)
         d.items[k].x = centres[k].first, d.items[k].y = centres[k].second;
+    d.labels = regionLabels(regions, w, h);
     for (size_t k = 0; k < inside.size(); ++k) {
         d.items[inside[k]].diameter = diameters[k];
         if (k < nearest.size()) d.items[inside[k]].nearest = nearest[k];
     }
     return d;
+}
+
+// The contrast of each pixel, 0 in the matrix and 1 inside a bubble, clamped (the matrix's noise
+// beyond its level would pull every centre toward the disc's), weighs its place. The disc reaches
+// three pixels and a fifth of the diameter beyond the bubble's edge, so that a blurred wall's skirt
+// counts in full; pixels of other bubbles within it count for nothing. Twice, the disc about the
+// centre found. The centre's error is the noise through the weights that are not clamped: each
+// moves the centre by its distance from it over the total weight.
+void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<double, double>> levels,
+                   double noise) {
+    if (!d.bubbles) return;
+    const int w = smooth.width, h = smooth.height;
+    const bool blackBubbles = d.bubbles->black;
+    const double contrast = levels ? levels->first - levels->second : 0;
+    const bool refine = levels && contrast > 0 && d.labels.size() == smooth.px.size();
+    const double matrix = levels ? (blackBubbles ? levels->first : levels->second) : 0;
+    const double sign = blackBubbles ? 1 : -1;
+    d.bubbles->items.clear();
+    d.bubbles->items.reserve(d.items.size());
+    std::vector<uint8_t> bubbleRegion;
+    for (const Domains::Item& it : d.items) {
+        if (static_cast<size_t>(it.region) >= bubbleRegion.size())
+            bubbleRegion.resize(static_cast<size_t>(it.region) + 1, 0);
+        bubbleRegion[static_cast<size_t>(it.region)] = 1;
+    }
+    // A pixel of another bubble counts for nothing.
+    auto counts = [&](const Domains::Item& it, size_t i) {
+        const int32_t label = d.labels[i];
+        return label == it.region || label < 0 || static_cast<size_t>(label) >= bubbleRegion.size() ||
+               bubbleRegion[static_cast<size_t>(label)] == 0;
+    };
+    for (Domains::Item& it : d.items) {
+        double se = 0;
+        if (refine) {
+            const double reach = it.seen / 2 + 3 + 0.2 * it.seen;
+            for (int pass = 0; pass < 2; ++pass) {
+                const int x0 = std::max(0, static_cast<int>(std::floor(it.x - reach))),
+                          x1 = std::min(w - 1, static_cast<int>(std::ceil(it.x + reach))),
+                          y0 = std::max(0, static_cast<int>(std::floor(it.y - reach))),
+                          y1 = std::min(h - 1, static_cast<int>(std::ceil(it.y + reach)));
+                double sw = 0, sx = 0, sy = 0;
+                for (int y = y0; y <= y1; ++y)
+                    for (int x = x0; x <= x1; ++x) {
+                        const double dx = x - it.x, dy = y - it.y;
+                        if (dx * dx + dy * dy > reach * reach) continue;
+                        const size_t i = static_cast<size_t>(y) * w + x;
+                        if (!counts(it, i)) continue;
+                        const double c = std::clamp(sign * (matrix - smooth.px[i]) / contrast, 0.0, 1.0);
+                        sw += c, sx += c * x, sy += c * y;
+                    }
+                if (!(sw > 0)) break;
+                const double cx = sx / sw, cy = sy / sw;
+                double spread = 0; // over the weights not clamped, about the new centre
+                for (int y = y0; y <= y1; ++y)
+                    for (int x = x0; x <= x1; ++x) {
+                        const double dx = x - it.x, dy = y - it.y;
+                        const size_t i = static_cast<size_t>(y) * w + x;
+                        if (dx * dx + dy * dy > reach * reach || !counts(it, i)) continue;
+                        const double c = sign * (matrix - smooth.px[i]) / contrast;
+                        if (c > 0 && c < 1) spread += (x - cx) * (x - cx) + (y - cy) * (y - cy);
+                    }
+                it.x = cx, it.y = cy;
+                se = std::sqrt(spread / 2) * noise / (contrast * sw);
+            }
+        }
+        Bubble b;
+        b.x = it.x, b.y = it.y, b.positionSe = se;
+        b.diameter = it.seen;
+        b.inside = it.diameter >= 0;
+        d.bubbles->items.push_back(b);
+    }
 }
 
 void bubbleErrors(Bubbles& b, const std::vector<Domains::Item>& items, const Blocks& blocks, int w, int h) {

@@ -57,6 +57,37 @@ struct Warning {
     bool serious = true;
 };
 
+// One bubble: its centre (the grey levels' centre of mass inside its outline, in the picture's
+// coordinates), how sure that centre is (the standard error of each coordinate from the pixels'
+// noise), its equivalent diameter sqrt(4 area / pi), and whether it lies wholly inside the
+// rectangle (else the border cuts it, and centre and diameter are those of what is seen).
+struct Bubble {
+    double x = 0, y = 0, positionSe = 0, diameter = 0;
+    bool inside = false;
+};
+
+// The order of a lattice of bubbles, over its Delaunay triangulation: a bubble counts where every
+// triangle it belongs to has its circumcircle inside the rectangle (no bubble beyond the border can
+// change its neighbours). The hexatic order psi6 of a bubble is the mean of exp(6 i theta) over
+// its bonds; the lattice's |psi6| is the magnitude of their mean.
+struct LatticeOrder {
+    int counted = 0;          // bubbles whose neighbours are all known
+    double psi6 = 0;          // |mean psi6| over them: 1 for a perfect triangular lattice
+    double psi6Se = 0;        // its standard error (jackknife over the measurement's blocks)
+    std::vector<int> five;    // counted bubbles with five neighbours (indices into Bubbles::items)
+    std::vector<int> seven;   // and with seven
+    struct Place {
+        double x = 0, y = 0;
+    };
+    std::vector<Place> dislocations; // five- and sevenfold neighbours paired: the middle of each pair
+    // The pair correlation g(r) and the bond-orientational correlation g6(r) = <psi6(j) psi6*(k)>
+    // over pairs at distance r, from the counted bubbles at least r from the border.
+    struct Correlation {
+        double r = 0, g = 0, g6 = 0;
+    };
+    std::vector<Correlation> correlation;
+};
+
 // Isolated domains of one colour in the other.
 struct Bubbles {
     bool black = true;                 // their colour
@@ -68,6 +99,8 @@ struct Bubbles {
     // Standard errors of the four numbers above (jackknife over the measurement's blocks, each
     // bubble in the block of its centre): what another part of the sample of this size would give.
     double countSe = 0, densitySePerPx2 = 0, meanDiameterSePx = 0, meanNearestNeighbourSePx = 0;
+    std::vector<Bubble> items;         // every one
+    std::optional<LatticeOrder> order; // where enough of them are counted (a dozen)
 };
 
 // One block of those the standard errors rest on, as the window maps it: where it lies (in the

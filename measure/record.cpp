@@ -2,6 +2,8 @@
 // definition for the command line, the C interface and Python.
 #include "measure.h"
 
+#include "json_writer.h"
+
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -17,80 +19,9 @@ std::string csvQuoted(const std::string& s) {
 
 namespace {
 
-// A JSON string: quotes, backslashes and control characters escaped, and bytes that are not
-// UTF-8 replaced by U+FFFD, so that any file name gives valid JSON.
-std::string quoted(const std::string& s) {
-    std::string out = "\"";
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\', out += static_cast<char>(c), ++i;
-        } else if (c < 0x20 || c == 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", c);
-            out += hex, ++i;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c), ++i;
-        } else {
-            // The length of a well-formed sequence starting here, or 0.
-            const size_t n = c >= 0xc2 && c <= 0xdf   ? 2
-                             : c >= 0xe0 && c <= 0xef ? 3
-                             : c >= 0xf0 && c <= 0xf4 ? 4
-                                                      : 0;
-            bool ok = n > 0 && i + n <= s.size();
-            for (size_t k = 1; ok && k < n; ++k)
-                ok = (static_cast<unsigned char>(s[i + k]) & 0xc0) == 0x80;
-            if (ok && n == 3) { // no overlong forms, no surrogates
-                const auto d = static_cast<unsigned char>(s[i + 1]);
-                ok = !(c == 0xe0 && d < 0xa0) && !(c == 0xed && d >= 0xa0);
-            }
-            if (ok && n == 4) {
-                const auto d = static_cast<unsigned char>(s[i + 1]);
-                ok = !(c == 0xf0 && d < 0x90) && !(c == 0xf4 && d >= 0x90);
-            }
-            if (ok)
-                out.append(s, i, n), i += n;
-            else
-                out += "\xef\xbf\xbd", ++i;
-        }
-    }
-    return out + "\"";
-}
-
-std::string number(double v) {
-    if (!std::isfinite(v)) return "null";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.10g", v);
-    return text;
-}
-
-// Fields written as "key":value, joined by commas.
-class Object {
-public:
-    Object& raw(const char* key, const std::string& value) {
-        if (!text_.empty()) text_ += ',';
-        text_.append(quoted(key)).append(1, ':').append(value);
-        return *this;
-    }
-    Object& text(const char* key, const std::string& v) { return raw(key, quoted(v)); }
-    Object& num(const char* key, double v) { return raw(key, number(v)); }
-    Object& whole(const char* key, long long v) { return raw(key, std::to_string(v)); }
-    Object& truth(const char* key, bool v) { return raw(key, v ? "true" : "false"); }
-    std::string str() const { return "{" + text_ + "}"; }
-
-private:
-    std::string text_;
-};
-
-// A JSON array of one object for each item.
-template <class T, class F> std::string array(const std::vector<T>& items, F object) {
-    std::string out = "[";
-    for (const T& item : items) {
-        if (out.size() > 1) out += ',';
-        out += object(item).str();
-    }
-    return out + "]";
-}
+using json::array;
+using json::number;
+using json::Object;
 
 bool hasWidths(const Result& r) {
     return r.error.empty() && r.pattern != "none";
@@ -172,6 +103,41 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
                 .num("density_se_per_um2", b.densitySePerPx2 / (um * um))
                 .num("mean_diameter_se_um", b.meanDiameterSePx * um)
                 .num("mean_nearest_neighbour_se_um", b.meanNearestNeighbourSePx * um);
+        // Each bubble's centre (columns and rows from the picture's top left pixel's centre), its
+        // error, its diameter and whether the border cuts it.
+        bo.raw("items", array(b.items, [um](const Bubble& it) {
+            Object io;
+            io.num("x_px", it.x).num("y_px", it.y).num("position_se_px", it.positionSe);
+            io.num("diameter_px", it.diameter).truth("inside", it.inside);
+            if (um > 0) io.num("x_um", it.x * um).num("y_um", it.y * um).num("diameter_um", it.diameter * um);
+            return io;
+        }));
+        if (b.order) {
+            const LatticeOrder& l = *b.order;
+            auto indices = [](const std::vector<int>& v) {
+                std::string out = "[";
+                for (int i : v) {
+                    if (out.size() > 1) out += ',';
+                    out += std::to_string(i);
+                }
+                return out + "]";
+            };
+            Object lo;
+            lo.whole("counted", l.counted)
+                .num("psi6", l.psi6)
+                .num("psi6_se", l.psi6Se)
+                .whole("fivefold", static_cast<int>(l.five.size()))
+                .whole("sevenfold", static_cast<int>(l.seven.size()))
+                .raw("fivefold_items", indices(l.five))
+                .raw("sevenfold_items", indices(l.seven))
+                .raw("dislocations", array(l.dislocations, [](const LatticeOrder::Place& p) {
+                         return Object().num("x_px", p.x).num("y_px", p.y);
+                     }))
+                .raw("correlation", array(l.correlation, [](const LatticeOrder::Correlation& c) {
+                         return Object().num("r_px", c.r).num("g", c.g).num("g6", c.g6);
+                     }));
+            bo.raw("order", lo.str());
+        }
         o.raw("bubbles", bo.str());
     }
     if (!r.grains.empty())

@@ -98,6 +98,23 @@ std::vector<Region> regionStats(Regions& regions, int w, int h) {
     return out;
 }
 
+std::vector<int32_t> regionLabels(Regions& regions, int w, int h) {
+    std::vector<int32_t> labels(static_cast<size_t>(w) * static_cast<size_t>(h), -1);
+    std::vector<int32_t> index(regions.runs.size(), -1);
+    int32_t next = 0;
+    for (int y = 0; y < h; ++y)
+        for (size_t i = regions.rowStart[static_cast<size_t>(y)];
+             i < regions.rowStart[static_cast<size_t>(y) + 1]; ++i) {
+            const auto root = static_cast<size_t>(regions.root(static_cast<int64_t>(i)));
+            if (index[root] < 0) index[root] = next++;
+            const Regions::Run& run = regions.runs[i];
+            std::fill(labels.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(y) * w + run.begin),
+                      labels.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(y) * w + run.end),
+                      index[root]);
+        }
+    return labels;
+}
+
 } // namespace tovra::measure::detail
 
 namespace tovra::measure {

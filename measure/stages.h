@@ -84,6 +84,8 @@ void cropScaled(const Image& in, const Rect& r, double scale, Image& out, Image*
 // `range` is valueRange(g.px).
 double interiorIsodataWide(const Image& g, std::pair<double, double> range);
 std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& black);
+// The plateaus' mean levels themselves: the white domains' and the black domains'.
+std::optional<std::pair<double, double>> plateauLevels(const Image& g, const std::vector<uint8_t>& black);
 
 // The jackknife's standard error of an estimate from `n` blocks: `estimate(k)` is the estimate
 // with block k left out.
@@ -122,13 +124,25 @@ std::vector<Region> regionStats(Regions& regions, int w, int h);
 struct Domains {
     int black = 0, white = 0, blackInside = 0, whiteInside = 0;
     std::optional<Bubbles> bubbles;
-    // Each bubble's centre, and for those inside their diameter and nearest neighbour (-1 else).
+    // Each bubble's centre, and for those inside their diameter and nearest neighbour (-1 else);
+    // its region (an index of regionStats) and its diameter as seen, cut by the border or not.
     struct Item {
         double x = 0, y = 0, diameter = -1, nearest = -1;
+        int32_t region = -1;
+        double seen = 0;
     };
     std::vector<Item> items;
+    std::vector<int32_t> labels; // where there are bubbles: each pixel's region, until the centres are refined
 };
 Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRarer, double sigma);
+// Each pixel's region, numbered as regionStats numbers them.
+std::vector<int32_t> regionLabels(Regions& regions, int w, int h);
+// The bubbles' centres to a part of a pixel: the centre of mass of their contrast in `smooth` (the
+// picture as binarized) over a disc around each, `levels` the white and the black plateaus; `noise`
+// the pixels' noise, for each centre's standard error. Fills the bubbles' items.
+// Where the plateaus are not known the centres stay those of the binarization.
+void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<double, double>> levels,
+                   double noise);
 
 // Stereology, block by block: the picture cut into `across` x `down` blocks of about equal size.
 struct Blocks {
@@ -139,6 +153,8 @@ struct Blocks {
 // Blocks at least three periods on a side where the picture holds that many, 2 x 2 at least
 // and 8 x 8 at most.
 Blocks blocksOf(int w, int h, double period);
+// The lattice's order over the bubbles (frame coordinates), with standard errors over `blocks`.
+std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w, int h, const Blocks& blocks);
 // The bubbles' standard errors over `blocks`.
 void bubbleErrors(Bubbles& b, const std::vector<Domains::Item>& items, const Blocks& blocks, int w, int h);
 struct Tally {

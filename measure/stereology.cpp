@@ -250,7 +250,10 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     const std::vector<uint8_t>& black = f.black;
     f.blocks = blocksOf(f.width(), f.height(), s.ok ? s.period : 0);
     const Blocks& blocks = f.blocks;
-    if (r.bubbles) bubbleErrors(*r.bubbles, domains.items, blocks, f.width(), f.height());
+    if (r.bubbles) {
+        bubbleErrors(*r.bubbles, domains.items, blocks, f.width(), f.height());
+        r.bubbles->order = latticeOrder(r.bubbles->items, f.width(), f.height(), blocks);
+    }
     f.first = stereologyOf(f.smooth, r.threshold, black, blocks, &f.levels);
     const std::vector<Tally>& first = f.first;
     const std::vector<Tally> second = stereologyOfBlurred(f.unfiltered, kSmoother, r.threshold, blocks);

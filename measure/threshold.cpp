@@ -127,6 +127,12 @@ namespace tovra::measure::detail {
 // that level where the wall is; the smoothed picture's own interiors, lightened or darkened by
 // the smoothing in narrow domains, would move it into them.
 std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& black) {
+    const auto levels = plateauLevels(g, black);
+    if (!levels) return std::nullopt;
+    return (levels->first + levels->second) / 2;
+}
+
+std::optional<std::pair<double, double>> plateauLevels(const Image& g, const std::vector<uint8_t>& black) {
     const int w = g.width, h = g.height, radius = 2;
     if (w <= 2 * radius || h <= 2 * radius) return std::nullopt;
     // Black pixels in each column's window of rows, then across the row's window of columns.
@@ -158,7 +164,7 @@ std::optional<double> plateauLevel(const Image& g, const std::vector<uint8_t>& b
         }
     }
     if (n[0] == 0 || n[1] == 0) return std::nullopt;
-    return (sum[0] / static_cast<double>(n[0]) + sum[1] / static_cast<double>(n[1])) / 2;
+    return std::pair{sum[0] / static_cast<double>(n[0]), sum[1] / static_cast<double>(n[1])};
 }
 
 std::optional<std::string> binarizeFrame(const Settings& settings, Result& r, Frame& f) {
@@ -185,6 +191,10 @@ std::optional<std::string> binarizeFrame(const Settings& settings, Result& r, Fr
     f.domains =
         domainsOf(black, f.width(), f.height(), dark < static_cast<int64_t>(black.size()) / 2, kSmoothing);
     r.blackDomains = f.domains.black, r.whiteDomains = f.domains.white;
+    if (f.domains.bubbles) {
+        refineCentres(f.smooth, f.domains, plateauLevels(f.smooth, black), f.noise);
+        f.domains.labels = {};
+    }
     r.bubbles = f.domains.bubbles;
     return std::nullopt;
 }
