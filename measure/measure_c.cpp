@@ -1,6 +1,7 @@
 #include "measure_c.h"
 
 #include "measure.h"
+#include "track.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +14,9 @@ using namespace tovra::measure;
 namespace {
 // The last measurement on this thread, without its pictures: its bands and its record.
 thread_local std::optional<Result> last;
+// The last tracking on this thread, and its values, for its summary.
+thread_local std::optional<Tracks> lastTracks;
+thread_local std::vector<double> lastValues;
 
 // Copies at most size - 1 bytes of `record` and a terminating 0; returns the record's length.
 int32_t handOut(const std::string& record, char* text, int32_t size) {
@@ -122,6 +126,55 @@ int32_t tovra_measure_record(char* text, int32_t size, double pixel_size_um) {
 
 int32_t tovra_measure_json(char* text, int32_t size) {
     return tovra_measure_record(text, size, 0);
+}
+
+int32_t tovra_track(const double* x, const double* y, const double* se, const double* diameter,
+                    const uint8_t* inside, const int64_t* counts, int32_t frames, const double* values, double max_step,
+                    int32_t memory, int32_t* track_ids) {
+    try {
+        lastTracks.reset();
+        lastValues.clear();
+        Tracks t;
+        std::vector<std::vector<TrackPoint>> points;
+        if (frames < 0 || (frames > 0 && (!counts || !x || !y || !track_ids))) {
+            t.error = "the frames' counts and the bubbles' places are needed";
+        } else {
+            points.resize(static_cast<size_t>(frames));
+            size_t at = 0;
+            for (int32_t f = 0; f < frames && t.error.empty(); ++f) {
+                if (counts[f] < 0 || counts[f] > INT32_MAX) t.error = "a frame's count must be 0 or more";
+                for (int64_t k = 0; k < counts[f] && t.error.empty(); ++k, ++at)
+                    points[static_cast<size_t>(f)].push_back(
+                        {x[at], y[at], se ? se[at] : 0, diameter ? diameter[at] : 0, inside ? inside[at] != 0 : true});
+            }
+            if (values) lastValues.assign(values, values + frames);
+            if (t.error.empty()) t = linkTracks(points, lastValues, {max_step, memory});
+            if (t.error.empty()) {
+                size_t k = 0;
+                for (const auto& ids : t.id)
+                    for (int id : ids)
+                        track_ids[k++] = id;
+            }
+        }
+        const int32_t status = t.error.empty() ? 0 : 1;
+        lastTracks = std::move(t);
+        return status;
+    } catch (...) { // nothing may cross the C interface
+        lastTracks = Tracks{};
+        lastTracks->error = "out of memory";
+        return 1;
+    }
+}
+
+int32_t tovra_track_summary(char* text, int32_t size, double pixel_size_um) {
+    try {
+        thread_local std::string summary;
+        const double um = pixel_size_um > 0 && std::isfinite(pixel_size_um) ? pixel_size_um : 0;
+        summary = lastTracks ? tracksSummaryJson(*lastTracks, lastValues, um) : std::string();
+        return handOut(summary, text, size);
+    } catch (...) { // nothing may cross the C interface
+        return handOut(std::string(), text, size);
+    }
 }
 
 } // extern "C"

@@ -53,6 +53,25 @@ TOVRA_MEASURE_API int32_t tovra_measure_json(char* text, int32_t size);
  * tovra_measure_json where it is not above 0 or not finite). */
 TOVRA_MEASURE_API int32_t tovra_measure_record(char* text, int32_t size, double pixel_size_um);
 
+/* Bubbles followed through frames: frame f holds counts[f] bubbles, all frames' bubbles given in
+ * order by their centres x, y, the standard error of each coordinate (se, NULL where not known),
+ * their diameters (NULL for none) and whether the border leaves each whole (inside, 1 or 0; NULL
+ * for all whole). values: one a frame (a field, a time), or NULL for the frame
+ * numbers. max_step: the furthest a bubble moves between frames (pixels), 0 for half the median
+ * nearest-neighbour distance; memory: frames a bubble may be missed. Writes each bubble's track
+ * (from 0) into track_ids, as many as the bubbles. Returns 0, or 1 where nothing can be linked (the
+ * summary then says why). */
+TOVRA_MEASURE_API int32_t tovra_track(const double* x, const double* y, const double* se,
+                                      const double* diameter, const uint8_t* inside,
+                                      const int64_t* counts, int32_t frames,
+                                      const double* values, double max_step, int32_t memory,
+                                      int32_t* track_ids);
+
+/* The summary of the last tovra_track on this thread as JSON text (the counts, the drift by frame,
+ * the MSD, the diffusion coefficient, the pinned share; µm too at pixel_size_um above 0), copied as
+ * tovra_measure_json copies: returns the full length. */
+TOVRA_MEASURE_API int32_t tovra_track_summary(char* text, int32_t size, double pixel_size_um);
+
 #ifdef __cplusplus
 }
 #endif

@@ -16,6 +16,8 @@ returns a `Measurement`: every field of the record the command line writes. `mea
 Pillow PNG, TIFF, BMP, JPEG and GIF) and measures it like the program: every page of a
 multi-page TIFF (then a list, one Measurement a page), with the pixel size the file states (an
 OME-TIFF's or ImageJ TIFF's metadata, else the resolution tags) unless `pixel_size` is given.
+`track(frames, values=None, max_step=None, memory=0, pixel_size=None)` measures every frame
+and follows its bubbles through them (see `track`); `link(positions, ...)` links given positions.
 `read_masks(path)` reads the masks the program writes with `--masks F.ome.tif`. Only regular files are read: a FIFO or a device is
 refused with ValueError rather than waited on. A measurement that cannot be made has `error` set
 and no numbers; arguments that cannot describe an image raise ValueError.
@@ -35,7 +37,7 @@ import typing
 
 import numpy as np
 
-__all__ = ["measure", "measure_file", "read_picture", "read_pages", "Measurement", "Warning", "Bubbles", "Grain", "Band", "library_path",
+__all__ = ["measure", "measure_file", "track", "link", "TRACK_DTYPE", "BUBBLE_DTYPE", "read_picture", "read_pages", "Measurement", "Warning", "Bubbles", "Grain", "Band", "library_path",
            "read_masks", "Masks"]
 
 _INT32_MAX = 2**31 - 1
@@ -47,6 +49,29 @@ class Warning:  # noqa: A001 - the record's own word
     code: str
     message: str
     serious: bool
+
+
+# Each bubble of a frame: its centre (columns and rows, the top left pixel's centre at 0, 0), the
+# standard error of each coordinate, its equivalent diameter and whether the border leaves it whole.
+BUBBLE_DTYPE = np.dtype([("x_px", "f8"), ("y_px", "f8"), ("position_se_px", "f8"), ("diameter_px", "f8"),
+                         ("inside", "?")])
+
+
+@dataclasses.dataclass(frozen=True)
+class LatticeOrder:
+    """The bubbles' lattice: |psi6| with its standard error over the bubbles whose Delaunay
+    neighbours are all known, the five- and sevenfold ones (indices into the items), the
+    dislocations' places, and g(r) and g6(r) as an array of (r_px, g, g6)."""
+
+    counted: int
+    psi6: float
+    psi6_se: float
+    fivefold: int
+    sevenfold: int
+    fivefold_items: typing.Tuple[int, ...]
+    sevenfold_items: typing.Tuple[int, ...]
+    dislocations: typing.Tuple[typing.Tuple[float, float], ...]
+    correlation: np.ndarray
 
 
 @dataclasses.dataclass(frozen=True)
@@ -69,6 +94,25 @@ class Bubbles:
     density_se_per_um2: typing.Optional[float] = None
     mean_diameter_se_um: typing.Optional[float] = None
     mean_nearest_neighbour_se_um: typing.Optional[float] = None
+    items: np.ndarray = dataclasses.field(default_factory=lambda: np.zeros(0, BUBBLE_DTYPE))
+    order: typing.Optional[LatticeOrder] = None
+
+    @classmethod
+    def from_record(cls, record):
+        fields = dict(record)
+        items = fields.pop("items", ())
+        fields["items"] = np.array([(i["x_px"], i["y_px"], i["position_se_px"], i["diameter_px"], i["inside"])
+                                    for i in items], dtype=BUBBLE_DTYPE)
+        order = fields.pop("order", None)
+        if order is not None:
+            order = dict(order)
+            order["fivefold_items"] = tuple(order["fivefold_items"])
+            order["sevenfold_items"] = tuple(order["sevenfold_items"])
+            order["dislocations"] = tuple((d["x_px"], d["y_px"]) for d in order["dislocations"])
+            order["correlation"] = np.array([(c["r_px"], c["g"], c["g6"]) for c in order["correlation"]],
+                                            dtype=float).reshape(-1, 3)
+            fields["order"] = LatticeOrder(**order)
+        return cls(**fields)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -151,7 +195,7 @@ class Measurement:
         fields["grains"] = tuple(Grain(**g) for g in fields.get("grains", ()))
         fields["bands"] = tuple(Band(**b) for b in fields.get("bands", ()))
         if fields.get("bubbles") is not None:
-            fields["bubbles"] = Bubbles(**fields["bubbles"])
+            fields["bubbles"] = Bubbles.from_record(fields["bubbles"])
         return cls(**fields)
 
 
@@ -220,6 +264,12 @@ def _library():
             lib.tovra_measure.restype = i32
             lib.tovra_measure_record.argtypes = [ctypes.c_char_p, i32, ctypes.c_double]
             lib.tovra_measure_record.restype = i32
+            lib.tovra_track.argtypes = [dp, dp, dp, dp, ctypes.POINTER(ctypes.c_uint8), ctypes.POINTER(ctypes.c_int64),
+                                        i32, dp, ctypes.c_double,
+                                        i32, ctypes.POINTER(i32)]
+            lib.tovra_track.restype = i32
+            lib.tovra_track_summary.argtypes = [ctypes.c_char_p, i32, ctypes.c_double]
+            lib.tovra_track_summary.restype = i32
         except AttributeError:
             raise OSError(f"{path} is not Tovra's measurement library (it lacks tovra_measure). {_HINT}") from None
         _libraries[path] = lib
@@ -471,3 +521,109 @@ def read_masks(path):
     stack = np.stack(planes) if planes else np.zeros((0, 0, 0), np.uint16)
     return Masks(domains=stack[0::2], labels=stack[1::2],
                  pixel_size_um=_description_pixel_size(description, None), frames=frames)
+
+
+# A row of the tracks: a bubble in a frame (from 1), its track, the frame's value, its centre and
+# diameter (and the same in micrometres, NaN without a pixel size).
+TRACK_DTYPE = np.dtype([("track_id", "i4"), ("frame", "i4"), ("value", "f8"), ("x_px", "f8"), ("y_px", "f8"),
+                        ("diameter_px", "f8"), ("x_um", "f8"), ("y_um", "f8"), ("diameter_um", "f8")])
+
+
+def _positive(value, what):
+    try:
+        value = float(value)
+    except (TypeError, ValueError):
+        raise ValueError(f"{what} must be a number above 0, not {value!r}") from None
+    if not (value > 0 and np.isfinite(value)):
+        raise ValueError(f"{what} must be a number above 0, not {value!r}")
+    return value
+
+
+def link(positions, values=None, max_step=None, memory=0, pixel_size=None):
+    """Links given bubbles through frames, as `track` links the ones it measures. `positions`:
+    one array a frame of rows (x, y), (x, y, se), (x, y, se, diameter) or (x, y, se, diameter,
+    inside), inside 0 for a bubble the border cuts (its steps count for neither drift nor MSD). Returns (tracks, summary):
+    a structured array of TRACK_DTYPE sorted by track and frame, and the summary as a dict (the
+    counts, the drift by frame, the MSD with its errors, D with its error, the pinned share)."""
+    frames = []
+    for k, p in enumerate(positions):
+        a = np.asarray(p, dtype=float)
+        if a.size == 0:
+            a = np.zeros((0, 5))
+        if a.ndim != 2 or a.shape[1] < 2 or a.shape[1] > 5:
+            raise ValueError(f"frame {k + 1}: positions must be rows of x, y[, se[, diameter[, inside]]], not {a.shape}")
+        if not np.all(np.isfinite(a[:, :2])):
+            raise ValueError(f"frame {k + 1}: a position is not a number")
+        full = np.zeros((a.shape[0], 5))
+        full[:, 4] = 1
+        full[:, :a.shape[1]] = a
+        frames.append(full)
+    n = len(frames)
+    if n > _INT32_MAX:
+        raise ValueError("too many frames")
+    if values is not None:
+        values = np.ascontiguousarray(values, dtype=float).ravel()
+        if values.size != n:
+            raise ValueError(f"{values.size} values for {n} frames")
+    step = 0.0 if max_step is None else _positive(max_step, "max_step")
+    if not isinstance(memory, (int, np.integer)) or not 0 <= memory <= 1000:
+        raise ValueError(f"memory must be a whole number of frames from 0 to 1000, not {memory!r}")
+    um = None if pixel_size is None else _positive(pixel_size, "pixel_size")
+    points = np.concatenate(frames) if frames else np.zeros((0, 5))
+    counts = np.array([f.shape[0] for f in frames], dtype=np.int64)
+    cols = [np.ascontiguousarray(points[:, i]) for i in range(4)]
+    ids = np.zeros(points.shape[0], dtype=np.int32)
+    lib = _library()
+    dp = ctypes.POINTER(ctypes.c_double)
+    inside = np.ascontiguousarray(points[:, 4] != 0, dtype=np.uint8)
+    status = lib.tovra_track(*(c.ctypes.data_as(dp) for c in cols), inside.ctypes.data_as(ctypes.POINTER(ctypes.c_uint8)),
+                             counts.ctypes.data_as(ctypes.POINTER(ctypes.c_int64)),
+                             n, values.ctypes.data_as(dp) if values is not None else None, step, int(memory),
+                             ids.ctypes.data_as(ctypes.POINTER(ctypes.c_int32)))
+    size = lib.tovra_track_summary(None, 0, um or 0.0)
+    text = ctypes.create_string_buffer(size + 1)
+    lib.tovra_track_summary(text, size + 1, um or 0.0)
+    summary = json.loads(text.value.decode())
+    if status:
+        raise ValueError(summary.get("error", "the bubbles cannot be linked"))
+    rows = np.zeros(points.shape[0], dtype=TRACK_DTYPE)
+    frame_of = np.repeat(np.arange(1, n + 1, dtype=np.int32), counts)
+    rows["track_id"], rows["frame"] = ids, frame_of
+    rows["value"] = values[frame_of - 1] if values is not None else frame_of
+    rows["x_px"], rows["y_px"], rows["diameter_px"] = points[:, 0], points[:, 1], points[:, 3]
+    for px, name in (("x_px", "x_um"), ("y_px", "y_um"), ("diameter_px", "diameter_um")):
+        rows[name] = rows[px] * um if um else np.nan
+    return np.sort(rows, order=["track_id", "frame"], kind="stable"), summary
+
+
+def track(frames, values=None, max_step=None, memory=0, pixel_size=None):
+    """Measures each frame (2-D arrays of one shape, or a 3-D array of frames) and follows its
+    bubbles: linked from frame to frame by the assignment of least total squared step within
+    `max_step` pixels (None: half the median nearest-neighbour distance), a bubble allowed to be
+    missed for `memory` frames, the drift taken out. Returns (tracks, summary) as `link` does; the
+    summary's "frame_details" gives each frame's bubbles and lattice order (None where a frame has
+    no bubbles)."""
+    positions, details, shape = [], [], None
+    for k, pixels in enumerate(frames):
+        image = _plane(pixels, f"frame {k + 1}")
+        if shape is None:
+            shape = image.shape
+        elif image.shape != shape:
+            raise ValueError(f"frame {k + 1} has shape {image.shape}, the first {shape}: a track needs one size")
+        m = measure(image, pixel_size=pixel_size)
+        b = m.bubbles
+        if b is None:
+            positions.append(np.zeros((0, 5)))
+            details.append({"bubbles": 0, "note": m.error or f"no bubbles ({m.pattern})"})
+            continue
+        it = b.items
+        positions.append(np.column_stack([it["x_px"], it["y_px"], it["position_se_px"], it["diameter_px"], it["inside"]]))
+        d = {"bubbles": int(it.size)}
+        if b.order is not None:
+            o = b.order
+            d.update(psi6=o.psi6, psi6_se=o.psi6_se, fivefold=o.fivefold, sevenfold=o.sevenfold,
+                     dislocations=[{"x_px": x, "y_px": y} for x, y in o.dislocations])
+        details.append(d)
+    tracks, summary = link(positions, values=values, max_step=max_step, memory=memory, pixel_size=pixel_size)
+    summary["frame_details"] = details
+    return tracks, summary
