@@ -23,3 +23,5 @@ echo
 "$here/measure_bench.sh" "$bin"
 
 "$here/series_bench.sh" "$bin"
+
+"$here/track_bench.sh" "$bin"

@@ -479,7 +479,21 @@ SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, doub
     p.whiteWidth = r.whiteWidthPx, p.whiteWidthSe = r.whiteWidthSePx;
     p.period = r.periodPx, p.periodSe = r.periodSePx;
     p.pixelSizeUm = pixelSizeUm;
+    if (r.bubbles) {
+        p.bubbles = static_cast<int>(r.bubbles->items.size());
+        if (const auto& o = r.bubbles->order)
+            p.order = SeriesPoint::Order{o->psi6, o->psi6Se, static_cast<int>(o->five.size()),
+                                         static_cast<int>(o->seven.size()), static_cast<int>(o->dislocations.size())};
+    }
     return p;
+}
+
+std::vector<measure::TrackPoint> trackPoints(const measure::Result& r) {
+    std::vector<measure::TrackPoint> out;
+    if (r.bubbles)
+        for (const measure::Bubble& b : r.bubbles->items)
+            out.push_back({b.x, b.y, b.positionSe, b.diameter, b.inside});
+    return out;
 }
 
 namespace {
@@ -514,6 +528,13 @@ QByteArray pointJson(const SeriesPoint& p) {
     for (const auto& [key, v] :
          {std::pair{"level", p.level}, {"black_level", p.blackLevel}, {"white_level", p.whiteLevel}})
         if (v) o[QLatin1String(key)] = exact(*v);
+    if (p.bubbles) o[QStringLiteral("bubbles")] = *p.bubbles;
+    if (p.order)
+        o[QStringLiteral("order")] = QJsonObject{{QStringLiteral("psi6"), exact(p.order->psi6)},
+                                                 {QStringLiteral("psi6_se"), exact(p.order->psi6Se)},
+                                                 {QStringLiteral("fivefold"), p.order->fivefold},
+                                                 {QStringLiteral("sevenfold"), p.order->sevenfold},
+                                                 {QStringLiteral("dislocations"), p.order->dislocations}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
@@ -552,6 +573,23 @@ std::optional<SeriesPoint> pointFromJson(const QByteArray& json) {
     for (auto [key, at] :
          {std::pair{"level", &p.level}, {"black_level", &p.blackLevel}, {"white_level", &p.whiteLevel}})
         if (o.contains(QLatin1String(key))) *at = real(key);
+    if (o.contains(QStringLiteral("bubbles"))) p.bubbles = whole("bubbles");
+    if (o.value(QStringLiteral("order")).isObject()) {
+        const QJsonObject order = o.value(QStringLiteral("order")).toObject();
+        auto orderWhole = [&](const char* key) {
+            const QJsonValue v = order.value(QLatin1String(key));
+            ok = ok && v.isDouble() && std::fabs(v.toDouble()) < 1e9;
+            return v.toInt();
+        };
+        auto orderReal = [&](const char* key) {
+            bool good = false;
+            const double v = order.value(QLatin1String(key)).toString().toDouble(&good);
+            ok = ok && good;
+            return v;
+        };
+        p.order = SeriesPoint::Order{orderReal("psi6"), orderReal("psi6_se"), orderWhole("fivefold"),
+                                     orderWhole("sevenfold"), orderWhole("dislocations")};
+    }
     if (!ok) return std::nullopt;
     return p;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "measure.h"
+#include "track.h"
 #include "stack_metadata.h"
 
 #include <QPointF>
@@ -95,6 +96,13 @@ struct SeriesPoint {
     double blackWidth = 0, blackWidthSe = 0, whiteWidth = 0, whiteWidthSe = 0, period = 0, periodSe = 0;
     double pixelSizeUm = 0;
     std::optional<double> level, blackLevel, whiteLevel; // as the measurement gives them
+    // A frame of bubbles: how many, and its lattice's order where the measurement gives it.
+    std::optional<int> bubbles;
+    struct Order {
+        double psi6 = 0, psi6Se = 0;
+        int fivefold = 0, sevenfold = 0, dislocations = 0;
+    };
+    std::optional<Order> order;
     bool measured() const { return error.isEmpty() && pattern != QLatin1String("none"); }
     // A frame of one colour: no widths, its black fraction 1 or 0.
     bool saturated() const { return pattern == QLatin1String("saturated"); }
@@ -102,6 +110,8 @@ struct SeriesPoint {
     double magnetisation() const { return 1 - 2 * blackFraction; }
 };
 SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, double pixelSizeUm);
+// The bubbles of a frame as the tracking takes them (none where the frame has no bubbles).
+std::vector<measure::TrackPoint> trackPoints(const measure::Result& r);
 // A point as one JSON object, its numbers to 17 digits (what a part of a series hands to the
 // merge, so that the joined series is the one run's to the last digit), and back: nothing where
 // the object is not one.

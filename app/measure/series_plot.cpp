@@ -1,6 +1,7 @@
 #include "series.h"
 
 #include "core/save_file.h"
+#include "plot_axes.h"
 #include "series_loop.h"
 #include "series_text.h"
 
@@ -24,56 +25,7 @@ using namespace series_text;
 
 namespace {
 
-// The axes are worked out in long double, whose exponent reaches far past a double's: a range from
-// -1e308 to 1e308, its margins and the positions in it stay finite.
-using Real = long double;
-
-// The narrowest span an axis takes around its middle: a range below a double's resolution there
-// (1e16 and 1e16 + 2 are neighbours) is widened, so that its ticks are distinct numbers.
-Real narrowestSpan(Real middle) {
-    return std::max<Real>(std::fabs(middle) * 1e-12L, 1e-300L);
-}
-
-// Round steps (1, 2 or 5 times a power of ten) from lo to hi, about `count` of them.
-std::vector<Real> ticks(Real lo, Real hi, int count) {
-    const Real raw = (hi - lo) / count;
-    if (!(raw > 0) || !std::isfinite(raw)) return {};
-    const Real power = std::pow(10.0L, std::floor(std::log10(raw)));
-    Real step = power * 10;
-    for (Real f : {1.0L, 2.0L, 5.0L})
-        if (f * power >= raw) {
-            step = f * power;
-            break;
-        }
-    // Each tick a whole multiple of the step, never a sum of steps that rounding could stall.
-    std::vector<Real> out;
-    const Real first = std::ceil(lo / step);
-    for (int k = 0; k <= 4 * count; ++k) {
-        const Real t = (first + k) * step;
-        if (t > hi + step * 1e-9L) break;
-        if (std::fabs(t) > std::numeric_limits<double>::max()) continue; // past what a label can say
-        out.push_back(std::fabs(t) < step * 1e-9L ? 0.0L : t);
-    }
-    return out;
-}
-
-// A range with a margin around what it must hold, never empty.
-std::pair<Real, Real> padded(Real lo, Real hi) {
-    const Real middle = lo / 2 + hi / 2;
-    if (!(hi - lo >= narrowestSpan(middle))) {
-        const Real half = std::max<Real>(std::fabs(middle) * 0.05L, 0.5L);
-        return {middle - half, middle + half};
-    }
-    const Real margin = (hi - lo) * 0.06L;
-    return {lo - margin, hi + margin};
-}
-
-// Tick labels with as many digits as it takes to tell neighbouring ticks apart.
-QString tickText(Real v, Real step) {
-    const Real size = std::max<Real>(std::fabs(v), step);
-    const int digits = std::clamp(static_cast<int>(std::ceil(std::log10(size / step))) + 2, 3, 17);
-    return QString::number(static_cast<double>(v), 'g', digits);
-}
+using namespace plot;
 
 // One kind of mark: its values, standard errors and colour.
 struct Curve {
@@ -361,8 +313,8 @@ QPointF seriesPointPosition(const QRectF& area, const std::vector<SeriesPoint>& 
     return layoutOf(area, points).at(0, p.value, p.blackWidth);
 }
 
-bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,
-                    QString& error, const QByteArray& provenance) {
+bool plot::savePlotFile(const QString& path, const QString& title, const QByteArray& provenance,
+                        const std::function<void(QPainter&, const QRectF&)>& paint, QString& error) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -373,17 +325,17 @@ bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points,
         svg.setOutputDevice(&buffer);
         svg.setSize(QSize(1200, 900));
         svg.setViewBox(area);
-        svg.setTitle(texts.value.toHtmlEscaped()); // the generator writes the title as it is given
+        svg.setTitle(title.toHtmlEscaped()); // the generator writes the title as it is given
         if (!provenance.isEmpty()) svg.setDescription(QString::fromUtf8(provenance).toHtmlEscaped());
         QPainter painter(&svg);
-        paintSeriesPlot(painter, area, points, texts);
+        paint(painter, area);
     } else if (suffix == QLatin1String("png")) {
         QImage image(1200, 900, QImage::Format_RGB32);
         image.fill(Qt::white);
         if (!provenance.isEmpty()) image.setText(QStringLiteral("provenance"), QString::fromUtf8(provenance));
         {
             QPainter painter(&image);
-            paintSeriesPlot(painter, area, points, texts);
+            paint(painter, area);
         }
         if (!image.save(&buffer, "PNG")) {
             error = QStringLiteral("%1: the plot could not be encoded").arg(path);
@@ -395,13 +347,13 @@ bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points,
         pdf.setPageSize(QPageSize(QSizeF(12, 9), QPageSize::Inch));
         pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
         pdf.setResolution(100);
-        pdf.setTitle(texts.value);
+        pdf.setTitle(title);
         pdf.setCreator(QStringLiteral("Tovra"));
         if (!provenance.isEmpty())
             pdf.addFileAttachment(QStringLiteral("provenance.json"), provenance,
                                   QStringLiteral("application/json"));
         QPainter painter(&pdf);
-        paintSeriesPlot(painter, area, points, texts);
+        paint(painter, area);
     } else {
         error = QStringLiteral("%1: a plot is written as .png, .svg or .pdf").arg(path);
         return false;
@@ -413,6 +365,13 @@ bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points,
         return false;
     }
     return true;
+}
+
+bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,
+                    QString& error, const QByteArray& provenance) {
+    return savePlotFile(
+        path, texts.value, provenance,
+        [&](QPainter& painter, const QRectF& area) { paintSeriesPlot(painter, area, points, texts); }, error);
 }
 
 } // namespace tovra

@@ -42,7 +42,7 @@ QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeade
     out += QStringLiteral("frame,file,page,value,width,height,pattern,reliable,black_fraction,"
                           "black_fraction_se,net_magnetisation,net_magnetisation_se,black_width_px,"
                           "black_width_se_px,white_width_px,white_width_se_px,period_px,period_se_px,"
-                          "pixel_size_um,error\n");
+                          "pixel_size_um,error,bubbles,psi6,psi6_se,fivefold,sevenfold,dislocations\n");
     for (size_t k = 0; k < points.size(); ++k) {
         const SeriesPoint& p = points[k];
         QStringList row{QString::number(k + 1),
@@ -63,6 +63,13 @@ QString seriesTableCsv(const std::vector<SeriesPoint>& points, const SeriesHeade
         row << (p.pixelSizeUm > 0 ? number(p.pixelSizeUm) : QString())
             << (p.error.isEmpty() ? QString()
                                   : QString::fromStdString(measure::csvQuoted(p.error.toStdString())));
+        // A frame of bubbles: their count, and the lattice's order where it is known.
+        row << (p.bubbles ? QString::number(*p.bubbles) : QString());
+        if (p.order)
+            row << number(p.order->psi6) << number(p.order->psi6Se) << QString::number(p.order->fivefold)
+                << QString::number(p.order->sevenfold) << QString::number(p.order->dislocations);
+        else
+            row << QString() << QString() << QString() << QString() << QString();
         out += row.join(QLatin1Char(',')) + QLatin1Char('\n');
     }
     return out;

@@ -164,6 +164,31 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         QStringLiteral("language"),
         QStringLiteral("A series: the plot's and the table's texts in en (English) or ja (Japanese)."),
         QStringLiteral("en|ja"), QStringLiteral("en"));
+    const QCommandLineOption trackOption(
+        QStringLiteral("track"),
+        QStringLiteral("Measure the FILEs (frames, as --measure takes them) and follow their bubbles from frame "
+                       "to frame: the records on standard output, the --tracks, --summary, --plot and --table "
+                       "asked for."));
+    const QCommandLineOption maxStep(
+        QStringLiteral("max-step"),
+        QStringLiteral("--track: the furthest a bubble moves from one frame to the next, in pixels (default: "
+                       "half the median distance between nearest neighbours)."),
+        QStringLiteral("PX"));
+    const QCommandLineOption memory(
+        QStringLiteral("memory"),
+        QStringLiteral("--track: frames a bubble may be missed and its track go on (default 0)."),
+        QStringLiteral("K"));
+    const QCommandLineOption tracks(
+        QStringLiteral("tracks"),
+        QStringLiteral("--track: write the tracks (track_id, frame, value, x_px, y_px, diameter_px; a row a "
+                       "bubble and frame) to FILE.csv."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption summary(
+        QStringLiteral("summary"),
+        QStringLiteral("--track: write the counts, the drift, the MSD, the diffusion coefficient, the pinned "
+                       "share and each frame's lattice order to FILE.json."),
+        QStringLiteral("FILE"));
+    parser.addOptions({trackOption, maxStep, memory, tracks, summary});
     parser.addOptions(
         {workdir, batch,           threshold,    contrast,           raw,       noDraw,    jobs,
          part,    measureOption,   size,         background,         rect,      pixelSize, format,
@@ -240,7 +265,41 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         message = QStringLiteral("--measure and --merge go separately: measure the parts, then merge them");
         return std::nullopt;
     }
-    if (o.measure || o.merge) {
+    o.track = parser.isSet(trackOption);
+    if (o.track && (o.measure || o.merge || o.parts > 1)) {
+        message = QStringLiteral("--track measures its frames itself: it goes without --measure, --merge and --part");
+        return std::nullopt;
+    }
+    if (!o.track && (parser.isSet(maxStep) || parser.isSet(memory) || parser.isSet(tracks) || parser.isSet(summary))) {
+        message = QStringLiteral("--max-step, --memory, --tracks and --summary go with --track");
+        return std::nullopt;
+    }
+    if (o.track) {
+        if (parser.isSet(maxStep)) {
+            bool ok = false;
+            o.maxStep = parser.value(maxStep).toDouble(&ok);
+            if (!ok || !(o.maxStep > 0) || !(o.maxStep <= 1e6)) {
+                message = QStringLiteral("--max-step needs a number of pixels above 0 (and at most a million), not \"%1\"")
+                              .arg(parser.value(maxStep));
+                return std::nullopt;
+            }
+        }
+        if (parser.isSet(memory)) {
+            bool ok = false;
+            o.memory = parser.value(memory).toInt(&ok);
+            if (!ok || o.memory < 0 || o.memory > 1000) {
+                message = QStringLiteral("--memory needs a whole number of frames from 0 to 1000, not \"%1\"")
+                              .arg(parser.value(memory));
+                return std::nullopt;
+            }
+        }
+        o.tracks = parser.value(tracks), o.summary = parser.value(summary);
+        if (parser.isSet(masks) || parser.isSet(hdf5) || parser.isSet(loop) || parser.isSet(format)) {
+            message = QStringLiteral("--track writes JSON records, --tracks, --summary, --plot and --table");
+            return std::nullopt;
+        }
+    }
+    if (o.measure || o.merge || o.track) {
         auto whole = [&](const QCommandLineOption& opt, int count, std::vector<int>& out) {
             if (!parser.isSet(opt)) return true;
             const QStringList v = parser.value(opt).split(QLatin1Char(','));
@@ -316,8 +375,9 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
             return std::nullopt;
         }
         if (o.files.isEmpty()) {
-            message = o.merge ? QStringLiteral("--merge needs the parts' records")
-                              : QStringLiteral("--measure needs at least one image file");
+            message = o.merge   ? QStringLiteral("--merge needs the parts' records")
+                      : o.track ? QStringLiteral("--track needs the frames' image files")
+                                : QStringLiteral("--measure needs at least one image file");
             return std::nullopt;
         }
         // A part writes its records alone; the merge makes the rest from the parts.
@@ -342,7 +402,7 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
             return std::nullopt;
         }
         if (!o.batchScript.isEmpty()) {
-            message = QStringLiteral("--measure and --batch go separately");
+            message = QStringLiteral("--measure, --track and --batch go separately");
             return std::nullopt;
         }
     } else if (parser.isSet(size) || parser.isSet(rect) || parser.isSet(background) ||
@@ -356,8 +416,8 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
                            "options go with --measure (--table, --plot, --loop and --hdf5 with --merge too)");
         return std::nullopt;
     }
-    if ((parser.isSet(jobs) || parser.isSet(part)) && o.batchScript.isEmpty() && !o.measure) {
-        message = QStringLiteral("--jobs and --part go with --batch or --measure");
+    if ((parser.isSet(jobs) || parser.isSet(part)) && o.batchScript.isEmpty() && !o.measure && !o.track) {
+        message = QStringLiteral("--jobs and --part go with --batch or --measure (--jobs with --track too)");
         return std::nullopt;
     }
     if (!o.batchScript.isEmpty() && !o.files.isEmpty()) {

@@ -36,10 +36,16 @@ struct Options {
     QString valueName;                       // what the values are called on the plot and in the table
     QString language = QStringLiteral("en"); // of the plot's and the table's texts: en or ja
     bool valuesFromName = false;
+    // Bubbles followed through the frames: the largest step (0: from their spacing), the frames one
+    // may be missed, and the tracks' table and the summary.
+    bool track = false;
+    double maxStep = 0;
+    int memory = 0;
+    QString tracks, summary;
     bool series() const {
         return !values.isEmpty() || !valuesFile.isEmpty() || valuesFromName || !table.isEmpty() ||
                !plot.isEmpty() || !loop.isEmpty() || !valuesFromMetadata.isEmpty() || !masks.isEmpty() ||
-               !hdf5.isEmpty();
+               !hdf5.isEmpty() || track;
     }
 };
 

@@ -39,13 +39,13 @@ int main(int argc, char** argv) {
         return exitCode;
     }
 
-    if (options->measure || options->merge || !options->batchScript.isEmpty()) {
+    if (options->measure || options->merge || options->track || !options->batchScript.isEmpty()) {
         keepFreedBuffers();
         // A reader that goes away (`| head`) makes writes fail, which the runs notice and report,
         // instead of ending the run before its files are written.
         std::signal(SIGPIPE, SIG_IGN);
     }
-    if (options->measure) {
+    if (options->measure || options->track) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         qputenv("QT_LOGGING_RULES", "default.warning=false");
         QGuiApplication app(argc, argv);

@@ -10,6 +10,7 @@
 #include "measure/series.h"
 #include "measure/series_loop.h"
 #include "measure/tiff_page.h"
+#include "measure/track_plot.h"
 #include "progress_line.h"
 
 #include <QFileInfo>
@@ -37,7 +38,8 @@ struct Record {
     QString line;
     QString error;
     SeriesPoint point;
-    MaskPlanes masks; // where --masks asks for them
+    MaskPlanes masks;                          // where --masks asks for them
+    std::vector<measure::TrackPoint> bubbles; // where --track follows them
 };
 
 void say(std::FILE* err, const QString& text) {
@@ -58,7 +60,9 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
                                                    {QStringLiteral("--plot"), options.plot},
                                                    {QStringLiteral("--loop"), options.loop},
                                                    {QStringLiteral("--masks"), options.masks},
-                                                   {QStringLiteral("--hdf5"), options.hdf5}};
+                                                   {QStringLiteral("--hdf5"), options.hdf5},
+                                                   {QStringLiteral("--tracks"), options.tracks},
+                                                   {QStringLiteral("--summary"), options.summary}};
     for (const auto& [option, path] : outputs) {
         if (path.isEmpty()) continue;
         if (const QString why = unwritableTarget(path); !why.isEmpty())
@@ -115,6 +119,86 @@ int writeSeriesOutputs(const Options& options, std::vector<SeriesPoint>& points,
         !saveSeriesPlot(options.plot, points, plotTexts(source, options.valueUnit), why, provenanceLine)) {
         say(err, why);
         ++failed;
+    }
+    return failed;
+}
+
+// Each frame of a tracking as the summary lists it: its bubbles and its lattice's order, or why it
+// has none.
+std::string frameDetails(const std::vector<SeriesPoint>& points) {
+    QJsonArray out;
+    for (size_t k = 0; k < points.size(); ++k) {
+        const SeriesPoint& p = points[k];
+        QJsonObject o{{QStringLiteral("frame"), static_cast<double>(k + 1)}, {QStringLiteral("file"), p.file},
+                      {QStringLiteral("bubbles"), p.bubbles.value_or(0)}};
+        if (p.page > 0) o[QStringLiteral("page")] = p.page;
+        if (p.order) {
+            o[QStringLiteral("psi6")] = p.order->psi6, o[QStringLiteral("psi6_se")] = p.order->psi6Se;
+            o[QStringLiteral("fivefold")] = p.order->fivefold, o[QStringLiteral("sevenfold")] = p.order->sevenfold;
+            o[QStringLiteral("dislocations")] = p.order->dislocations;
+        }
+        if (!p.error.isEmpty())
+            o[QStringLiteral("note")] = p.error;
+        else if (!p.bubbles)
+            o[QStringLiteral("note")] = QStringLiteral("no bubbles (the pattern is %1)").arg(p.pattern);
+        out.append(o);
+    }
+    return QJsonDocument(out).toJson(QJsonDocument::Compact).toStdString();
+}
+
+// A tracking's outputs once every frame is measured: the frames must have one size; the tracks, the
+// summary and the plot asked for. How many could not be written, or -1 where the frames cannot be
+// tracked (said).
+int writeTrackOutputs(const Options& options, const std::vector<SeriesPoint>& points,
+                      const std::vector<std::vector<measure::TrackPoint>>& bubbles, bool valuesGiven,
+                      const QByteArray& provenanceLine, std::FILE* err) {
+    const SeriesPoint* first = nullptr;
+    for (const SeriesPoint& p : points) {
+        if (p.width <= 0) continue;
+        if (!first) first = &p;
+        if (p.width != first->width || p.height != first->height) {
+            say(err, QStringLiteral("%1 is %2 x %3, %4 is %5 x %6: a track needs frames of one size")
+                         .arg(p.file)
+                         .arg(p.width)
+                         .arg(p.height)
+                         .arg(first->file)
+                         .arg(first->width)
+                         .arg(first->height));
+            return -1;
+        }
+    }
+    std::vector<double> values;
+    if (valuesGiven)
+        for (const SeriesPoint& p : points)
+            values.push_back(p.value);
+    const measure::Tracks t = measure::linkTracks(bubbles, values, {options.maxStep, options.memory});
+    if (!t.error.empty()) {
+        say(err, QString::fromStdString(t.error));
+        return -1;
+    }
+    const double um = options.pixelSize > 0 ? options.pixelSize : (first ? first->pixelSizeUm : 0);
+    int failed = 0;
+    QString why;
+    if (!options.tracks.isEmpty() &&
+        !saveWholeFile(options.tracks, QByteArray::fromStdString(measure::tracksCsv(bubbles, t, values, um)), &why)) {
+        say(err, QStringLiteral("%1 cannot be written: %2").arg(options.tracks, why));
+        ++failed;
+    }
+    if (!options.summary.isEmpty()) {
+        const std::string summary = measure::tracksSummaryJson(t, values, um, frameDetails(points));
+        const QByteArray text = "{\"provenance\":" + provenanceLine + "," + QByteArray::fromStdString(summary.substr(1)) + "\n";
+        if (!saveWholeFile(options.summary, text, &why)) {
+            say(err, QStringLiteral("%1 cannot be written: %2").arg(options.summary, why));
+            ++failed;
+        }
+    }
+    if (!options.plot.isEmpty()) {
+        TrackPlotData data{first ? first->width : 0, first ? first->height : 0, &bubbles, &t, -1};
+        if (!saveTrackPlot(options.plot, data, trackPlotTexts(options.language == QLatin1String("ja"), valuesGiven ? options.valueUnit : QString()),
+                           why, provenanceLine)) {
+            say(err, why);
+            ++failed;
+        }
     }
     return failed;
 }
@@ -252,6 +336,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             rec.line = rec.line.left(rec.line.size() - 1) + QStringLiteral(",\"part_point\":") +
                        QString::fromUtf8(pointJson(rec.point)) + QLatin1Char('}');
         if (!options.masks.isEmpty() || !options.hdf5.isEmpty()) rec.masks = maskPlanesOf(r);
+        if (options.track) rec.bubbles = trackPoints(r);
         r = measure::Result{}; // its buffers gone before the record waits its turn
         if (!rec.point.error.isEmpty())
             rec.error = frame.page > 0 ? QStringLiteral("page %1: %2").arg(frame.page).arg(rec.point.error)
@@ -328,6 +413,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     }
     int failed = 0;
     std::vector<SeriesPoint> points;
+    std::vector<std::vector<measure::TrackPoint>> bubbles; // --track: each frame's
     // On a terminal, the frames done, a second and the time left, below the records and reports.
     ProgressLine progress(err, static_cast<size_t>(n), "frames");
     for (; printed < n; ++printed) {
@@ -355,6 +441,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             hdf5Failed = true, ++failed;
         }
         if (series) points.push_back(std::move(rec.point));
+        if (options.track) bubbles.push_back(std::move(rec.bubbles));
         progress.show(static_cast<size_t>(printed) + 1);
     }
     progress.clear();
@@ -367,9 +454,19 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
     QString rectangle;
     if (rect)
         rectangle = QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
-    if (series)
+    if (options.track) {
+        // The plot a tracking draws is its own; the table is the series'.
+        const int written = writeTrackOutputs(options, points, bubbles, !valuesSource(options).startsWith(QLatin1String("frame")),
+                                              provenanceLine, err);
+        if (written < 0) return 2;
+        failed += written;
+        Options seriesOnly = options;
+        seriesOnly.plot.clear();
+        failed += writeSeriesOutputs(seriesOnly, points, source, settingsText, rectangle, provenanceLine, nullptr, err);
+    } else if (series) {
         failed += writeSeriesOutputs(options, points, source, settingsText, rectangle, provenanceLine,
                                      hdf5Failed ? nullptr : hdf5.get(), err);
+    }
     if (outLost) {
         say(err, QStringLiteral("standard output could not be written (%1): the records are incomplete")
                      .arg(QString::fromLocal8Bit(std::strerror(outError))));
