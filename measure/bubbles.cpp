@@ -154,16 +154,45 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
             bubbleRegion.resize(static_cast<size_t>(it.region) + 1, 0);
         bubbleRegion[static_cast<size_t>(it.region)] = 1;
     }
-    // A pixel of another bubble counts for nothing.
-    auto counts = [&](const Domains::Item& it, size_t i) {
+    // Each bubble's neighbours whose pixels or skirts its disc may reach, from a grid of cells.
+    const double widest = std::accumulate(d.items.begin(), d.items.end(), 1.0,
+                                          [](double m, const Domains::Item& it) { return std::max(m, it.seen); });
+    const double cell = 2 * (widest / 2 + 3 + 0.2 * widest);
+    const int across = std::max(1, static_cast<int>(w / cell) + 1), down = std::max(1, static_cast<int>(h / cell) + 1);
+    std::vector<std::vector<size_t>> grid(static_cast<size_t>(across) * static_cast<size_t>(down));
+    auto cellOf = [cell](double v, int n) { return std::clamp(static_cast<int>(v / cell), 0, n - 1); };
+    for (size_t k = 0; k < d.items.size(); ++k)
+        grid[static_cast<size_t>(cellOf(d.items[k].y, down)) * static_cast<size_t>(across) +
+             static_cast<size_t>(cellOf(d.items[k].x, across))]
+            .push_back(k);
+    std::vector<size_t> near;
+    // A pixel of another bubble counts for nothing, nor one of the matrix nearer another bubble's
+    // edge than this one's: the gap between two bubbles is shared at its middle, so that what the
+    // disc loses of this bubble's blurred skirt beyond the middle the neighbour's skirt gives back.
+    auto counts = [&](const Domains::Item& it, size_t i, int x, int y) {
         const int32_t label = d.labels[i];
-        return label == it.region || label < 0 || static_cast<size_t>(label) >= bubbleRegion.size() ||
-               bubbleRegion[static_cast<size_t>(label)] == 0;
+        if (label == it.region) return true;
+        if (label >= 0 && static_cast<size_t>(label) < bubbleRegion.size() && bubbleRegion[static_cast<size_t>(label)])
+            return false;
+        const double own = std::hypot(x - it.x, y - it.y) - it.seen / 2;
+        for (size_t j : near) {
+            const Domains::Item& o = d.items[j];
+            if (std::hypot(x - o.x, y - o.y) - o.seen / 2 < own) return false;
+        }
+        return true;
     };
     for (Domains::Item& it : d.items) {
         double se = 0;
         if (refine) {
             const double reach = it.seen / 2 + 3 + 0.2 * it.seen;
+            near.clear();
+            const int gx = cellOf(it.x, across), gy = cellOf(it.y, down);
+            for (int cy = std::max(0, gy - 1); cy <= std::min(down - 1, gy + 1); ++cy)
+                for (int cx = std::max(0, gx - 1); cx <= std::min(across - 1, gx + 1); ++cx)
+                    for (size_t j : grid[static_cast<size_t>(cy) * static_cast<size_t>(across) + static_cast<size_t>(cx)]) {
+                        const Domains::Item& o = d.items[j];
+                        if (&o != &it && std::hypot(o.x - it.x, o.y - it.y) < reach + o.seen / 2 + 1) near.push_back(j);
+                    }
             for (int pass = 0; pass < 2; ++pass) {
                 const int x0 = std::max(0, static_cast<int>(std::floor(it.x - reach))),
                           x1 = std::min(w - 1, static_cast<int>(std::ceil(it.x + reach))),
@@ -175,7 +204,7 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
                         const double dx = x - it.x, dy = y - it.y;
                         if (dx * dx + dy * dy > reach * reach) continue;
                         const size_t i = static_cast<size_t>(y) * w + x;
-                        if (!counts(it, i)) continue;
+                        if (!counts(it, i, x, y)) continue;
                         const double c = std::clamp(sign * (matrix - smooth.px[i]) / contrast, 0.0, 1.0);
                         sw += c, sx += c * x, sy += c * y;
                     }
@@ -186,7 +215,7 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
                     for (int x = x0; x <= x1; ++x) {
                         const double dx = x - it.x, dy = y - it.y;
                         const size_t i = static_cast<size_t>(y) * w + x;
-                        if (dx * dx + dy * dy > reach * reach || !counts(it, i)) continue;
+                        if (dx * dx + dy * dy > reach * reach || !counts(it, i, x, y)) continue;
                         const double c = sign * (matrix - smooth.px[i]) / contrast;
                         if (c > 0 && c < 1) spread += (x - cx) * (x - cx) + (y - cy) * (y - cy);
                     }

@@ -288,6 +288,8 @@ constexpr double kStraight = 0.04;
 constexpr double kProminent = 60, kContrast = 1.5, kPreparation = 0.05, kSpectralModel = 0.08;
 // The contrast over the noise above which the walls' grey profile shows the optics' blur.
 constexpr double kClearWalls = 5;
+// Bubbles inside the frame that make a pattern without a spectral peak (a bubble liquid).
+constexpr int kManyBubbles = 25;
 // How well a stripe's wall is placed between pixels: a part of a pixel, and a share of the width.
 constexpr double kWallPlace = 0.0025, kWallShape = 0.0005;
 // The spectrum's period over the stereology's that a maze may show.

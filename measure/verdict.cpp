@@ -85,8 +85,14 @@ void judge(Result& r, const Evidence& e) {
     const double widthSe = std::max(relative(r.blackWidthSePx, r.blackWidthSysPx, r.blackWidthPx),
                                     relative(r.whiteWidthSePx, r.whiteWidthSysPx, r.whiteWidthPx));
     std::vector<std::string> codes;
+    // Bubbles scattered as in a liquid show no sharp ring in the spectrum: dozens of round domains of
+    // one colour inside the frame, far above the noise and several periods across, are a pattern of
+    // their own (a few specks in a background are not).
+    const bool clearBubbles = r.bubbles && r.bubbles->countInside >= kManyBubbles &&
+                              e.contrastToNoise >= kClearWalls && r.periodsAcross >= 3;
+    const bool noPeak = e.prominence < kProminent && !clearBubbles;
     if (r.periodsAcross < 3) codes.push_back("few_periods");
-    if (e.prominence < kProminent) codes.push_back("no_spectral_peak");
+    if (noPeak) codes.push_back("no_spectral_peak");
     if (e.contrastToNoise < kContrast) codes.push_back("low_contrast");
     if (e.widthChange > 3 * widthSe + kPreparation) codes.push_back("preparation_dependent");
     if (r.periodFftPx > 0 && r.pattern == "stripes") {
@@ -117,7 +123,7 @@ void judge(Result& r, const Evidence& e) {
 
     if (!r.blurPx && r.pattern != "stripes") codes.push_back("blur_unknown");
     // Without a spectral peak or a contrast above the noise there is no domain pattern to measure.
-    if (e.prominence < kProminent || e.contrastToNoise < kContrast)
+    if (noPeak || e.contrastToNoise < kContrast)
         r.pattern = "none", r.bubbles.reset(), r.bands.clear(), r.grains.clear(), r.grainOf.clear();
     r.warnings.clear();
     for (const std::string& c : codes)
