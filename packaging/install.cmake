@@ -55,6 +55,6 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6svg6 (>= 6.4), qt6-qpa-plugins, qt6-image-formats-plugins, libfftw3-single3, libtiff6, libhdf5-103-1, fonts-noto-cjk, python3, python3-numpy")
+    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6svg6 (>= 6.4), qt6-qpa-plugins, qt6-image-formats-plugins, libfftw3-single3, libtiff6, libhdf5-103-1, libqhull-r8.0, fonts-noto-cjk, python3, python3-numpy")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pil")
 include(CPack)

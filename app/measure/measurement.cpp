@@ -101,6 +101,17 @@ void drawMeasured(Canvas& picture, const measure::Image& image, const measure::R
         if (std::any_of(r.warnings.begin(), r.warnings.end(),
                         [](const auto& warning) { return warning.code == "uneven"; }))
             drawBlockMap(picture, r.blockMap);
+        // A lattice of bubbles: those with five neighbours in magenta, seven in green.
+        if (r.bubbles && r.bubbles->order) {
+            const auto& items = r.bubbles->items;
+            for (const auto& [list, colour] : {std::pair{&r.bubbles->order->five, QColor(255, 40, 220)},
+                                               std::pair{&r.bubbles->order->seven, QColor(40, 220, 60)}})
+                for (int i : *list) {
+                    const measure::Bubble& b = items[static_cast<size_t>(i)];
+                    const double half = std::max(2.0, b.diameter / 2 + 1);
+                    picture.box(b.x - half, b.y - half, b.x + half, b.y + half, colour);
+                }
+        }
         picture.box(a.x1, a.y1, a.x2 - 1, a.y2 - 1, QColor(0, 160, 255));
     }
 }

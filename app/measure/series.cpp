@@ -488,6 +488,27 @@ SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, doub
     return p;
 }
 
+QByteArray trackFrameDetails(const std::vector<SeriesPoint>& points) {
+    QJsonArray out;
+    for (size_t k = 0; k < points.size(); ++k) {
+        const SeriesPoint& p = points[k];
+        QJsonObject o{{QStringLiteral("frame"), static_cast<double>(k + 1)}, {QStringLiteral("file"), p.file},
+                      {QStringLiteral("bubbles"), p.bubbles.value_or(0)}};
+        if (p.page > 0) o[QStringLiteral("page")] = p.page;
+        if (p.order) {
+            o[QStringLiteral("psi6")] = p.order->psi6, o[QStringLiteral("psi6_se")] = p.order->psi6Se;
+            o[QStringLiteral("fivefold")] = p.order->fivefold, o[QStringLiteral("sevenfold")] = p.order->sevenfold;
+            o[QStringLiteral("dislocations")] = p.order->dislocations;
+        }
+        if (!p.error.isEmpty())
+            o[QStringLiteral("note")] = p.error;
+        else if (!p.bubbles)
+            o[QStringLiteral("note")] = QStringLiteral("no bubbles (the pattern is %1)").arg(p.pattern);
+        out.append(o);
+    }
+    return QJsonDocument(out).toJson(QJsonDocument::Compact);
+}
+
 std::vector<measure::TrackPoint> trackPoints(const measure::Result& r) {
     std::vector<measure::TrackPoint> out;
     if (r.bubbles)

@@ -110,6 +110,9 @@ struct SeriesPoint {
     double magnetisation() const { return 1 - 2 * blackFraction; }
 };
 SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, double pixelSizeUm);
+// Each frame of a tracking as its summary lists it: its bubbles and its lattice's order, or why it
+// has none; a JSON array.
+QByteArray trackFrameDetails(const std::vector<SeriesPoint>& points);
 // The bubbles of a frame as the tracking takes them (none where the frame has no bubbles).
 std::vector<measure::TrackPoint> trackPoints(const measure::Result& r);
 // A point as one JSON object, its numbers to 17 digits (what a part of a series hands to the

@@ -153,6 +153,7 @@ void SeriesModule::launch(Prepared prepared) {
     frames_ = std::move(prepared.frames);
     backgrounds_ = std::move(prepared.backgrounds);
     results_.assign(frames_.size(), std::nullopt);
+    bubbles_.assign(frames_.size(), {});
     running_ = prepared.settings;
     rect_ = prepared.rect;
     done_ = 0, cancelled_ = false, opened_ = -1;
@@ -172,7 +173,10 @@ void SeriesModule::launch(Prepared prepared) {
                     measureFrame(frames_[k], rawSize(frames_[k].file), bg, rect_, running_, um);
                 const SeriesPoint point = seriesPoint(frames_[k], r, um);
                 QMetaObject::invokeMethod(
-                    this, [this, k, point] { frameFinished(static_cast<int>(k), point); },
+                    this,
+                    [this, k, point, bubbles = trackPoints(r)]() mutable {
+                        frameFinished(static_cast<int>(k), point, std::move(bubbles));
+                    },
                     Qt::QueuedConnection);
             }
             if (--working_ == 0)
@@ -182,9 +186,10 @@ void SeriesModule::launch(Prepared prepared) {
     emit changed();
 }
 
-void SeriesModule::frameFinished(int k, const SeriesPoint& point) {
+void SeriesModule::frameFinished(int k, const SeriesPoint& point, std::vector<measure::TrackPoint> bubbles) {
     if (k < 0 || static_cast<size_t>(k) >= results_.size()) return;
     results_[static_cast<size_t>(k)] = point;
+    bubbles_[static_cast<size_t>(k)] = std::move(bubbles);
     ++done_;
     emit frameDone(k);
     emit changed();
@@ -223,6 +228,13 @@ std::vector<SeriesPoint> SeriesModule::points() const {
     for (const auto& p : results_)
         if (p) out.push_back(*p);
     markSaturated(out);
+    return out;
+}
+
+std::vector<std::vector<measure::TrackPoint>> SeriesModule::bubbles() const {
+    std::vector<std::vector<measure::TrackPoint>> out;
+    for (size_t k = 0; k < results_.size(); ++k)
+        if (results_[k]) out.push_back(bubbles_[k]);
     return out;
 }
 
@@ -292,7 +304,7 @@ QByteArray SeriesModule::provenance() const {
     QStringList files;
     for (const SeriesPoint& p : points())
         files << p.file;
-    return provenanceOf({}, QStringLiteral("系列の測定"), settingsJson(run), files, f_.background,
+    return provenanceOf({}, windowName_, settingsJson(run), files, f_.background,
                         f_.valueSource == 2 ? f_.valueFile : QString())
         .line();
 }

@@ -69,6 +69,10 @@ public:
 
     // The frames measured so far, in series order.
     std::vector<SeriesPoint> points() const;
+    // Their bubbles, as points() gives the frames (none for a frame without).
+    std::vector<std::vector<measure::TrackPoint>> bubbles() const;
+    // What the exports' provenance names as the window they came from.
+    void setWindowName(const QString& name) { windowName_ = name; }
     PlotTexts plotTexts() const;
     // Measures frame k again and draws it, with what was measured over it, into `frame()`.
     void openFrame(int k);
@@ -108,7 +112,7 @@ private:
         int jobs = 0;
     };
     void launch(Prepared prepared);
-    void frameFinished(int k, const SeriesPoint& point);
+    void frameFinished(int k, const SeriesPoint& point, std::vector<measure::TrackPoint> bubbles);
     // Where the values come from, as the fields say, for messages in Japanese.
     ValueSource source() const;
     measure::Settings settings() const;
@@ -118,6 +122,8 @@ private:
     std::vector<SeriesFrame> frames_;
     std::vector<MeasurePage> backgrounds_;
     std::vector<std::optional<SeriesPoint>> results_;
+    std::vector<std::vector<measure::TrackPoint>> bubbles_;
+    QString windowName_ = QStringLiteral("系列の測定");
     measure::Settings running_;
     std::optional<measure::Rect> rect_;
     int done_ = 0;

@@ -38,14 +38,13 @@ void SeriesPlotView::mousePressEvent(QMouseEvent* e) {
     if (k >= 0) s_.openFrame(k);
 }
 
-SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* parent)
-    : QWidget(parent, Qt::Window), s_(series), dialogs_(dialogs) {
-    setObjectName(QStringLiteral("series"));
-    setWindowTitle(QStringLiteral("系列の測定 (磁場掃引・時系列)"));
+SeriesSettingsPanel::SeriesSettingsPanel(SeriesModule& series, FileDialogs& dialogs, QWidget* parent,
+                                         std::function<void()> run)
+    : QWidget(parent), s_(series), dialogs_(dialogs) {
+    if (!run) run = [s = &series] { s->start(); };
     SeriesModule* s = &series;
-    auto* grid = new QGridLayout(this);
-    auto* settings = new QWidget(this);
-    auto* form = new QFormLayout(settings);
+    QWidget* settings = this;
+    auto* form = form_ = new QFormLayout(settings);
 
     frames_ = new QLabel(settings);
     frames_->setObjectName(QStringLiteral("frames"));
@@ -60,7 +59,6 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
     frameButtons->addWidget(addFile), frameButtons->addWidget(addFolder), frameButtons->addWidget(clear);
     form->addRow(QStringLiteral("フレーム"), frames_);
     form->addRow(frameButtons);
-
     source_ = new QComboBox(settings);
     source_->setObjectName(QStringLiteral("valueSource"));
     source_->addItems({QStringLiteral("フレーム番号"), QStringLiteral("値の一覧"),
@@ -118,39 +116,6 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
     status_->setObjectName(QStringLiteral("status"));
     status_->setWordWrap(true);
     form->addRow(status_);
-    auto* saveTable = new QPushButton(QStringLiteral("表を出力"), settings);
-    saveTable->setObjectName(QStringLiteral("exportTable"));
-    auto* savePlot = new QPushButton(QStringLiteral("図を出力"), settings);
-    savePlot->setObjectName(QStringLiteral("exportPlot"));
-    form->addRow(saveTable, savePlot);
-    auto* saveMasks = new QPushButton(QStringLiteral("マスクを出力"), settings);
-    saveMasks->setObjectName(QStringLiteral("exportMasks"));
-    form->addRow(saveMasks);
-    // The settings scroll where the screen is lower than they are tall.
-    auto* settingsArea = new QScrollArea(this);
-    settingsArea->setWidget(settings);
-    settingsArea->setWidgetResizable(true);
-    settingsArea->setFrameShape(QFrame::NoFrame);
-    settingsArea->setMinimumWidth(settings->sizeHint().width() + 20);
-    grid->addWidget(settingsArea, 0, 0, 2, 1);
-
-    plot_ = new SeriesPlotView(series, this);
-    plot_->setObjectName(QStringLiteral("plot"));
-    grid->addWidget(plot_, 0, 1);
-    auto* area = new QScrollArea(this);
-    auto* frame = new PictureView(series.frame());
-    frame->setObjectName(QStringLiteral("frame"));
-    area->setWidget(frame);
-    area->setMinimumHeight(120);
-    frameSummary_ = new QLabel(this);
-    frameSummary_->setObjectName(QStringLiteral("frameSummary"));
-    frameSummary_->setText(QStringLiteral("図の点をクリックすると、そのフレームと測定が表示されます。"));
-    auto* below = new QVBoxLayout;
-    below->addWidget(frameSummary_);
-    below->addWidget(area, 1);
-    grid->addLayout(below, 1, 1);
-    grid->setColumnStretch(1, 1);
-    grid->setRowStretch(0, 3), grid->setRowStretch(1, 2);
 
     const QString pictures = seriesPictureFilter(QStringLiteral("画像"));
     connect(addFile, &QPushButton::clicked, this, [this, s, pictures] {
@@ -178,8 +143,90 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
     connect(otsu_, &QCheckBox::toggled, this, [s](bool v) { s->setOtsu(v); });
     connect(speck_, &QLineEdit::textEdited, this, [s](const QString& t) { s->setSpeckArea(t); });
     connect(rect_, &QLineEdit::textEdited, this, [s](const QString& t) { s->setRectangle(t); });
-    connect(run_, &QPushButton::clicked, this, [s] { s->start(); });
+    connect(run_, &QPushButton::clicked, this, [run] { run(); });
     connect(cancel_, &QPushButton::clicked, this, [s] { s->cancel(); });
+}
+
+void SeriesSettingsPanel::refresh(const QString& status) {
+    const SeriesFields& f = s_.fields();
+    QStringList names;
+    for (const QString& input : f.inputs)
+        names << QFileInfo(input).fileName();
+    frames_->setText(f.inputs.isEmpty() ? QStringLiteral("なし") : names.join(QStringLiteral(", ")));
+    if (source_->currentIndex() != f.valueSource) source_->setCurrentIndex(f.valueSource);
+    showText(list_, f.valueList);
+    showText(file_, f.valueFile);
+    showText(column_, f.valueColumn);
+    showText(unit_, f.valueUnit);
+    showText(background_, f.background);
+    showText(speck_, f.speckArea);
+    showText(rect_, f.rectangle);
+    for (auto [box, on] : {std::pair{median_, f.median}, {flatField_, f.flatField}, {otsu_, f.otsu}}) {
+        const QSignalBlocker block(box);
+        box->setChecked(on);
+    }
+    run_->setEnabled(!s_.running());
+    cancel_->setEnabled(s_.running());
+    progress_->setMaximum(std::max(1, s_.framesTotal()));
+    progress_->setValue(s_.framesDone());
+    status_->setText(status);
+}
+
+QWidget* scrolling(QWidget* panel, QWidget* parent) {
+    auto* area = new QScrollArea(parent);
+    area->setWidget(panel);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setMinimumWidth(panel->sizeHint().width() + 20);
+    return area;
+}
+
+QString seriesStatus(const SeriesModule& s) {
+    return s.preparing() ? QStringLiteral("フレームを調べています…")
+           : s.running() ? QStringLiteral("測定中: %1 / %2 フレーム").arg(s.framesDone()).arg(s.framesTotal())
+           : s.framesTotal() == 0 ? QString()
+           : s.cancelled()
+               ? QStringLiteral("中止しました: %1 / %2 フレームを測りました。").arg(s.framesDone()).arg(s.framesTotal())
+               : QStringLiteral("%1 フレームを測りました。").arg(s.framesDone());
+}
+
+SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* parent)
+    : QWidget(parent, Qt::Window), s_(series), dialogs_(dialogs) {
+    setObjectName(QStringLiteral("series"));
+    setWindowTitle(QStringLiteral("系列の測定 (磁場掃引・時系列)"));
+    SeriesModule* s = &series;
+    auto* grid = new QGridLayout(this);
+    panel_ = new SeriesSettingsPanel(series, dialogs, this);
+    QWidget* settings = panel_;
+    QFormLayout* form = panel_->form();
+    auto* saveTable = new QPushButton(QStringLiteral("表を出力"), settings);
+    saveTable->setObjectName(QStringLiteral("exportTable"));
+    auto* savePlot = new QPushButton(QStringLiteral("図を出力"), settings);
+    savePlot->setObjectName(QStringLiteral("exportPlot"));
+    form->addRow(saveTable, savePlot);
+    auto* saveMasks = new QPushButton(QStringLiteral("マスクを出力"), settings);
+    saveMasks->setObjectName(QStringLiteral("exportMasks"));
+    form->addRow(saveMasks);
+    grid->addWidget(scrolling(panel_, this), 0, 0, 2, 1);
+
+    plot_ = new SeriesPlotView(series, this);
+    plot_->setObjectName(QStringLiteral("plot"));
+    grid->addWidget(plot_, 0, 1);
+    auto* area = new QScrollArea(this);
+    auto* frame = new PictureView(series.frame());
+    frame->setObjectName(QStringLiteral("frame"));
+    area->setWidget(frame);
+    area->setMinimumHeight(120);
+    frameSummary_ = new QLabel(this);
+    frameSummary_->setObjectName(QStringLiteral("frameSummary"));
+    frameSummary_->setText(QStringLiteral("図の点をクリックすると、そのフレームと測定が表示されます。"));
+    auto* below = new QVBoxLayout;
+    below->addWidget(frameSummary_);
+    below->addWidget(area, 1);
+    grid->addLayout(below, 1, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(0, 3), grid->setRowStretch(1, 2);
+
     connect(saveTable, &QPushButton::clicked, this, [this, s] {
         if (auto path = dialogs_.exportFileName(QStringLiteral("csvファイル (*.csv)|*.csv"),
                                                 s->exportSuggestion(QStringLiteral(".csv"))))
@@ -207,37 +254,9 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
 }
 
 void SeriesWindow::refresh() {
-    const SeriesFields& f = s_.fields();
-    QStringList names;
-    for (const QString& input : f.inputs)
-        names << QFileInfo(input).fileName();
-    frames_->setText(f.inputs.isEmpty() ? QStringLiteral("なし") : names.join(QStringLiteral(", ")));
-    if (source_->currentIndex() != f.valueSource) source_->setCurrentIndex(f.valueSource);
-    showText(list_, f.valueList);
-    showText(file_, f.valueFile);
-    showText(column_, f.valueColumn);
-    showText(unit_, f.valueUnit);
-    showText(background_, f.background);
-    showText(speck_, f.speckArea);
-    showText(rect_, f.rectangle);
-    for (auto [box, on] : {std::pair{median_, f.median}, {flatField_, f.flatField}, {otsu_, f.otsu}}) {
-        const QSignalBlocker block(box);
-        box->setChecked(on);
-    }
-    run_->setEnabled(!s_.running());
-    cancel_->setEnabled(s_.running());
-    progress_->setMaximum(std::max(1, s_.framesTotal()));
-    progress_->setValue(s_.framesDone());
-    status_->setText(
-        s_.preparing() ? QStringLiteral("フレームを調べています…")
-        : s_.running() ? QStringLiteral("測定中: %1 / %2 フレーム").arg(s_.framesDone()).arg(s_.framesTotal())
-        : s_.framesTotal() == 0 ? QString()
-        : s_.cancelled()
-            ? QStringLiteral("中止しました: %1 / %2 フレームを測りました。")
-                  .arg(s_.framesDone())
-                  .arg(s_.framesTotal())
-            : QStringLiteral("%1 フレームを測りました。").arg(s_.framesDone()) +
-                  (s_.loopSummary().isEmpty() ? QString() : QStringLiteral("\n") + s_.loopSummary()));
+    panel_->refresh(seriesStatus(s_) + (s_.running() || s_.cancelled() || s_.loopSummary().isEmpty() || s_.framesTotal() == 0
+                                            ? QString()
+                                            : QStringLiteral("\n") + s_.loopSummary()));
     if (s_.openedFrame() >= 0) frameSummary_->setText(s_.frameSummary());
     plot_->update();
 }

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -31,6 +33,37 @@ private:
     SeriesModule& s_;
 };
 
+// What the windows of a series share: the frames and where their values come from, the Kerr
+// background, the preparation, the rectangle, 測定 and 中止 and the progress; rows after these go
+// into `form()`.
+class SeriesSettingsPanel : public QWidget {
+    Q_OBJECT
+public:
+    // `run` is what 測定 does (the series' start where not given).
+    SeriesSettingsPanel(SeriesModule& series, FileDialogs& dialogs, QWidget* parent = nullptr,
+                        std::function<void()> run = {});
+    QFormLayout* form() { return form_; }
+    QPushButton* runButton() { return run_; }
+    // Shows the module's fields and progress; `status` is the line below the progress.
+    void refresh(const QString& status);
+
+private:
+    SeriesModule& s_;
+    FileDialogs& dialogs_;
+    QFormLayout* form_;
+    QLabel *frames_, *status_;
+    QComboBox* source_;
+    QLineEdit *list_, *file_, *column_, *unit_, *background_, *speck_, *rect_;
+    QCheckBox *median_, *flatField_, *otsu_;
+    QPushButton *run_, *cancel_;
+    QProgressBar* progress_;
+};
+
+// The panel in a scroll area (the settings scroll where the screen is lower than they are tall).
+QWidget* scrolling(QWidget* panel, QWidget* parent);
+// The status line of a series' measurement: listing, measuring, cancelled or done.
+QString seriesStatus(const SeriesModule& s);
+
 class SeriesWindow : public QWidget {
     Q_OBJECT
 public:
@@ -41,12 +74,8 @@ private:
 
     SeriesModule& s_;
     FileDialogs& dialogs_;
-    QLabel *frames_, *status_, *frameSummary_;
-    QComboBox* source_;
-    QLineEdit *list_, *file_, *column_, *unit_, *background_, *speck_, *rect_;
-    QCheckBox *median_, *flatField_, *otsu_;
-    QPushButton *run_, *cancel_;
-    QProgressBar* progress_;
+    SeriesSettingsPanel* panel_;
+    QLabel* frameSummary_;
     SeriesPlotView* plot_;
 };
 

@@ -62,6 +62,7 @@ void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& 
     font.setPixelSize(13);
     painter.setFont(font);
     const QFontMetricsF metrics(font);
+    if (data.frame && !data.frame->isNull()) painter.drawImage(panels.tracks, *data.frame);
     painter.setPen(QPen(Qt::black, 1));
     painter.drawRect(panels.tracks);
     painter.drawText(QPointF(panels.tracks.left(), panels.tracks.top() - 10), texts.tracks);

@@ -7,6 +7,7 @@
 #include "track.h"
 
 #include <QByteArray>
+#include <QImage>
 #include <QPointF>
 #include <QRectF>
 #include <QString>
@@ -21,6 +22,7 @@ struct TrackPlotData {
     const std::vector<std::vector<measure::TrackPoint>>* frames = nullptr;
     const measure::Tracks* tracks = nullptr;
     int upTo = -1; // the last frame whose steps are drawn (from 0); -1 for all
+    const QImage* frame = nullptr; // drawn under the tracks where given (the frame's own size)
 };
 
 struct TrackPlotTexts {

@@ -13,6 +13,7 @@
 #include "main_window.h"
 #include "measure/measurement_window.h"
 #include "measure/series_window.h"
+#include "measure/track_window.h"
 #include "widgets/screen_fit.h"
 
 #include <QApplication>
@@ -76,7 +77,7 @@ Application::Application(const QString& programFolder, const Options& options)
                                                                 : options.workFolder)),
       quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")), workFolder_.folder),
       module_(state_, quarn_, dialogs_), histogram_(module_), simulator_(module_), editor_(module_),
-      measurement_(module_), series_(module_), batch_(module_) {
+      measurement_(module_), series_(module_), tracking_(module_), batch_(module_) {
     initResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tovra/icon.png")));
     ImageWindow::setClosingForExit(false);
@@ -180,6 +181,12 @@ Application::Application(const QString& programFolder, const Options& options)
         seriesWindow_->show();
         seriesWindow_->raise();
         keepOnScreen(seriesWindow_.get());
+    });
+    main_->addWindowItem("ctrack", QStringLiteral("泡の追跡"), [this] {
+        if (!trackWindow_) trackWindow_ = std::make_unique<TrackWindow>(tracking_, dialogs_);
+        trackWindow_->show();
+        trackWindow_->raise();
+        keepOnScreen(trackWindow_.get());
     });
     toolbox_->setShowAction("Command14", showSimulator);
 }

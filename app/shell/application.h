@@ -14,6 +14,7 @@
 #include "hough/simulator.h"
 #include "measure/measurement.h"
 #include "measure/series_module.h"
+#include "measure/track_module.h"
 
 #include <QStringList>
 #include <array>
@@ -27,6 +28,7 @@ class SimulatorWindow;
 class EditorWindow;
 class MeasurementWindow;
 class SeriesWindow;
+class TrackWindow;
 class HistogramWindow;
 class ImageWindow;
 class InfoWindow;
@@ -57,6 +59,8 @@ public:
     MeasurementWindow* measurementWindow() { return measurementWindow_.get(); }
     SeriesModule& series() { return series_; }
     SeriesWindow* seriesWindow() { return seriesWindow_.get(); }
+    TrackModule& tracking() { return tracking_; }
+    TrackWindow* trackWindow() { return trackWindow_.get(); }
     AboutWindow* aboutWindow() { return about_.get(); }
 
     // The start-up sequence: settings file, toolbox, default image window, information window,
@@ -80,6 +84,7 @@ private:
     HoughEditor editor_;
     MeasurementModule measurement_;
     SeriesModule series_;
+    TrackModule tracking_;
     BatchRunner batch_;
     std::unique_ptr<MainWindow> main_;
     std::unique_ptr<ToolboxWindow> toolbox_;
@@ -91,6 +96,7 @@ private:
     std::unique_ptr<EditorWindow> editorWindow_;
     std::unique_ptr<MeasurementWindow> measurementWindow_;
     std::unique_ptr<SeriesWindow> seriesWindow_;
+    std::unique_ptr<TrackWindow> trackWindow_;
     std::unique_ptr<AboutWindow> about_;
     std::array<ImageWindow*, kSlots> images_{};
 };

@@ -123,29 +123,6 @@ int writeSeriesOutputs(const Options& options, std::vector<SeriesPoint>& points,
     return failed;
 }
 
-// Each frame of a tracking as the summary lists it: its bubbles and its lattice's order, or why it
-// has none.
-std::string frameDetails(const std::vector<SeriesPoint>& points) {
-    QJsonArray out;
-    for (size_t k = 0; k < points.size(); ++k) {
-        const SeriesPoint& p = points[k];
-        QJsonObject o{{QStringLiteral("frame"), static_cast<double>(k + 1)}, {QStringLiteral("file"), p.file},
-                      {QStringLiteral("bubbles"), p.bubbles.value_or(0)}};
-        if (p.page > 0) o[QStringLiteral("page")] = p.page;
-        if (p.order) {
-            o[QStringLiteral("psi6")] = p.order->psi6, o[QStringLiteral("psi6_se")] = p.order->psi6Se;
-            o[QStringLiteral("fivefold")] = p.order->fivefold, o[QStringLiteral("sevenfold")] = p.order->sevenfold;
-            o[QStringLiteral("dislocations")] = p.order->dislocations;
-        }
-        if (!p.error.isEmpty())
-            o[QStringLiteral("note")] = p.error;
-        else if (!p.bubbles)
-            o[QStringLiteral("note")] = QStringLiteral("no bubbles (the pattern is %1)").arg(p.pattern);
-        out.append(o);
-    }
-    return QJsonDocument(out).toJson(QJsonDocument::Compact).toStdString();
-}
-
 // A tracking's outputs once every frame is measured: the frames must have one size; the tracks, the
 // summary and the plot asked for. How many could not be written, or -1 where the frames cannot be
 // tracked (said).
@@ -185,7 +162,7 @@ int writeTrackOutputs(const Options& options, const std::vector<SeriesPoint>& po
         ++failed;
     }
     if (!options.summary.isEmpty()) {
-        const std::string summary = measure::tracksSummaryJson(t, values, um, frameDetails(points));
+        const std::string summary = measure::tracksSummaryJson(t, values, um, trackFrameDetails(points).toStdString());
         const QByteArray text = "{\"provenance\":" + provenanceLine + "," + QByteArray::fromStdString(summary.substr(1)) + "\n";
         if (!saveWholeFile(options.summary, text, &why)) {
             say(err, QStringLiteral("%1 cannot be written: %2").arg(options.summary, why));
