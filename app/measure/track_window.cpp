@@ -66,6 +66,7 @@ TrackWindow::TrackWindow(TrackModule& tracks, FileDialogs& dialogs, QWidget* par
     slider_->setObjectName(QStringLiteral("frameSlider"));
     frameLabel_ = new QLabel(this);
     frameLabel_->setObjectName(QStringLiteral("frameLabel"));
+    frameLabel_->setWordWrap(true);
     auto* below = new QVBoxLayout;
     below->addWidget(slider_);
     below->addWidget(frameLabel_);
