@@ -94,6 +94,7 @@ Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRar
         centres.emplace_back(g.sx / g.area, g.sy / g.area);
         Domains::Item it;
         it.region = static_cast<int32_t>(gi);
+        it.elongation = e;
         it.seen = std::sqrt(4 * (g.area + kPi * sigma * sigma) / kPi);
         seen.push_back(it);
     }
@@ -102,7 +103,7 @@ Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRar
         return d;
     std::nth_element(shapes.begin(), shapes.begin() + static_cast<std::ptrdiff_t>(shapes.size() / 2),
                      shapes.end());
-    if (shapes[shapes.size() / 2] >= 1.6) return d;
+    if (shapes[shapes.size() / 2] >= kRound) return d;
     Bubbles b;
     b.black = minority;
     b.count = static_cast<int>(centres.size());
@@ -146,6 +147,10 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
     const bool refine = levels && contrast > 0 && d.labels.size() == smooth.px.size();
     const double matrix = levels ? (blackBubbles ? levels->first : levels->second) : 0;
     const double sign = blackBubbles ? 1 : -1;
+    // Weights below three times the smoothed picture's noise are the matrix's noise, not a skirt:
+    // taken off every weight alike, which leaves a round profile's centre where it was.
+    const double floor = contrast > 0 ? std::min(0.3, 3 * noise / (2 * std::sqrt(kPi) * kSmoothing) / contrast) : 0;
+    auto weight = [&](float v) { return (sign * (matrix - v) / contrast - floor) / (1 - floor); };
     d.bubbles->items.clear();
     d.bubbles->items.reserve(d.items.size());
     std::vector<uint8_t> bubbleRegion;
@@ -205,7 +210,7 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
                         if (dx * dx + dy * dy > reach * reach) continue;
                         const size_t i = static_cast<size_t>(y) * w + x;
                         if (!counts(it, i, x, y)) continue;
-                        const double c = std::clamp(sign * (matrix - smooth.px[i]) / contrast, 0.0, 1.0);
+                        const double c = std::clamp(weight(smooth.px[i]), 0.0, 1.0);
                         sw += c, sx += c * x, sy += c * y;
                     }
                 if (!(sw > 0)) break;
@@ -216,17 +221,18 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
                         const double dx = x - it.x, dy = y - it.y;
                         const size_t i = static_cast<size_t>(y) * w + x;
                         if (dx * dx + dy * dy > reach * reach || !counts(it, i, x, y)) continue;
-                        const double c = sign * (matrix - smooth.px[i]) / contrast;
+                        const double c = weight(smooth.px[i]);
                         if (c > 0 && c < 1) spread += (x - cx) * (x - cx) + (y - cy) * (y - cy);
                     }
                 it.x = cx, it.y = cy;
-                se = std::sqrt(spread / 2) * noise / (contrast * sw);
+                se = std::sqrt(spread / 2) * noise / (contrast * (1 - floor) * sw);
             }
         }
         Bubble b;
         b.x = it.x, b.y = it.y, b.positionSe = se;
         b.diameter = it.seen;
         b.inside = it.diameter >= 0;
+        b.single = it.elongation < kRound;
         d.bubbles->items.push_back(b);
     }
 }

@@ -60,10 +60,11 @@ struct Warning {
 // One bubble: its centre (the grey levels' centre of mass inside its outline, in the picture's
 // coordinates), how sure that centre is (the standard error of each coordinate from the pixels'
 // noise), its equivalent diameter sqrt(4 area / pi), and whether it lies wholly inside the
-// rectangle (else the border cuts it, and centre and diameter are those of what is seen).
+// rectangle (else the border cuts it, and centre and diameter are those of what is seen), and
+// whether it is one (round: its length under 1.6 times its width; two bubbles run together are not).
 struct Bubble {
     double x = 0, y = 0, positionSe = 0, diameter = 0;
-    bool inside = false;
+    bool inside = false, single = true;
 };
 
 // The order of a lattice of bubbles, over its Delaunay triangulation: a bubble counts where every

@@ -55,8 +55,9 @@ TOVRA_MEASURE_API int32_t tovra_measure_record(char* text, int32_t size, double 
 
 /* Bubbles followed through frames: frame f holds counts[f] bubbles, all frames' bubbles given in
  * order by their centres x, y, the standard error of each coordinate (se, NULL where not known),
- * their diameters (NULL for none) and whether the border leaves each whole (inside, 1 or 0; NULL
- * for all whole). values: one a frame (a field, a time), or NULL for the frame
+ * their diameters (NULL for none) and whether each centre is the bubble's own (inside: 0 for one
+ * the border cuts or run together with another, whose steps count for neither the drift nor the
+ * MSD; NULL for all). values: one a frame (a field, a time), or NULL for the frame
  * numbers. max_step: the furthest a bubble moves between frames (pixels), 0 for half the median
  * nearest-neighbour distance; memory: frames a bubble may be missed. Writes each bubble's track
  * (from 0) into track_ids, as many as the bubbles. Returns 0, or 1 where nothing can be linked (the

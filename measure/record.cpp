@@ -104,11 +104,11 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
                 .num("mean_diameter_se_um", b.meanDiameterSePx * um)
                 .num("mean_nearest_neighbour_se_um", b.meanNearestNeighbourSePx * um);
         // Each bubble's centre (columns and rows from the picture's top left pixel's centre), its
-        // error, its diameter and whether the border cuts it.
+        // error, its diameter, whether the border cuts it and whether it is one.
         bo.raw("items", array(b.items, [um](const Bubble& it) {
             Object io;
             io.num("x_px", it.x).num("y_px", it.y).num("position_se_px", it.positionSe);
-            io.num("diameter_px", it.diameter).truth("inside", it.inside);
+            io.num("diameter_px", it.diameter).truth("inside", it.inside).truth("single", it.single);
             if (um > 0) io.num("x_um", it.x * um).num("y_um", it.y * um).num("diameter_um", it.diameter * um);
             return io;
         }));

@@ -129,7 +129,7 @@ struct Domains {
     struct Item {
         double x = 0, y = 0, diameter = -1, nearest = -1;
         int32_t region = -1;
-        double seen = 0;
+        double seen = 0, elongation = 1;
     };
     std::vector<Item> items;
     std::vector<int32_t> labels; // where there are bubbles: each pixel's region, until the centres are refined
@@ -261,6 +261,8 @@ constexpr double kEmptyBlock = 0.25, kFocusSpread = 1.0, kFocusShare = 0.6;
 // A linear camera's noise grows with the light (read noise and shot noise); the dark domains' noise
 // above the bright ones' by more than this says that the response compresses the bright end.
 constexpr double kCompressed = 1.3;
+// A bubble longer than this many times its width is two or more run together.
+constexpr double kRound = 1.6;
 // Domains narrower than this many of the whole blur's sigma cannot be measured.
 constexpr double kResolved = 3;
 

@@ -239,12 +239,21 @@ void diffusionOf(const std::vector<std::vector<TrackPoint>>& frames, const std::
         int frame;
         double x, y, se;
     };
-    std::vector<std::vector<Seen>> tracks(static_cast<size_t>(t.tracks));
+    // A centre that is not the bubble's own (cut by the border, run together with another) ends the
+    // stretch of its track the MSD takes: across it, which of two bubbles that ran together came
+    // out as this one is a guess. Each stretch counts as a track of its own.
+    std::vector<std::vector<Seen>> tracks;
+    std::vector<int> stretch(static_cast<size_t>(t.tracks), -1);
     for (size_t f = 0; f < n; ++f)
         for (size_t i = 0; i < frames[f].size(); ++i) {
             const TrackPoint& p = frames[f][i];
-            if (!p.inside) continue;
-            tracks[static_cast<size_t>(t.id[f][i])].push_back(
+            int& at = stretch[static_cast<size_t>(t.id[f][i])];
+            if (!p.inside) {
+                at = -1;
+                continue;
+            }
+            if (at < 0) at = static_cast<int>(tracks.size()), tracks.emplace_back();
+            tracks[static_cast<size_t>(at)].push_back(
                 {static_cast<int>(f), p.x - t.driftX[f], p.y - t.driftY[f], p.positionSe});
         }
     // The values' step: the frames evenly spaced in value, or no time to give D in.
@@ -273,7 +282,7 @@ void diffusionOf(const std::vector<std::vector<TrackPoint>>& frames, const std::
     const double back = perStep > 1 ? perStep / (perStep - 1) : 1;
     // Lags out to a quarter of the frames (100 at most); tracks in 32 groups for the errors.
     const int lags = static_cast<int>(std::min<size_t>(100, std::max<size_t>(1, n / 4)));
-    const int groups = std::min(32, t.tracks);
+    const int groups = static_cast<int>(std::min<size_t>(32, tracks.size()));
     if (n < 2 || groups < 2) {
         if (t.note.empty()) t.note = "too few tracks for the MSD";
         return;

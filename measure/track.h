@@ -15,9 +15,9 @@
 namespace tovra::measure {
 
 // One bubble of one frame: its centre, the standard error of each coordinate (0: not known), its
-// diameter, and whether the border leaves it whole (a bubble the border cuts is linked, but its
-// centre, that of the part seen, moves as the border uncovers it: its steps count for neither the
-// drift nor the MSD).
+// diameter, and whether its centre is its own: a bubble the border cuts, or one run together with
+// another, is linked, but its centre (that of what is seen) jumps as the border uncovers it or as
+// the two part: its steps count for neither the drift nor the MSD.
 struct TrackPoint {
     double x = 0, y = 0, positionSe = 0, diameter = 0;
     bool inside = true;

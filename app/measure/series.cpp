@@ -513,7 +513,7 @@ std::vector<measure::TrackPoint> trackPoints(const measure::Result& r) {
     std::vector<measure::TrackPoint> out;
     if (r.bubbles)
         for (const measure::Bubble& b : r.bubbles->items)
-            out.push_back({b.x, b.y, b.positionSe, b.diameter, b.inside});
+            out.push_back({b.x, b.y, b.positionSe, b.diameter, b.inside && b.single});
     return out;
 }
 

@@ -34,16 +34,28 @@ def picture(centres, diameters, size, blur=1.0, noise=0.05, rng=None, black=True
 
 
 def hard_core_points(rng, count, size, spacing):
-    """Up to `count` points in the box (width, height) no two closer than `spacing`."""
+    """Up to `count` points in the box (width, height) no two closer than `spacing`: darts thrown
+    in batches, each kept where it is far enough from those kept before it."""
+    from scipy.spatial import cKDTree
     w, h = size
-    points = []
-    for _ in range(count * 200):
-        p = rng.uniform([0, 0], [w, h])
-        if not points or np.min(np.hypot(*(np.asarray(points) - p).T)) > spacing:
-            points.append(p)
-            if len(points) == count:
+    kept = np.zeros((0, 2))
+    for _ in range(200):
+        darts = rng.uniform([0, 0], [w, h], (4 * count, 2))
+        if len(kept):
+            far = cKDTree(kept).query(darts, distance_upper_bound=spacing)[0] > spacing
+            darts = darts[far]
+        chosen = []
+        for p in darts:
+            if chosen and np.min(np.hypot(*(np.asarray(chosen) - p).T)) <= spacing:
+                continue
+            chosen.append(p)
+            if len(kept) + len(chosen) == count:
                 break
-    return np.asarray(points)
+        if chosen:
+            kept = np.concatenate([kept, np.asarray(chosen)])
+        if len(kept) >= count:
+            break
+    return kept[:count]
 
 
 def brownian(rng, start, frames, sigma, spacing=0.0, drift=(0.0, 0.0)):

@@ -52,9 +52,10 @@ class Warning:  # noqa: A001 - the record's own word
 
 
 # Each bubble of a frame: its centre (columns and rows, the top left pixel's centre at 0, 0), the
-# standard error of each coordinate, its equivalent diameter and whether the border leaves it whole.
+# standard error of each coordinate, its equivalent diameter, whether the border leaves it whole and
+# whether it is one (two bubbles run together are not).
 BUBBLE_DTYPE = np.dtype([("x_px", "f8"), ("y_px", "f8"), ("position_se_px", "f8"), ("diameter_px", "f8"),
-                         ("inside", "?")])
+                         ("inside", "?"), ("single", "?")])
 
 
 @dataclasses.dataclass(frozen=True)
@@ -101,8 +102,8 @@ class Bubbles:
     def from_record(cls, record):
         fields = dict(record)
         items = fields.pop("items", ())
-        fields["items"] = np.array([(i["x_px"], i["y_px"], i["position_se_px"], i["diameter_px"], i["inside"])
-                                    for i in items], dtype=BUBBLE_DTYPE)
+        fields["items"] = np.array([(i["x_px"], i["y_px"], i["position_se_px"], i["diameter_px"], i["inside"],
+                                     i["single"]) for i in items], dtype=BUBBLE_DTYPE)
         order = fields.pop("order", None)
         if order is not None:
             order = dict(order)
@@ -542,7 +543,8 @@ def _positive(value, what):
 def link(positions, values=None, max_step=None, memory=0, pixel_size=None):
     """Links given bubbles through frames, as `track` links the ones it measures. `positions`:
     one array a frame of rows (x, y), (x, y, se), (x, y, se, diameter) or (x, y, se, diameter,
-    inside), inside 0 for a bubble the border cuts (its steps count for neither drift nor MSD). Returns (tracks, summary):
+    inside), inside 0 for a bubble the border cuts or one run together with another (its steps count
+    for neither drift nor MSD). Returns (tracks, summary):
     a structured array of TRACK_DTYPE sorted by track and frame, and the summary as a dict (the
     counts, the drift by frame, the MSD with its errors, D with its error, the pinned share)."""
     frames = []
@@ -617,7 +619,8 @@ def track(frames, values=None, max_step=None, memory=0, pixel_size=None):
             details.append({"bubbles": 0, "note": m.error or f"no bubbles ({m.pattern})"})
             continue
         it = b.items
-        positions.append(np.column_stack([it["x_px"], it["y_px"], it["position_se_px"], it["diameter_px"], it["inside"]]))
+        positions.append(np.column_stack([it["x_px"], it["y_px"], it["position_se_px"], it["diameter_px"],
+                                          it["inside"] & it["single"]]))
         d = {"bubbles": int(it.size)}
         if b.order is not None:
             o = b.order
