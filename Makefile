@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 WERROR ?= OFF
 FUZZ_SECONDS ?= 60
 FUZZERS = csv_fuzzer info_fuzzer hough_fuzzer lhist_fuzzer script_fuzzer measure_fuzzer picture_fuzzer \
-	series_fuzzer frame_fuzzer
+	series_fuzzer frame_fuzzer track_fuzzer
 
 deps:
 	@scripts/install-deps.sh
