@@ -7,7 +7,7 @@ packages=(
     build-essential cmake make git python3 python3-numpy python3-pil python3-pip python3-setuptools
     qt6-base-dev qt6-svg-dev qt6-image-formats-plugins qt6-translations-l10n libgl1-mesa-dev fonts-noto-cjk
     libgtest-dev libgmock-dev googletest libbenchmark-dev libfftw3-dev libtiff-dev pkg-config
-    libhdf5-dev python3-tifffile python3-h5py libqhull-dev
+    libhdf5-dev python3-tifffile python3-h5py libqhull-dev python3-scipy
 )
 case "${1:-}" in
 --bench) packages+=(libopencv-dev python3-numpy python3-opencv python3-scipy bc) ;;
