@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     std::vector<std::vector<tovra::measure::TrackPoint>> points(static_cast<size_t>(frames));
     for (long f = 0; f < frames; ++f)
         for (long k = 0; k < bubbles; ++k) {
-            const size_t at = (static_cast<size_t>(f) * static_cast<size_t>(bubbles) + static_cast<size_t>(k)) * 2;
+            const size_t at =
+                (static_cast<size_t>(f) * static_cast<size_t>(bubbles) + static_cast<size_t>(k)) * 2;
             points[static_cast<size_t>(f)].push_back({xy[at], xy[at + 1], 0, 0, true});
         }
     const auto start = std::chrono::steady_clock::now();
@@ -38,7 +39,8 @@ int main(int argc, char** argv) {
         std::vector<long> next(static_cast<size_t>(t.tracks), -1);
         for (long k = 0; k < bubbles; ++k) {
             const int id = t.id[static_cast<size_t>(f)][static_cast<size_t>(k)];
-            if (f > 0 && bubbleOf[static_cast<size_t>(id)] >= 0) ++links, wrong += bubbleOf[static_cast<size_t>(id)] != k;
+            if (f > 0 && bubbleOf[static_cast<size_t>(id)] >= 0)
+                ++links, wrong += bubbleOf[static_cast<size_t>(id)] != k;
             next[static_cast<size_t>(id)] = k;
         }
         bubbleOf = std::move(next);

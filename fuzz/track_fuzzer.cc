@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             p.x = a * 1.7, p.y = b * 1.3;
             if (mode == 1 && a == 255) p.x = std::numeric_limits<double>::quiet_NaN();
             if (mode == 1 && b == 254) p.y = -std::numeric_limits<double>::infinity();
-            if (mode == 2) p.x = a == 0 ? 1e300 : 5, p.y = 5;  // all on one place, or far beyond
-            if (mode == 3) p.y = 7;                              // on a line
-            if (mode == 4) p.x += 0.01 * k, p.y += 0.013 * k;    // dense
+            if (mode == 2) p.x = a == 0 ? 1e300 : 5, p.y = 5; // all on one place, or far beyond
+            if (mode == 3) p.y = 7;                           // on a line
+            if (mode == 4) p.x += 0.01 * k, p.y += 0.013 * k; // dense
             p.positionSe = in.range(0, 3) * 0.05;
             p.diameter = in.range(0, 20);
             p.inside = in.range(0, 3) != 0;
@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<double> values;
     if (in.range(0, 2) == 1)
         for (int f = 0; f < frames; ++f)
-            values.push_back(in.range(0, 3) == 0 ? std::numeric_limits<double>::quiet_NaN() : f * in.range(-2, 3));
+            values.push_back(in.range(0, 3) == 0 ? std::numeric_limits<double>::quiet_NaN()
+                                                 : f * in.range(-2, 3));
     const double steps[] = {0, 1e-300, 0.5, 3, 40, 1e6, -1, std::numeric_limits<double>::infinity()};
     TrackSettings settings{steps[in.range(0, 7)], in.range(-1, 4)};
     const Tracks t = linkTracks(points, values, settings);
@@ -62,10 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!points.empty()) {
         std::vector<Bubble> bubbles;
         for (const TrackPoint& p : points.front())
-            if (std::isfinite(p.x) && std::isfinite(p.y) && std::abs(p.x) < 1e6) bubbles.push_back({p.x, p.y, 0, 6, p.inside, true});
+            if (std::isfinite(p.x) && std::isfinite(p.y) && std::abs(p.x) < 1e6)
+                bubbles.push_back({p.x, p.y, 0, 6, p.inside, true});
         const detail::Blocks blocks = detail::blocksOf(256, 256, 40);
         if (const auto order = detail::latticeOrder(bubbles, 256, 256, blocks)) {
-            if (!std::isfinite(order->psi6) || !std::isfinite(order->psi6Se) || order->psi6 > 1 + 1e-9) std::abort();
+            if (!std::isfinite(order->psi6) || !std::isfinite(order->psi6Se) || order->psi6 > 1 + 1e-9)
+                std::abort();
             for (int i : order->five)
                 if (i < 0 || static_cast<size_t>(i) >= bubbles.size()) std::abort();
             for (const auto& c : order->correlation)

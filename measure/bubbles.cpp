@@ -5,8 +5,11 @@
 
 #include <numeric>
 
+#include <array>
+
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace tovra::measure::detail {
 
@@ -55,6 +58,32 @@ std::vector<double> nearestNeighbours(const std::vector<std::pair<double, double
         if (best < 1e300) out.push_back(best);
     }
     return out;
+}
+
+// The sum of squares of `field` (w x h) convolved with the separable `kernel`, rows then columns.
+double spreadSquares(const std::vector<double>& field, int w, int h, const std::vector<double>& kernel) {
+    const int reach = static_cast<int>(kernel.size() / 2);
+    std::vector<double> rows(field.size(), 0.0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double v = field[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)];
+            if (v == 0) continue;
+            for (int k = -reach; k <= reach; ++k)
+                if (x + k >= 0 && x + k < w)
+                    rows[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x + k)] +=
+                        v * kernel[static_cast<size_t>(k + reach)];
+        }
+    double sum = 0;
+    for (int x = 0; x < w; ++x)
+        for (int y = 0; y < h; ++y) {
+            double v = 0;
+            for (int k = -reach; k <= reach; ++k)
+                if (y + k >= 0 && y + k < h)
+                    v += rows[static_cast<size_t>(y + k) * static_cast<size_t>(w) + static_cast<size_t>(x)] *
+                         kernel[static_cast<size_t>(k + reach)];
+            sum += v * v;
+        }
+    return sum;
 }
 
 } // namespace
@@ -149,7 +178,8 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
     const double sign = blackBubbles ? 1 : -1;
     // Weights below three times the smoothed picture's noise are the matrix's noise, not a skirt:
     // taken off every weight alike, which leaves a round profile's centre where it was.
-    const double floor = contrast > 0 ? std::min(0.3, 3 * noise / (2 * std::sqrt(kPi) * kSmoothing) / contrast) : 0;
+    const double floor =
+        contrast > 0 ? std::min(0.3, 3 * noise / (2 * std::sqrt(kPi) * kSmoothing) / contrast) : 0;
     auto weight = [&](float v) { return (sign * (matrix - v) / contrast - floor) / (1 - floor); };
     d.bubbles->items.clear();
     d.bubbles->items.reserve(d.items.size());
@@ -160,10 +190,12 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
         bubbleRegion[static_cast<size_t>(it.region)] = 1;
     }
     // Each bubble's neighbours whose pixels or skirts its disc may reach, from a grid of cells.
-    const double widest = std::accumulate(d.items.begin(), d.items.end(), 1.0,
-                                          [](double m, const Domains::Item& it) { return std::max(m, it.seen); });
+    const double widest =
+        std::accumulate(d.items.begin(), d.items.end(), 1.0,
+                        [](double m, const Domains::Item& it) { return std::max(m, it.seen); });
     const double cell = 2 * (widest / 2 + 3 + 0.2 * widest);
-    const int across = std::max(1, static_cast<int>(w / cell) + 1), down = std::max(1, static_cast<int>(h / cell) + 1);
+    const int across = std::max(1, static_cast<int>(w / cell) + 1),
+              down = std::max(1, static_cast<int>(h / cell) + 1);
     std::vector<std::vector<size_t>> grid(static_cast<size_t>(across) * static_cast<size_t>(down));
     auto cellOf = [cell](double v, int n) { return std::clamp(static_cast<int>(v / cell), 0, n - 1); };
     for (size_t k = 0; k < d.items.size(); ++k)
@@ -171,38 +203,69 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
              static_cast<size_t>(cellOf(d.items[k].x, across))]
             .push_back(k);
     std::vector<size_t> near;
+    double narrowest = 0; // the narrowest gap between this bubble's edge and a neighbour's
+    // The smoothing's kernel, for the centres' errors.
+    const int kernelReach = static_cast<int>(std::ceil(3 * kSmoothing));
+    std::vector<double> kernel(static_cast<size_t>(2 * kernelReach + 1));
+    for (int k = -kernelReach; k <= kernelReach; ++k)
+        kernel[static_cast<size_t>(k + kernelReach)] = std::exp(-k * k / (2 * kSmoothing * kSmoothing));
+    const double kernelSum = std::accumulate(kernel.begin(), kernel.end(), 0.0);
+    for (double& k : kernel)
+        k /= kernelSum;
+    std::array<std::vector<double>, 2> lever;
+    std::vector<double> weights;
     // A pixel of another bubble counts for nothing, nor one of the matrix nearer another bubble's
     // edge than this one's: the gap between two bubbles is shared at its middle, so that what the
     // disc loses of this bubble's blurred skirt beyond the middle the neighbour's skirt gives back.
     auto counts = [&](const Domains::Item& it, size_t i, int x, int y) {
         const int32_t label = d.labels[i];
         if (label == it.region) return true;
-        if (label >= 0 && static_cast<size_t>(label) < bubbleRegion.size() && bubbleRegion[static_cast<size_t>(label)])
+        if (label >= 0 && static_cast<size_t>(label) < bubbleRegion.size() &&
+            bubbleRegion[static_cast<size_t>(label)])
             return false;
-        const double own = std::hypot(x - it.x, y - it.y) - it.seen / 2;
+        const double own = std::sqrt((x - it.x) * (x - it.x) + (y - it.y) * (y - it.y)) - it.seen / 2;
+        // No neighbour's edge is nearer than half the narrowest gap to one.
+        if (2 * own < narrowest) return true;
         for (size_t j : near) {
             const Domains::Item& o = d.items[j];
-            if (std::hypot(x - o.x, y - o.y) - o.seen / 2 < own) return false;
+            // Nearer the other's edge: its distance from the other's centre below own + its radius.
+            const double limit = own + o.seen / 2;
+            if (limit > 0 && (x - o.x) * (x - o.x) + (y - o.y) * (y - o.y) < limit * limit) return false;
         }
         return true;
     };
-    for (Domains::Item& it : d.items) {
-        double se = 0;
+    const size_t sampleEvery = std::max<size_t>(1, d.items.size() / 64);
+    std::vector<double> naive(d.items.size(), 0), scale(d.items.size(), 0), ratios;
+    for (size_t k = 0; k < d.items.size(); ++k) {
+        Domains::Item& it = d.items[k];
         if (refine) {
             const double reach = it.seen / 2 + 3 + 0.2 * it.seen;
             near.clear();
             const int gx = cellOf(it.x, across), gy = cellOf(it.y, down);
             for (int cy = std::max(0, gy - 1); cy <= std::min(down - 1, gy + 1); ++cy)
                 for (int cx = std::max(0, gx - 1); cx <= std::min(across - 1, gx + 1); ++cx)
-                    for (size_t j : grid[static_cast<size_t>(cy) * static_cast<size_t>(across) + static_cast<size_t>(cx)]) {
+                    for (size_t j : grid[static_cast<size_t>(cy) * static_cast<size_t>(across) +
+                                         static_cast<size_t>(cx)]) {
                         const Domains::Item& o = d.items[j];
-                        if (&o != &it && std::hypot(o.x - it.x, o.y - it.y) < reach + o.seen / 2 + 1) near.push_back(j);
+                        if (&o != &it && std::hypot(o.x - it.x, o.y - it.y) < reach + o.seen / 2 + 1)
+                            near.push_back(j);
                     }
+            // Less a pixel, for the centre's own move between the passes.
+            narrowest = 1e300;
+            for (size_t j : near) {
+                const Domains::Item& o = d.items[j];
+                narrowest =
+                    std::min(narrowest, std::hypot(o.x - it.x, o.y - it.y) - (it.seen + o.seen) / 2 - 1);
+            }
             for (int pass = 0; pass < 2; ++pass) {
                 const int x0 = std::max(0, static_cast<int>(std::floor(it.x - reach))),
                           x1 = std::min(w - 1, static_cast<int>(std::ceil(it.x + reach))),
                           y0 = std::max(0, static_cast<int>(std::floor(it.y - reach))),
                           y1 = std::min(h - 1, static_cast<int>(std::ceil(it.y + reach)));
+                // Each pixel's weight as it is (NaN for a pixel that does not count), kept for the error.
+                const int ww = x1 - x0 + 1;
+                weights.assign(static_cast<size_t>(ww) * static_cast<size_t>(y1 - y0 + 1),
+                               std::numeric_limits<double>::quiet_NaN());
                 double sw = 0, sx = 0, sy = 0;
                 for (int y = y0; y <= y1; ++y)
                     for (int x = x0; x <= x1; ++x) {
@@ -210,31 +273,61 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
                         if (dx * dx + dy * dy > reach * reach) continue;
                         const size_t i = static_cast<size_t>(y) * w + x;
                         if (!counts(it, i, x, y)) continue;
-                        const double c = std::clamp(weight(smooth.px[i]), 0.0, 1.0);
+                        const double raw = weight(smooth.px[i]), c = std::clamp(raw, 0.0, 1.0);
+                        weights[static_cast<size_t>(y - y0) * static_cast<size_t>(ww) +
+                                static_cast<size_t>(x - x0)] = raw;
                         sw += c, sx += c * x, sy += c * y;
                     }
                 if (!(sw > 0)) break;
                 const double cx = sx / sw, cy = sy / sw;
-                double spread = 0; // over the weights not clamped, about the new centre
+                // The centre is linear in the smoothed picture's values where the weights are not
+                // clamped: each moves it by its distance from it over the total weight. Through the
+                // smoothing, a pixel's noise reaches those weights by the kernel: the centre's
+                // variance is the noise's times the sum of squares of the kernel spread over them.
+                // That sum over the sum of the squares themselves depends on the walls' profile, the
+                // same for the bubbles of a frame: it is worked out for 64 of them spread over the
+                // frame, and its median taken for all.
+                it.x = cx, it.y = cy;
+                if (pass == 0) continue;
+                const bool exact = (k % sampleEvery) == 0;
+                const int pad = kernelReach;
+                const int bw = ww + 2 * pad, bh = y1 - y0 + 1 + 2 * pad;
+                if (exact) {
+                    lever[0].assign(static_cast<size_t>(bw) * static_cast<size_t>(bh), 0.0);
+                    lever[1].assign(lever[0].size(), 0.0);
+                }
+                double squares = 0;
                 for (int y = y0; y <= y1; ++y)
                     for (int x = x0; x <= x1; ++x) {
-                        const double dx = x - it.x, dy = y - it.y;
-                        const size_t i = static_cast<size_t>(y) * w + x;
-                        if (dx * dx + dy * dy > reach * reach || !counts(it, i, x, y)) continue;
-                        const double c = weight(smooth.px[i]);
-                        if (c > 0 && c < 1) spread += (x - cx) * (x - cx) + (y - cy) * (y - cy);
+                        const double c = weights[static_cast<size_t>(y - y0) * static_cast<size_t>(ww) +
+                                                 static_cast<size_t>(x - x0)];
+                        if (!(c > 0 && c < 1)) continue; // NaN too
+                        squares += (x - cx) * (x - cx) + (y - cy) * (y - cy);
+                        if (!exact) continue;
+                        const size_t at = static_cast<size_t>(y - y0 + pad) * static_cast<size_t>(bw) +
+                                          static_cast<size_t>(x - x0 + pad);
+                        lever[0][at] = x - cx, lever[1][at] = y - cy;
                     }
-                it.x = cx, it.y = cy;
-                se = std::sqrt(spread / 2) * noise / (contrast * (1 - floor) * sw);
+                if (exact && squares > 0)
+                    ratios.push_back(
+                        (spreadSquares(lever[0], bw, bh, kernel) + spreadSquares(lever[1], bw, bh, kernel)) /
+                        squares);
+                naive[k] = squares / 2, scale[k] = noise / (contrast * (1 - floor) * sw);
             }
         }
         Bubble b;
-        b.x = it.x, b.y = it.y, b.positionSe = se;
+        b.x = it.x, b.y = it.y;
         b.diameter = it.seen;
         b.inside = it.diameter >= 0;
         b.single = it.elongation < kRound;
         d.bubbles->items.push_back(b);
     }
+    if (ratios.empty()) return;
+    std::nth_element(ratios.begin(), ratios.begin() + static_cast<std::ptrdiff_t>(ratios.size() / 2),
+                     ratios.end());
+    const double ratio = ratios[ratios.size() / 2];
+    for (size_t k = 0; k < d.items.size(); ++k)
+        d.bubbles->items[k].positionSe = std::sqrt(naive[k] * ratio) * scale[k];
 }
 
 void bubbleErrors(Bubbles& b, const std::vector<Domains::Item>& items, const Blocks& blocks, int w, int h) {

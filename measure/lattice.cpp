@@ -62,7 +62,8 @@ std::vector<Triangle> delaunay(std::vector<double> xy) {
 
 } // namespace
 
-std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w, int h, const Blocks& blocks) {
+std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w, int h,
+                                         const Blocks& blocks) {
     const size_t n = items.size();
     if (n < 12) return std::nullopt;
     std::vector<double> xy;
@@ -104,7 +105,8 @@ std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w
         auto& nb = neighbours[v];
         std::sort(nb.begin(), nb.end());
         nb.erase(std::unique(nb.begin(), nb.end()), nb.end());
-        if (!items[v].inside || !certain[v] || nb.empty() || static_cast<size_t>(triangleCount[v]) != nb.size())
+        if (!items[v].inside || !certain[v] || nb.empty() ||
+            static_cast<size_t>(triangleCount[v]) != nb.size())
             continue;
         counted[v] = 1;
         ++order.counted;
@@ -126,13 +128,16 @@ std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w
     for (size_t v = 0; v < n; ++v) {
         if (!counted[v]) continue;
         all += psi[v];
-        const int bx = blocks.column.empty()
-                           ? 0
-                           : blocks.column[static_cast<size_t>(std::clamp(static_cast<int>(items[v].x), 0, w - 1))];
-        const int by = blocks.row.empty()
-                           ? 0
-                           : blocks.row[static_cast<size_t>(std::clamp(static_cast<int>(items[v].y), 0, h - 1))];
-        const size_t k = static_cast<size_t>(by) * static_cast<size_t>(blocks.across) + static_cast<size_t>(bx);
+        const int bx =
+            blocks.column.empty()
+                ? 0
+                : blocks.column[static_cast<size_t>(std::clamp(static_cast<int>(items[v].x), 0, w - 1))];
+        const int by =
+            blocks.row.empty()
+                ? 0
+                : blocks.row[static_cast<size_t>(std::clamp(static_cast<int>(items[v].y), 0, h - 1))];
+        const size_t k =
+            static_cast<size_t>(by) * static_cast<size_t>(blocks.across) + static_cast<size_t>(bx);
         if (k < blockSum.size()) blockSum[k] += psi[v], ++blockN[k];
     }
     order.psi6 = std::abs(all) / order.counted;
@@ -169,9 +174,12 @@ std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w
             items[v].y <= h - reach)
             references.push_back(v);
     if (bond > 0 && references.size() >= 10) {
-        const int across = std::max(1, static_cast<int>(w / reach)), down = std::max(1, static_cast<int>(h / reach));
+        const int across = std::max(1, static_cast<int>(w / reach)),
+                  down = std::max(1, static_cast<int>(h / reach));
         std::vector<std::vector<size_t>> grid(static_cast<size_t>(across) * static_cast<size_t>(down));
-        auto cellOf = [](double v, double size, int cells) { return std::clamp(static_cast<int>(v / size), 0, cells - 1); };
+        auto cellOf = [](double v, double size, int cells) {
+            return std::clamp(static_cast<int>(v / size), 0, cells - 1);
+        };
         const double cw = static_cast<double>(w) / across, ch = static_cast<double>(h) / down;
         for (size_t v = 0; v < n; ++v)
             grid[static_cast<size_t>(cellOf(items[v].y, ch, down)) * static_cast<size_t>(across) +
@@ -183,7 +191,8 @@ std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w
             const int gx = cellOf(items[v].x, cw, across), gy = cellOf(items[v].y, ch, down);
             for (int y = std::max(0, gy - 1); y <= std::min(down - 1, gy + 1); ++y)
                 for (int x = std::max(0, gx - 1); x <= std::min(across - 1, gx + 1); ++x)
-                    for (size_t j : grid[static_cast<size_t>(y) * static_cast<size_t>(across) + static_cast<size_t>(x)]) {
+                    for (size_t j : grid[static_cast<size_t>(y) * static_cast<size_t>(across) +
+                                         static_cast<size_t>(x)]) {
                         if (j == v) continue;
                         const double r = std::hypot(items[j].x - items[v].x, items[j].y - items[v].y);
                         const auto bin = static_cast<size_t>(r / step);
@@ -195,7 +204,8 @@ std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w
         const double density = static_cast<double>(n) / (static_cast<double>(w) * h);
         for (size_t b = 0; b < bins; ++b) {
             const double r0 = static_cast<double>(b) * step, r1 = r0 + step;
-            const double expected = static_cast<double>(references.size()) * density * kPi * (r1 * r1 - r0 * r0);
+            const double expected =
+                static_cast<double>(references.size()) * density * kPi * (r1 * r1 - r0 * r0);
             order.correlation.push_back(
                 {(r0 + r1) / 2, pairs[b] / expected, bonded[b] > 0 ? sum6[b] / bonded[b] : 0});
         }

@@ -60,7 +60,7 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
         r.blackLevel = f.levels.sum[1] / static_cast<double>(f.levels.count[1]) / unit;
     }
     if (!background) r.threshold /= f.scale; // in the picture's own grey levels
-    if (r.bubbles) { // the bubbles' places in the picture's coordinates
+    if (r.bubbles) {                         // the bubbles' places in the picture's coordinates
         for (Bubble& b : r.bubbles->items)
             b.x += r.area.x1, b.y += r.area.y1;
         if (r.bubbles->order)

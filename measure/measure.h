@@ -72,11 +72,11 @@ struct Bubble {
 // change its neighbours). The hexatic order psi6 of a bubble is the mean of exp(6 i theta) over
 // its bonds; the lattice's |psi6| is the magnitude of their mean.
 struct LatticeOrder {
-    int counted = 0;          // bubbles whose neighbours are all known
-    double psi6 = 0;          // |mean psi6| over them: 1 for a perfect triangular lattice
-    double psi6Se = 0;        // its standard error (jackknife over the measurement's blocks)
-    std::vector<int> five;    // counted bubbles with five neighbours (indices into Bubbles::items)
-    std::vector<int> seven;   // and with seven
+    int counted = 0;        // bubbles whose neighbours are all known
+    double psi6 = 0;        // |mean psi6| over them: 1 for a perfect triangular lattice
+    double psi6Se = 0;      // its standard error (jackknife over the measurement's blocks)
+    std::vector<int> five;  // counted bubbles with five neighbours (indices into Bubbles::items)
+    std::vector<int> seven; // and with seven
     struct Place {
         double x = 0, y = 0;
     };

@@ -129,8 +129,8 @@ int32_t tovra_measure_json(char* text, int32_t size) {
 }
 
 int32_t tovra_track(const double* x, const double* y, const double* se, const double* diameter,
-                    const uint8_t* inside, const int64_t* counts, int32_t frames, const double* values, double max_step,
-                    int32_t memory, int32_t* track_ids) {
+                    const uint8_t* inside, const int64_t* counts, int32_t frames, const double* values,
+                    double max_step, int32_t memory, int32_t* track_ids) {
     try {
         lastTracks.reset();
         lastValues.clear();
@@ -144,8 +144,9 @@ int32_t tovra_track(const double* x, const double* y, const double* se, const do
             for (int32_t f = 0; f < frames && t.error.empty(); ++f) {
                 if (counts[f] < 0 || counts[f] > INT32_MAX) t.error = "a frame's count must be 0 or more";
                 for (int64_t k = 0; k < counts[f] && t.error.empty(); ++k, ++at)
-                    points[static_cast<size_t>(f)].push_back(
-                        {x[at], y[at], se ? se[at] : 0, diameter ? diameter[at] : 0, inside ? inside[at] != 0 : true});
+                    points[static_cast<size_t>(f)].push_back({x[at], y[at], se ? se[at] : 0,
+                                                              diameter ? diameter[at] : 0,
+                                                              inside ? inside[at] != 0 : true});
             }
             if (values) lastValues.assign(values, values + frames);
             if (t.error.empty()) t = linkTracks(points, lastValues, {max_step, memory});

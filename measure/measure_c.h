@@ -63,9 +63,8 @@ TOVRA_MEASURE_API int32_t tovra_measure_record(char* text, int32_t size, double 
  * (from 0) into track_ids, as many as the bubbles. Returns 0, or 1 where nothing can be linked (the
  * summary then says why). */
 TOVRA_MEASURE_API int32_t tovra_track(const double* x, const double* y, const double* se,
-                                      const double* diameter, const uint8_t* inside,
-                                      const int64_t* counts, int32_t frames,
-                                      const double* values, double max_step, int32_t memory,
+                                      const double* diameter, const uint8_t* inside, const int64_t* counts,
+                                      int32_t frames, const double* values, double max_step, int32_t memory,
                                       int32_t* track_ids);
 
 /* The summary of the last tovra_track on this thread as JSON text (the counts, the drift by frame,

@@ -106,12 +106,13 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
         // Each bubble's centre (columns and rows from the picture's top left pixel's centre), its
         // error, its diameter, whether the border cuts it and whether it is one.
         bo.raw("items", array(b.items, [um](const Bubble& it) {
-            Object io;
-            io.num("x_px", it.x).num("y_px", it.y).num("position_se_px", it.positionSe);
-            io.num("diameter_px", it.diameter).truth("inside", it.inside).truth("single", it.single);
-            if (um > 0) io.num("x_um", it.x * um).num("y_um", it.y * um).num("diameter_um", it.diameter * um);
-            return io;
-        }));
+                   Object io;
+                   io.num("x_px", it.x).num("y_px", it.y).num("position_se_px", it.positionSe);
+                   io.num("diameter_px", it.diameter).truth("inside", it.inside).truth("single", it.single);
+                   if (um > 0)
+                       io.num("x_um", it.x * um).num("y_um", it.y * um).num("diameter_um", it.diameter * um);
+                   return io;
+               }));
         if (b.order) {
             const LatticeOrder& l = *b.order;
             auto indices = [](const std::vector<int>& v) {
@@ -130,9 +131,10 @@ std::string recordJson(const Result& r, const RecordInfo& info) {
                 .whole("sevenfold", static_cast<int>(l.seven.size()))
                 .raw("fivefold_items", indices(l.five))
                 .raw("sevenfold_items", indices(l.seven))
-                .raw("dislocations", array(l.dislocations, [](const LatticeOrder::Place& p) {
-                         return Object().num("x_px", p.x).num("y_px", p.y);
-                     }))
+                .raw("dislocations", array(l.dislocations,
+                                           [](const LatticeOrder::Place& p) {
+                                               return Object().num("x_px", p.x).num("y_px", p.y);
+                                           }))
                 .raw("correlation", array(l.correlation, [](const LatticeOrder::Correlation& c) {
                          return Object().num("r_px", c.r).num("g", c.g).num("g6", c.g6);
                      }));

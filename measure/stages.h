@@ -132,7 +132,8 @@ struct Domains {
         double seen = 0, elongation = 1;
     };
     std::vector<Item> items;
-    std::vector<int32_t> labels; // where there are bubbles: each pixel's region, until the centres are refined
+    std::vector<int32_t>
+        labels; // where there are bubbles: each pixel's region, until the centres are refined
 };
 Domains domainsOf(const std::vector<uint8_t>& black, int w, int h, bool blackRarer, double sigma);
 // Each pixel's region, numbered as regionStats numbers them.
@@ -154,7 +155,8 @@ struct Blocks {
 // and 8 x 8 at most.
 Blocks blocksOf(int w, int h, double period);
 // The lattice's order over the bubbles (frame coordinates), with standard errors over `blocks`.
-std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w, int h, const Blocks& blocks);
+std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w, int h,
+                                         const Blocks& blocks);
 // The bubbles' standard errors over `blocks`.
 void bubbleErrors(Bubbles& b, const std::vector<Domains::Item>& items, const Blocks& blocks, int w, int h);
 struct Tally {

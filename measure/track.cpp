@@ -50,7 +50,8 @@ public:
 
 private:
     double reduced(int row, const Edge& e) const {
-        return e.cost + rowPotential_[static_cast<size_t>(row)] - columnPotential_[static_cast<size_t>(e.column)];
+        return e.cost + rowPotential_[static_cast<size_t>(row)] -
+               columnPotential_[static_cast<size_t>(e.column)];
     }
 
     void augment(const std::vector<std::vector<Edge>>& rows, int start) {
@@ -144,7 +145,8 @@ public:
         x0_ = y0_ = kInfinite;
         double x1 = -kInfinite, y1 = -kInfinite;
         for (const TrackPoint& p : points)
-            x0_ = std::min(x0_, p.x), y0_ = std::min(y0_, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+            x0_ = std::min(x0_, p.x), y0_ = std::min(y0_, p.y), x1 = std::max(x1, p.x),
+            y1 = std::max(y1, p.y);
         // At most about four cells a point: a reach far beyond the points' spread needs no more.
         const double limit = std::sqrt(4.0 * static_cast<double>(points.size())) + 1;
         across_ = static_cast<int>(std::min(limit, std::floor((x1 - x0_) / cell_) + 1));
@@ -166,10 +168,12 @@ public:
     // f(point) for the points of the cells that a disc of `reach` about (x, y) touches.
     template <class F> void near(double x, double y, double reach, F f) const {
         if (members_.empty()) return;
-        const int gx0 = column(x - reach), gx1 = column(x + reach), gy0 = row(y - reach), gy1 = row(y + reach);
+        const int gx0 = column(x - reach), gx1 = column(x + reach), gy0 = row(y - reach),
+                  gy1 = row(y + reach);
         for (int gy = gy0; gy <= gy1; ++gy)
             for (int gx = gx0; gx <= gx1; ++gx) {
-                const size_t k = static_cast<size_t>(gy) * static_cast<size_t>(across_) + static_cast<size_t>(gx);
+                const size_t k =
+                    static_cast<size_t>(gy) * static_cast<size_t>(across_) + static_cast<size_t>(gx);
                 for (int m = start_[k]; m < start_[k + 1]; ++m)
                     f(members_[static_cast<size_t>(m)]);
             }
@@ -178,7 +182,8 @@ public:
 private:
     int column(double x) const {
         const double c = std::floor((x - x0_) / cellW_);
-        return static_cast<int>(std::clamp(std::isfinite(c) ? c : 0.0, 0.0, static_cast<double>(across_ - 1)));
+        return static_cast<int>(
+            std::clamp(std::isfinite(c) ? c : 0.0, 0.0, static_cast<double>(across_ - 1)));
     }
     int row(double y) const {
         const double c = std::floor((y - y0_) / cellH_);
@@ -201,7 +206,8 @@ double typicalSpacing(const std::vector<std::vector<TrackPoint>>& frames) {
         if (points.size() < 2) continue;
         double minX = kInfinite, maxX = -kInfinite, minY = kInfinite, maxY = -kInfinite;
         for (const TrackPoint& p : points)
-            minX = std::min(minX, p.x), maxX = std::max(maxX, p.x), minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
+            minX = std::min(minX, p.x), maxX = std::max(maxX, p.x), minY = std::min(minY, p.y),
+            maxY = std::max(maxY, p.y);
         const double area = std::max(1.0, (maxX - minX) * (maxY - minY));
         const double cell = std::max(1e-9, std::sqrt(area / static_cast<double>(points.size())));
         const Grid grid(points, cell);
@@ -329,7 +335,8 @@ void diffusionOf(const std::vector<std::vector<TrackPoint>>& frames, const std::
     for (int lag = 1; lag <= lags; ++lag) {
         long long pairs = 0;
         for (int g = 0; g < groups; ++g)
-            pairs += static_cast<long long>(count[static_cast<size_t>(lag) * static_cast<size_t>(groups) + static_cast<size_t>(g)]);
+            pairs += static_cast<long long>(
+                count[static_cast<size_t>(lag) * static_cast<size_t>(groups) + static_cast<size_t>(g)]);
         if (pairs == 0) continue;
         MsdPoint p;
         p.lag = lag, p.time = lag * (step > 0 ? step : 1), p.msd = msdAt(lag, -1);
@@ -423,7 +430,8 @@ Tracks linkTracks(const std::vector<std::vector<TrackPoint>>& frames, const std:
         t.id[f].assign(points.size(), -1);
         if (f > 0) t.driftX[f] = t.driftX[f - 1], t.driftY[f] = t.driftY[f - 1];
         // Tracks missed for more frames than the memory end.
-        std::erase_if(live, [&](const Live& l) { return static_cast<int>(f) - l.frame - 1 > settings.memory; });
+        std::erase_if(live,
+                      [&](const Live& l) { return static_cast<int>(f) - l.frame - 1 > settings.memory; });
         if (points.empty()) continue;
         const Grid grid(points, r * std::sqrt(settings.memory + 1.0));
         // Candidates: for each live track the points within reach of where it should be now (its
@@ -445,9 +453,11 @@ Tracks linkTracks(const std::vector<std::vector<TrackPoint>>& frames, const std:
                 const double px = l.x + dx0 - t.driftX[static_cast<size_t>(l.frame)],
                              py = l.y + dy0 - t.driftY[static_cast<size_t>(l.frame)];
                 grid.near(px, py, reach, [&](int j) {
-                    const double ex = points[static_cast<size_t>(j)].x - px, ey = points[static_cast<size_t>(j)].y - py;
+                    const double ex = points[static_cast<size_t>(j)].x - px,
+                                 ey = points[static_cast<size_t>(j)].y - py;
                     const double d2 = ex * ex + ey * ey;
-                    if (d2 <= reach * reach) candidates.push_back({static_cast<int>(k), j, d2 / (gap + 1), 0});
+                    if (d2 <= reach * reach)
+                        candidates.push_back({static_cast<int>(k), j, d2 / (gap + 1), 0});
                 });
             }
             // Groups of tracks and points joined by candidates, each solved on its own: a track
@@ -461,7 +471,8 @@ Tracks linkTracks(const std::vector<std::vector<TrackPoint>>& frames, const std:
             for (Candidate& c : candidates)
                 c.group = groups.root(c.track);
             std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-                return candidates[a].group != candidates[b].group ? candidates[a].group < candidates[b].group : a < b;
+                return candidates[a].group != candidates[b].group ? candidates[a].group < candidates[b].group
+                                                                  : a < b;
             });
             std::fill(chosen.begin(), chosen.end(), -1);
             std::vector<int> localTrack(tracksHere, -1), localPoint(pointsHere, -1);
@@ -476,16 +487,17 @@ Tracks linkTracks(const std::vector<std::vector<TrackPoint>>& frames, const std:
                     const Candidate& cand = candidates[c];
                     if (localTrack[static_cast<size_t>(cand.track)] < 0)
                         localTrack[static_cast<size_t>(cand.track)] = static_cast<int>(groupTracks.size()),
-                                                    groupTracks.push_back(cand.track);
+                        groupTracks.push_back(cand.track);
                     if (localPoint[static_cast<size_t>(cand.point)] < 0)
                         localPoint[static_cast<size_t>(cand.point)] = static_cast<int>(groupPoints.size()),
-                                                    groupPoints.push_back(cand.point);
+                        groupPoints.push_back(cand.point);
                 }
-                const auto nt = static_cast<int>(groupTracks.size()), np = static_cast<int>(groupPoints.size());
+                const auto nt = static_cast<int>(groupTracks.size()),
+                           np = static_cast<int>(groupPoints.size());
                 // Rows: the tracks, then a start for each point; columns: the points, then an end
                 // for each track. A start row may take the end of a track that is a candidate for
                 // its point, at no cost, so that every link leaves a square matching.
-                rows.resize(static_cast<size_t>(nt + np));
+                rows.resize(static_cast<size_t>(nt) + static_cast<size_t>(np));
                 for (auto& row : rows)
                     row.clear();
                 for (size_t c : members) {
@@ -493,12 +505,12 @@ Tracks linkTracks(const std::vector<std::vector<TrackPoint>>& frames, const std:
                     const int lt = localTrack[static_cast<size_t>(cand.track)],
                               lp = localPoint[static_cast<size_t>(cand.point)];
                     rows[static_cast<size_t>(lt)].push_back({lp, cand.cost});
-                    rows[static_cast<size_t>(nt + lp)].push_back({np + lt, 0.0});
+                    rows[static_cast<size_t>(nt) + static_cast<size_t>(lp)].push_back({np + lt, 0.0});
                 }
                 for (int lt = 0; lt < nt; ++lt)
                     rows[static_cast<size_t>(lt)].push_back({np + lt, alone});
                 for (int lp = 0; lp < np; ++lp)
-                    rows[static_cast<size_t>(nt + lp)].push_back({lp, alone});
+                    rows[static_cast<size_t>(nt) + static_cast<size_t>(lp)].push_back({lp, alone});
                 const std::vector<int> column = solver.solve(rows);
                 for (int lt = 0; lt < nt; ++lt)
                     if (column[static_cast<size_t>(lt)] >= 0 && column[static_cast<size_t>(lt)] < np)
@@ -535,7 +547,8 @@ Tracks linkTracks(const std::vector<std::vector<TrackPoint>>& frames, const std:
             ++t.links;
             if (live[k].frame + 1 != static_cast<int>(f)) ++t.gapLinks;
             live[k].frame = static_cast<int>(f), live[k].x = points[static_cast<size_t>(j)].x,
-            live[k].y = points[static_cast<size_t>(j)].y, live[k].inside = points[static_cast<size_t>(j)].inside;
+            live[k].y = points[static_cast<size_t>(j)].y,
+            live[k].inside = points[static_cast<size_t>(j)].inside;
         }
         for (size_t j = 0; j < points.size(); ++j) {
             if (taken[j]) continue;
@@ -565,8 +578,9 @@ std::string tracksCsv(const std::vector<std::vector<TrackPoint>>& frames, const 
     for (size_t f = 0; f < frames.size() && f < t.id.size(); ++f)
         for (size_t i = 0; i < frames[f].size(); ++i)
             rows.push_back({t.id[f][i], static_cast<int>(f), i});
-    std::sort(rows.begin(), rows.end(),
-              [](const Row& a, const Row& b) { return a.track != b.track ? a.track < b.track : a.frame < b.frame; });
+    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        return a.track != b.track ? a.track < b.track : a.frame < b.frame;
+    });
     const bool um = pixelSizeUm > 0 && std::isfinite(pixelSizeUm);
     std::string out = "track_id,frame,value,x_px,y_px,diameter_px";
     if (um) out += ",x_um,y_um,diameter_um";
@@ -612,7 +626,9 @@ std::string tracksSummaryJson(const Tracks& t, const std::vector<double>& values
     o.raw("msd", json::array(t.msd, [&](const MsdPoint& p) {
               Object m;
               m.whole("lag", p.lag).num("lag_value", p.time).num("msd_px2", p.msd).num("se", p.se);
-              if (um) m.num("msd_um2", p.msd * pixelSizeUm * pixelSizeUm).num("se_um2", p.se * pixelSizeUm * pixelSizeUm);
+              if (um)
+                  m.num("msd_um2", p.msd * pixelSizeUm * pixelSizeUm)
+                      .num("se_um2", p.se * pixelSizeUm * pixelSizeUm);
               return m.whole("pairs", p.pairs).whole("tracks", p.tracks);
           }));
     auto maybe = [&](const char* key, const std::optional<double>& v, double scale = 1) {

@@ -31,10 +31,10 @@ struct TrackSettings {
 
 // The mean squared displacement at one lag, drift taken out, with its standard error over tracks.
 struct MsdPoint {
-    int lag = 0;       // frames
-    double time = 0;   // the lag in the values' unit (the frames' value step times the lag)
-    double msd = 0;    // px^2
-    double se = 0;     // px^2
+    int lag = 0;     // frames
+    double time = 0; // the lag in the values' unit (the frames' value step times the lag)
+    double msd = 0;  // px^2
+    double se = 0;   // px^2
     long long pairs = 0;
     int tracks = 0; // that hold a pair at this lag
 };
@@ -49,8 +49,8 @@ struct Tracks {
     // summed), pixels.
     std::vector<double> driftX, driftY;
     int tracks = 0;
-    int started = 0;   // tracks that begin after the first frame (nucleation, or a bubble come in)
-    int ended = 0;     // that end before the last (annihilation, or a bubble gone out)
+    int started = 0; // tracks that begin after the first frame (nucleation, or a bubble come in)
+    int ended = 0;   // that end before the last (annihilation, or a bubble gone out)
     long long links = 0, gapLinks = 0; // links made, and those across missed frames
     std::vector<MsdPoint> msd;
     // D from MSD = 4 D t + 4 sigma^2 over the first lags (sigma the positions' error), in px^2 per

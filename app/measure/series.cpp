@@ -483,7 +483,8 @@ SeriesPoint seriesPoint(const SeriesFrame& frame, const measure::Result& r, doub
         p.bubbles = static_cast<int>(r.bubbles->items.size());
         if (const auto& o = r.bubbles->order)
             p.order = SeriesPoint::Order{o->psi6, o->psi6Se, static_cast<int>(o->five.size()),
-                                         static_cast<int>(o->seven.size()), static_cast<int>(o->dislocations.size())};
+                                         static_cast<int>(o->seven.size()),
+                                         static_cast<int>(o->dislocations.size())};
     }
     return p;
 }
@@ -492,12 +493,14 @@ QByteArray trackFrameDetails(const std::vector<SeriesPoint>& points) {
     QJsonArray out;
     for (size_t k = 0; k < points.size(); ++k) {
         const SeriesPoint& p = points[k];
-        QJsonObject o{{QStringLiteral("frame"), static_cast<double>(k + 1)}, {QStringLiteral("file"), p.file},
+        QJsonObject o{{QStringLiteral("frame"), static_cast<double>(k + 1)},
+                      {QStringLiteral("file"), p.file},
                       {QStringLiteral("bubbles"), p.bubbles.value_or(0)}};
         if (p.page > 0) o[QStringLiteral("page")] = p.page;
         if (p.order) {
             o[QStringLiteral("psi6")] = p.order->psi6, o[QStringLiteral("psi6_se")] = p.order->psi6Se;
-            o[QStringLiteral("fivefold")] = p.order->fivefold, o[QStringLiteral("sevenfold")] = p.order->sevenfold;
+            o[QStringLiteral("fivefold")] = p.order->fivefold,
+            o[QStringLiteral("sevenfold")] = p.order->sevenfold;
             o[QStringLiteral("dislocations")] = p.order->dislocations;
         }
         if (!p.error.isEmpty())

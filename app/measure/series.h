@@ -6,8 +6,8 @@
 #pragma once
 
 #include "measure.h"
-#include "track.h"
 #include "stack_metadata.h"
+#include "track.h"
 
 #include <QPointF>
 #include <QRectF>

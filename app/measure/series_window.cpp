@@ -185,9 +185,10 @@ QString seriesStatus(const SeriesModule& s) {
     return s.preparing() ? QStringLiteral("フレームを調べています…")
            : s.running() ? QStringLiteral("測定中: %1 / %2 フレーム").arg(s.framesDone()).arg(s.framesTotal())
            : s.framesTotal() == 0 ? QString()
-           : s.cancelled()
-               ? QStringLiteral("中止しました: %1 / %2 フレームを測りました。").arg(s.framesDone()).arg(s.framesTotal())
-               : QStringLiteral("%1 フレームを測りました。").arg(s.framesDone());
+           : s.cancelled() ? QStringLiteral("中止しました: %1 / %2 フレームを測りました。")
+                                 .arg(s.framesDone())
+                                 .arg(s.framesTotal())
+                           : QStringLiteral("%1 フレームを測りました。").arg(s.framesDone());
 }
 
 SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* parent)
@@ -254,9 +255,10 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
 }
 
 void SeriesWindow::refresh() {
-    panel_->refresh(seriesStatus(s_) + (s_.running() || s_.cancelled() || s_.loopSummary().isEmpty() || s_.framesTotal() == 0
-                                            ? QString()
-                                            : QStringLiteral("\n") + s_.loopSummary()));
+    panel_->refresh(seriesStatus(s_) +
+                    (s_.running() || s_.cancelled() || s_.loopSummary().isEmpty() || s_.framesTotal() == 0
+                         ? QString()
+                         : QStringLiteral("\n") + s_.loopSummary()));
     if (s_.openedFrame() >= 0) frameSummary_->setText(s_.frameSummary());
     plot_->update();
 }

@@ -20,13 +20,17 @@ bool TrackModule::start(int jobs) {
     double step = 0;
     if (!maxStep_.trimmed().isEmpty()) step = maxStep_.trimmed().toDouble(&ok);
     if (!ok || !(step >= 0) || !(step <= 1e6)) {
-        module_->inform(QStringLiteral("最大の移動「%1」は 0 より大きい画素数にしてください (空欄なら泡の間隔から決めます)。")
-                            .arg(maxStep_));
+        module_->inform(
+            QStringLiteral(
+                "最大の移動「%1」は 0 より大きい画素数にしてください (空欄なら泡の間隔から決めます)。")
+                .arg(maxStep_));
         return false;
     }
     const int memory = memory_.trimmed().toInt(&ok);
     if (!ok || memory < 0 || memory > 1000) {
-        module_->inform(QStringLiteral("見失ってよいフレーム数「%1」は 0 から 1000 までの整数にしてください。").arg(memory_));
+        module_->inform(
+            QStringLiteral("見失ってよいフレーム数「%1」は 0 から 1000 までの整数にしてください。")
+                .arg(memory_));
         return false;
     }
     step_ = step, memoryFrames_ = memory;
@@ -48,7 +52,8 @@ void TrackModule::link() {
     tracks_.reset(), error_.clear();
     for (const SeriesPoint& p : points_)
         if (p.width > 0 && (p.width != points_.front().width || p.height != points_.front().height)) {
-            error_ = QStringLiteral("%1 の大きさ (%2 x %3) が最初のフレームと違います。追跡には同じ大きさのフレームが要ります。")
+            error_ = QStringLiteral("%1 の大きさ (%2 x %3) "
+                                    "が最初のフレームと違います。追跡には同じ大きさのフレームが要ります。")
                          .arg(p.file)
                          .arg(p.width)
                          .arg(p.height);
@@ -103,14 +108,15 @@ QString TrackModule::summaryText() const {
 bool TrackModule::exportTracks(const QString& path, QString& why) const {
     if (!tracks_) return why = QStringLiteral("まだ追跡していません。"), false;
     const double um = points_.empty() ? 0 : points_.front().pixelSizeUm;
-    return saveWholeFile(path, QByteArray::fromStdString(measure::tracksCsv(bubbles_, *tracks_, values(), um)), &why);
+    return saveWholeFile(
+        path, QByteArray::fromStdString(measure::tracksCsv(bubbles_, *tracks_, values(), um)), &why);
 }
 
 bool TrackModule::exportSummary(const QString& path, QString& why) const {
     if (!tracks_) return why = QStringLiteral("まだ追跡していません。"), false;
     const double um = points_.empty() ? 0 : points_.front().pixelSizeUm;
-    const std::string summary = measure::tracksSummaryJson(*tracks_, values(), um,
-                                                           trackFrameDetails(points_).toStdString());
+    const std::string summary =
+        measure::tracksSummaryJson(*tracks_, values(), um, trackFrameDetails(points_).toStdString());
     const QByteArray text =
         "{\"provenance\":" + series_.provenance() + "," + QByteArray::fromStdString(summary.substr(1)) + "\n";
     return saveWholeFile(path, text, &why);

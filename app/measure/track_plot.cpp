@@ -24,8 +24,8 @@ Panels panelsOf(const QRectF& area, const TrackPlotData& data) {
     const QRectF room(area.left() + 20, area.top() + 40, half - 40, area.height() - 90);
     const double w = std::max(1, data.width), h = std::max(1, data.height);
     const double scale = std::min(room.width() / w, room.height() / h);
-    p.tracks = QRectF(room.left() + (room.width() - w * scale) / 2, room.top() + (room.height() - h * scale) / 2,
-                      w * scale, h * scale);
+    p.tracks = QRectF(room.left() + (room.width() - w * scale) / 2,
+                      room.top() + (room.height() - h * scale) / 2, w * scale, h * scale);
     p.msd = QRectF(area.left() + half + 70, area.top() + 40, half - 100, area.height() - 110);
     return p;
 }
@@ -37,10 +37,12 @@ QColor trackColour(int id) {
 } // namespace
 
 TrackPlotTexts trackPlotTexts(bool japanese, const QString& lagUnit) {
-    const QString perLag = QStringLiteral("px²/%1").arg(lagUnit.isEmpty() ? QStringLiteral("frame") : lagUnit);
+    const QString perLag =
+        QStringLiteral("px²/%1").arg(lagUnit.isEmpty() ? QStringLiteral("frame") : lagUnit);
     if (japanese)
         return {QStringLiteral("軌跡"), QStringLiteral("平均二乗変位 (px²)"),
-                lagUnit.isEmpty() ? QStringLiteral("時間差 (フレーム)") : QStringLiteral("時間差 (%1)").arg(lagUnit),
+                lagUnit.isEmpty() ? QStringLiteral("時間差 (フレーム)")
+                                  : QStringLiteral("時間差 (%1)").arg(lagUnit),
                 QStringLiteral("4Dt + 4σ² の当てはめ"), perLag};
     return {QStringLiteral("tracks"), QStringLiteral("mean squared displacement (px²)"),
             lagUnit.isEmpty() ? QStringLiteral("lag (frames)") : QStringLiteral("lag (%1)").arg(lagUnit),
@@ -53,7 +55,8 @@ QPointF trackPlotPosition(const QRectF& area, const TrackPlotData& data, QPointF
     return {r.left() + (frameAt.x() + 0.5) / w * r.width(), r.top() + (frameAt.y() + 0.5) / h * r.height()};
 }
 
-void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& data, const TrackPlotTexts& texts) {
+void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& data,
+                    const TrackPlotTexts& texts) {
     const Panels panels = panelsOf(area, data);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -76,12 +79,15 @@ void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& 
         std::vector<QPointF> at(static_cast<size_t>(data.tracks->tracks));
         std::vector<int> seen(static_cast<size_t>(data.tracks->tracks), -1);
         for (int f = 0; f <= last && static_cast<size_t>(f) < ids.size(); ++f)
-            for (size_t i = 0; i < frames[static_cast<size_t>(f)].size() && i < ids[static_cast<size_t>(f)].size(); ++i) {
+            for (size_t i = 0;
+                 i < frames[static_cast<size_t>(f)].size() && i < ids[static_cast<size_t>(f)].size(); ++i) {
                 const auto id = static_cast<size_t>(ids[static_cast<size_t>(f)][i]);
                 const measure::TrackPoint& p = frames[static_cast<size_t>(f)][i];
                 const QPointF q = trackPlotPosition(area, data, QPointF(p.x, p.y));
-                if (seen[id] < 0) paths[id].moveTo(q);
-                else paths[id].lineTo(q);
+                if (seen[id] < 0)
+                    paths[id].moveTo(q);
+                else
+                    paths[id].lineTo(q);
                 seen[id] = f, at[id] = q;
             }
         painter.setClipRect(panels.tracks);
@@ -104,9 +110,9 @@ void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& 
     Real x1 = 1, y1 = 1;
     for (const measure::MsdPoint& p : msd)
         x1 = std::max<Real>(x1, p.time), y1 = std::max<Real>(y1, p.msd + p.se);
-    const auto [xa, xb] = padded(0, x1);
-    const auto [ya, yb] = padded(0, y1);
-    const Real x0 = std::min<Real>(0, xa), y0 = std::min<Real>(0, ya);
+    const std::pair<Real, Real> xRange = padded(0, x1), yRange = padded(0, y1);
+    const Real x0 = std::min<Real>(0, xRange.first), y0 = std::min<Real>(0, yRange.first);
+    const Real xb = xRange.second, yb = yRange.second;
     auto to = [&](Real x, Real y) {
         return QPointF(static_cast<double>(r.left() + (x - x0) / (xb - x0) * r.width()),
                        static_cast<double>(r.bottom() - (y - y0) / (yb - y0) * r.height()));
@@ -122,7 +128,8 @@ void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& 
         const QPointF q = to(x0, t);
         const QString s = tickText(t, ys.size() > 1 ? ys[1] - ys[0] : 1);
         painter.drawLine(q - QPointF(4, 0), q);
-        painter.drawText(QPointF(q.x() - 8 - metrics.horizontalAdvance(s), q.y() + metrics.ascent() / 2.5), s);
+        painter.drawText(QPointF(q.x() - 8 - metrics.horizontalAdvance(s), q.y() + metrics.ascent() / 2.5),
+                         s);
     }
     for (Real t : xs) {
         const QPointF q = to(t, y0);
@@ -130,7 +137,8 @@ void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& 
         painter.drawLine(q, q + QPointF(0, 4));
         painter.drawText(QPointF(q.x() - metrics.horizontalAdvance(s) / 2, q.y() + 6 + metrics.ascent()), s);
     }
-    painter.drawText(QPointF(r.center().x() - metrics.horizontalAdvance(texts.lag) / 2, r.bottom() + 10 + 2 * metrics.ascent()),
+    painter.drawText(QPointF(r.center().x() - metrics.horizontalAdvance(texts.lag) / 2,
+                             r.bottom() + 10 + 2 * metrics.ascent()),
                      texts.lag);
     painter.drawText(QPointF(r.left() - 50, r.top() - 10), texts.msd);
     painter.setClipRect(r.adjusted(-6, -6, 6, 6));
@@ -157,8 +165,8 @@ void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& 
     painter.restore();
 }
 
-bool saveTrackPlot(const QString& path, const TrackPlotData& data, const TrackPlotTexts& texts, QString& error,
-                   const QByteArray& provenance) {
+bool saveTrackPlot(const QString& path, const TrackPlotData& data, const TrackPlotTexts& texts,
+                   QString& error, const QByteArray& provenance) {
     return savePlotFile(
         path, texts.msd, provenance,
         [&](QPainter& painter, const QRectF& area) { paintTrackPlot(painter, area, data, texts); }, error);

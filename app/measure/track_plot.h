@@ -21,7 +21,7 @@ struct TrackPlotData {
     int width = 0, height = 0; // of the frames
     const std::vector<std::vector<measure::TrackPoint>>* frames = nullptr;
     const measure::Tracks* tracks = nullptr;
-    int upTo = -1; // the last frame whose steps are drawn (from 0); -1 for all
+    int upTo = -1;                 // the last frame whose steps are drawn (from 0); -1 for all
     const QImage* frame = nullptr; // drawn under the tracks where given (the frame's own size)
 };
 
@@ -31,10 +31,11 @@ struct TrackPlotTexts {
 // The texts in English or Japanese, the lag in the values' unit (`lagUnit`, or frames where empty).
 TrackPlotTexts trackPlotTexts(bool japanese, const QString& lagUnit);
 
-void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& data, const TrackPlotTexts& texts);
+void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& data,
+                    const TrackPlotTexts& texts);
 // Where a point of the frames' plane lies in the tracks' panel of a plot painted in `area`.
 QPointF trackPlotPosition(const QRectF& area, const TrackPlotData& data, QPointF frameAt);
-bool saveTrackPlot(const QString& path, const TrackPlotData& data, const TrackPlotTexts& texts, QString& error,
-                   const QByteArray& provenance = {});
+bool saveTrackPlot(const QString& path, const TrackPlotData& data, const TrackPlotTexts& texts,
+                   QString& error, const QByteArray& provenance = {});
 
 } // namespace tovra

@@ -80,7 +80,8 @@ TrackWindow::TrackWindow(TrackModule& tracks, FileDialogs& dialogs, QWidget* par
     auto exporter = [this](const QString& filter, const QString& suffix, auto write) {
         if (auto path = dialogs_.exportFileName(filter, t_.series().exportSuggestion(suffix))) {
             QString why;
-            if (!write(*path, why)) dialogs_.inform(QStringLiteral("書き出せません。\n%1\n%2").arg(*path, why));
+            if (!write(*path, why))
+                dialogs_.inform(QStringLiteral("書き出せません。\n%1\n%2").arg(*path, why));
         }
     };
     connect(saveTracks, &QPushButton::clicked, this, [exporter, t] {
@@ -93,7 +94,8 @@ TrackWindow::TrackWindow(TrackModule& tracks, FileDialogs& dialogs, QWidget* par
     });
     connect(savePlot, &QPushButton::clicked, this, [exporter, t] {
         exporter(QStringLiteral("PNG 画像 (*.png)|*.png|SVG 図 (*.svg)|*.svg|PDF 図 (*.pdf)|*.pdf"),
-                 QStringLiteral("_tracks.png"), [t](const QString& p, QString& why) { return t->exportPlot(p, why); });
+                 QStringLiteral("_tracks.png"),
+                 [t](const QString& p, QString& why) { return t->exportPlot(p, why); });
     });
     connect(&tracks, &TrackModule::changed, this, &TrackWindow::refresh);
     refresh();
@@ -105,7 +107,10 @@ void TrackWindow::showFrame(int k) {
     if (k < 0 || k >= frames) return;
     if (t_.series().openedFrame() != k) t_.series().openFrame(k);
     view_->setFrame(k);
-    frameLabel_->setText(QStringLiteral("フレーム %1 / %2 (ここまでの軌跡)\n%3").arg(k + 1).arg(frames).arg(t_.series().frameSummary()));
+    frameLabel_->setText(QStringLiteral("フレーム %1 / %2 (ここまでの軌跡)\n%3")
+                             .arg(k + 1)
+                             .arg(frames)
+                             .arg(t_.series().frameSummary()));
 }
 
 void TrackWindow::refresh() {
@@ -119,7 +124,9 @@ void TrackWindow::refresh() {
         slider_->setMaximum(std::max(0, frames - 1));
         slider_->setValue(std::max(0, frames - 1));
     }
-    if (frames == 0) frameLabel_->setText(QStringLiteral("測定が終わると、軌跡と各フレームの格子の欠陥 (5 配位は紫、7 配位は緑) が表示されます。"));
+    if (frames == 0)
+        frameLabel_->setText(QStringLiteral(
+            "測定が終わると、軌跡と各フレームの格子の欠陥 (5 配位は紫、7 配位は緑) が表示されます。"));
     view_->update();
 }
 

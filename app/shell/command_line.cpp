@@ -166,9 +166,10 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         QStringLiteral("en|ja"), QStringLiteral("en"));
     const QCommandLineOption trackOption(
         QStringLiteral("track"),
-        QStringLiteral("Measure the FILEs (frames, as --measure takes them) and follow their bubbles from frame "
-                       "to frame: the records on standard output, the --tracks, --summary, --plot and --table "
-                       "asked for."));
+        QStringLiteral(
+            "Measure the FILEs (frames, as --measure takes them) and follow their bubbles from frame "
+            "to frame: the records on standard output, the --tracks, --summary, --plot and --table "
+            "asked for."));
     const QCommandLineOption maxStep(
         QStringLiteral("max-step"),
         QStringLiteral("--track: the furthest a bubble moves from one frame to the next, in pixels (default: "
@@ -267,10 +268,12 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
     }
     o.track = parser.isSet(trackOption);
     if (o.track && (o.measure || o.merge || o.parts > 1)) {
-        message = QStringLiteral("--track measures its frames itself: it goes without --measure, --merge and --part");
+        message = QStringLiteral(
+            "--track measures its frames itself: it goes without --measure, --merge and --part");
         return std::nullopt;
     }
-    if (!o.track && (parser.isSet(maxStep) || parser.isSet(memory) || parser.isSet(tracks) || parser.isSet(summary))) {
+    if (!o.track &&
+        (parser.isSet(maxStep) || parser.isSet(memory) || parser.isSet(tracks) || parser.isSet(summary))) {
         message = QStringLiteral("--max-step, --memory, --tracks and --summary go with --track");
         return std::nullopt;
     }
@@ -279,8 +282,10 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
             bool ok = false;
             o.maxStep = parser.value(maxStep).toDouble(&ok);
             if (!ok || !(o.maxStep > 0) || !(o.maxStep <= 1e6)) {
-                message = QStringLiteral("--max-step needs a number of pixels above 0 (and at most a million), not \"%1\"")
-                              .arg(parser.value(maxStep));
+                message =
+                    QStringLiteral(
+                        "--max-step needs a number of pixels above 0 (and at most a million), not \"%1\"")
+                        .arg(parser.value(maxStep));
                 return std::nullopt;
             }
         }

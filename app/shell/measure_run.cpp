@@ -38,7 +38,7 @@ struct Record {
     QString line;
     QString error;
     SeriesPoint point;
-    MaskPlanes masks;                          // where --masks asks for them
+    MaskPlanes masks;                         // where --masks asks for them
     std::vector<measure::TrackPoint> bubbles; // where --track follows them
 };
 
@@ -56,13 +56,11 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
     inputs.removeDuplicates();
     if (!options.background.isEmpty()) inputs << options.background;
     if (!options.valuesFile.isEmpty()) inputs << options.valuesFile;
-    const std::pair<QString, QString> outputs[] = {{QStringLiteral("--table"), options.table},
-                                                   {QStringLiteral("--plot"), options.plot},
-                                                   {QStringLiteral("--loop"), options.loop},
-                                                   {QStringLiteral("--masks"), options.masks},
-                                                   {QStringLiteral("--hdf5"), options.hdf5},
-                                                   {QStringLiteral("--tracks"), options.tracks},
-                                                   {QStringLiteral("--summary"), options.summary}};
+    const std::pair<QString, QString> outputs[] = {
+        {QStringLiteral("--table"), options.table},    {QStringLiteral("--plot"), options.plot},
+        {QStringLiteral("--loop"), options.loop},      {QStringLiteral("--masks"), options.masks},
+        {QStringLiteral("--hdf5"), options.hdf5},      {QStringLiteral("--tracks"), options.tracks},
+        {QStringLiteral("--summary"), options.summary}};
     for (const auto& [option, path] : outputs) {
         if (path.isEmpty()) continue;
         if (const QString why = unwritableTarget(path); !why.isEmpty())
@@ -157,13 +155,16 @@ int writeTrackOutputs(const Options& options, const std::vector<SeriesPoint>& po
     int failed = 0;
     QString why;
     if (!options.tracks.isEmpty() &&
-        !saveWholeFile(options.tracks, QByteArray::fromStdString(measure::tracksCsv(bubbles, t, values, um)), &why)) {
+        !saveWholeFile(options.tracks, QByteArray::fromStdString(measure::tracksCsv(bubbles, t, values, um)),
+                       &why)) {
         say(err, QStringLiteral("%1 cannot be written: %2").arg(options.tracks, why));
         ++failed;
     }
     if (!options.summary.isEmpty()) {
-        const std::string summary = measure::tracksSummaryJson(t, values, um, trackFrameDetails(points).toStdString());
-        const QByteArray text = "{\"provenance\":" + provenanceLine + "," + QByteArray::fromStdString(summary.substr(1)) + "\n";
+        const std::string summary =
+            measure::tracksSummaryJson(t, values, um, trackFrameDetails(points).toStdString());
+        const QByteArray text =
+            "{\"provenance\":" + provenanceLine + "," + QByteArray::fromStdString(summary.substr(1)) + "\n";
         if (!saveWholeFile(options.summary, text, &why)) {
             say(err, QStringLiteral("%1 cannot be written: %2").arg(options.summary, why));
             ++failed;
@@ -171,7 +172,9 @@ int writeTrackOutputs(const Options& options, const std::vector<SeriesPoint>& po
     }
     if (!options.plot.isEmpty()) {
         TrackPlotData data{first ? first->width : 0, first ? first->height : 0, &bubbles, &t, -1};
-        if (!saveTrackPlot(options.plot, data, trackPlotTexts(options.language == QLatin1String("ja"), valuesGiven ? options.valueUnit : QString()),
+        if (!saveTrackPlot(options.plot, data,
+                           trackPlotTexts(options.language == QLatin1String("ja"),
+                                          valuesGiven ? options.valueUnit : QString()),
                            why, provenanceLine)) {
             say(err, why);
             ++failed;
@@ -433,13 +436,15 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
         rectangle = QStringLiteral("%1 %2 %3 %4").arg(rect->x1).arg(rect->y1).arg(rect->x2).arg(rect->y2);
     if (options.track) {
         // The plot a tracking draws is its own; the table is the series'.
-        const int written = writeTrackOutputs(options, points, bubbles, !valuesSource(options).startsWith(QLatin1String("frame")),
-                                              provenanceLine, err);
+        const int written =
+            writeTrackOutputs(options, points, bubbles,
+                              !valuesSource(options).startsWith(QLatin1String("frame")), provenanceLine, err);
         if (written < 0) return 2;
         failed += written;
         Options seriesOnly = options;
         seriesOnly.plot.clear();
-        failed += writeSeriesOutputs(seriesOnly, points, source, settingsText, rectangle, provenanceLine, nullptr, err);
+        failed += writeSeriesOutputs(seriesOnly, points, source, settingsText, rectangle, provenanceLine,
+                                     nullptr, err);
     } else if (series) {
         failed += writeSeriesOutputs(options, points, source, settingsText, rectangle, provenanceLine,
                                      hdf5Failed ? nullptr : hdf5.get(), err);

@@ -48,7 +48,8 @@ TEST(Tracking, LinksAreTheAssignmentOfLeastTotalSquaredStep) {
             for (size_t i = 0; i < n; ++i) {
                 // The drift the linker takes out is the mean step, the same for every permutation's
                 // own mean: compare the steps as they are.
-                const double dx = frames[1][to[i]].x - frames[0][i].x, dy = frames[1][to[i]].y - frames[0][i].y;
+                const double dx = frames[1][to[i]].x - frames[0][i].x,
+                             dy = frames[1][to[i]].y - frames[0][i].y;
                 c += dx * dx + dy * dy;
             }
             return c;
@@ -74,8 +75,11 @@ TEST(Tracking, MemoryBridgesMissedFrames) {
         Frames frames;
         for (int f = 0; f < 6; ++f) {
             // One bubble moving half a pixel a frame among four that stay (the drift stays 0).
-            std::vector<TrackPoint> points{{10.0 + 0.5 * f, 10, 0, 5, true}, {50, 50, 0, 5, true}, {80, 50, 0, 5, true},
-                                           {50, 80, 0, 5, true}, {80, 80, 0, 5, true}};
+            std::vector<TrackPoint> points{{10.0 + 0.5 * f, 10, 0, 5, true},
+                                           {50, 50, 0, 5, true},
+                                           {80, 50, 0, 5, true},
+                                           {50, 80, 0, 5, true},
+                                           {80, 80, 0, 5, true}};
             // The first bubble goes missing after frame 1 for `gap` frames.
             if (f >= 2 && f < 2 + row.gap) points.erase(points.begin());
             frames.push_back(points);
@@ -83,7 +87,8 @@ TEST(Tracking, MemoryBridgesMissedFrames) {
         const Tracks t = linkTracks(frames, {}, {1.5, row.memory});
         ASSERT_TRUE(t.error.empty());
         const size_t back = 2 + static_cast<size_t>(row.gap);
-        EXPECT_EQ(idOf(t, 0, 0) == idOf(t, back, 0), row.same) << "gap " << row.gap << " memory " << row.memory;
+        EXPECT_EQ(idOf(t, 0, 0) == idOf(t, back, 0), row.same)
+            << "gap " << row.gap << " memory " << row.memory;
         EXPECT_EQ(t.gapLinks, row.same ? 1 : 0);
         EXPECT_EQ(t.tracks, row.same ? 5 : 6);
     }
@@ -212,10 +217,12 @@ TEST(LatticeOrder, PerfectLatticeAndOneDislocation) {
                     const double dx = x - 200.5, dy = y - 190.5, r2 = dx * dx + dy * dy, nu = 1.0 / 3;
                     const double ux = a / (2 * kPi) * (std::atan2(dy, dx) + dx * dy / (2 * (1 - nu) * r2));
                     const double uy = -a / (2 * kPi) *
-                                      ((1 - 2 * nu) / (4 * (1 - nu)) * std::log(r2) + (dx * dx - dy * dy) / (4 * (1 - nu) * r2));
+                                      ((1 - 2 * nu) / (4 * (1 - nu)) * std::log(r2) +
+                                       (dx * dx - dy * dy) / (4 * (1 - nu) * r2));
                     x += ux, y += uy;
                 }
-                if (x > 0 && y > 0 && x < 400 && y < 400) out.push_back({x, y, 0, 10, x > 6 && y > 6 && x < 394 && y < 394});
+                if (x > 0 && y > 0 && x < 400 && y < 400)
+                    out.push_back({x, y, 0, 10, x > 6 && y > 6 && x < 394 && y < 394});
             }
         return out;
     };
