@@ -10,6 +10,7 @@
 #include "measure/measurement.h"
 #include "measure/measurement_window.h"
 #include "measure/series_window.h"
+#include "measure/track_window.h"
 #include "shell/about_window.h"
 #include "shell/application.h"
 #include "shell/help_window.h"
@@ -25,9 +26,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -35,6 +40,7 @@
 #include <QRegularExpression>
 #include <QRubberBand>
 #include <QScrollBar>
+#include <QSlider>
 #include <QTableWidget>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -449,6 +455,73 @@ private slots:
         QVERIFY(series.framesDone() < 60);
         QCOMPARE(static_cast<int>(series.points().size()), series.framesDone());
         QVERIFY(find<QLabel>(*w, "status")->text().startsWith(QStringLiteral("中止しました")));
+    }
+
+    // Bubbles followed in the program: a lattice shifted a pixel and a half a frame, its frames in a
+    // folder; a largest step that is no number refused before anything runs; the tracks, the slider
+    // through the frames and the three exports.
+    void trackWindowFollowsBubblesAndExports() {
+        const QString dir = QString::fromStdString(tmp_->path().string()) + "/bubbles";
+        QDir().mkpath(dir);
+        for (int k = 0; k < 5; ++k) {
+            QImage frame(200, 200, QImage::Format_Grayscale8);
+            frame.fill(qRgb(200, 200, 200));
+            QPainter p(&frame);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(50, 50, 50));
+            for (int j = -1; j < 13; ++j)
+                for (int i = -1; i < 12; ++i)
+                    p.drawEllipse(QPointF(18.0 * i + (j % 2 ? 9 : 0) + 1.5 * k, 15.6 * j + 0.5 * k), 5, 5);
+            p.end();
+            frame.save(QStringLiteral("%1/frame_%2.png").arg(dir).arg(k));
+        }
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("ctrack"))->trigger();
+        TrackWindow* w = app_->trackWindow();
+        TrackModule& tracking = app_->tracking();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("泡の追跡"));
+        app_->dialogs().queueAnswer(dir);
+        QTest::mouseClick(find<QPushButton>(*w, "addFolder"), Qt::LeftButton);
+        QString said;
+        app_->dialogs().setMessagePlatform([&said](const QString& t) { said = t; });
+        type(find<QLineEdit>(*w, "maxStep"), QStringLiteral("abc"));
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QVERIFY2(said.contains(QStringLiteral("最大の移動「abc」")), qPrintable(said));
+        QVERIFY(!tracking.series().running() && !tracking.tracks());
+        type(find<QLineEdit>(*w, "maxStep"), QStringLiteral("5"));
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(tracking.tracks().has_value(), 60000);
+        const measure::Tracks& t = *tracking.tracks();
+        QCOMPARE(t.id.size(), size_t{5});
+        QCOMPARE(t.maxStep, 5.0);
+        QVERIFY(std::abs(t.driftX.back() - 6) < 0.2 && std::abs(t.driftY.back() - 2) < 0.2);
+        QVERIFY2(find<QLabel>(*w, "trackSummary")->text().contains(QStringLiteral("軌跡")),
+                 qPrintable(find<QLabel>(*w, "trackSummary")->text()));
+        auto* slider = find<QSlider>(*w, "frameSlider");
+        QVERIFY(slider->isEnabled());
+        QCOMPARE(slider->maximum(), 4);
+        slider->setValue(1);
+        QVERIFY(find<QLabel>(*w, "frameLabel")->text().startsWith(QStringLiteral("フレーム 2 / 5")));
+        QCOMPARE(tracking.series().openedFrame(), 1);
+        const QString base = QString::fromStdString(tmp_->path().string());
+        app_->dialogs().queueAnswer(base + "/tracks.csv");
+        QTest::mouseClick(find<QPushButton>(*w, "exportTracks"), Qt::LeftButton);
+        QFile csv(base + "/tracks.csv");
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QVERIFY(csv.readLine().startsWith("track_id,frame,value,x_px,y_px,diameter_px"));
+        app_->dialogs().queueAnswer(base + "/tracks.json");
+        QTest::mouseClick(find<QPushButton>(*w, "exportSummary"), Qt::LeftButton);
+        QFile json(base + "/tracks.json");
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        const QJsonObject summary = QJsonDocument::fromJson(json.readAll()).object();
+        QCOMPARE(
+            summary.value(QStringLiteral("provenance")).toObject().value(QStringLiteral("window")).toString(),
+            QStringLiteral("泡の追跡"));
+        QCOMPARE(summary.value(QStringLiteral("frame_details")).toArray().size(), 5);
+        app_->dialogs().queueAnswer(base + "/tracks.png");
+        QTest::mouseClick(find<QPushButton>(*w, "exportPlot"), Qt::LeftButton);
+        QCOMPARE(QImage(base + "/tracks.png").size(), QSize(1200, 900));
     }
 
     // A loop measured in the window, its frames named with their index before their field: the
