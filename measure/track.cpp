@@ -416,6 +416,23 @@ Tracks linkTracks(const std::vector<std::vector<TrackPoint>>& frames, const std:
     t.memory = settings.memory;
     t.maxStep = settings.maxStep > 0 ? settings.maxStep : typicalSpacing(frames) / 2;
     if (!(t.maxStep > 0)) t.maxStep = 1; // no frame holds two bubbles: any step links them
+    // A reach that takes in more than a thousand bubbles a track makes every bubble everyone's
+    // candidate: memory and time would go as the square of the bubbles, for links that mean nothing.
+    for (const auto& frame : frames) {
+        if (frame.size() <= 1000) continue;
+        double x0 = kInfinite, x1 = -kInfinite, y0 = kInfinite, y1 = -kInfinite;
+        for (const TrackPoint& p : frame)
+            x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+        const double reach = t.maxStep * std::sqrt(settings.memory + 1.0);
+        const double within = static_cast<double>(frame.size()) * 3.14159265358979 * reach * reach /
+                              std::max((x1 - x0) * (y1 - y0), 3.14159265358979 * reach * reach);
+        if (within > 1000) {
+            t = Tracks{};
+            t.error = "the largest step takes in more than a thousand bubbles a track: give a step about the "
+                      "bubbles' spacing or less";
+            return t;
+        }
+    }
     t.id.resize(n);
     t.driftX.assign(n, 0), t.driftY.assign(n, 0);
     const double r = t.maxStep, alone = 1.05 * r * r; // a link never costs more than r^2

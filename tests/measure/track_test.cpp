@@ -173,6 +173,12 @@ TEST(Tracking, BadInputIsRefusedOrSaid) {
     EXPECT_TRUE(uneven.error.empty());
     EXPECT_FALSE(uneven.diffusion);
     EXPECT_FALSE(uneven.note.empty());
+    // A step that takes in every bubble of a crowded frame: refused, not a quadratic blow-up.
+    std::vector<TrackPoint> crowd;
+    for (int k = 0; k < 2000; ++k)
+        crowd.push_back({static_cast<double>(k % 50) * 4, static_cast<double>(k / 50) * 4, 0, 2, true});
+    EXPECT_FALSE(linkTracks({crowd, crowd}, {}, {1e5, 0}).error.empty());
+    EXPECT_TRUE(linkTracks({crowd, crowd}, {}, {3, 0}).error.empty());
     // An empty frame between two: the bubble's track goes on across it with memory 1.
     const Tracks paused = linkTracks({{{5, 5, 0, 4, true}}, {}, {{5.5, 5, 0, 4, true}}}, {}, {2, 1});
     ASSERT_TRUE(paused.error.empty());
