@@ -69,18 +69,18 @@ double spreadSquares(const std::vector<double>& field, int w, int h, const std::
             const double v = field[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)];
             if (v == 0) continue;
             for (int k = -reach; k <= reach; ++k)
-                if (x + k >= 0 && x + k < w)
-                    rows[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x + k)] +=
-                        v * kernel[static_cast<size_t>(k + reach)];
+                if (const int to = x + k, tap = k + reach; to >= 0 && to < w)
+                    rows[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(to)] +=
+                        v * kernel[static_cast<size_t>(tap)];
         }
     double sum = 0;
     for (int x = 0; x < w; ++x)
         for (int y = 0; y < h; ++y) {
             double v = 0;
             for (int k = -reach; k <= reach; ++k)
-                if (y + k >= 0 && y + k < h)
-                    v += rows[static_cast<size_t>(y + k) * static_cast<size_t>(w) + static_cast<size_t>(x)] *
-                         kernel[static_cast<size_t>(k + reach)];
+                if (const int from = y + k, tap = k + reach; from >= 0 && from < h)
+                    v += rows[static_cast<size_t>(from) * static_cast<size_t>(w) + static_cast<size_t>(x)] *
+                         kernel[static_cast<size_t>(tap)];
             sum += v * v;
         }
     return sum;
@@ -208,7 +208,8 @@ void refineCentres(const Image& smooth, Domains& d, std::optional<std::pair<doub
     const int kernelReach = static_cast<int>(std::ceil(3 * kSmoothing));
     std::vector<double> kernel(static_cast<size_t>(2 * kernelReach + 1));
     for (int k = -kernelReach; k <= kernelReach; ++k)
-        kernel[static_cast<size_t>(k + kernelReach)] = std::exp(-k * k / (2 * kSmoothing * kSmoothing));
+        if (const int tap = k + kernelReach; tap >= 0)
+            kernel[static_cast<size_t>(tap)] = std::exp(-k * k / (2 * kSmoothing * kSmoothing));
     const double kernelSum = std::accumulate(kernel.begin(), kernel.end(), 0.0);
     for (double& k : kernel)
         k /= kernelSum;
