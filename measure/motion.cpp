@@ -220,8 +220,10 @@ Motion measureMotion(size_t count, const FrameSource& frames, const std::vector<
         std::optional<Binarized> now;
         if (m.frameErrors[k].empty()) {
             std::optional<Image> g;
-            if (k == 0) g.swap(first); // the first frame, kept from its alignment, and gone from there
-            else g = read(k);
+            if (k == 0)
+                g.swap(first); // the first frame, kept from its alignment, and gone from there
+            else
+                g = read(k);
             if (g) {
                 const Image aligned =
                     k == 0 ? std::move(*g) : shiftedBack(*g, m.shifts[k].dx, m.shifts[k].dy);

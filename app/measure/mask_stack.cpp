@@ -298,4 +298,65 @@ bool MaskStackWriter::finish(QString& why) {
     return true;
 }
 
+bool saveFloatTiff(const QString& path, int w, int h, const std::vector<float>& px, double pixelSizeUm,
+                   const QByteArray& description, QString& why) {
+    if (w <= 0 || h <= 0 || px.size() != static_cast<size_t>(w) * static_cast<size_t>(h)) {
+        why = QStringLiteral("no picture to write");
+        return false;
+    }
+    if (const QString refused = unwritableTarget(path); !refused.isEmpty()) {
+        why = refused;
+        return false;
+    }
+    const Handlers handlers;
+    libraryError.clear();
+    QTemporaryFile temp;
+    besideTarget(temp, path);
+    if (!temp.open()) {
+        why = QStringLiteral("no temporary file can be made beside it: %1").arg(temp.errorString());
+        return false;
+    }
+    const int fd = ::dup(static_cast<int>(temp.handle()));
+    TIFF* tif = fd >= 0 ? TIFFFdOpen(fd, QFile::encodeName(temp.fileName()).constData(), "w") : nullptr;
+    if (!tif) {
+        if (fd >= 0) ::close(fd);
+        why = QStringLiteral("libtiff cannot open it (%1)").arg(libraryError);
+        return false;
+    }
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 32);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(std::max(1, 65536 / (4 * w))));
+    if (pixelSizeUm > 0 && std::isfinite(pixelSizeUm)) {
+        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(1e4 / pixelSizeUm));
+        TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(1e4 / pixelSizeUm));
+    }
+    if (!description.isEmpty()) TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, description.constData());
+    TIFFSetField(tif, TIFFTAG_SOFTWARE, "Tovra " TOVRA_VERSION);
+    std::vector<float> row(static_cast<size_t>(w));
+    bool written = true;
+    for (int y = 0; y < h && written; ++y) {
+        std::copy_n(px.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(y) * static_cast<size_t>(w)),
+                    w, row.begin());
+        written = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) >= 0;
+    }
+    written = written && TIFFWriteDirectory(tif) != 0;
+    TIFFClose(tif);
+    if (!written) {
+        why = QStringLiteral("it cannot be written whole (%1)").arg(libraryError);
+        return false;
+    }
+    if (!temp.flush() || !putInPlace(temp, path)) {
+        why = QStringLiteral("it cannot take its name");
+        return false;
+    }
+    return true;
+}
+
 } // namespace tovra

@@ -56,4 +56,10 @@ private:
     std::unique_ptr<State> s_;
 };
 
+// One plane of 32-bit floats (w x h, rows from the top; NaN kept as NaN) as a TIFF through libtiff,
+// with the pixel size in the resolution tags and `description` as the page's description, written
+// beside the target and renamed into place only when whole; false with `why`.
+bool saveFloatTiff(const QString& path, int w, int h, const std::vector<float>& px, double pixelSizeUm,
+                   const QByteArray& description, QString& why);
+
 } // namespace tovra

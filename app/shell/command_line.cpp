@@ -11,7 +11,8 @@ namespace tovra {
 
 std::optional<Options> parseCommandLine(const QStringList& args, QString& message, int& exitCode) {
     // Options of several values ("--contrast LOW HIGH"): the parser takes one, so they are joined.
-    const std::pair<const char*, int> multi[] = {{"--contrast", 2}, {"--size", 2}, {"--rect", 4}};
+    const std::pair<const char*, int> multi[] = {
+        {"--contrast", 2}, {"--size", 2}, {"--rect", 4}, {"--align-rect", 4}};
     QStringList joined;
     for (qsizetype i = 0; i < args.size(); ++i) {
         bool done = false;
@@ -189,7 +190,47 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         QStringLiteral("--track: write the counts, the drift, the MSD, the diffusion coefficient, the pinned "
                        "share and each frame's lattice order to FILE.json."),
         QStringLiteral("FILE"));
-    parser.addOptions({trackOption, maxStep, memory, tracks, summary});
+    const QCommandLineOption motionOption(
+        QStringLiteral("motion"),
+        QStringLiteral(
+            "Measure how the walls move between the FILEs' frames (aligned to the first): a record a "
+            "step on standard output (the switched areas, the displacement and with durations the "
+            "velocity, each with its error), and the --table, --plot, --summary, --fit and "
+            "--switching-map asked for."));
+    const QCommandLineOption durations(
+        QStringLiteral("durations"),
+        QStringLiteral("--motion: each step's duration in seconds (the pulse that took frame k to k + 1), "
+                       "D1,D2,... one fewer than the frames."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption durationsFile(
+        QStringLiteral("durations-file"),
+        QStringLiteral(
+            "--motion: the steps' durations from FILE, one number a line (or the CSV column named by "
+            "--durations-column)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption durationsColumn(
+        QStringLiteral("durations-column"), QStringLiteral("The column of --durations-file that holds them."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption fitOption(
+        QStringLiteral("fit"),
+        QStringLiteral(
+            "--motion: fit the velocities against the field by the creep law, ln v = a - b H^-mu, mu "
+            "fixed at 1/4 and free (creep)."),
+        QStringLiteral("creep"));
+    const QCommandLineOption switchingMap(
+        QStringLiteral("switching-map"),
+        QStringLiteral(
+            "--motion: write each pixel's last switching value to FILE.tif (32-bit float, NaN where it "
+            "never switched)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption alignRect(
+        QStringLiteral("align-rect"),
+        QStringLiteral(
+            "--motion: align the frames on columns X1..X2-1 and rows Y1..Y2-1 (marks, the sample's "
+            "edge) rather than on what --rect measures."),
+        QStringLiteral("X1 Y1 X2 Y2"));
+    parser.addOptions({trackOption, maxStep, memory, tracks, summary, motionOption, durations, durationsFile,
+                       durationsColumn, fitOption, switchingMap, alignRect});
     parser.addOptions(
         {workdir, batch,           threshold,    contrast,           raw,       noDraw,    jobs,
          part,    measureOption,   size,         background,         rect,      pixelSize, format,
@@ -267,14 +308,72 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
         return std::nullopt;
     }
     o.track = parser.isSet(trackOption);
+    o.motion = parser.isSet(motionOption);
+    if (o.motion && (o.measure || o.merge || o.track || o.parts > 1)) {
+        message = QStringLiteral(
+            "--motion measures its frames itself: it goes without --measure, --merge, --track and --part");
+        return std::nullopt;
+    }
+    if (!o.motion &&
+        (parser.isSet(durations) || parser.isSet(durationsFile) || parser.isSet(durationsColumn) ||
+         parser.isSet(fitOption) || parser.isSet(switchingMap) || parser.isSet(alignRect))) {
+        message =
+            QStringLiteral("--durations, --durations-file, --durations-column, --fit, --switching-map and "
+                           "--align-rect go with --motion");
+        return std::nullopt;
+    }
+    if (o.motion) {
+        o.durations = parser.value(durations), o.durationsFile = parser.value(durationsFile);
+        o.durationsColumn = parser.value(durationsColumn), o.fit = parser.value(fitOption);
+        o.switchingMap = parser.value(switchingMap), o.summary = parser.value(summary);
+        if (parser.isSet(durations) && parser.isSet(durationsFile)) {
+            message = QStringLiteral("--durations and --durations-file go one at a time");
+            return std::nullopt;
+        }
+        if (parser.isSet(durationsColumn) && !parser.isSet(durationsFile)) {
+            message = QStringLiteral("--durations-column goes with --durations-file");
+            return std::nullopt;
+        }
+        if (parser.isSet(fitOption) && o.fit != QLatin1String("creep")) {
+            message = QStringLiteral("--fit takes creep, not \"%1\"").arg(o.fit);
+            return std::nullopt;
+        }
+        if (parser.isSet(switchingMap) &&
+            !o.switchingMap.endsWith(QLatin1String(".tif"), Qt::CaseInsensitive) &&
+            !o.switchingMap.endsWith(QLatin1String(".tiff"), Qt::CaseInsensitive)) {
+            message = QStringLiteral("--switching-map writes FILE.tif, not \"%1\"").arg(o.switchingMap);
+            return std::nullopt;
+        }
+        if (parser.isSet(alignRect)) {
+            const QStringList v = parser.value(alignRect).split(QLatin1Char(','));
+            bool ok = v.size() == 4;
+            for (const QString& t : v) {
+                bool good = false;
+                o.alignRect.push_back(t.toInt(&good));
+                ok = ok && good;
+            }
+            if (!ok || o.alignRect[2] - o.alignRect[0] < 8 || o.alignRect[3] - o.alignRect[1] < 8) {
+                message =
+                    QStringLiteral("--align-rect needs four whole numbers X1 Y1 X2 Y2, at least 8 apart");
+                return std::nullopt;
+            }
+        }
+        if (parser.isSet(masks) || parser.isSet(hdf5) || parser.isSet(loop) || parser.isSet(format) ||
+            parser.isSet(maxStep) || parser.isSet(memory) || parser.isSet(tracks)) {
+            message = QStringLiteral(
+                "--motion writes JSON records, --table, --plot, --summary and --switching-map");
+            return std::nullopt;
+        }
+    }
     if (o.track && (o.measure || o.merge || o.parts > 1)) {
         message = QStringLiteral(
             "--track measures its frames itself: it goes without --measure, --merge and --part");
         return std::nullopt;
     }
-    if (!o.track &&
-        (parser.isSet(maxStep) || parser.isSet(memory) || parser.isSet(tracks) || parser.isSet(summary))) {
-        message = QStringLiteral("--max-step, --memory, --tracks and --summary go with --track");
+    if (!o.track && (parser.isSet(maxStep) || parser.isSet(memory) || parser.isSet(tracks) ||
+                     (parser.isSet(summary) && !o.motion))) {
+        message = QStringLiteral(
+            "--max-step, --memory and --tracks go with --track, --summary with --track or --motion");
         return std::nullopt;
     }
     if (o.track) {
@@ -304,7 +403,7 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
             return std::nullopt;
         }
     }
-    if (o.measure || o.merge || o.track) {
+    if (o.measure || o.merge || o.track || o.motion) {
         auto whole = [&](const QCommandLineOption& opt, int count, std::vector<int>& out) {
             if (!parser.isSet(opt)) return true;
             const QStringList v = parser.value(opt).split(QLatin1Char(','));
@@ -380,9 +479,10 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
             return std::nullopt;
         }
         if (o.files.isEmpty()) {
-            message = o.merge   ? QStringLiteral("--merge needs the parts' records")
-                      : o.track ? QStringLiteral("--track needs the frames' image files")
-                                : QStringLiteral("--measure needs at least one image file");
+            message = o.merge    ? QStringLiteral("--merge needs the parts' records")
+                      : o.track  ? QStringLiteral("--track needs the frames' image files")
+                      : o.motion ? QStringLiteral("--motion needs the frames' image files")
+                                 : QStringLiteral("--measure needs at least one image file");
             return std::nullopt;
         }
         // A part writes its records alone; the merge makes the rest from the parts.
@@ -421,7 +521,8 @@ std::optional<Options> parseCommandLine(const QStringList& args, QString& messag
                            "options go with --measure (--table, --plot, --loop and --hdf5 with --merge too)");
         return std::nullopt;
     }
-    if ((parser.isSet(jobs) || parser.isSet(part)) && o.batchScript.isEmpty() && !o.measure && !o.track) {
+    if ((parser.isSet(jobs) || parser.isSet(part)) && o.batchScript.isEmpty() && !o.measure && !o.track &&
+        !o.motion) {
         message = QStringLiteral("--jobs and --part go with --batch or --measure (--jobs with --track too)");
         return std::nullopt;
     }

@@ -42,10 +42,15 @@ struct Options {
     double maxStep = 0;
     int memory = 0;
     QString tracks, summary;
+    // Walls moving between frames: each step's duration (a list, or a file and its column), the
+    // creep fit, the switching-field map, and where the frames are aligned.
+    bool motion = false;
+    QString durations, durationsFile, durationsColumn, fit, switchingMap;
+    std::vector<int> alignRect; // x1, y1, x2, y2
     bool series() const {
         return !values.isEmpty() || !valuesFile.isEmpty() || valuesFromName || !table.isEmpty() ||
                !plot.isEmpty() || !loop.isEmpty() || !valuesFromMetadata.isEmpty() || !masks.isEmpty() ||
-               !hdf5.isEmpty() || track;
+               !hdf5.isEmpty() || track || motion;
     }
 };
 

@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
         return exitCode;
     }
 
-    if (options->measure || options->merge || options->track || !options->batchScript.isEmpty()) {
+    if (options->measure || options->merge || options->track || options->motion ||
+        !options->batchScript.isEmpty()) {
         keepFreedBuffers();
         // A reader that goes away (`| head`) makes writes fail, which the runs notice and report,
         // instead of ending the run before its files are written.
@@ -50,6 +51,12 @@ int main(int argc, char** argv) {
         qputenv("QT_LOGGING_RULES", "default.warning=false");
         QGuiApplication app(argc, argv);
         return tovra::runMeasure(*options, stdout, stderr);
+    }
+    if (options->motion) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_LOGGING_RULES", "default.warning=false");
+        QGuiApplication app(argc, argv);
+        return tovra::runMotion(*options, stdout, stderr);
     }
     if (options->merge) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
