@@ -1,6 +1,7 @@
 #include "measure_c.h"
 
 #include "measure.h"
+#include "motion.h"
 #include "track.h"
 
 #include <algorithm>
@@ -14,6 +15,8 @@ using namespace tovra::measure;
 namespace {
 // The last measurement on this thread, without its pictures: its bands and its record.
 thread_local std::optional<Result> last;
+// The last motion on this thread, for its record.
+thread_local std::optional<Motion> lastMotion;
 // The last tracking on this thread, and its values, for its summary.
 thread_local std::optional<Tracks> lastTracks;
 thread_local std::vector<double> lastValues;
@@ -173,6 +176,87 @@ int32_t tovra_track_summary(char* text, int32_t size, double pixel_size_um) {
         const double um = pixel_size_um > 0 && std::isfinite(pixel_size_um) ? pixel_size_um : 0;
         summary = lastTracks ? tracksSummaryJson(*lastTracks, lastValues, um) : std::string();
         return handOut(summary, text, size);
+    } catch (...) { // nothing may cross the C interface
+        return handOut(std::string(), text, size);
+    }
+}
+
+} // extern "C"
+
+extern "C" {
+
+int32_t tovra_motion(const double* frames, int32_t count, int32_t width, int32_t height, const double* values,
+                     const double* durations, const double* background, const int32_t* rect,
+                     const int32_t* align, float* switching) {
+    try {
+        lastMotion.reset();
+        Motion m;
+        if (!frames || count < 0 || width < 1 || height < 1 ||
+            static_cast<int64_t>(width) * height > INT32_MAX) {
+            m.error = "the frames and their size are needed";
+            lastMotion = std::move(m);
+            return 1;
+        }
+        const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+        const FrameSource source = [&](size_t k, std::string&) -> std::optional<Image> {
+            Image g{width, height, std::vector<float>(n)};
+            const double* at = frames + k * n;
+            for (size_t i = 0; i < n; ++i)
+                g.px[i] = static_cast<float>(at[i]);
+            return g;
+        };
+        std::vector<double> v, d;
+        for (int32_t k = 0; k < count; ++k)
+            v.push_back(values ? values[k] : k + 1.0);
+        if (durations)
+            for (int32_t k = 0; k + 1 < count; ++k)
+                d.push_back(durations[k]);
+        std::optional<Image> bg;
+        if (background) {
+            bg = Image{width, height, std::vector<float>(n)};
+            for (size_t i = 0; i < n; ++i)
+                bg->px[i] = static_cast<float>(background[i]);
+        }
+        MotionSettings settings;
+        auto rectOf = [](const int32_t* r) -> std::optional<Rect> {
+            if (!r || (r[0] == 0 && r[1] == 0 && r[2] == 0 && r[3] == 0)) return std::nullopt;
+            return Rect{r[0], r[1], r[2], r[3]};
+        };
+        settings.rect = rectOf(rect), settings.alignOn = rectOf(align);
+        m = measureMotion(static_cast<size_t>(count), source, v, d, bg ? &*bg : nullptr, settings);
+        if (switching && m.switching.size() == n)
+            std::copy(m.switching.begin(), m.switching.end(), switching);
+        const int32_t status = m.error.empty() ? 0 : 1;
+        lastMotion = std::move(m);
+        return status;
+    } catch (...) { // nothing may cross the C interface
+        lastMotion = Motion{};
+        lastMotion->error = "out of memory";
+        return 1;
+    }
+}
+
+int32_t tovra_motion_json(char* text, int32_t size, double pixel_size_um, int32_t fit_creep) {
+    try {
+        thread_local std::string record;
+        if (!lastMotion) return handOut(std::string(), text, size);
+        const Motion& m = *lastMotion;
+        const double um = pixel_size_um > 0 && std::isfinite(pixel_size_um) ? pixel_size_um : 0;
+        std::optional<CreepFit> fixed, free;
+        if (fit_creep) {
+            std::vector<double> h, v, se;
+            for (const MotionStep& s : m.steps)
+                if (s.reliable && s.velocity && s.velocitySe)
+                    h.push_back(s.value), v.push_back(*s.velocity), se.push_back(*s.velocitySe);
+            fixed = fitCreep(h, v, se, false), free = fitCreep(h, v, se, true);
+        }
+        std::string steps = "[";
+        for (const MotionStep& s : m.steps) {
+            if (steps.size() > 1) steps += ',';
+            steps += motionStepJson(s, um);
+        }
+        record = "{\"steps\":" + steps + "],\"summary\":" + motionSummaryJson(m, fixed, free, um) + "}";
+        return handOut(record, text, size);
     } catch (...) { // nothing may cross the C interface
         return handOut(std::string(), text, size);
     }

@@ -72,6 +72,23 @@ TOVRA_MEASURE_API int32_t tovra_track(const double* x, const double* y, const do
  * tovra_measure_json copies: returns the full length. */
 TOVRA_MEASURE_API int32_t tovra_track_summary(char* text, int32_t size, double pixel_size_um);
 
+/* Walls moving between frames: `frames` frames of width * height doubles one after another, their
+ * values (NULL for the frame numbers), each step's duration in seconds (frames - 1 of them, or NULL),
+ * an optional background of one frame's size, the rectangle measured and the one aligned on (all 0
+ * for the whole frames; columns x1..x2-1, rows y1..y2-1). Fills `switching` (width * height floats,
+ * or NULL) with each pixel's last switching value (NaN for none). Returns 0, or 1 with the error in
+ * the result (tovra_motion_json). */
+TOVRA_MEASURE_API int32_t tovra_motion(const double* frames, int32_t count, int32_t width, int32_t height,
+                                       const double* values, const double* durations,
+                                       const double* background, const int32_t* rect, const int32_t* align,
+                                       float* switching);
+
+/* The last tovra_motion on this thread as JSON text, {"steps": [...], "summary": {...}} (the creep
+ * fits where `fit_creep` is 1; µm and m/s too at pixel_size_um above 0), copied as tovra_measure_json
+ * copies: returns the full length. */
+TOVRA_MEASURE_API int32_t tovra_motion_json(char* text, int32_t size, double pixel_size_um,
+                                            int32_t fit_creep);
+
 #ifdef __cplusplus
 }
 #endif

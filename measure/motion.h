@@ -17,14 +17,15 @@
 namespace tovra::measure {
 
 // How far a frame lies from a reference: moving(x + dx, y + dy) shows what reference(x, y) does.
-// `strength` is the correlation's peak above the rest of it in their standard deviations (below
-// kWeakPeak: the shift is not to be trusted).
+// `strength` is the correlation coefficient of the two (each less its mean, tapered to its border)
+// at that shift: 1 for frames alike but for the shift; below kWeakPeak the shift is not to be
+// trusted (unrelated frames of a few thousand pixels reach 0.1 to 0.2 somewhere by chance).
 struct Shift {
     double dx = 0, dy = 0;
     double strength = 0;
     bool ok = false;
 };
-constexpr double kWeakPeak = 12;
+constexpr double kWeakPeak = 0.3;
 
 // The shift of `moving` from `reference` (pictures of one size) inside `rect` (the whole picture
 // where not given), to a hundredth of a pixel. Not ok where the pictures are smaller than 8 x 8.

@@ -1,8 +1,9 @@
-// Frames aligned to a reference by phase correlation: the cross-power spectrum of the two (each
-// less its mean and tapered to its border by a Hann window, so that the frame's edges do not
-// correlate), its inverse transform's peak found to a pixel, then to a fiftieth of one by the
-// inverse transform evaluated on a fine grid around it (a discrete Fourier transform of the peak's
-// neighbourhood alone, as matrix products), and the frame resampled by cubic convolution.
+// Frames aligned to a reference by cross-correlation through the Fourier transform: the
+// cross-power spectrum of the two (each less its mean and tapered to its border by a Hann window,
+// so that the frame's edges do not correlate), its inverse transform's peak found to a pixel, then
+// to a hundredth of one by the inverse transform evaluated on fine grids around it (a discrete
+// Fourier transform of the peak's neighbourhood alone, as matrix products), and found again on the
+// frame moved back; the frame resampled by cubic convolution.
 #include "motion.h"
 #include "stages.h"
 
@@ -159,20 +160,14 @@ Shift registerOnce(const Image& reference, const Image& moving, std::optional<Re
     const int w = r.x2 - r.x1, h = r.y2 - r.y1;
     if (w < 8 || h < 8) return s;
     const std::vector<Complex> a = spectrumOf(reference, r), b = spectrumOf(moving, r);
-    // The cross-power spectrum, each frequency's phase weighed by the square root of its power: a
-    // pure phase correlation lets the noise's high frequencies weigh as much as the pattern's.
-    // The peak is found to a pixel on the phase correlation (each frequency's phase alone: a sharp
-    // peak whatever the pattern, and its height over the rest says how sure it is), then placed by
-    // the plain cross-correlation (the frequencies weighed by their power, so that those the noise
-    // holds weigh least).
-    std::vector<Complex> cross(a.size()), plain(a.size());
-    for (size_t i = 0; i < a.size(); ++i) {
-        const Complex c = b[i] * std::conj(a[i]);
-        const double m = std::abs(c);
-        cross[i] = m > 0 ? c / m : Complex(0, 0);
-        plain[i] = c;
-    }
-    cross[0] = 0, plain[0] = 0;
+    // The cross-power spectrum: the frequencies weighed by their power, so that those the noise holds
+    // weigh least (a phase correlation, each frequency's phase alone, lets the noise of a frame with
+    // few features drown its peak).
+    std::vector<Complex> plain(a.size());
+    for (size_t i = 0; i < a.size(); ++i)
+        plain[i] = b[i] * std::conj(a[i]);
+    plain[0] = 0;
+    const std::vector<Complex>& cross = plain;
     // The correlation to a pixel: its inverse transform's peak.
     fftwf_complex* data = fftwf_alloc_complex(cross.size());
     for (size_t i = 0; i < cross.size(); ++i)
@@ -184,25 +179,24 @@ Shift registerOnce(const Image& reference, const Image& moving, std::optional<Re
     }
     fftwf_execute(plan);
     size_t best = 0;
-    double sum = 0, sum2 = 0;
-    for (size_t i = 0; i < cross.size(); ++i) {
-        const double v = data[i][0];
-        sum += v, sum2 += v * v;
-        if (v > data[best][0]) best = i;
-    }
+    for (size_t i = 0; i < cross.size(); ++i)
+        if (data[i][0] > data[best][0]) best = i;
     const double peak = data[best][0];
     {
         const std::lock_guard<std::mutex> lock(planner());
         fftwf_destroy_plan(plan);
     }
     fftwf_free(data);
-    const auto n = static_cast<double>(cross.size());
-    const double sd = std::sqrt(std::max(0.0, sum2 / n - (sum / n) * (sum / n)));
-    s.strength = sd > 0 ? (peak - sum / n) / sd : 0;
+    // How alike the two are there: the correlation coefficient of the windowed frames at the shift
+    // (by Parseval's theorem, from the spectra's energies).
+    double ea = 0, eb = 0;
+    for (size_t i = 1; i < a.size(); ++i)
+        ea += std::norm(a[i]), eb += std::norm(b[i]);
+    s.strength = ea > 0 && eb > 0 ? peak / std::sqrt(ea * eb) : 0;
     const int px = static_cast<int>(best % static_cast<size_t>(w)),
               py = static_cast<int>(best / static_cast<size_t>(w));
     const double cx = px <= w / 2 ? px : px - w, cy = py <= h / 2 ? py : py - h;
-    // To a hundredth of a pixel: the cross-correlation on a grid of a tenth of a pixel over the
+    // To a hundredth of a pixel: the correlation on a grid of a tenth of a pixel over the
     // peak's pixel, then of a hundredth about the best, from the frequencies below a quarter
     // cycle a pixel (above them a blurred frame holds mostly noise).
     std::pair<double, double> at{cx, cy};

@@ -18,6 +18,7 @@ multi-page TIFF (then a list, one Measurement a page), with the pixel size the f
 OME-TIFF's or ImageJ TIFF's metadata, else the resolution tags) unless `pixel_size` is given.
 `track(frames, values=None, max_step=None, memory=0, pixel_size=None)` measures every frame
 and follows its bubbles through them (see `track`); `link(positions, ...)` links given positions.
+`motion(frames, values=None, durations=None, ...)` measures how the walls move between frames.
 `read_masks(path)` reads the masks the program writes with `--masks F.ome.tif`. Only regular files are read: a FIFO or a device is
 refused with ValueError rather than waited on. A measurement that cannot be made has `error` set
 and no numbers; arguments that cannot describe an image raise ValueError.
@@ -37,7 +38,7 @@ import typing
 
 import numpy as np
 
-__all__ = ["measure", "measure_file", "track", "link", "TRACK_DTYPE", "BUBBLE_DTYPE", "read_picture", "read_pages", "Measurement", "Warning", "Bubbles", "Grain", "Band", "library_path",
+__all__ = ["measure", "measure_file", "track", "link", "motion", "TRACK_DTYPE", "BUBBLE_DTYPE", "read_picture", "read_pages", "Measurement", "Warning", "Bubbles", "Grain", "Band", "library_path",
            "read_masks", "Masks"]
 
 _INT32_MAX = 2**31 - 1
@@ -271,6 +272,11 @@ def _library():
             lib.tovra_track.restype = i32
             lib.tovra_track_summary.argtypes = [ctypes.c_char_p, i32, ctypes.c_double]
             lib.tovra_track_summary.restype = i32
+            ip = ctypes.POINTER(i32)
+            lib.tovra_motion.argtypes = [dp, i32, i32, i32, dp, dp, dp, ip, ip, ctypes.POINTER(ctypes.c_float)]
+            lib.tovra_motion.restype = i32
+            lib.tovra_motion_json.argtypes = [ctypes.c_char_p, i32, ctypes.c_double, i32]
+            lib.tovra_motion_json.restype = i32
         except AttributeError:
             raise OSError(f"{path} is not Tovra's measurement library (it lacks tovra_measure). {_HINT}") from None
         _libraries[path] = lib
@@ -630,3 +636,62 @@ def track(frames, values=None, max_step=None, memory=0, pixel_size=None):
     tracks, summary = link(positions, values=values, max_step=max_step, memory=memory, pixel_size=pixel_size)
     summary["frame_details"] = details
     return tracks, summary
+
+
+def motion(frames, values=None, durations=None, background=None, rect=None, pixel_size=None, align_rect=None,
+           fit=True):
+    """The walls' motion between frames (2-D arrays of one shape, or a 3-D array), each aligned to the
+    first (on `align_rect` where given) and binarized as the measurement does: returns (steps,
+    summary, switching). `steps` is a list of the step records (`from`, `to`, `value`, `duration_s`,
+    `to_white_px`, `to_black_px`, `nucleated_px`, `wall_length_px`, `displacement_px` and its `_se`,
+    `velocity_px_per_s` and its `_se` where durations are given, `drift_x_px`, `drift_y_px`,
+    `reliable`, `warnings`); `summary` holds the creep fits (`creep_fixed`, `creep_free`, where `fit`)
+    and the switching fields' distribution; `switching` is each pixel's last switching value (NaN
+    where it never switched). `values` one a frame (None: the frame numbers), `durations` one a step
+    in seconds."""
+    stack = [_plane(f, f"frame {k + 1}") for k, f in enumerate(frames)]
+    if len(stack) < 2:
+        raise ValueError("a motion needs two frames at least")
+    shape = stack[0].shape
+    for k, f in enumerate(stack):
+        if f.shape != shape:
+            raise ValueError(f"frame {k + 1} has shape {f.shape}, the first {shape}: a motion needs one size")
+    n = len(stack)
+    if n * shape[0] * shape[1] > _INT32_MAX * 8:
+        raise ValueError("too many pixels in all")
+    data = np.ascontiguousarray(np.stack(stack), dtype=np.float64)
+    dp = ctypes.POINTER(ctypes.c_double)
+    ip = ctypes.POINTER(ctypes.c_int32)
+
+    def numbers(v, count, what):
+        if v is None:
+            return None
+        a = np.ascontiguousarray(v, dtype=float).ravel()
+        if a.size != count:
+            raise ValueError(f"{a.size} {what} for {count}")
+        return a
+
+    vals = numbers(values, n, "values")
+    durs = numbers(durations, n - 1, "durations (one a step)")
+    if durs is not None and not np.all((durs > 0) & np.isfinite(durs)):
+        raise ValueError("every duration must be a number of seconds above 0")
+    back = _plane(background, "background", shape) if background is not None else None
+    r = (ctypes.c_int32 * 4)(*_corners(rect))
+    a = (ctypes.c_int32 * 4)(*_corners(align_rect))
+    um = None if pixel_size is None else _positive(pixel_size, "pixel_size")
+    switching = np.zeros(shape, dtype=np.float32)
+    lib = _library()
+    height, width = shape
+    status = lib.tovra_motion(data.ctypes.data_as(dp), n, width, height,
+                              vals.ctypes.data_as(dp) if vals is not None else None,
+                              durs.ctypes.data_as(dp) if durs is not None else None,
+                              back.ctypes.data_as(dp) if back is not None else None,
+                              ctypes.cast(r, ip), ctypes.cast(a, ip),
+                              switching.ctypes.data_as(ctypes.POINTER(ctypes.c_float)))
+    size = lib.tovra_motion_json(None, 0, um or 0.0, 1 if fit else 0)
+    text = ctypes.create_string_buffer(size + 1)
+    lib.tovra_motion_json(text, size + 1, um or 0.0, 1 if fit else 0)
+    result = json.loads(text.value.decode())
+    if status:
+        raise ValueError(result["summary"].get("error", "the motion cannot be measured"))
+    return result["steps"], result["summary"], switching
