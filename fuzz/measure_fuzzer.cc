@@ -8,6 +8,7 @@
 // valid text.
 #include "fuzz_input.h"
 #include "measure.h"
+#include "motion.h"
 
 #include <algorithm>
 #include <cmath>
@@ -76,5 +77,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string csv = recordCsv(r, RecordInfo{"f", 0, 0, "", value}), header = recordCsvHeader();
     if (std::count(csv.begin(), csv.end(), ',') != std::count(header.begin(), header.end(), ','))
         std::abort();
+    // The same picture as two frames of a motion, the second the background's values (any bytes,
+    // not numbers, one colour): aligned, compared and recorded without a number that is not one.
+    if (flags & 1) {
+        const Shift shift = registerFrames(image, background, rect);
+        if (shift.ok && (!std::isfinite(shift.dx) || !std::isfinite(shift.dy))) std::abort();
+        const Image back = shiftedBack(image, in.range(-30, 30) / 7.0, in.range(-30, 30) / 7.0);
+        if (back.px.size() != image.px.size()) std::abort();
+        const FrameSource two = [&](size_t k, std::string&) -> std::optional<Image> { return k ? background : image; };
+        const Motion m = measureMotion(2, two, {1, 2}, {0.5}, nullptr, MotionSettings{rect, std::nullopt, settings});
+        for (const MotionStep& st : m.steps) {
+            const std::string step = motionStepJson(st, 0.5);
+            if (step.find("nan") != std::string::npos || step.find("inf") != std::string::npos) std::abort();
+        }
+        if (m.error.empty() && m.switching.size() != image.px.size()) std::abort();
+    }
     return 0;
 }
