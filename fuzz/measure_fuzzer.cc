@@ -84,8 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (shift.ok && (!std::isfinite(shift.dx) || !std::isfinite(shift.dy))) std::abort();
         const Image back = shiftedBack(image, in.range(-30, 30) / 7.0, in.range(-30, 30) / 7.0);
         if (back.px.size() != image.px.size()) std::abort();
-        const FrameSource two = [&](size_t k, std::string&) -> std::optional<Image> { return k ? background : image; };
-        const Motion m = measureMotion(2, two, {1, 2}, {0.5}, nullptr, MotionSettings{rect, std::nullopt, settings});
+        const FrameSource two = [&](size_t k, std::string&) -> std::optional<Image> {
+            return k ? background : image;
+        };
+        const Motion m =
+            measureMotion(2, two, {1, 2}, {0.5}, nullptr, MotionSettings{rect, std::nullopt, settings});
         for (const MotionStep& st : m.steps) {
             const std::string step = motionStepJson(st, 0.5);
             if (step.find("nan") != std::string::npos || step.find("inf") != std::string::npos) std::abort();

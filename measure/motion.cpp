@@ -328,6 +328,7 @@ Motion measureMotion(size_t count, const FrameSource& frames, const std::vector<
                                       [](const Warning& x) { return x.serious; });
             m.steps.push_back(std::move(s));
         }
+        if (settings.keepMasks) m.masks.push_back(now ? now->black : std::vector<uint8_t>{});
         if (now)
             previous = std::move(now);
         else if (k > 0)

@@ -58,6 +58,7 @@ struct MotionSettings {
     std::optional<Rect> rect;    // where the frames are measured; the whole frames where not
     std::optional<Rect> alignOn; // where they are aligned (a sample's edge, marks, dust); `rect` where not
     Settings measure;
+    bool keepMasks = false; // keep each frame's binarization (a window draws the steps with them)
 };
 
 struct Motion {
@@ -70,6 +71,8 @@ struct Motion {
     // Each pixel of the frames (width x height): the value of the frame in which it last switched, NaN
     // where it never switched or lies outside `area`.
     std::vector<float> switching;
+    // Where asked for: each frame's binarization over `area` (1 black), empty for a frame not measured.
+    std::vector<std::vector<uint8_t>> masks;
 };
 
 // The motion over `count` frames of one size; `values` one a frame, `durations` one a step or none.

@@ -12,6 +12,7 @@
 #include "info_window.h"
 #include "main_window.h"
 #include "measure/measurement_window.h"
+#include "measure/motion_window.h"
 #include "measure/series_window.h"
 #include "measure/track_window.h"
 #include "widgets/screen_fit.h"
@@ -77,7 +78,7 @@ Application::Application(const QString& programFolder, const Options& options)
                                                                 : options.workFolder)),
       quarn_(QDir(programFolder).filePath(QStringLiteral("Quarn")), workFolder_.folder),
       module_(state_, quarn_, dialogs_), histogram_(module_), simulator_(module_), editor_(module_),
-      measurement_(module_), series_(module_), tracking_(module_), batch_(module_) {
+      measurement_(module_), series_(module_), tracking_(module_), motion_(module_), batch_(module_) {
     initResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tovra/icon.png")));
     ImageWindow::setClosingForExit(false);
@@ -187,6 +188,12 @@ Application::Application(const QString& programFolder, const Options& options)
         trackWindow_->show();
         trackWindow_->raise();
         keepOnScreen(trackWindow_.get());
+    });
+    main_->addWindowItem("cmotion", QStringLiteral("磁壁の運動"), [this] {
+        if (!motionWindow_) motionWindow_ = std::make_unique<MotionWindow>(motion_, dialogs_);
+        motionWindow_->show();
+        motionWindow_->raise();
+        keepOnScreen(motionWindow_.get());
     });
     toolbox_->setShowAction("Command14", showSimulator);
 }

@@ -13,6 +13,7 @@
 #include "hough/editor.h"
 #include "hough/simulator.h"
 #include "measure/measurement.h"
+#include "measure/motion_module.h"
 #include "measure/series_module.h"
 #include "measure/track_module.h"
 
@@ -29,6 +30,7 @@ class EditorWindow;
 class MeasurementWindow;
 class SeriesWindow;
 class TrackWindow;
+class MotionWindow;
 class HistogramWindow;
 class ImageWindow;
 class InfoWindow;
@@ -61,6 +63,8 @@ public:
     SeriesWindow* seriesWindow() { return seriesWindow_.get(); }
     TrackModule& tracking() { return tracking_; }
     TrackWindow* trackWindow() { return trackWindow_.get(); }
+    MotionModule& motion() { return motion_; }
+    MotionWindow* motionWindow() { return motionWindow_.get(); }
     AboutWindow* aboutWindow() { return about_.get(); }
 
     // The start-up sequence: settings file, toolbox, default image window, information window,
@@ -85,6 +89,7 @@ private:
     MeasurementModule measurement_;
     SeriesModule series_;
     TrackModule tracking_;
+    MotionModule motion_;
     BatchRunner batch_;
     std::unique_ptr<MainWindow> main_;
     std::unique_ptr<ToolboxWindow> toolbox_;
@@ -97,6 +102,7 @@ private:
     std::unique_ptr<MeasurementWindow> measurementWindow_;
     std::unique_ptr<SeriesWindow> seriesWindow_;
     std::unique_ptr<TrackWindow> trackWindow_;
+    std::unique_ptr<MotionWindow> motionWindow_;
     std::unique_ptr<AboutWindow> about_;
     std::array<ImageWindow*, kSlots> images_{};
 };

@@ -7,6 +7,7 @@
 #include "core/save_file.h"
 #include "measure/mask_stack.h"
 #include "measure/measure_files.h"
+#include "measure/motion_exports.h"
 #include "measure/motion_plot.h"
 #include "measure/provenance.h"
 #include "measure/series.h"
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 namespace tovra {
 
@@ -31,7 +33,18 @@ void say(std::FILE* err, const QString& text) {
 std::optional<std::vector<double>> durationsOf(const Options& o, const std::vector<SeriesFrame>& frames,
                                                QString& why) {
     std::vector<double> out;
-    if (o.durations.isEmpty() && o.durationsFile.isEmpty()) return out;
+    if (o.durations.isEmpty() && o.durationsFile.isEmpty()) {
+        // A time series given by its times alone: each step lasts from one frame's time to the next's.
+        static const std::pair<const char*, double> seconds[] = {
+            {"s", 1}, {"ms", 1e-3}, {"us", 1e-6}, {"µs", 1e-6}, {"ns", 1e-9}, {"min", 60}, {"h", 3600}};
+        for (const auto& [unit, scale] : seconds)
+            if (o.valueUnit.trimmed() == QString::fromUtf8(unit)) {
+                for (size_t k = 1; k < frames.size(); ++k)
+                    out.push_back((frames[k].value - frames[k - 1].value) * scale);
+                return out;
+            }
+        return out;
+    }
     // One dummy frame a step, given its duration as a frame is given its value.
     std::vector<SeriesFrame> steps(frames.size() > 0 ? frames.size() - 1 : 0);
     ValueSource source;
@@ -42,49 +55,6 @@ std::optional<std::vector<double>> durationsOf(const Options& o, const std::vect
     }
     for (const SeriesFrame& s : steps)
         out.push_back(s.value);
-    return out;
-}
-
-QString stepsTableCsv(const measure::Motion& m, const QString& valueName, const QString& valueUnit, double um,
-                      const QByteArray& provenance) {
-    QString out =
-        QStringLiteral("# provenance: %1\n").arg(series_text::oneLine(QString::fromUtf8(provenance)));
-    out += QStringLiteral("# value: %1%2\n")
-               .arg(series_text::oneLine(valueName),
-                    valueUnit.isEmpty() ? QString()
-                                        : QStringLiteral(" (%1)").arg(series_text::oneLine(valueUnit)));
-    out +=
-        QStringLiteral("from,to,value,duration_s,to_white_px,to_black_px,nucleated_px,wall_length_px,"
-                       "displacement_px,displacement_se_px,velocity_px_per_s,velocity_se_px_per_s,drift_x_px,"
-                       "drift_y_px,reliable,warnings");
-    if (um > 0) out += QStringLiteral(",displacement_um,velocity_m_per_s");
-    out += QLatin1Char('\n');
-    auto num = [](const std::optional<double>& v, double scale = 1) {
-        return v ? series_text::number(*v * scale) : QString();
-    };
-    for (const measure::MotionStep& s : m.steps) {
-        QStringList codes;
-        for (const measure::Warning& w : s.warnings)
-            codes << QString::fromStdString(w.code);
-        QStringList row{QString::number(s.from),
-                        QString::number(s.to),
-                        series_text::number(s.value),
-                        num(s.duration),
-                        series_text::number(s.toWhite),
-                        series_text::number(s.toBlack),
-                        series_text::number(s.nucleated),
-                        num(s.wallLength),
-                        num(s.displacement),
-                        num(s.displacementSe),
-                        num(s.velocity),
-                        num(s.velocitySe),
-                        series_text::number(s.driftX),
-                        series_text::number(s.driftY),
-                        s.reliable ? QStringLiteral("true") : QStringLiteral("false"),
-                        codes.join(QLatin1Char(';'))};
-        if (um > 0) row << num(s.displacement, um) << num(s.velocity, um * 1e-6);
-        out += row.join(QLatin1Char(',')) + QLatin1Char('\n');
-    }
     return out;
 }
 
@@ -207,28 +177,20 @@ int runMotion(const Options& options, std::FILE* out, std::FILE* err) {
     // The creep law over the reliable steps with a velocity.
     std::optional<measure::CreepFit> fixed, free;
     if (options.fit == QLatin1String("creep")) {
-        std::vector<double> h, v, se;
-        for (const measure::MotionStep& s : m.steps)
-            if (s.reliable && s.velocity && s.velocitySe)
-                h.push_back(s.value), v.push_back(*s.velocity), se.push_back(*s.velocitySe);
-        fixed = measure::fitCreep(h, v, se, false), free = measure::fitCreep(h, v, se, true);
+        std::tie(fixed, free) = creepFits(m);
         if (!fixed->ok) say(err, QStringLiteral("--fit creep: %1").arg(QString::fromStdString(fixed->error)));
         if (!free->ok)
             say(err, QStringLiteral("--fit creep, mu free: %1").arg(QString::fromStdString(free->error)));
     }
     if (!options.summary.isEmpty()) {
-        const std::string summary = measure::motionSummaryJson(m, fixed, free, um);
-        if (!saveWholeFile(options.summary,
-                           "{\"provenance\":" + provenance + "," +
-                               QByteArray::fromStdString(summary.substr(1)) + "\n",
-                           &why)) {
+        if (!saveWholeFile(options.summary, motionSummary(m, fixed, free, um, provenance), &why)) {
             say(err, QStringLiteral("%1 cannot be written: %2").arg(options.summary, why));
             ++failed;
         }
     }
     if (!options.table.isEmpty() &&
         !saveWholeFile(options.table,
-                       stepsTableCsv(m, valueName(source), options.valueUnit, um, provenance).toUtf8(),
+                       motionTableCsv(m, valueName(source), options.valueUnit, um, provenance).toUtf8(),
                        &why)) {
         say(err, QStringLiteral("%1 cannot be written: %2").arg(options.table, why));
         ++failed;

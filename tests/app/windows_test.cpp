@@ -9,6 +9,7 @@
 #include "measure/measure_files.h"
 #include "measure/measurement.h"
 #include "measure/measurement_window.h"
+#include "measure/motion_window.h"
 #include "measure/series_window.h"
 #include "measure/track_window.h"
 #include "shell/about_window.h"
@@ -26,6 +27,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -522,6 +524,68 @@ private slots:
         app_->dialogs().queueAnswer(base + "/tracks.png");
         QTest::mouseClick(find<QPushButton>(*w, "exportPlot"), Qt::LeftButton);
         QCOMPARE(QImage(base + "/tracks.png").size(), QSize(1200, 900));
+    }
+
+    // Walls in the program: a disc growing by 3 px a frame among marks, the frames shifted; durations
+    // of the wrong count refused before anything runs; the steps, the slider and the four exports.
+    void motionWindowMeasuresStepsAndExports() {
+        const QString dir = QString::fromStdString(tmp_->path().string()) + "/pulses";
+        QDir().mkpath(dir);
+        for (int k = 0; k < 4; ++k) {
+            QImage frame(240, 220, QImage::Format_Grayscale8);
+            frame.fill(qRgb(200, 200, 200));
+            QPainter p(&frame);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(50, 50, 50));
+            const QPointF shift(1.0 * k, -0.5 * k);
+            for (int i = 0; i < 10; ++i)
+                p.drawEllipse(QPointF(12 + 23 * i, 12 + 7 * (i % 3)) + shift, 2.5, 2.5);
+            p.drawEllipse(QPointF(80, 120) + shift, 20.0 + 3 * k, 20.0 + 3 * k);
+            p.drawEllipse(QPointF(170, 140) + shift, 25.0 + 3 * k, 25.0 + 3 * k);
+            p.end();
+            frame.save(QStringLiteral("%1/pulse_%2.png").arg(dir).arg(k));
+        }
+        app_->mainWindow().findChild<QAction*>(QStringLiteral("cmotion"))->trigger();
+        MotionWindow* w = app_->motionWindow();
+        MotionModule& motion = app_->motion();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("磁壁の運動"));
+        app_->dialogs().queueAnswer(dir);
+        QTest::mouseClick(find<QPushButton>(*w, "addFolder"), Qt::LeftButton);
+        QString said;
+        app_->dialogs().setMessagePlatform([&said](const QString& t) { said = t; });
+        type(find<QLineEdit>(*w, "durations"), QStringLiteral("1,1"));
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QVERIFY2(said.contains(QStringLiteral("パルスの時間は段ごとに一つ、3 個")), qPrintable(said));
+        QVERIFY(!motion.running() && !motion.motion());
+        type(find<QLineEdit>(*w, "durations"), QStringLiteral("1,1,1"));
+        type(find<QLineEdit>(*w, "alignRect"), QStringLiteral("0 0 240 30"));
+        type(find<QLineEdit>(*w, "rectangle"), QStringLiteral("0 40 240 220"));
+        QTest::mouseClick(find<QPushButton>(*w, "run"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(motion.motion().has_value(), 60000);
+        const measure::Motion& m = *motion.motion();
+        QCOMPARE(m.steps.size(), size_t{3});
+        for (const measure::MotionStep& s : m.steps) {
+            QVERIFY2(s.displacement && std::abs(*s.displacement - 3) < 0.3,
+                     qPrintable(QString::number(s.displacement.value_or(-1))));
+            QVERIFY(std::abs(s.velocity.value_or(0) - *s.displacement) < 1e-9);
+        }
+        QVERIFY(std::abs(m.steps.back().driftX - 3) < 0.1 && std::abs(m.steps.back().driftY + 1.5) < 0.1);
+        auto* slider = find<QSlider>(*w, "stepSlider");
+        QCOMPARE(slider->maximum(), 2);
+        slider->setValue(2);
+        QVERIFY(find<QLabel>(*w, "stepLabel")->text().startsWith(QStringLiteral("段 3 → 4")));
+        QVERIFY(!motion.stepPicture(2).isNull() && !motion.switchingPicture().isNull());
+        const QString base = QString::fromStdString(tmp_->path().string());
+        for (const auto& [button, name] :
+             {std::pair{"exportTable", "m.csv"}, std::pair{"exportPlot", "m.png"},
+              std::pair{"exportSummary", "m.json"}, std::pair{"exportSwitchingMap", "m.tif"}}) {
+            app_->dialogs().queueAnswer(base + "/" + name);
+            QTest::mouseClick(find<QPushButton>(*w, button), Qt::LeftButton);
+            QVERIFY2(QFileInfo(base + "/" + name).size() > 100, name);
+        }
+        QCOMPARE(QImage(base + "/m.png").size(), QSize(1200, 900));
     }
 
     // A loop measured in the window, its frames named with their index before their field: the
