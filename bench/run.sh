@@ -25,3 +25,5 @@ echo
 "$here/series_bench.sh" "$bin"
 
 "$here/track_bench.sh" "$bin"
+
+"$here/motion_bench.sh" "$bin"

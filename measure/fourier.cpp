@@ -10,6 +10,11 @@
 
 namespace tovra::measure::detail {
 
+std::mutex& fftwPlanner() {
+    static std::mutex m;
+    return m;
+}
+
 namespace {
 
 // The smallest size from n up whose only prime factors are 2, 3, 5 and 7, which FFTW transforms
@@ -65,10 +70,7 @@ public:
     }
 
 private:
-    static std::mutex& planning() { // FFTW's planner is not thread-safe
-        static std::mutex m;
-        return m;
-    }
+    static std::mutex& planning() { return fftwPlanner(); }
     int rows_ = 0, columns_ = 0;
     float* in_ = nullptr;
     fftwf_complex* out_ = nullptr;

@@ -171,6 +171,7 @@ Motion measureMotion(size_t count, const FrameSource& frames, const std::vector<
     m.width = first->width, m.height = first->height;
     std::vector<double> means(count, kNaN);
     means[0] = meanOf(*first);
+    const Aligner aligner(*first, settings.alignOn ? settings.alignOn : settings.rect);
     for (size_t k = 1; k < count; ++k) {
         if (!m.frameErrors[k].empty()) continue;
         const std::optional<Image> g = read(k);
@@ -182,7 +183,7 @@ Motion measureMotion(size_t count, const FrameSource& frames, const std::vector<
             }
             continue;
         }
-        m.shifts[k] = registerFrames(*first, *g, settings.alignOn ? settings.alignOn : settings.rect);
+        m.shifts[k] = aligner.shiftOf(*g);
         means[k] = meanOf(*g);
         // A weak peak places nothing: the frame is taken where it is (and its steps say so).
         if (m.shifts[k].ok && m.shifts[k].strength < kWeakPeak) m.shifts[k].dx = m.shifts[k].dy = 0;

@@ -9,6 +9,7 @@
 
 #include "measure.h"
 
+#include <complex>
 #include <functional>
 #include <optional>
 #include <string>
@@ -30,6 +31,18 @@ constexpr double kWeakPeak = 0.3;
 // The shift of `moving` from `reference` (pictures of one size) inside `rect` (the whole picture
 // where not given), to a hundredth of a pixel. Not ok where the pictures are smaller than 8 x 8.
 Shift registerFrames(const Image& reference, const Image& moving, std::optional<Rect> rect);
+// The same for many frames against one reference, whose transform is made once.
+class Aligner {
+public:
+    Aligner(const Image& reference, std::optional<Rect> rect);
+    Shift shiftOf(const Image& moving) const;
+
+private:
+    int width_ = 0, height_ = 0;
+    Rect rect_;
+    std::vector<std::complex<double>> spectrum_;
+    double energy_ = 0;
+};
 // The picture moved back by the shift: out(x, y) = g(x + dx, y + dy) by cubic convolution, the
 // border's pixels repeated where the samples needed lie beyond the picture (what is measured after
 // it lies two pixels inside what the shifted picture holds).

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -197,6 +198,10 @@ struct OpticsBlur {
 };
 OpticsBlur opticsBlur(const Image& g, const std::vector<uint8_t>& black, const Blocks& blocks,
                       const std::vector<double>& blockLength);
+
+// FFTW's planner is not safe to call from several threads at once: every plan of the library's is
+// made and destroyed under this lock.
+std::mutex& fftwPlanner();
 
 // Spectrum.
 struct Spectrum {
