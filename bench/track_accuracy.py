@@ -44,17 +44,8 @@ if "links" in parts:
             side = np.sqrt(800 * np.sqrt(3) * a * a)
             path = bf.brownian(rng, bf.hard_core_points(rng, 800, (side, side), a), 40, sigma * a, spacing=a)
             tracks, _ = tovra_measure.link(list(path), max_step=None if step is None else step * a)
-            ids = []
-            for k in range(len(path)):
-                rows = tracks[tracks["frame"] == k + 1]
-                key = {(r["x_px"], r["y_px"]): r["track_id"] for r in rows}
-                ids.append([key[(x, y)] for x, y in path[k]])
-            for k in range(1, len(path)):
-                before = {t: i for i, t in enumerate(ids[k - 1])}
-                for i, t in enumerate(ids[k]):
-                    if t in before:
-                        links += 1
-                        wrong += before[t] != i
+            more_links, more_wrong = bf.link_errors(tracks, path)
+            links, wrong = links + more_links, wrong + more_wrong
         print(f"  steps {sigma:.1f} a a coordinate, max step {'default' if step is None else f'{step} a'}: "
               f"{links} links, {100 * wrong / links:.3f} % wrong, {100 * (1 - links / (seeds * 800 * 39)):.2f} % missed")
 

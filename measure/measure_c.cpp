@@ -243,13 +243,7 @@ int32_t tovra_motion_json(char* text, int32_t size, double pixel_size_um, int32_
         const Motion& m = *lastMotion;
         const double um = pixel_size_um > 0 && std::isfinite(pixel_size_um) ? pixel_size_um : 0;
         std::optional<CreepFit> fixed, free;
-        if (fit_creep) {
-            std::vector<double> h, v, se;
-            for (const MotionStep& s : m.steps)
-                if (s.reliable && s.velocity && s.velocitySe)
-                    h.push_back(s.value), v.push_back(*s.velocity), se.push_back(*s.velocitySe);
-            fixed = fitCreep(h, v, se, false), free = fitCreep(h, v, se, true);
-        }
+        if (fit_creep) fixed = fitCreep(m, false), free = fitCreep(m, true);
         std::string steps = "[";
         for (const MotionStep& s : m.steps) {
             if (steps.size() > 1) steps += ',';

@@ -427,6 +427,14 @@ CreepFit fitCreep(const std::vector<double>& fields, const std::vector<double>& 
     return f;
 }
 
+CreepFit fitCreep(const Motion& m, bool freeMu) {
+    std::vector<double> h, v, se;
+    for (const MotionStep& s : m.steps)
+        if (s.reliable && s.velocity && s.velocitySe)
+            h.push_back(s.value), v.push_back(*s.velocity), se.push_back(*s.velocitySe);
+    return fitCreep(h, v, se, freeMu);
+}
+
 Distribution distributionOf(const std::vector<float>& values) {
     Distribution d;
     std::vector<double> v;

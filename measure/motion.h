@@ -106,6 +106,8 @@ struct CreepFit {
 };
 CreepFit fitCreep(const std::vector<double>& fields, const std::vector<double>& velocities,
                   const std::vector<double>& ses, bool freeMu);
+// The same over a motion's reliable steps with a velocity.
+CreepFit fitCreep(const Motion& m, bool freeMu);
 
 // The switching fields' distribution: their count, mean, standard deviation and quartiles.
 struct Distribution {

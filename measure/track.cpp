@@ -17,6 +17,7 @@ namespace tovra::measure {
 namespace {
 
 constexpr double kInfinite = std::numeric_limits<double>::infinity();
+constexpr double kPi = 3.14159265358979323846;
 
 // The assignment of least total cost over a sparse bipartite graph whose rows can all be matched:
 // shortest augmenting paths (Dijkstra over reduced costs, the potentials kept so that matched
@@ -424,8 +425,9 @@ Tracks linkTracks(const std::vector<std::vector<TrackPoint>>& frames, const std:
         for (const TrackPoint& p : frame)
             x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
         const double reach = t.maxStep * std::sqrt(settings.memory + 1.0);
-        const double within = static_cast<double>(frame.size()) * 3.14159265358979 * reach * reach /
-                              std::max((x1 - x0) * (y1 - y0), 3.14159265358979 * reach * reach);
+        const double disc = kPi * reach * reach;
+        const double within =
+            static_cast<double>(frame.size()) * disc / std::max((x1 - x0) * (y1 - y0), disc);
         if (within > 1000) {
             t = Tracks{};
             t.error = "the largest step takes in more than a thousand bubbles a track: give a step about the "

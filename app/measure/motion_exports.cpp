@@ -50,14 +50,6 @@ QString motionTableCsv(const measure::Motion& m, const QString& valueName, const
     return out;
 }
 
-std::pair<measure::CreepFit, measure::CreepFit> creepFits(const measure::Motion& m) {
-    std::vector<double> h, v, se;
-    for (const measure::MotionStep& s : m.steps)
-        if (s.reliable && s.velocity && s.velocitySe)
-            h.push_back(s.value), v.push_back(*s.velocity), se.push_back(*s.velocitySe);
-    return {measure::fitCreep(h, v, se, false), measure::fitCreep(h, v, se, true)};
-}
-
 QByteArray motionSummary(const measure::Motion& m, const std::optional<measure::CreepFit>& fixed,
                          const std::optional<measure::CreepFit>& free, double pixelSizeUm,
                          const QByteArray& provenance) {

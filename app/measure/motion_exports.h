@@ -1,5 +1,5 @@
-// What a wall motion writes, the same from the command line and the window: the steps' table, the
-// creep fits over the reliable steps, and the summary with its provenance.
+// What a wall motion writes, the same from the command line and the window: the steps' table and
+// the summary with its provenance.
 #pragma once
 
 #include "motion.h"
@@ -7,15 +7,12 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
-#include <utility>
 
 namespace tovra {
 
 // A row a step, after comment lines of the provenance and the value's name and unit.
 QString motionTableCsv(const measure::Motion& m, const QString& valueName, const QString& valueUnit,
                        double pixelSizeUm, const QByteArray& provenance);
-// ln v = a - b H^-mu over the reliable steps with a velocity: mu fixed at 1/4, and free.
-std::pair<measure::CreepFit, measure::CreepFit> creepFits(const measure::Motion& m);
 // The summary as one JSON object with the provenance first, and a line's end.
 QByteArray motionSummary(const measure::Motion& m, const std::optional<measure::CreepFit>& fixed,
                          const std::optional<measure::CreepFit>& free, double pixelSizeUm,

@@ -28,20 +28,18 @@ MotionModule::~MotionModule() {
 bool MotionModule::start() {
     if (running()) return false;
     wait();
-    const SeriesFields& f = series_.fields();
-    if (f.inputs.isEmpty()) {
+    std::optional<measure::Rect> rect, alignOn;
+    ValueSource source;
+    if (!series_.checkFields(rect, source)) return false;
+    if (!SeriesModule::parseRectangle(alignRect_, alignOn)) {
         module_.inform(
-            QStringLiteral("測るフレームを「ファイルを追加」か「フォルダを追加」で選んでください。"));
+            QStringLiteral("位置合わせの矩形「%1」は「x1 y1 x2 y2」の 4 つの整数にしてください (0 以上、"
+                           "幅と高さは 16 画素以上)。空欄なら測る矩形で合わせます。")
+                .arg(alignRect_));
         return false;
     }
     QString why;
-    std::vector<SeriesFrame> frames = seriesFrames(f.inputs, why, Language::Japanese);
-    ValueSource source;
-    source.list = f.valueSource == 1 ? f.valueList : QString();
-    source.file = f.valueSource == 2 ? f.valueFile : QString();
-    source.column = f.valueSource == 2 ? f.valueColumn : QString();
-    source.fromName = f.valueSource == 3;
-    source.language = Language::Japanese;
+    std::vector<SeriesFrame> frames = seriesFrames(series_.fields().inputs, why, Language::Japanese);
     if (frames.empty() || !assignValues(frames, source, why)) {
         module_.inform(why);
         return false;
@@ -49,6 +47,15 @@ bool MotionModule::start() {
     if (frames.size() < 2) {
         module_.inform(QStringLiteral("磁壁の運動には 2 枚以上のフレームが要ります。"));
         return false;
+    }
+    std::optional<measure::Image> background;
+    if (const QString file = series_.fields().background.trimmed(); !file.isEmpty()) {
+        std::vector<MeasurePage> pages = readMeasurePages(file, rawSize(file), why);
+        if (pages.empty()) {
+            module_.inform(QStringLiteral("背景を読めません。\n%1").arg(why));
+            return false;
+        }
+        background = std::move(pages.front().image);
     }
     std::vector<double> durations;
     if (!durations_.trimmed().isEmpty()) {
@@ -72,23 +79,7 @@ bool MotionModule::start() {
     }
     measure::MotionSettings settings;
     settings.keepMasks = true;
-    for (const auto& [text, target] :
-         {std::pair{f.rectangle, &settings.rect}, std::pair{alignRect_, &settings.alignOn}}) {
-        const QStringList corners = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (corners.isEmpty()) continue;
-        int v[4] = {0, 0, 0, 0};
-        bool whole = corners.size() == 4;
-        for (qsizetype i = 0; i < corners.size() && whole; ++i)
-            v[i] = corners[i].toInt(&whole);
-        if (!whole || v[2] - v[0] < 16 || v[3] - v[1] < 16) {
-            module_.inform(
-                QStringLiteral(
-                    "矩形「%1」は「x1 y1 x2 y2」の 4 つの整数にしてください (幅と高さは 16 画素以上)。")
-                    .arg(text));
-            return false;
-        }
-        *target = measure::Rect{v[0], v[1], v[2], v[3]};
-    }
+    settings.rect = rect, settings.alignOn = alignOn, settings.measure = series_.settings();
     frames_ = frames;
     motion_.reset(), fixed_.reset(), free_.reset(), error_.clear();
     done_ = false;
@@ -97,16 +88,17 @@ bool MotionModule::start() {
     for (const SeriesFrame& fr : frames)
         values.push_back(fr.value);
     worker_ = std::thread([this, frames = std::move(frames), values = std::move(values),
-                           durations = std::move(durations), settings]() {
+                           durations = std::move(durations), settings, background = std::move(background)]() {
         const measure::FrameSource read = [&frames](size_t k,
                                                     std::string& error) -> std::optional<measure::Image> {
             QString reason;
             double um = 0;
-            std::optional<measure::Image> g = readFrame(frames[k], {}, um, reason);
+            std::optional<measure::Image> g = readFrame(frames[k], rawSize(frames[k].file), um, reason);
             if (!g) error = reason.toStdString();
             return g;
         };
-        measure::Motion m = measure::measureMotion(frames.size(), read, values, durations, nullptr, settings);
+        measure::Motion m = measure::measureMotion(frames.size(), read, values, durations,
+                                                   background ? &*background : nullptr, settings);
         QMetaObject::invokeMethod(
             this, [this, m = std::move(m)]() mutable { finish(std::move(m)); }, Qt::QueuedConnection);
     });
@@ -125,10 +117,7 @@ void MotionModule::finish(measure::Motion m) {
     if (!m.error.empty()) {
         error_ = QString::fromStdString(m.error);
     } else {
-        if (fitCreep_) {
-            auto [fixed, free] = creepFits(m);
-            fixed_ = fixed, free_ = free;
-        }
+        if (fitCreep_) fixed_ = measure::fitCreep(m, false), free_ = measure::fitCreep(m, true);
         motion_ = std::move(m);
     }
     emit finished();

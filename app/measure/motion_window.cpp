@@ -129,12 +129,8 @@ MotionWindow::MotionWindow(MotionModule& motion, FileDialogs& dialogs, QWidget* 
         view_->setStep(k);
         refresh();
     });
-    auto exporter = [this](const QString& filter, const QString& suffix, auto write) {
-        if (auto path = dialogs_.exportFileName(filter, m_.series().exportSuggestion(suffix))) {
-            QString why;
-            if (!write(*path, why))
-                dialogs_.inform(QStringLiteral("書き出せません。\n%1\n%2").arg(*path, why));
-        }
+    auto exporter = [this](const QString& filter, const QString& suffix, const ExportWriter& write) {
+        exportThrough(dialogs_, filter, m_.series().exportSuggestion(suffix), write);
     };
     connect(saveTable, &QPushButton::clicked, this, [exporter, m] {
         exporter(QStringLiteral("csvファイル (*.csv)|*.csv"), QStringLiteral("_motion.csv"),

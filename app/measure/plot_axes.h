@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPointF>
 #include <QRectF>
 #include <QString>
 #include <algorithm>
@@ -66,6 +67,20 @@ inline QString tickText(Real v, Real step) {
     const int digits = std::clamp(static_cast<int>(std::ceil(std::log10(size / step))) + 2, 3, 17);
     return QString::number(static_cast<double>(v), 'g', digits);
 }
+
+// One panel of points with their error bars (or bars of a histogram, the errors their half
+// widths): its frame, ticks and labels, and `extra` drawn inside it given the mapping of (x, y).
+struct PanelPoint {
+    double x = 0, y = 0, se = 0;
+};
+struct PanelStyle {
+    bool bars = false;       // a histogram from 0
+    bool fromOrigin = false; // both axes reach 0
+    bool grid = false;       // a line across at each of the values' ticks
+};
+using PanelExtra = std::function<void(const std::function<QPointF(double, double)>&)>;
+void paintPanel(QPainter& p, const QRectF& r, const std::vector<PanelPoint>& points, const QString& xLabel,
+                const QString& yLabel, const PanelStyle& style, const PanelExtra& extra = {});
 
 // The plot `paint` draws into a 1200 x 900 area, as PNG, SVG or PDF (vector, 12 x 9 inches) by the
 // name's suffix, written whole; `title` for the SVG's and the PDF's title, the provenance (a JSON

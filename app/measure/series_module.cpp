@@ -17,10 +17,6 @@
 
 namespace tovra {
 
-namespace {
-
-// A raw frame's size, which the program takes as square: 8 bits a pixel, or 16 where the file
-// holds twice a square's bytes. Nothing for any other file (its own header says).
 std::vector<int> rawSize(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix != QLatin1String("mon") && suffix != QLatin1String("raw")) return {};
@@ -32,8 +28,6 @@ std::vector<int> rawSize(const QString& path) {
     }
     return {};
 }
-
-} // namespace
 
 SeriesModule::SeriesModule(Module& module) : module_(module) {}
 
@@ -71,8 +65,20 @@ PlotTexts SeriesModule::plotTexts() const {
     return tovra::plotTexts(source(), f_.valueUnit.trimmed());
 }
 
-bool SeriesModule::start(int jobs) {
-    if (running()) return false;
+bool SeriesModule::parseRectangle(const QString& text, std::optional<measure::Rect>& rect) {
+    rect.reset();
+    const QStringList corners = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (corners.isEmpty()) return true;
+    int v[4] = {0, 0, 0, 0};
+    bool whole = corners.size() == 4;
+    for (qsizetype i = 0; i < corners.size() && whole; ++i)
+        v[i] = corners[i].toInt(&whole);
+    if (!whole || v[2] - v[0] < 16 || v[3] - v[1] < 16 || v[0] < 0 || v[1] < 0) return false;
+    rect = measure::Rect{v[0], v[1], v[2], v[3]};
+    return true;
+}
+
+bool SeriesModule::checkFields(std::optional<measure::Rect>& rect, ValueSource& source) const {
     bool ok = false;
     const int speck = f_.speckArea.trimmed().toInt(&ok);
     if (!ok || speck < 0 || speck > MeasurementModule::kMaxSpeckArea) {
@@ -81,32 +87,31 @@ bool SeriesModule::start(int jobs) {
                            .arg(MeasurementModule::kMaxSpeckArea));
         return false;
     }
-    std::optional<measure::Rect> rect;
-    if (const QStringList corners = f_.rectangle.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        !corners.isEmpty()) {
-        int v[4] = {0, 0, 0, 0};
-        bool whole = corners.size() == 4;
-        for (qsizetype i = 0; i < corners.size() && whole; ++i)
-            v[i] = corners[i].toInt(&whole);
-        if (!whole || v[2] - v[0] < 16 || v[3] - v[1] < 16 || v[0] < 0 || v[1] < 0) {
-            module_.inform(QStringLiteral("矩形「%1」は「x1 y1 x2 y2」の 4 つの整数にしてください (0 以上、"
-                                          "幅と高さは 16 画素以上)。空欄なら画像全体を測ります。")
-                               .arg(f_.rectangle));
-            return false;
-        }
-        rect = measure::Rect{v[0], v[1], v[2], v[3]};
+    if (!parseRectangle(f_.rectangle, rect)) {
+        module_.inform(QStringLiteral("矩形「%1」は「x1 y1 x2 y2」の 4 つの整数にしてください (0 以上、"
+                                      "幅と高さは 16 画素以上)。空欄なら画像全体を測ります。")
+                           .arg(f_.rectangle));
+        return false;
     }
     if (f_.inputs.isEmpty()) {
         module_.inform(
             QStringLiteral("測るフレームを「ファイルを追加」か「フォルダを追加」で選んでください。"));
         return false;
     }
-    const ValueSource source = this->source();
+    source = this->source();
     if ((f_.valueSource == 1 && source.list.isEmpty()) || (f_.valueSource == 2 && source.file.isEmpty())) {
         module_.inform(f_.valueSource == 1 ? QStringLiteral("値の一覧を「1,2,3」のように入れてください。")
                                            : QStringLiteral("値のファイルを選んでください。"));
         return false;
     }
+    return true;
+}
+
+bool SeriesModule::start(int jobs) {
+    if (running()) return false;
+    std::optional<measure::Rect> rect;
+    ValueSource source;
+    if (!checkFields(rect, source)) return false;
     // The frames, their values and the background are found off the interface thread: a folder
     // of thousands of pictures, or a stack of thousands of pages, takes a while to list.
     stop_ = false, cancelled_ = false;

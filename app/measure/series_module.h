@@ -32,6 +32,10 @@ struct SeriesFields {
     QString rectangle; // "X1 Y1 X2 Y2" (columns X1..X2-1, rows Y1..Y2-1); empty for the whole frames
 };
 
+// A raw frame's size, which the program takes as square: 8 bits a pixel, or 16 where the file holds
+// twice a square's bytes. Nothing for any other file (its own header says).
+std::vector<int> rawSize(const QString& path);
+
 class SeriesModule : public StateObject {
     Q_OBJECT
 public:
@@ -53,6 +57,14 @@ public:
     void setSpeckArea(const QString& v) { set(f_.speckArea, v); }
     void setRectangle(const QString& v) { set(f_.rectangle, v); }
 
+    // Checks the fields as start() does (a message names what is wrong): the speck area, the
+    // rectangle, that there are frames and values; gives the rectangle and where the values come from.
+    bool checkFields(std::optional<measure::Rect>& rect, ValueSource& source) const;
+    // "X1 Y1 X2 Y2" (0 or more, 16 pixels wide and high at least), or nothing for empty text; false
+    // where the text is neither.
+    static bool parseRectangle(const QString& text, std::optional<measure::Rect>& rect);
+    // The measurement's settings as the fields give them.
+    measure::Settings settings() const;
     // Checks the settings (a message names what is wrong, and nothing starts), lists the frames
     // with their values off the interface thread (a message, and nothing measured, when they do
     // not fit), then measures every frame on `jobs` threads (0: one a core). Returns at once.
@@ -115,7 +127,6 @@ private:
     void frameFinished(int k, const SeriesPoint& point, std::vector<measure::TrackPoint> bubbles);
     // Where the values come from, as the fields say, for messages in Japanese.
     ValueSource source() const;
-    measure::Settings settings() const;
 
     Module& module_;
     SeriesFields f_;

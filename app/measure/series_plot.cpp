@@ -15,6 +15,7 @@
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <tuple>
@@ -365,6 +366,72 @@ bool plot::savePlotFile(const QString& path, const QString& title, const QByteAr
         return false;
     }
     return true;
+}
+
+void plot::paintPanel(QPainter& p, const QRectF& r, const std::vector<PanelPoint>& points,
+                      const QString& xLabel, const QString& yLabel, const PanelStyle& style,
+                      const PanelExtra& extra) {
+    const bool bars = style.bars;
+    Real x0 = 0, x1 = 1, y0 = 0, y1 = 1;
+    bool any = false;
+    for (const PanelPoint& q : points) {
+        if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
+        if (!any) x0 = x1 = q.x, y0 = y1 = q.y, any = true;
+        x0 = std::min<Real>(x0, q.x), x1 = std::max<Real>(x1, q.x);
+        y0 = std::min<Real>(y0, q.y - q.se), y1 = std::max<Real>(y1, q.y + q.se);
+    }
+    if (bars || style.fromOrigin) y0 = std::min<Real>(y0, 0);
+    if (style.fromOrigin) x0 = std::min<Real>(x0, 0);
+    const std::pair<Real, Real> xr = padded(x0, x1), yr = padded(y0, y1);
+    const Real ax = style.fromOrigin ? std::min<Real>(0, xr.first) : xr.first, bx = xr.second;
+    const Real ay = style.fromOrigin || bars ? std::min<Real>(0, yr.first) : yr.first, by = yr.second;
+    const auto to = [r, ax, bx, ay, by](double x, double y) {
+        return QPointF(static_cast<double>(r.left() + (x - ax) / (bx - ax) * r.width()),
+                       static_cast<double>(r.bottom() - (y - ay) / (by - ay) * r.height()));
+    };
+    const QFontMetricsF metrics(p.font());
+    const std::vector<Real> xs = ticks(ax, bx, 6), ys = ticks(ay, by, 5);
+    if (style.grid) {
+        p.setPen(QPen(QColor(0xe4, 0xe4, 0xe4), 1));
+        for (Real t : ys)
+            p.drawLine(to(static_cast<double>(ax), static_cast<double>(t)),
+                       to(static_cast<double>(bx), static_cast<double>(t)));
+    }
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(r);
+    for (Real t : xs) {
+        const QPointF q = to(static_cast<double>(t), static_cast<double>(ay));
+        const QString s = tickText(t, xs.size() > 1 ? xs[1] - xs[0] : 1);
+        p.drawLine(q, q + QPointF(0, 4));
+        p.drawText(QPointF(q.x() - metrics.horizontalAdvance(s) / 2, q.y() + 6 + metrics.ascent()), s);
+    }
+    for (Real t : ys) {
+        const QPointF q = to(static_cast<double>(ax), static_cast<double>(t));
+        const QString s = tickText(t, ys.size() > 1 ? ys[1] - ys[0] : 1);
+        p.drawLine(q - QPointF(4, 0), q);
+        p.drawText(QPointF(q.x() - 8 - metrics.horizontalAdvance(s), q.y() + metrics.ascent() / 2.5), s);
+    }
+    p.drawText(QPointF(r.center().x() - metrics.horizontalAdvance(xLabel) / 2,
+                       r.bottom() + 10 + 2 * metrics.ascent()),
+               xLabel);
+    p.drawText(QPointF(r.left() - 40, r.top() - 10), yLabel);
+    p.save();
+    p.setClipRect(r.adjusted(-6, -6, 6, 6));
+    const QColor mark(0x1f, 0x4e, 0xb4);
+    for (const PanelPoint& q : points) {
+        if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
+        if (bars) {
+            p.fillRect(QRectF(to(q.x - q.se, q.y), to(q.x + q.se, 0)), mark);
+            continue;
+        }
+        p.setPen(QPen(mark, 1));
+        if (q.se > 0) p.drawLine(to(q.x, q.y - q.se), to(q.x, q.y + q.se));
+        p.setBrush(mark);
+        p.drawEllipse(to(q.x, q.y), 3, 3);
+    }
+    if (extra) extra(to);
+    p.restore();
 }
 
 bool saveSeriesPlot(const QString& path, const std::vector<SeriesPoint>& points, const PlotTexts& texts,

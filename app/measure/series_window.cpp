@@ -172,6 +172,14 @@ void SeriesSettingsPanel::refresh(const QString& status) {
     status_->setText(status);
 }
 
+void exportThrough(FileDialogs& dialogs, const QString& filter, const QString& suggestion,
+                   const ExportWriter& write) {
+    if (auto path = dialogs.exportFileName(filter, suggestion)) {
+        QString why;
+        if (!write(*path, why)) dialogs.inform(QStringLiteral("書き出せません。\n%1\n%2").arg(*path, why));
+    }
+}
+
 QWidget* scrolling(QWidget* panel, QWidget* parent) {
     auto* area = new QScrollArea(parent);
     area->setWidget(panel);
@@ -242,12 +250,9 @@ SeriesWindow::SeriesWindow(SeriesModule& series, FileDialogs& dialogs, QWidget* 
                     QStringLiteral("書き出せません (名前の終わりは .png、.svg か .pdf)。\n%1").arg(*path));
     });
     connect(saveMasks, &QPushButton::clicked, this, [this, s] {
-        if (auto path = dialogs_.exportFileName(QStringLiteral("OME-TIFF (*.ome.tif)|*.ome.tif"),
-                                                s->exportSuggestion(QStringLiteral("_masks.ome.tif")))) {
-            QString why;
-            if (!s->exportMasks(*path, why))
-                dialogs_.inform(QStringLiteral("書き出せません。\n%1\n%2").arg(*path, why));
-        }
+        exportThrough(dialogs_, QStringLiteral("OME-TIFF (*.ome.tif)|*.ome.tif"),
+                      s->exportSuggestion(QStringLiteral("_masks.ome.tif")),
+                      [s](const QString& path, QString& why) { return s->exportMasks(path, why); });
     });
     connect(&series, &SeriesModule::changed, this, &SeriesWindow::refresh);
     refresh();

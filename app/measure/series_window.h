@@ -59,6 +59,12 @@ private:
     QProgressBar* progress_;
 };
 
+// Asks for a file to export to (the dialog's `filter`, starting at `suggestion`) and writes it with
+// `write`, which says why it cannot; the user is told then.
+using ExportWriter = std::function<bool(const QString& path, QString& why)>;
+void exportThrough(FileDialogs& dialogs, const QString& filter, const QString& suggestion,
+                   const ExportWriter& write);
+
 // The panel in a scroll area (the settings scroll where the screen is lower than they are tall).
 QWidget* scrolling(QWidget* panel, QWidget* parent);
 // The status line of a series' measurement: listing, measuring, cancelled or done.

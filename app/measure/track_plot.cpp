@@ -104,64 +104,26 @@ void paintTrackPlot(QPainter& painter, const QRectF& area, const TrackPlotData& 
         painter.setClipping(false);
     }
     // The MSD with its standard errors, and the line D comes from.
-    const QRectF& r = panels.msd;
-    std::vector<measure::MsdPoint> msd;
-    if (data.tracks) msd = data.tracks->msd;
-    Real x1 = 1, y1 = 1;
-    for (const measure::MsdPoint& p : msd)
-        x1 = std::max<Real>(x1, p.time), y1 = std::max<Real>(y1, p.msd + p.se);
-    const std::pair<Real, Real> xRange = padded(0, x1), yRange = padded(0, y1);
-    const Real x0 = std::min<Real>(0, xRange.first), y0 = std::min<Real>(0, yRange.first);
-    const Real xb = xRange.second, yb = yRange.second;
-    auto to = [&](Real x, Real y) {
-        return QPointF(static_cast<double>(r.left() + (x - x0) / (xb - x0) * r.width()),
-                       static_cast<double>(r.bottom() - (y - y0) / (yb - y0) * r.height()));
-    };
-    const std::vector<Real> xs = ticks(x0, xb, 8), ys = ticks(y0, yb, 6);
-    painter.setPen(QPen(QColor(0xe4, 0xe4, 0xe4), 1));
-    for (Real t : ys)
-        painter.drawLine(to(x0, t), to(xb, t));
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(r);
-    for (Real t : ys) {
-        const QPointF q = to(x0, t);
-        const QString s = tickText(t, ys.size() > 1 ? ys[1] - ys[0] : 1);
-        painter.drawLine(q - QPointF(4, 0), q);
-        painter.drawText(QPointF(q.x() - 8 - metrics.horizontalAdvance(s), q.y() + metrics.ascent() / 2.5),
-                         s);
-    }
-    for (Real t : xs) {
-        const QPointF q = to(t, y0);
-        const QString s = tickText(t, xs.size() > 1 ? xs[1] - xs[0] : 1);
-        painter.drawLine(q, q + QPointF(0, 4));
-        painter.drawText(QPointF(q.x() - metrics.horizontalAdvance(s) / 2, q.y() + 6 + metrics.ascent()), s);
-    }
-    painter.drawText(QPointF(r.center().x() - metrics.horizontalAdvance(texts.lag) / 2,
-                             r.bottom() + 10 + 2 * metrics.ascent()),
-                     texts.lag);
-    painter.drawText(QPointF(r.left() - 50, r.top() - 10), texts.msd);
-    painter.setClipRect(r.adjusted(-6, -6, 6, 6));
-    const QColor marks(0x1f, 0x4e, 0xb4);
-    for (const measure::MsdPoint& p : msd) {
-        painter.setPen(QPen(marks, 1));
-        painter.drawLine(to(p.time, p.msd - p.se), to(p.time, p.msd + p.se));
-        painter.setBrush(marks);
-        painter.drawEllipse(to(p.time, p.msd), 3, 3);
-    }
-    if (data.tracks && data.tracks->diffusion && !msd.empty()) {
-        const double d = *data.tracks->diffusion;
-        const double s = data.tracks->localisationPx.value_or(0);
-        painter.setPen(QPen(QColor(0xc0, 0x1c, 0x2c), 1.5, Qt::DashLine));
-        painter.drawLine(to(0, 4 * s * s), to(x1, 4 * d * static_cast<double>(x1) + 4 * s * s));
-        painter.setClipping(false);
-        const QString text = QStringLiteral("%1: D = %2 ± %3 %4")
-                                 .arg(texts.fit)
-                                 .arg(d, 0, 'g', 4)
-                                 .arg(data.tracks->diffusionSe.value_or(0), 0, 'g', 2)
-                                 .arg(texts.perLag);
-        painter.drawText(QPointF(r.left() + 10, r.top() + 20), text);
-    }
+    std::vector<PanelPoint> msd;
+    double last = 1;
+    if (data.tracks)
+        for (const measure::MsdPoint& p : data.tracks->msd)
+            msd.push_back({p.time, p.msd, p.se}), last = std::max(last, p.time);
+    const measure::Tracks* t = data.tracks;
+    paintPanel(painter, panels.msd, msd, texts.lag, texts.msd, PanelStyle{false, true, true},
+               [&](const std::function<QPointF(double, double)>& to) {
+                   if (!t || !t->diffusion || msd.empty()) return;
+                   const double d = *t->diffusion, s = t->localisationPx.value_or(0);
+                   painter.setPen(QPen(QColor(0xc0, 0x1c, 0x2c), 1.5, Qt::DashLine));
+                   painter.drawLine(to(0, 4 * s * s), to(last, 4 * d * last + 4 * s * s));
+                   painter.setPen(QColor(0xc0, 0x1c, 0x2c));
+                   painter.drawText(QPointF(panels.msd.left() + 10, panels.msd.top() + 20),
+                                    QStringLiteral("%1: D = %2 ± %3 %4")
+                                        .arg(texts.fit)
+                                        .arg(d, 0, 'g', 4)
+                                        .arg(t->diffusionSe.value_or(0), 0, 'g', 2)
+                                        .arg(texts.perLag));
+               });
     painter.restore();
 }
 

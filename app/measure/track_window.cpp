@@ -77,12 +77,8 @@ TrackWindow::TrackWindow(TrackModule& tracks, FileDialogs& dialogs, QWidget* par
     connect(maxStep_, &QLineEdit::textEdited, this, [t](const QString& v) { t->setMaxStep(v); });
     connect(memory_, &QLineEdit::textEdited, this, [t](const QString& v) { t->setMemory(v); });
     connect(slider_, &QSlider::valueChanged, this, &TrackWindow::showFrame);
-    auto exporter = [this](const QString& filter, const QString& suffix, auto write) {
-        if (auto path = dialogs_.exportFileName(filter, t_.series().exportSuggestion(suffix))) {
-            QString why;
-            if (!write(*path, why))
-                dialogs_.inform(QStringLiteral("書き出せません。\n%1\n%2").arg(*path, why));
-        }
+    auto exporter = [this](const QString& filter, const QString& suffix, const ExportWriter& write) {
+        exportThrough(dialogs_, filter, t_.series().exportSuggestion(suffix), write);
     };
     connect(saveTracks, &QPushButton::clicked, this, [exporter, t] {
         exporter(QStringLiteral("csvファイル (*.csv)|*.csv"), QStringLiteral("_tracks.csv"),

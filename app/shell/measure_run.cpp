@@ -42,25 +42,15 @@ struct Record {
     std::vector<measure::TrackPoint> bubbles; // where --track follows them
 };
 
+} // namespace
+
 void say(std::FILE* err, const QString& text) {
     std::fprintf(err, "%s\n", printableUtf8(text).constData());
 }
 
-// Why an output named on the command line must not be written, or empty: it is a device, a FIFO
-// or a folder, or it is (through a link or another name) one of the run's own inputs, which the
-// run would replace with its results.
-QString outputConflict(const Options& options, const std::vector<SeriesFrame>& frames) {
-    QStringList inputs;
-    for (const SeriesFrame& frame : frames)
-        if (inputs.isEmpty() || inputs.back() != frame.file) inputs << frame.file;
+QString outputConflict(const std::vector<std::pair<QString, QString>>& outputs, QStringList inputs) {
+    inputs.removeAll(QString());
     inputs.removeDuplicates();
-    if (!options.background.isEmpty()) inputs << options.background;
-    if (!options.valuesFile.isEmpty()) inputs << options.valuesFile;
-    const std::pair<QString, QString> outputs[] = {
-        {QStringLiteral("--table"), options.table},    {QStringLiteral("--plot"), options.plot},
-        {QStringLiteral("--loop"), options.loop},      {QStringLiteral("--masks"), options.masks},
-        {QStringLiteral("--hdf5"), options.hdf5},      {QStringLiteral("--tracks"), options.tracks},
-        {QStringLiteral("--summary"), options.summary}};
     for (const auto& [option, path] : outputs) {
         if (path.isEmpty()) continue;
         if (const QString why = unwritableTarget(path); !why.isEmpty())
@@ -72,8 +62,8 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
                     .arg(option, path, input);
     }
     // No two outputs in one file, whether it exists yet or not.
-    for (size_t i = 0; i < std::size(outputs); ++i)
-        for (size_t j = i + 1; j < std::size(outputs); ++j) {
+    for (size_t i = 0; i < outputs.size(); ++i)
+        for (size_t j = i + 1; j < outputs.size(); ++j) {
             const QString &a = outputs[i].second, &b = outputs[j].second;
             if (!a.isEmpty() && !b.isEmpty() &&
                 (sameFile(a, b) || QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath()))
@@ -81,6 +71,23 @@ QString outputConflict(const Options& options, const std::vector<SeriesFrame>& f
                     .arg(outputs[i].first, outputs[j].first, a);
         }
     return {};
+}
+
+namespace {
+
+// The outputs of a measurement or a tracking against its inputs (frames, background, values file).
+QString measureOutputConflict(const Options& options, const std::vector<SeriesFrame>& frames) {
+    QStringList inputs{options.background, options.valuesFile};
+    for (const SeriesFrame& frame : frames)
+        if (inputs.isEmpty() || inputs.back() != frame.file) inputs << frame.file;
+    return outputConflict({{QStringLiteral("--table"), options.table},
+                           {QStringLiteral("--plot"), options.plot},
+                           {QStringLiteral("--loop"), options.loop},
+                           {QStringLiteral("--masks"), options.masks},
+                           {QStringLiteral("--hdf5"), options.hdf5},
+                           {QStringLiteral("--tracks"), options.tracks},
+                           {QStringLiteral("--summary"), options.summary}},
+                          inputs);
 }
 
 // The series' loop, HDF5 rows, table and plot, in frame order, once every frame is done: how many
@@ -249,7 +256,7 @@ int runMeasure(const Options& options, std::FILE* out, std::FILE* err) {
             return 2;
         }
     }
-    if (const QString conflict = outputConflict(options, frames); !conflict.isEmpty()) {
+    if (const QString conflict = measureOutputConflict(options, frames); !conflict.isEmpty()) {
         say(err, conflict);
         return 2;
     }

@@ -18,15 +18,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <tuple>
 
 namespace tovra {
 
 namespace {
-
-void say(std::FILE* err, const QString& text) {
-    std::fprintf(err, "%s\n", printableUtf8(text).constData());
-}
 
 // The steps' durations: a list or a file (read as the values are), or the values' differences for a
 // time series given by its values alone (frames named by time), or none.
@@ -91,26 +86,17 @@ int runMotion(const Options& options, std::FILE* out, std::FILE* err) {
             say(err, QStringLiteral("--durations: every duration must be a number of seconds above 0"));
             return 2;
         }
-    const std::pair<QString, QString> outputs[] = {{QStringLiteral("--table"), options.table},
-                                                   {QStringLiteral("--plot"), options.plot},
-                                                   {QStringLiteral("--summary"), options.summary},
-                                                   {QStringLiteral("--switching-map"), options.switchingMap}};
     QStringList inputs{options.background, options.valuesFile, options.durationsFile};
     for (const SeriesFrame& f : frames)
         inputs << f.file;
-    for (const auto& [option, path] : outputs) {
-        if (path.isEmpty()) continue;
-        if (const QString refused = unwritableTarget(path); !refused.isEmpty()) {
-            say(err, QStringLiteral("%1 %2: %3; only a regular file or a new name is written")
-                         .arg(option, path, refused));
-            return 2;
-        }
-        for (const QString& input : inputs)
-            if (!input.isEmpty() && sameFile(path, input)) {
-                say(err, QStringLiteral("%1 %2 is the input %3: it would be overwritten; name another file")
-                             .arg(option, path, input));
-                return 2;
-            }
+    if (const QString conflict = outputConflict({{QStringLiteral("--table"), options.table},
+                                                 {QStringLiteral("--plot"), options.plot},
+                                                 {QStringLiteral("--summary"), options.summary},
+                                                 {QStringLiteral("--switching-map"), options.switchingMap}},
+                                                inputs);
+        !conflict.isEmpty()) {
+        say(err, conflict);
+        return 2;
     }
     std::optional<measure::Image> background;
     if (!options.background.isEmpty()) {
@@ -177,7 +163,7 @@ int runMotion(const Options& options, std::FILE* out, std::FILE* err) {
     // The creep law over the reliable steps with a velocity.
     std::optional<measure::CreepFit> fixed, free;
     if (options.fit == QLatin1String("creep")) {
-        std::tie(fixed, free) = creepFits(m);
+        fixed = measure::fitCreep(m, false), free = measure::fitCreep(m, true);
         if (!fixed->ok) say(err, QStringLiteral("--fit creep: %1").arg(QString::fromStdString(fixed->error)));
         if (!free->ok)
             say(err, QStringLiteral("--fit creep, mu free: %1").arg(QString::fromStdString(free->error)));

@@ -101,3 +101,22 @@ def triangular(size, spacing, origin=(0.0, 0.0), dislocation=None, margin=0.0):
         p = p + np.column_stack([ux, uy])
     keep = (p[:, 0] > -spacing) & (p[:, 0] < w + spacing) & (p[:, 1] > -spacing) & (p[:, 1] < h + spacing)
     return p[keep]
+
+
+def link_errors(tracks, path):
+    """Of the links `tracks` (a tracking's rows, TRACK_DTYPE) make between frames of the places `path`
+    (frames, n, 2: bubble i the same in every frame), how many there are and how many join two
+    different bubbles."""
+    ids = []
+    for k in range(len(path)):
+        rows = tracks[tracks["frame"] == k + 1]
+        key = {(r["x_px"], r["y_px"]): r["track_id"] for r in rows}
+        ids.append([key[(x, y)] for x, y in path[k]])
+    links = wrong = 0
+    for k in range(1, len(path)):
+        before = {t: i for i, t in enumerate(ids[k - 1])}
+        for i, t in enumerate(ids[k]):
+            if t in before:
+                links += 1
+                wrong += before[t] != i
+    return links, wrong

@@ -61,22 +61,8 @@ class Tracking(unittest.TestCase):
             side = np.sqrt(800 * np.sqrt(3) * a * a)
             start = bf.hard_core_points(rng, 800, (side, side), a)
             path = bf.brownian(rng, start, 40, sigma * a, spacing=a)
-            frames = [p[rng.permutation(len(p))] for p in path]
-            order = [np.argsort(np.lexsort((f[:, 1], f[:, 0]))) for f in frames]
             tracks, summary = tovra_measure.link([p for p in path], max_step=None if step is None else step * a)
-            wrong = links = 0
-            by_frame = [tracks[tracks["frame"] == k + 1] for k in range(len(path))]
-            ids = []
-            for k, rows in enumerate(by_frame):
-                key = {(r["x_px"], r["y_px"]): r["track_id"] for r in rows}
-                ids.append(np.array([key[(x, y)] for x, y in path[k]]))
-            for k in range(1, len(path)):
-                before = {t: i for i, t in enumerate(ids[k - 1])}
-                for i, t in enumerate(ids[k]):
-                    if t in before:
-                        links += 1
-                        wrong += before[t] != i
-            del frames, order
+            links, wrong = bf.link_errors(tracks, path)
             self.assertGreater(links, 0.97 * 800 * 39, sigma)
             self.assertLess(wrong / links, 0.01, sigma)
 
