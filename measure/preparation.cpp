@@ -148,20 +148,25 @@ TOVRA_WIDE_VECTORS void blurRowsWide(const Image& g, double sigma, const RowSink
     for (int y = 0; y < h; ++y) {
         float* dst =
             whole ? whole + static_cast<size_t>(y) * w : turns.data() + static_cast<size_t>(y % 2) * w;
-        std::fill_n(dst, w, 0.0F);
-        for (int i = -radius; i <= radius; ++i) {
-            const float k = kernel[i + radius];
-            const float* src = g.px.data() + static_cast<size_t>(mirror(y + i, h)) * w;
+        // The kernel is even: each pair of taps at +i and -i is added before it is weighed.
+        const float* mid = g.px.data() + static_cast<size_t>(y) * w;
+        for (int x = 0; x < w; ++x)
+            dst[x] = kernel[radius] * mid[x];
+        for (int i = 1; i <= radius; ++i) {
+            const float k = kernel[radius + i];
+            const float* above = g.px.data() + static_cast<size_t>(mirror(y - i, h)) * w;
+            const float* below = g.px.data() + static_cast<size_t>(mirror(y + i, h)) * w;
             for (int x = 0; x < w; ++x)
-                dst[x] += k * src[x];
+                dst[x] += k * (above[x] + below[x]);
         }
         padRow(dst, w, radius, padded);
-        std::fill_n(dst, w, 0.0F);
-        for (int i = 0; i <= 2 * radius; ++i) {
-            const float k = kernel[i];
-            const float* src = padded.data() + i;
+        const float* centre = padded.data() + radius;
+        for (int x = 0; x < w; ++x)
+            dst[x] = kernel[radius] * centre[x];
+        for (int i = 1; i <= radius; ++i) {
+            const float k = kernel[radius + i];
             for (int x = 0; x < w; ++x)
-                dst[x] += k * src[x];
+                dst[x] += k * (centre[x - i] + centre[x + i]);
         }
         sink(y, dst);
     }

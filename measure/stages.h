@@ -321,8 +321,15 @@ struct Frame {
     int width() const { return smooth.width; }
     int height() const { return smooth.height; }
 };
-// The smoothing of the picture binarized, and the more that the wall length is measured at again.
-constexpr double kSmoothing = 1.2, kSmoother = 2.0;
+// The smoothing of the picture binarized, and the two more that the wall length is measured at
+// again.
+constexpr double kSmoothing = 1.2, kSmoother = 2.0, kSmoothest = 2.8;
+// The wall length per area at three blurs' variances s1 < s2 < s3, taken to no blur at all: the
+// length over the length at s1, and the same by a straight line through the first two.
+struct NoBlur {
+    double curve = 1, line = 1;
+};
+NoBlur lengthAtNoBlur(const double (&s)[3], const double (&perArea)[3]);
 
 // The stages in their order; each returns why the measurement cannot go on, or nothing.
 // The rectangle cut out and scaled, the median, the Kerr contrast, the noise, the impulses, the

@@ -7,6 +7,7 @@
 #include "support/test_support.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -519,6 +520,39 @@ TEST(MeasureSteps, TalliesRowByRowAreThoseOfTheWholeBlur) {
             EXPECT_EQ(rows[k].length, whole[k].length);
             EXPECT_GT(rows[k].length, 0.0);
         }
+    }
+}
+
+// The wall length taken to no blur through three blurs: a length that falls on a straight line
+// in the variance is taken along it, one that falls on the curve L0 - a s / (1 + b s) is taken
+// along the curve, one bending the other way along the line, and the curve never adds more than
+// the line's correction again.
+TEST(MeasureSteps, WallLengthTakenToNoBlur) {
+    const double s[3] = {2.0, 5.0, 8.0};
+    auto along = [&](double b, double a = 0.01) {
+        std::array<double, 3> l{};
+        for (int i = 0; i < 3; ++i)
+            l[static_cast<size_t>(i)] = 1 - a * s[i] / (1 + b * s[i]);
+        return l;
+    };
+    struct Row {
+        std::array<double, 3> perArea;
+        double curve, line;
+    };
+    const double lineOfCurve = 1 + (along(0.1)[0] - along(0.1)[1]) / along(0.1)[0] * s[0] / 3;
+    const Row rows[] = {
+        {along(0), 1 / along(0)[0], 1 / along(0)[0]},                           // a straight line
+        {along(0.1), 1 / along(0.1)[0], lineOfCurve},                           // the curve
+        {{0.98, 0.95, 0.91}, 1 + 0.03 / 0.98 * 2 / 3, 1 + 0.03 / 0.98 * 2 / 3}, // bending the other way
+        {along(50), 1 + (along(50)[0] - along(50)[1]) / along(50)[0] * 2 / 3 * 2,
+         1 + (along(50)[0] - along(50)[1]) / along(50)[0] * 2 / 3}, // the curvature held at 1 / s2
+        {{0.98, 0.0, 0.91}, 1, 1},                                  // no walls at one blur
+    };
+    for (const Row& row : rows) {
+        const double l[3] = {row.perArea[0], row.perArea[1], row.perArea[2]};
+        const detail::NoBlur n = detail::lengthAtNoBlur(s, l);
+        EXPECT_NEAR(n.curve, row.curve, 1e-9) << row.perArea[0] << " " << row.perArea[2];
+        EXPECT_NEAR(n.line, row.line, 1e-9);
     }
 }
 
