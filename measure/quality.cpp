@@ -60,8 +60,9 @@ double defectShare(const Image& g, const std::vector<uint8_t>& black, double noi
     const double white = percentile(values[0], whiteAbove ? 0.9 : 0.1),
                  dark = percentile(values[1], whiteAbove ? 0.1 : 0.9);
     // Far darker than the black domains or far brighter than the white ones: beyond what the
-    // noise reaches and beyond a quarter of the contrast again.
-    const double margin = std::max(6 * noise, kDefectDepth * std::fabs(white - dark));
+    // noise reaches (four times it beyond the colour's 10th or 90th percentile, a share of a
+    // millionth for Gaussian noise) and beyond a quarter of the contrast again.
+    const double margin = std::max(kDefectNoise * noise, kDefectDepth * std::fabs(white - dark));
     const double lo = std::min(white, dark) - margin, hi = std::max(white, dark) + margin;
     int64_t odd = 0;
     for (float v : g.px)

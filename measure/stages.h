@@ -260,8 +260,9 @@ std::vector<bool> oddBlocks(const std::vector<Tally>& tallies, const std::vector
 // Clipped pixels above this share move the plateau and the walls; both ends clipped that much
 // is a two-level picture, not a saturated one.
 constexpr double kClipped = 0.02, kTwoLevels = 0.2, kPileUp = 3;
-// Defects: beyond the domains' levels by this part of the contrast; a share of pixels above this.
-constexpr double kDefectDepth = 0.25, kDefects = 0.002;
+// Defects: beyond the domains' levels by this many times the noise and this part of the contrast;
+// a share of pixels above this.
+constexpr double kDefectNoise = 4, kDefectDepth = 0.25, kDefects = 0.002;
 // A block with less than this share of the walls of the block that has most; blurs apart by more than this
 // (pixels) and this share of their median.
 constexpr double kEmptyBlock = 0.25, kFocusSpread = 1.0, kFocusShare = 0.6;

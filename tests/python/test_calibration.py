@@ -19,7 +19,8 @@ def measured(recipe, seed=77, side=256):
 
 class Calibration(unittest.TestCase):
     def test_mazes_free_of_the_blur(self):
-        # Before the blur was taken out these read 2 to 5 % wide.
+        # Before the blur was taken out these read 2 to 5 % wide; through two smoothings, not
+        # three, about 1.2 % wide.
         for blur in (0.7, 1.5, 2.0):
             with self.subTest(blur=blur):
                 m, truth = measured(calibration.Recipe("maze", "maze", period=24, blur=blur))
@@ -27,7 +28,7 @@ class Calibration(unittest.TestCase):
                 self.assertAlmostEqual(m.blur_px, blur, delta=0.15)
                 for got, true in ((m.black_width_px, truth.black_width_px), (m.white_width_px, truth.white_width_px),
                                   (m.period_px, truth.period_px)):
-                    self.assertLess(abs(got / true - 1), 0.015)
+                    self.assertLess(abs(got / true - 1), 0.01)
                 self.assertLess(abs(m.black_fraction - truth.black_fraction), 0.005)
                 # The whole error covers what is left.
                 total = (m.period_se_px ** 2 + m.period_sys_px ** 2) ** 0.5
@@ -46,12 +47,14 @@ class Calibration(unittest.TestCase):
                  calibration.Recipe("g", "maze", blur=1.0, noise=0.0, poisson=400, bits=16)),
                 ("below_resolution", calibration.Recipe("n", "stripes", black=0.075, blur=1.3),
                  calibration.Recipe("n", "stripes", black=0.3, blur=1.3))]
-        for code, bad, good in rows:
-            with self.subTest(code, recipe=bad.degrade or bad.pattern):
-                m, _ = measured(bad)
+        # Two seeds: the scratches were once caught on one picture in three, where the noise
+        # read a little high.
+        for (code, bad, good), seed in ((row, seed) for row in rows for seed in (77, 1001)):
+            with self.subTest(code, recipe=bad.degrade or bad.pattern, seed=seed):
+                m, _ = measured(bad, seed)
                 self.assertIn(code, [w.code for w in m.warnings])
                 self.assertFalse(m.reliable)
-                m, _ = measured(good)
+                m, _ = measured(good, seed)
                 self.assertNotIn(code, [w.code for w in m.warnings])
                 self.assertTrue(m.reliable, [w.code for w in m.warnings])
 
