@@ -17,8 +17,9 @@ For every kind the table gives, for each number (black fraction f, black and whi
 w, period p): the mean error (measured - truth; in % of the truth for lengths), the mean and SD
 of z = error / SE (the statistical standard error), the share of truths within 3 SE, within 3 x
 the total error (SE and the method's allowance in quadrature, where the record gives one), the
-median SE, and the scatter between repeats (the SD over seeds of the measured value, the variation
-a repeat on another part of the same pattern shows) over the median SE. It
+median SE, the scatter between repeats (the SD over seeds of the measured value, the variation
+a repeat on another part of the same pattern shows) over the median SE, and the inflation: the RMS
+of the whole error over the larger of the actual RMS error and that scatter. It
 needs NumPy (Debian's python3-numpy) and Tovra's measurement library (a build, or installed).
 """
 import argparse
@@ -298,6 +299,10 @@ def summary(rows):
             "median_se": float(np.median(se * scale)),
             "median_sys": float(np.median(sys_ * scale)),
             "scatter_over_se": scatter / float(np.median(se)) if np.median(se) > 0 else float("nan"),
+            # The whole error is not to be inflated: its RMS over the larger of the actual RMS
+            # error and the scatter between repeats (at most 3).
+            "inflation": float(np.sqrt(np.mean(total ** 2)) / max(np.sqrt(np.mean(errors ** 2)), scatter))
+            if errors.size > 1 else float("nan"),
         }
     return out
 
@@ -323,7 +328,7 @@ def main(argv=None):
                                "white_width_px": truth.white_width_px, "period_px": truth.period_px}})
         results[recipe.name] = summary(rows)
     print(f"{'kind':<17}{'num':>4}{'reliable':>9}{'error':>9}{'rms':>8}{'z mean':>8}{'z SD':>7}"
-          f"{'<3SE':>6}{'<3tot':>6}{'SE':>8}{'sys':>8}{'scat/SE':>8}")
+          f"{'<3SE':>6}{'<3tot':>6}{'SE':>8}{'sys':>8}{'scat/SE':>8}{'infl':>6}")
     for name, s in results.items():
         for key, *_ in NUMBERS:
             if key not in s:
@@ -332,7 +337,8 @@ def main(argv=None):
             unit = "" if key == "f" else "%"
             print(f"{name:<17}{key:>4}{s['reliable']:>5}/{s['pictures']:<3}{v['mean_error']:>8.3f}{unit:1}"
                   f"{v['rms_error']:>7.3f}{v['z_mean']:>8.2f}{v['z_sd']:>7.2f}{v['within_3se']:>6.0%}"
-                  f"{v['within_3total']:>6.0%}{v['median_se']:>8.3f}{v['median_sys']:>8.3f}{v['scatter_over_se']:>8.2f}")
+                  f"{v['within_3total']:>6.0%}{v['median_se']:>8.3f}{v['median_sys']:>8.3f}{v['scatter_over_se']:>8.2f}"
+                  f"{v['inflation']:>6.2f}")
     print("\ndegraded frames: reliable, the warning expected and how often it came, the worst error")
     for recipe, expected in DEGRADED if not args.kinds else []:
         reliable = warned = 0
