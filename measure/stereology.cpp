@@ -261,13 +261,10 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     // Area fraction and wall length, block by block. Smoothing by sigma moves a curved wall toward
     // its centre of curvature by sigma^2 times the curvature over two, which takes pi sigma^2 from
     // every black domain's area and gives it to every white domain inside black (the wall turns
-    // once around each): the area is corrected by that sum, half of which counts as its
-    // uncertainty (for a domain the border cuts the wall turns about half way). The wall length
-    // moves too, and so does the noise's wander along the wall, in opposite senses: the length
-    // is measured again on the picture smoothed more, and the change extrapolated in sigma^2 to
-    // no smoothing counts as the length's uncertainty, not applied. Widths of domains hardly
-    // change between the two; the grain of noise grows with the smoothing. The standard errors
-    // come from the jackknife, each block left out in turn.
+    // once around each; for a domain the border cuts, about half way): the area is corrected by
+    // that sum. The wall length falls too: it is measured again on the picture smoothed twice
+    // more and taken to no blur at all. The standard errors come from the jackknife, each block
+    // left out in turn; the allowances for the two corrections are set apart from them.
     const Spectrum& s = f.spectrum;
     const Domains& domains = f.domains;
     const std::vector<uint8_t>& black = f.black;
@@ -325,16 +322,21 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     r.blackWidthSePx = jackknife(r.blocks, [&](int k) { return without(k).black; });
     r.whiteWidthSePx = jackknife(r.blocks, [&](int k) { return without(k).white; });
     r.periodSePx = jackknife(r.blocks, [&](int k) { return without(k).black + without(k).white; });
-    // The allowances: half the area's correction; for the length a quarter of its correction
-    // and what the curve added to the straight line (the curve's form is a model), or where the
-    // optics' blur is not known the whole extrapolation over the program's smoothing that was not
-    // made.
-    const double areaShift = whole.perArea > 0 ? shift / 2 / whole.perArea : 0; // in width
+    // The allowances. For the area a quarter of its correction (the walls' move is the first term
+    // in the curvature; on generated labyrinths what is left is under a tenth of it), and for
+    // each domain the border cuts the half turn it may take or not, added in quadrature. For the
+    // length a quarter of its correction and what the curve added to the straight line (the
+    // curve's form is a model), or where the optics' blur is not known the whole extrapolation
+    // over the program's smoothing that was not made.
+    const double cut = domains.black - domains.blackInside + domains.white - domains.whiteInside;
+    const double areaSys = std::hypot(std::fabs(shift) / 4, kPi * blurred * 0.5 * std::sqrt(cut) /
+                                                                static_cast<double>(black.size()));
+    const double areaShift = whole.perArea > 0 ? 2 * areaSys / whole.perArea : 0; // in width
     const double lengthChange = 1 - again.perArea / at.perArea;
     const double lengthSys = optics.ok ? std::hypot((toNoBlur - 1) / 4, noBlur.curve - noBlur.line)
                                        : std::fabs(lengthChange * kSmoothing * kSmoothing /
                                                    (kSmoother * kSmoother - kSmoothing * kSmoothing));
-    r.blackFractionSys = std::fabs(shift) / 2;
+    r.blackFractionSys = areaSys;
     r.blackWidthSysPx = std::hypot(areaShift, whole.black * lengthSys);
     r.whiteWidthSysPx = std::hypot(areaShift, whole.white * lengthSys);
     r.periodSysPx = r.periodPx * lengthSys;
