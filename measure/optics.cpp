@@ -148,7 +148,7 @@ OpticsBlur opticsBlur(const Image& g, const std::vector<uint8_t>& black, const B
                 ++x1;
             RunSums run;
             sumRun(g2.data() + x0, row + x0, near.data() + at + x0, black.data() + at + x0, x1 - x0, run);
-            Sums& s = sums[static_cast<size_t>(by + k)];
+            Sums& s = sums[static_cast<size_t>(by) + static_cast<size_t>(k)];
             const int64_t count = x1 - x0, farCount = count - run.nearCount;
             s.near += run.near, s.nearCount += run.nearCount;
             s.far += run.far, s.farCount += farCount;
