@@ -179,6 +179,21 @@ std::optional<measure::Image> readTiffDirectory(const QString& path, int64_t dir
     if (w == 0 || h == 0 || w > 1u << 20 || h > 1u << 20 ||
         static_cast<uint64_t>(w) * h > (uint64_t{1} << 31))
         return fail(QStringLiteral("its size %1 x %2 cannot be measured").arg(w).arg(h));
+    // Nor is a page whose strips or tiles are too few bytes for its pixels: a header of a few
+    // bytes may claim a page of a gigapixel. Compressed data hold at most kMostExpansion times
+    // their own size (a blank page under the fax codes comes nearest), and only what is in the
+    // file counts.
+    constexpr uint64_t kMostExpansion = 1 << 14;
+    const auto fileBytes = static_cast<uint64_t>(std::max<int64_t>(f.size, 0));
+    uint64_t stored = 0;
+    const uint32_t striles =
+        TIFFIsTiled(tif.get()) ? TIFFNumberOfTiles(tif.get()) : TIFFNumberOfStrips(tif.get());
+    for (uint32_t k = 0; k < striles && stored < fileBytes; ++k)
+        stored += std::min(TIFFGetStrileByteCount(tif.get(), k), fileBytes);
+    stored = std::min(stored, fileBytes);
+    const uint64_t decoded = (static_cast<uint64_t>(w) * samples * bits + 7) / 8 * h;
+    if (decoded > stored * kMostExpansion)
+        return fail(QStringLiteral("its %1 x %2 pixels are not in the file").arg(w).arg(h));
     measure::Image img{static_cast<int>(w), static_cast<int>(h), {}};
     img.px.resize(static_cast<size_t>(w) * h);
     const bool grey = samples == 1 && (!photometricGiven || photometric == PHOTOMETRIC_MINISBLACK ||

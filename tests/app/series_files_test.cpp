@@ -272,6 +272,13 @@ TEST_F(SeriesFilesTest, BigTiffAndLongStacks) {
         EXPECT_EQ(cut.code, 1) << big;
         EXPECT_TRUE(cut.err.contains(QStringLiteral("cannot be read whole"))) << cut.err.toStdString();
     }
+    // A header of a few bytes claiming a page of almost a gigapixel is refused before its pixels
+    // are made room for.
+    writeData(QStringLiteral("claims.tif"), tiffOf({std::string(16, '\x80')}, 30000, 30000, false));
+    const Run claims = run({QStringLiteral("--measure"), dataFile("claims.tif")});
+    EXPECT_EQ(claims.code, 1);
+    EXPECT_TRUE(claims.err.contains(QStringLiteral("pixels are not in the file")))
+        << claims.err.toStdString();
     const std::vector<std::string> many(20000, std::string(1, '\x80'));
     writeData(QStringLiteral("long.tif"), tiffOf(many, 1, 1, true));
     const Run r = run({QStringLiteral("--measure"), dataFile("long.tif"), QStringLiteral("--format"),
