@@ -82,21 +82,18 @@ TOVRA_WIDE_VECTORS void sumRun(const float* g2, const float* grey, const uint8_t
     constexpr int kLanes = 8;
     float sn[kLanes] = {}, sf[kLanes] = {}, lw[kLanes] = {}, ld[kLanes] = {};
     int cn[kLanes] = {}, cb[kLanes] = {};
-    int x = 0;
-    for (; x + kLanes <= n; x += kLanes)
-        for (int j = 0; j < kLanes; ++j) {
-            const float m = near[x + j] ? 1.0F : 0.0F, b = black[x + j] ? 1.0F : 0.0F;
-            sn[j] += m * g2[x + j], sf[j] += (1 - m) * g2[x + j];
-            lw[j] += (1 - m) * (1 - b) * grey[x + j], ld[j] += (1 - m) * b * grey[x + j];
-            cn[j] += near[x + j] != 0, cb[j] += (near[x + j] == 0) & (black[x + j] != 0);
-        }
-    for (; x < n; ++x) {
-        const int j = x % kLanes;
+    auto add = [&](int j, int x) {
         const float m = near[x] ? 1.0F : 0.0F, b = black[x] ? 1.0F : 0.0F;
         sn[j] += m * g2[x], sf[j] += (1 - m) * g2[x];
         lw[j] += (1 - m) * (1 - b) * grey[x], ld[j] += (1 - m) * b * grey[x];
         cn[j] += near[x] != 0, cb[j] += (near[x] == 0) & (black[x] != 0);
-    }
+    };
+    int x = 0;
+    for (; x + kLanes <= n; x += kLanes)
+        for (int j = 0; j < kLanes; ++j)
+            add(j, x + j);
+    for (; x < n; ++x)
+        add(x % kLanes, x);
     for (int j = 0; j < kLanes; ++j) {
         out.near += sn[j], out.far += sf[j], out.level[0] += lw[j], out.level[1] += ld[j];
         out.nearCount += cn[j], out.blackCount += cb[j];

@@ -326,7 +326,8 @@ struct Frame {
 // again.
 constexpr double kSmoothing = 1.2, kSmoother = 2.0, kSmoothest = 2.8;
 // The wall length per area at three blurs' variances s1 < s2 < s3, taken to no blur at all: the
-// length over the length at s1, and the same by a straight line through the first two.
+// length over the length at s1, and the same by a straight line through the first two (the
+// curve too where the third length is missing).
 struct NoBlur {
     double curve = 1, line = 1;
 };

@@ -234,9 +234,10 @@ NoBlur lengthAtNoBlur(const double (&s)[3], const double (&perArea)[3]) {
     // and 1 / s2 (twice the line's correction).
     NoBlur n;
     const double l1 = perArea[0], l2 = perArea[1], l3 = perArea[2];
-    if (!(l1 > 0 && l2 > 0 && l3 > 0) || !(s[0] < s[1] && s[1] < s[2])) return n;
+    if (!(l1 > 0 && l2 > 0) || !(s[0] < s[1])) return n;
     const double line = (l1 - l2) / l1 * s[0] / (s[1] - s[0]);
-    n.line = 1 + line;
+    n.line = n.curve = 1 + line;
+    if (!(l3 > 0) || !(s[1] < s[2])) return n; // no third length: the line alone
     double b = 0;
     if (l1 > l2 && l2 > l3) {
         // (l1 - l2) / (l2 - l3) = (s2 - s1) (1 + b s3) / ((s3 - s2) (1 + b s1))
@@ -277,7 +278,6 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     f.first = stereologyOf(f.smooth, r.threshold, black, blocks, &f.levels);
     const std::vector<Tally>& first = f.first;
     const std::vector<Tally> second = stereologyOfBlurred(f.unfiltered, kSmoother, r.threshold, blocks);
-    const std::vector<Tally> third = stereologyOfBlurred(f.unfiltered, kSmoothest, r.threshold, blocks);
     if (!(total(first).length > 0 && total(second).length > 0)) return "no domain walls found";
     const double turns = domains.blackInside - domains.whiteInside +
                          0.5 * (domains.black - domains.blackInside - domains.white + domains.whiteInside);
@@ -298,6 +298,8 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     // The wall length at the smoothings kSmoothing, kSmoother and kSmoothest on top of the optics,
     // taken to no blur at all. Where the optics' blur is not known the length stays as measured.
     const double optical = blurred - kSmoothing * kSmoothing;
+    const std::vector<Tally> third =
+        optics.ok ? stereologyOfBlurred(f.unfiltered, kSmoothest, r.threshold, blocks) : std::vector<Tally>{};
     const NoBlur noBlur =
         lengthAtNoBlur({blurred, optical + kSmoother * kSmoother, optical + kSmoothest * kSmoothest},
                        {at.perArea, again.perArea, stereologyFrom(total(third)).perArea});
@@ -332,10 +334,8 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     const double areaSys = std::hypot(std::fabs(shift) / 4, kPi * blurred * 0.5 * std::sqrt(cut) /
                                                                 static_cast<double>(black.size()));
     const double areaShift = whole.perArea > 0 ? 2 * areaSys / whole.perArea : 0; // in width
-    const double lengthChange = 1 - again.perArea / at.perArea;
-    const double lengthSys = optics.ok ? std::hypot((toNoBlur - 1) / 4, noBlur.curve - noBlur.line)
-                                       : std::fabs(lengthChange * kSmoothing * kSmoothing /
-                                                   (kSmoother * kSmoother - kSmoothing * kSmoothing));
+    const double lengthSys =
+        optics.ok ? std::hypot((toNoBlur - 1) / 4, noBlur.curve - noBlur.line) : std::fabs(noBlur.line - 1);
     r.blackFractionSys = areaSys;
     r.blackWidthSysPx = std::hypot(areaShift, whole.black * lengthSys);
     r.whiteWidthSysPx = std::hypot(areaShift, whole.white * lengthSys);
