@@ -4,8 +4,9 @@ their truth computed from the masks they are drawn from, measured, and summed up
 
 Usage: scripts/calibration.py [--seeds N] [--side PX] [--kinds K1,K2,...] [--json FILE]
 
-Each picture is drawn from a mask four times finer than its pixels (each pixel grey by the share
-of it that is black), then blurred like a microscope's optics, lit unevenly where the kind says
+Each seed is a sample, of which two pictures are made: two parts of it far apart, whose stripes
+keep their direction while the pattern, its noise and its dust are each part's own. Each picture is drawn from a mask four times
+finer than its pixels (each pixel grey by the share of it that is black), then blurred like a microscope's optics, lit unevenly where the kind says
 so, given a camera response, noise and a bit depth. The truth is the mask's own:
 
 - mazes and bubbles: the black fraction, and the widths 2 x area / wall length, the wall length
@@ -17,9 +18,10 @@ For every kind the table gives, for each number (black fraction f, black and whi
 w, period p): the mean error (measured - truth; in % of the truth for lengths), the mean and SD
 of z = error / SE (the statistical standard error), the share of truths within 3 SE, within 3 x
 the total error (SE and the method's allowance in quadrature, where the record gives one), the
-median SE, the scatter between repeats (the SD over seeds of the measured value, the variation
-a repeat on another part of the same pattern shows) over the median SE, and the inflation: the RMS
-of the whole error over the larger of the actual RMS error and that scatter. It
+median SE, the scatter between repeats (the variation a repeat on another part of the same pattern
+shows: the root mean square of the difference between each seed's two pictures, over root 2) over
+the median SE, and the inflation: the RMS of the whole error over the larger of the actual RMS
+error and that scatter. It
 needs NumPy (Debian's python3-numpy) and Tovra's measurement library (a build, or installed).
 """
 import argparse
@@ -44,15 +46,20 @@ FINE = 4  # mask samples per pixel side
 
 # ---- Masks and their truth ----
 
-def ring_field(rng, n, period, width=0.25):
-    """A band-pass random field of n x n samples: noise filtered to a ring of spatial frequencies
-    around 1 / period (samples), of relative width `width`."""
-    spectrum = np.fft.rfft2(rng.normal(size=(n, n)))
-    ky = np.fft.fftfreq(n)[:, None]
-    kx = np.fft.rfftfreq(n)[None, :]
+def ring_filter(shape, period, width, kx):
+    ky = np.fft.fftfreq(shape[0])[:, None]
     k0 = 1.0 / period
-    spectrum *= np.exp(-(((np.hypot(kx, ky) - k0) / (width * k0)) ** 2))
-    return np.fft.irfft2(spectrum, s=(n, n))
+    return np.exp(-(((np.hypot(kx, ky) - k0) / (width * k0)) ** 2))
+
+
+def ring_field(rng, shape, period, width=0.25):
+    """A band-pass random field of `shape` samples: noise filtered to a ring of spatial frequencies
+    around 1 / period (samples), of relative width `width`; and the standard deviation such fields
+    have on average (not this one's own: the amplitude varies from one part of a pattern to
+    another, and so does the black fraction at a level away from 0)."""
+    spectrum = np.fft.rfft2(rng.normal(size=shape)) * ring_filter(shape, period, width, np.fft.rfftfreq(shape[1])[None, :])
+    expected = float(np.sqrt(np.mean(ring_filter(shape, period, width, np.fft.fftfreq(shape[1])[None, :]) ** 2)))
+    return np.fft.irfft2(spectrum, s=shape), expected
 
 
 def outline_length(field):
@@ -174,21 +181,25 @@ DEGRADED = [
 ]
 
 
-def make(recipe, seed, side):
-    """A picture of the recipe, its background where it is a Kerr frame, and its truth."""
-    rng = np.random.default_rng(seed)
+def make(recipe, seed, side, part=0):
+    """A picture of the recipe, its background where it is a Kerr frame, and its truth. Each seed is
+    a sample, `part` 0 or 1 two parts of it far apart: the sample's stripes keep their direction,
+    while the pattern itself, its noise and its dust are each part's own."""
+    angle = np.random.default_rng(seed).uniform(-0.6, 0.6)  # of the sample's stripes
+    rng = np.random.default_rng([seed, part])
     n = side * FINE
     yy, xx = np.mgrid[0:n, 0:n] / FINE  # pixel coordinates of the fine samples
     if recipe.pattern == "maze":
-        field = ring_field(rng, n, recipe.period * FINE)
-        # A level fixed by the field's distribution (Gaussian), not by each picture's own quantile,
-        # so that the black fraction varies from seed to seed as from one part of a sample to another.
-        level = float(np.std(field)) * statistics.NormalDist().inv_cdf(recipe.black)
+        field, spread = ring_field(rng, (n, n), recipe.period * FINE)
+        # A level fixed by the fields' distribution (Gaussian), not by each picture's own quantile
+        # or spread, so that the black fraction varies from seed to seed as from one part of a
+        # sample to another.
+        level = spread * statistics.NormalDist().inv_cdf(recipe.black)
         level_field = field - level
         truth = stereology_truth(level_field, side)
         black = level_field < 0
     elif recipe.pattern in ("stripes", "wavy"):
-        angle = rng.uniform(-0.6, 0.6) if recipe.pattern == "stripes" else 0.0
+        angle = angle if recipe.pattern == "stripes" else 0.0
         phase = rng.uniform(0, recipe.period)
         across = xx * math.cos(angle) + yy * math.sin(angle) + phase
         if recipe.pattern == "wavy":
@@ -286,10 +297,15 @@ def summary(rows):
         with np.errstate(divide="ignore", invalid="ignore"):
             z = errors / se
         scale = 100 / truths if relative else np.ones_like(truths)
-        measured = errors + truths
         # The scatter between repeats: how much the measured value itself varies from one part of
-        # the pattern (one seed) to another, which the standard error is to describe.
-        scatter = float(np.std(measured, ddof=1)) if errors.size > 1 else float("nan")
+        # the pattern to another, which the standard error is to describe: from each seed's two
+        # frames, two parts of one sample, as the root mean square of their difference over root 2.
+        pairs = {}
+        for r in used:
+            if r["m"].get(field) is not None:
+                pairs.setdefault(r["seed"], []).append(r["m"][field])
+        differences = [v[0] - v[1] for v in pairs.values() if len(v) == 2]
+        scatter = float(np.sqrt(np.mean(np.square(differences)) / 2)) if differences else float("nan")
         out[key] = {
             "mean_error": float(np.mean(errors * scale)),
             "rms_error": float(np.sqrt(np.mean((errors * scale) ** 2))),
@@ -302,7 +318,7 @@ def summary(rows):
             # The whole error is not to be inflated: its RMS over the larger of the actual RMS
             # error and the scatter between repeats (at most 3).
             "inflation": float(np.sqrt(np.mean(total ** 2)) / max(np.sqrt(np.mean(errors ** 2)), scatter))
-            if errors.size > 1 else float("nan"),
+            if differences else float("nan"),
         }
     return out
 
@@ -320,12 +336,13 @@ def main(argv=None):
     for recipe in recipes:
         rows = []
         for seed in range(args.first_seed, args.first_seed + args.seeds):
-            picture, background, truth = make(recipe, seed, args.side)
-            m = tovra_measure.measure(picture, background=background)
-            record = dataclasses.asdict(m)
-            rows.append({"m": record, "reliable": bool(m.reliable),
-                         "t": {"black_fraction": truth.black_fraction, "black_width_px": truth.black_width_px,
-                               "white_width_px": truth.white_width_px, "period_px": truth.period_px}})
+            for part in (0, 1):
+                picture, background, truth = make(recipe, seed, args.side, part)
+                m = tovra_measure.measure(picture, background=background)
+                record = dataclasses.asdict(m)
+                rows.append({"m": record, "reliable": bool(m.reliable), "seed": seed,
+                             "t": {"black_fraction": truth.black_fraction, "black_width_px": truth.black_width_px,
+                                   "white_width_px": truth.white_width_px, "period_px": truth.period_px}})
         results[recipe.name] = summary(rows)
     print(f"{'kind':<17}{'num':>4}{'reliable':>9}{'error':>9}{'rms':>8}{'z mean':>8}{'z SD':>7}"
           f"{'<3SE':>6}{'<3tot':>6}{'SE':>8}{'sys':>8}{'scat/SE':>8}{'infl':>6}")
