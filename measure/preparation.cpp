@@ -176,30 +176,76 @@ TOVRA_WIDE_VECTORS void blurRowsWide(const Image& g, double sigma, const RowSink
 // reaches zero or below, the light subtracted), scaled to keep its mean level. The light is
 // `source` blurred by `sigma`; it varies slowly, so it is blurred on a picture made k times
 // smaller by block means (k about a quarter of sigma) and spread back bilinearly.
+//
+// A blur of the picture carries the pattern wherever the window holds more of one colour than on
+// average: at the border, where the mirrored half repeats the pattern's phase, and over parts of
+// unequal black fraction; walls there would move by a tenth of a pixel. So the blurred picture is
+// divided by the same blur of the picture's two levels alone: each pixel at the mean level of its
+// colour, the colours told apart under the first light half way between the picture's 5 % and
+// 95 % points. What the pattern adds to a window then cancels, whatever the share of each colour.
 TOVRA_WIDE_VECTORS void flatFieldWide(Image& target, const Image& source, double sigma) {
     const int w = source.width, h = source.height;
     const int k = std::max(1, static_cast<int>(sigma / 4));
     Image small;
     small.width = (w + k - 1) / k, small.height = (h + k - 1) / k;
-    std::vector<double> sums(static_cast<size_t>(small.width) * small.height, 0.0), area(sums.size(), 0.0);
-    for (int y = 0; y < h; ++y) {
-        const float* row = source.px.data() + static_cast<size_t>(y) * w;
-        double* dst = sums.data() + static_cast<size_t>(y / k) * small.width;
-        double* n = area.data() + static_cast<size_t>(y / k) * small.width;
-        // Each block's values added one by one in their order, in a register.
-        for (int c = 0, x0 = 0; x0 < w; ++c, x0 += k) {
-            const int x1 = std::min(w, x0 + k);
-            double sum = dst[c];
-            for (int x = x0; x < x1; ++x)
-                sum += row[x];
-            dst[c] = sum, n[c] += x1 - x0;
+    const size_t tiles = static_cast<size_t>(small.width) * small.height;
+    std::vector<double> area(tiles, 0.0);
+    for (int y = 0; y < h; ++y)
+        for (int c = 0, x0 = 0; x0 < w; ++c, x0 += k)
+            area[static_cast<size_t>(y / k) * small.width + c] += std::min(w, x0 + k) - x0;
+    // The block means of value(v, light at the block) blurred on the small picture.
+    auto blurredMeans = [&](auto&& value, const std::vector<float>* light) {
+        std::vector<double> sums(tiles, 0.0);
+        for (int y = 0; y < h; ++y) {
+            const float* row = source.px.data() + static_cast<size_t>(y) * w;
+            const size_t line = static_cast<size_t>(y / k) * small.width;
+            // Each block's values added one by one in their order, in a register.
+            for (int c = 0, x0 = 0; x0 < w; ++c, x0 += k) {
+                const int x1 = std::min(w, x0 + k);
+                const float at = light ? (*light)[line + c] : 1.0F;
+                double sum = sums[line + c];
+                for (int x = x0; x < x1; ++x)
+                    sum += value(row[x], at);
+                sums[line + c] = sum;
+            }
+        }
+        small.px.resize(tiles);
+        for (size_t i = 0; i < tiles; ++i)
+            small.px[i] = static_cast<float>(sums[i] / area[i]);
+        return small.width >= 2 && small.height >= 2 ? blur(small, sigma / k) : small.px;
+    };
+    const std::vector<float> first =
+        blurredMeans([](float v, float) { return static_cast<double>(v); }, nullptr);
+    std::vector<float> light = first;
+    if (valueRange(first).first > 0) {
+        std::vector<float> seen; // the picture under the first light, sampled
+        const size_t step = std::max<size_t>(1, source.px.size() / 65536);
+        seen.reserve(source.px.size() / step + 1);
+        for (size_t i = 0; i < source.px.size(); i += step) {
+            const size_t x = i % static_cast<size_t>(w), y = i / static_cast<size_t>(w);
+            seen.push_back(source.px[i] / first[y / k * small.width + x / k]);
+        }
+        auto at = [&](double q) {
+            const auto it =
+                seen.begin() + static_cast<std::ptrdiff_t>(q * static_cast<double>(seen.size() - 1));
+            std::nth_element(seen.begin(), it, seen.end());
+            return static_cast<double>(*it);
+        };
+        const double mid = (at(0.05) + at(0.95)) / 2;
+        double sum[2] = {0, 0}, count[2] = {0, 0};
+        for (float v : seen) {
+            const int bright = v >= mid;
+            sum[bright] += v, count[bright] += 1;
+        }
+        if (count[0] > 0 && count[1] > 0) {
+            const float dark = static_cast<float>(sum[0] / count[0]),
+                        bright = static_cast<float>(sum[1] / count[1]), cut = static_cast<float>(mid);
+            const std::vector<float> levels = blurredMeans(
+                [=](float v, float l) { return static_cast<double>(v >= cut * l ? bright : dark); }, &first);
+            for (size_t i = 0; i < tiles; ++i)
+                if (levels[i] > 0) light[i] = first[i] / levels[i];
         }
     }
-    small.px.resize(sums.size());
-    for (size_t i = 0; i < sums.size(); ++i)
-        small.px[i] = static_cast<float>(sums[i] / area[i]);
-    const std::vector<float> light =
-        small.width >= 2 && small.height >= 2 ? blur(small, sigma / k) : small.px;
     const double level = std::accumulate(light.begin(), light.end(), 0.0) / static_cast<double>(light.size());
     const bool divide = valueRange(light).first > 0;
     // Block (i, j) stands at the centre of its pixels; between centres the light is interpolated,
