@@ -214,7 +214,8 @@ void findStripesInGrains(Result& r, Frame& f) {
                         own.black += byCell[c].black, own.pixels += byCell[c].pixels,
                             own.length += byCell[c].length, own.cells += byCell[c].cells;
                 const Stereology st = stereologyFrom(own);
-                const auto runs = runsAlongNormal(smooth, r.threshold, map.normalDeg[k], blocks, &mask);
+                double across = map.normalDeg[k];
+                const auto runs = runsAlongShortest(smooth, r.threshold, across, blocks, &mask);
                 straight = runs && st.black > 0 &&
                            std::fabs((runs->mean(1) + runs->mean(0)) / (st.black + st.white) - 1) < kStraight;
                 if (!straight) break;
@@ -239,7 +240,7 @@ void findStripesInGrains(Result& r, Frame& f) {
                 r.walls += 1;
             }
             if (straight) {
-                takeRuns(r, all);
+                takeRuns(r, all, blocks);
                 r.grains = map.grains;
                 r.grainOf = std::move(pixels);
                 r.walls = bands.empty() ? 0 : r.walls + static_cast<int>(bands.size());

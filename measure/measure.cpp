@@ -51,7 +51,11 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     // it cannot show, and what it found is then a harmonic.
     if (3 * r.periodPx > std::min(r.width, r.height)) r.periodFftPx = 0;
     r.periodsAcross = std::min(r.width, r.height) / r.periodPx;
-    const double wholeBlur = std::sqrt((r.blurPx ? *r.blurPx * *r.blurPx : 0) + kSmoothing * kSmoothing);
+    // Where the walls' profile did not tell the optics' blur (domains too narrow for insides of
+    // their own, or too faint), it is taken as wide as the program's smoothing: narrow domains
+    // under an unknown blur are not trusted.
+    const double optics = r.blurPx ? *r.blurPx : kSmoothing;
+    const double wholeBlur = std::sqrt(optics * optics + kSmoothing * kSmoothing);
     f.evidence.belowResolution = std::min(r.blackWidthPx, r.whiteWidthPx) < kResolved * wholeBlur;
     judge(r, f.evidence);
     const double unit = background ? 1 : f.scale; // the picture's own grey levels

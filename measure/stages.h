@@ -155,6 +155,39 @@ struct Blocks {
 // Blocks at least three periods on a side where the picture holds that many, 2 x 2 at least
 // and 8 x 8 at most.
 Blocks blocksOf(int w, int h, double period);
+// The jackknife over blocks whose estimates also follow a plane across the frame (light falling
+// off from one side, focus changing): that trend is the frame's own and comes again in a repeat
+// through the same optics, so the error is the blocks' scatter about it. The pseudo-values are
+// fitted by a plane in the blocks' columns and rows (orthogonal on the full grid of blocks), and
+// their residuals, with the plane's degrees of freedom taken off, give the standard error.
+template <class F> double jackknifeAboutPlane(const Blocks& blocks, F estimate) {
+    const int n = blocks.count();
+    const int slopes = (blocks.across > 1) + (blocks.down > 1);
+    if (n - 1 - slopes < 3) return jackknife(n, estimate);
+    std::vector<double> p(static_cast<size_t>(n));
+    double mean = 0;
+    for (int k = 0; k < n; ++k)
+        mean += p[static_cast<size_t>(k)] = estimate(k);
+    mean /= n;
+    // Each pseudo-value n theta - (n - 1) v_k, less their mean, is -(n - 1) (v_k - mean).
+    for (double& x : p)
+        x = -(n - 1) * (x - mean);
+    const double cMid = (blocks.across - 1) / 2.0, rMid = (blocks.down - 1) / 2.0;
+    auto at = [&](int k) { return std::pair{k % blocks.across - cMid, k / blocks.across - rMid}; };
+    double pc = 0, cc = 0, pr = 0, rr = 0;
+    for (int k = 0; k < n; ++k) {
+        const auto [c, r] = at(k);
+        pc += p[static_cast<size_t>(k)] * c, cc += c * c, pr += p[static_cast<size_t>(k)] * r, rr += r * r;
+    }
+    const double bc = cc > 0 ? pc / cc : 0, br = rr > 0 ? pr / rr : 0;
+    double rss = 0;
+    for (int k = 0; k < n; ++k) {
+        const auto [c, r] = at(k);
+        const double e = p[static_cast<size_t>(k)] - bc * c - br * r;
+        rss += e * e;
+    }
+    return std::sqrt(rss / (static_cast<double>(n) * (n - 1 - slopes)));
+}
 // The lattice's order over the bubbles (frame coordinates), with standard errors over `blocks`.
 std::optional<LatticeOrder> latticeOrder(const std::vector<Bubble>& items, int w, int h,
                                          const Blocks& blocks);
@@ -220,8 +253,12 @@ struct Runs {
     double mean(int black, int without = -1) const;
 };
 // Runs that leave `within` (1 inside, the picture's size) where given are cut there, as at the border.
+// Only every `every`-th line across where asked.
 std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks,
-                                    const std::vector<uint8_t>* within = nullptr);
+                                    const std::vector<uint8_t>* within = nullptr, int every = 1);
+// The runs along the direction near `normalDeg` that makes them shortest, which it is set to.
+std::optional<Runs> runsAlongShortest(const Image& g, double t, double& normalDeg, const Blocks& blocks,
+                                      const std::vector<uint8_t>* within);
 std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector<uint8_t>& black,
                           double threshold, double noise, double normalDeg, double& refinedNormalDeg);
 
@@ -290,7 +327,7 @@ struct Evidence {
     double waveOverRuns = 1;       // stripes: the spectrum's over the runs' period
 };
 // Walls are straight where the runs, the stereology and the spectrum agree this closely.
-constexpr double kStraight = 0.04;
+constexpr double kStraight = 0.05;
 // Below this prominence no spectral peak stands out; below this contrast to noise the domains
 // cannot be told from the noise; beyond three standard errors and this much the widths depend
 // on the preparation, and the spectrum's period on a maze is a quantity of its own within this
@@ -348,7 +385,7 @@ void findStraightStripes(Result& r, Frame& f);
 // Stripes in several grains, each straight on its own.
 void findStripesInGrains(Result& r, Frame& f);
 // The widths of stripes from their runs across, with their errors (for both kinds of stripes).
-void takeRuns(Result& r, const Runs& runs);
+void takeRuns(Result& r, const Runs& runs, const Blocks& blocks);
 
 // The warnings the evidence calls for, the pattern "none" where there is no domain pattern, and
 // the standard errors widened by the preparation's effect.

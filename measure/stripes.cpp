@@ -30,8 +30,9 @@ inline double sampleAt(const Image& g, double x, double y) {
 
 // The mean lengths of black and white runs along lines parallel to the stripes' normal, a pixel
 // apart, on the smoothed image at the threshold, each crossing placed by linear interpolation
-// between samples a pixel apart. Runs cut by the border are left out; a run shorter than a pixel
-// and a half between two others (noise at a wall) joins them.
+// between samples a pixel apart. Runs cut by the border (or ending within the smoothing's reach
+// of it) are left out; a run shorter than a pixel and a half between two others (noise at a
+// wall) joins them.
 double Runs::mean(int black, int without) const {
     double s = 0, n = 0;
     for (size_t k = 0; k < sum[black].size(); ++k)
@@ -40,13 +41,16 @@ double Runs::mean(int black, int without) const {
 }
 
 std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks,
-                                    const std::vector<uint8_t>* within) {
+                                    const std::vector<uint8_t>* within, int every) {
     if (g.width < 2 || g.height < 2) return std::nullopt;
     const double nx = std::cos(normalDeg * kPi / 180), ny = std::sin(normalDeg * kPi / 180);
     const double dx = -ny, dy = nx; // along the walls
     const double w = g.width - 1, h = g.height - 1;
     const auto [sFrom, sTo] = extentAlong(g, dx, dy);
     constexpr double kShortest = 1.5;
+    // The smoothing mirrors the picture at its border, and the mirrored walls move the real ones
+    // within its reach (three sigma, and a sample for the interpolation): runs there are cut.
+    const double reach = std::min(3 * kSmoothing + 1, std::min(w, h) / 8);
     Runs out;
     for (int c = 0; c < 2; ++c)
         out.sum[c].assign(static_cast<size_t>(blocks.count()), 0.0), out.count[c] = out.sum[c];
@@ -56,7 +60,7 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, 
         uint8_t black;
     };
     std::vector<Run> line;
-    for (double s = std::ceil(sFrom); s <= sTo; s += 1) {
+    for (double s = std::ceil(sFrom); s <= sTo; s += std::max(every, 1)) {
         // The stretch of u where (s dx + u nx, s dy + u ny) lies in the picture.
         double uFrom = -1e300, uTo = 1e300;
         auto clip = [&](double origin, double step, double limit) {
@@ -92,6 +96,7 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, 
             line.clear();
         };
         auto inside = [&](double x, double y) {
+            if (std::min({x, y, w - x, h - y}) < reach) return false;
             if (!within) return true;
             const int px = std::clamp(static_cast<int>(std::lround(x)), 0, g.width - 1),
                       py = std::clamp(static_cast<int>(std::lround(y)), 0, g.height - 1);
@@ -118,6 +123,31 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, 
     }
     if (runs[0] == 0 || runs[1] == 0) return std::nullopt;
     return out;
+}
+
+// A line off the stripes' normal by u crosses them in runs 1 / cos u times too long, so the mean
+// run across, as the line turns, is least along the normal. The runs a few degrees either side
+// (on every other line) place that least between them; the direction from the spectrum or the
+// bands, off by up to a degree where the walls wave, would lengthen the runs by 1e-4.
+std::optional<Runs> runsAlongShortest(const Image& g, double t, double& normalDeg, const Blocks& blocks,
+                                      const std::vector<uint8_t>* within) {
+    std::optional<Runs> runs = runsAlongNormal(g, t, normalDeg, blocks, within);
+    if (!runs) return runs;
+    constexpr double kTurn = 2; // degrees
+    const auto before = runsAlongNormal(g, t, normalDeg - kTurn, blocks, within, 2),
+               after = runsAlongNormal(g, t, normalDeg + kTurn, blocks, within, 2);
+    if (!before || !after) return runs;
+    const double across = runs->mean(1) + runs->mean(0), turn = kTurn * kPi / 180;
+    // across(u) = a0 (1 + u^2 / 2): its difference either side is 2 a0 u turn.
+    const double off =
+        (after->mean(1) + after->mean(0) - before->mean(1) - before->mean(0)) / (2 * across * turn);
+    const double offDeg = std::clamp(off * 180 / kPi, -kTurn, kTurn);
+    if (!(std::fabs(offDeg) > 0.05)) return runs;
+    if (auto turned = runsAlongNormal(g, t, normalDeg - offDeg, blocks, within)) {
+        normalDeg -= offDeg;
+        return turned;
+    }
+    return runs;
 }
 
 // Bands of straight stripes. The walls' direction is the one, near the spectrum's, along which
@@ -311,20 +341,24 @@ std::vector<Band> bandsOf(const Image& g, const Image& smooth, const std::vector
 
 // Stripes' widths are their runs across, by definition: what 2 area / wall length gives for
 // wavy stripes is another quantity, not an error of the runs, so it adds no allowance.
-void takeRuns(Result& r, const Runs& runs) {
+void takeRuns(Result& r, const Runs& runs, const Blocks& blocks) {
     const double across = runs.mean(1) + runs.mean(0);
     r.pattern = "stripes";
     r.bubbles.reset();
-    r.blackWidthSePx = jackknife(r.blocks, [&](int k) { return runs.mean(1, k); });
-    r.whiteWidthSePx = jackknife(r.blocks, [&](int k) { return runs.mean(0, k); });
-    r.periodSePx = jackknife(r.blocks, [&](int k) { return runs.mean(1, k) + runs.mean(0, k); });
+    r.blackWidthSePx = jackknifeAboutPlane(blocks, [&](int k) { return runs.mean(1, k); });
+    r.whiteWidthSePx = jackknifeAboutPlane(blocks, [&](int k) { return runs.mean(0, k); });
+    r.periodSePx = jackknifeAboutPlane(blocks, [&](int k) { return runs.mean(1, k) + runs.mean(0, k); });
     r.blackWidthPx = runs.mean(1), r.whiteWidthPx = runs.mean(0), r.periodPx = across;
     // The walls' places, found by interpolating the grey level between pixels, are good to
     // about kWallPlace of a pixel each and to kWallShape of the width for the blur's shape
-    // around the threshold: a run has two walls, and so has a period.
+    // around the threshold: a run has two walls. The shape and the threshold move a wall into
+    // black and the next out of it alike, so a period, from a wall to the next of its kind, keeps
+    // only the walls' places; their error changes with each wall's place between the pixels and
+    // averages out over the walls, but for the part the direction of the lines across may keep
+    // (half a wall's).
     auto place = [](double width) { return 2 * kWallPlace + kWallShape * width; };
     r.blackWidthSysPx = place(r.blackWidthPx), r.whiteWidthSysPx = place(r.whiteWidthPx);
-    r.periodSysPx = place(r.periodPx);
+    r.periodSysPx = kWallPlace / 2;
 }
 
 void findStraightStripes(Result& r, Frame& f) {
@@ -337,13 +371,13 @@ void findStraightStripes(Result& r, Frame& f) {
         double normal = s.normalDeg;
         std::vector<Band> bands =
             bandsOf(f.unfiltered, f.smooth, f.black, r.threshold, f.noise, s.normalDeg, normal);
-        if (const auto runs = runsAlongNormal(f.smooth, r.threshold, normal, f.blocks)) {
+        if (const auto runs = runsAlongShortest(f.smooth, r.threshold, normal, f.blocks, nullptr)) {
             const double across = runs->mean(1) + runs->mean(0);
             e.runsOverStereology = across / r.periodPx;
             e.waveOverRuns = s.wavePeriod / across;
             if (std::fabs(e.runsOverStereology - 1) < kStraight &&
                 std::fabs(e.waveOverRuns - 1) < kStraight) {
-                takeRuns(r, *runs);
+                takeRuns(r, *runs, f.blocks);
                 r.bands = std::move(bands);
                 r.walls = r.bands.empty() ? 0 : static_cast<int>(r.bands.size()) + 1;
                 r.orientationDeg = std::atan(std::tan((normal + 90) * kPi / 180)) * 180 / kPi;

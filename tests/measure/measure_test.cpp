@@ -556,6 +556,67 @@ TEST(MeasureSteps, WallLengthTakenToNoBlur) {
     }
 }
 
+// The blocks' error about a plane: a trend across the frame alone gives none, adding a plane to
+// any blocks' values changes nothing, and on a grid too small to fit one it is the jackknife.
+TEST(MeasureSteps, JackknifeAboutThePlaneOfTheBlocks) {
+    detail::Blocks blocks;
+    blocks.across = 4, blocks.down = 3;
+    const double scatter[12] = {0.3, -0.1, 0.4, -0.5, 0.2, 0.0, -0.3, 0.1, 0.6, -0.2, -0.4, 0.2};
+    auto leaveOut = [&](double tilt, double noise) {
+        return [=, &blocks](int k) {
+            double sum = 0;
+            for (int j = 0; j < blocks.count(); ++j)
+                if (j != k) sum += tilt * (j % blocks.across - 2 * (j / blocks.across)) + noise * scatter[j];
+            return sum / (blocks.count() - 1);
+        };
+    };
+    EXPECT_NEAR(detail::jackknifeAboutPlane(blocks, leaveOut(1, 0)), 0, 1e-12);
+    EXPECT_GT(detail::jackknife(blocks.count(), leaveOut(1, 0)), 0.3);
+    const double noiseOnly = detail::jackknifeAboutPlane(blocks, leaveOut(0, 1));
+    EXPECT_GT(noiseOnly, 0.05);
+    EXPECT_NEAR(detail::jackknifeAboutPlane(blocks, leaveOut(5, 1)), noiseOnly, 1e-9);
+    blocks.across = blocks.down = 2;
+    EXPECT_DOUBLE_EQ(detail::jackknifeAboutPlane(blocks, leaveOut(0, 1)),
+                     detail::jackknife(4, leaveOut(0, 1)));
+}
+
+// Stripes under light falling off across the frame, at three angles: the light divided out
+// leaves the walls in place up to the border (its blur carried the stripes' phase there, and the
+// period read up to 0.1 % long), and the runs are taken along the direction that makes them
+// shortest, whatever direction they start from.
+TEST(MeasureSteps, StripesUnderUnevenLightAlongTheirShortestRuns) {
+    for (const double angle : {0.0, 17.0, -38.0}) {
+        const int side = 256;
+        const double nx = std::cos(angle * M_PI / 180), ny = std::sin(angle * M_PI / 180);
+        Image img{side, side, std::vector<float>(static_cast<size_t>(side) * side)};
+        uint32_t seed = 5;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                double dark = 0; // share of the pixel in a black band, 4 x 4 samples
+                for (int k = 0; k < 16; ++k) {
+                    const double u = (x + (k % 4 - 1.5) / 4) * nx + (y + (k / 4 - 1.5) / 4) * ny + 7.1;
+                    dark += std::fmod(std::fmod(u, 20.0) + 20.0, 20.0) < 8 ? 1.0 / 16 : 0.0;
+                }
+                seed = seed * 1664525u + 1013904223u;
+                img.px[static_cast<size_t>(y) * side + x] = static_cast<float>(
+                    (40 + 150 * (1 - dark)) * (0.7 + 0.6 * x / side) + (seed >> 24) / 32.0);
+            }
+        const Result m = measure(img, nullptr, std::nullopt, Settings{});
+        ASSERT_EQ(m.pattern, "stripes") << angle;
+        EXPECT_NEAR(m.periodPx, 20, 20 * 3e-4) << angle;
+        EXPECT_NEAR(std::remainder(m.orientationDeg - angle - 90, 180.0), 0, 0.1) << angle;
+        Image smooth{side, side, blur(img, detail::kSmoothing)};
+        const detail::Blocks blocks = detail::blocksOf(side, side, 20);
+        for (const double off : {-1.5, 1.0}) {
+            double normal = angle + off;
+            const auto runs = detail::runsAlongShortest(smooth, m.threshold, normal, blocks, nullptr);
+            ASSERT_TRUE(runs) << angle;
+            // A fifth of a degree off lengthens the runs by 6e-6.
+            EXPECT_NEAR(std::remainder(normal - angle, 180.0), 0, 0.3) << angle << " from " << off;
+        }
+    }
+}
+
 // What cannot be measured says so, and no number is ever not a number.
 TEST(Measure, ImagesThatCannotBeMeasuredSaySo) {
     Image half = sample("maze_512.mon", 512);
