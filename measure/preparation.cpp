@@ -225,13 +225,7 @@ TOVRA_WIDE_VECTORS void flatFieldWide(Image& target, const Image& source, double
             const size_t x = i % static_cast<size_t>(w), y = i / static_cast<size_t>(w);
             seen.push_back(source.px[i] / first[y / k * small.width + x / k]);
         }
-        auto at = [&](double q) {
-            const auto it =
-                seen.begin() + static_cast<std::ptrdiff_t>(q * static_cast<double>(seen.size() - 1));
-            std::nth_element(seen.begin(), it, seen.end());
-            return static_cast<double>(*it);
-        };
-        const double mid = (at(0.05) + at(0.95)) / 2;
+        const double mid = (percentile(seen, 0.05) + percentile(seen, 0.95)) / 2;
         double sum[2] = {0, 0}, count[2] = {0, 0};
         for (float v : seen) {
             const int bright = v >= mid;

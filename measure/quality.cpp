@@ -9,16 +9,11 @@
 
 namespace tovra::measure::detail {
 
-namespace {
-
-// The value `share` of the way up a sample's order (its elements reordered).
 double percentile(std::vector<float>& v, double share) {
     auto at = v.begin() + static_cast<std::ptrdiff_t>(share * static_cast<double>(v.size() - 1));
     std::nth_element(v.begin(), at, v.end());
     return static_cast<double>(*at);
 }
-
-} // namespace
 
 Clipping clippingOf(const Image& g) {
     Clipping c;

@@ -275,6 +275,9 @@ GrainMap grainsOf(const Image& smooth, double period);
 // Each pixel's grain (0 for none), w x h.
 std::vector<uint8_t> pixelGrains(const GrainMap& map, int w, int h);
 
+// The value `share` of the way up a sample's order (its elements reordered); not for an empty one.
+double percentile(std::vector<float>& v, double share);
+
 // Frame quality. The shares of pixels at the picture's least and greatest value where they pile up
 // there (more than kPileUp times the pixels at the value next to it), and all of them.
 struct Clipping {
