@@ -56,7 +56,10 @@ Result measureOrThrow(const Image& image, Image* given, const Image* background,
     // under an unknown blur are not trusted.
     const double optics = r.blurPx ? *r.blurPx : kSmoothing;
     const double wholeBlur = std::sqrt(optics * optics + kSmoothing * kSmoothing);
-    f.evidence.belowResolution = std::min(r.blackWidthPx, r.whiteWidthPx) < kResolved * wholeBlur;
+    // Necks that closed under the smoothing say the same of a maze's narrowest parts (straight
+    // stripes' walls hardly shorten, and their lengths' small falls bend the curve any way).
+    f.evidence.belowResolution = std::min(r.blackWidthPx, r.whiteWidthPx) < kResolved * wholeBlur ||
+                                 (f.evidence.pinched && r.pattern != "stripes");
     judge(r, f.evidence);
     const double unit = background ? 1 : f.scale; // the picture's own grey levels
     if (f.levels.count[0] > 0 && f.levels.count[1] > 0) {

@@ -320,6 +320,7 @@ struct Evidence {
     double defects = 0;  // share of pixels unlike either colour
     bool uneven = false; // the blocks differ
     bool belowResolution = false;
+    bool pinched = false;  // necks of the domains closed under the program's smoothing
     double noiseRatio = 0; // the black domains' noise over the white ones' (0: not known)
 
     double widthChange = 0;        // relative change of the widths under more smoothing
@@ -370,7 +371,11 @@ constexpr double kSmoothing = 1.2, kSmoother = 2.0, kSmoothest = 2.8;
 // curve too where the third length is missing).
 struct NoBlur {
     double curve = 1, line = 1;
+    bool pinched = false; // the length fell as necks close, not as walls shorten
 };
+// The first smoothing step's fall beyond the second's rate, in the length's share, from which the
+// lengths say that necks closed under the smoothing.
+constexpr double kPinched = 0.015;
 NoBlur lengthAtNoBlur(const double (&s)[3], const double (&perArea)[3]);
 
 // The stages in their order; each returns why the measurement cannot go on, or nothing.

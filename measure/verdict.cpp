@@ -38,8 +38,8 @@ constexpr Kind kKinds[] = {
      "frame): one number for the whole frame describes none of them",
      true},
     {"below_resolution",
-     "domains of one colour are narrower than three times the blur: their widths and area "
-     "cannot be measured",
+     "domains of one colour, or their necks, are narrower than three times the blur: their widths "
+     "and area cannot be measured",
      true},
 
     {"nonlinear_response",
