@@ -282,8 +282,7 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     }
     f.first = stereologyOf(f.smooth, r.threshold, black, blocks, &f.levels);
     const std::vector<Tally>& first = f.first;
-    const std::vector<Tally> second = stereologyOfBlurred(f.unfiltered, kSmoother, r.threshold, blocks);
-    if (!(total(first).length > 0 && total(second).length > 0)) return "no domain walls found";
+    if (!(total(first).length > 0)) return "no domain walls found";
     const double turns = domains.blackInside - domains.whiteInside +
                          0.5 * (domains.black - domains.blackInside - domains.white + domains.whiteInside);
     // The blur in all: the optics' (from the walls' grey profile) and the program's smoothing.
@@ -299,17 +298,30 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     if (optics.ok) r.blurPx = optics.sigma;
     const double blurred = (optics.ok ? optics.sigma * optics.sigma : 0) + kSmoothing * kSmoothing;
     const double shift = kPi * blurred * turns / static_cast<double>(black.size());
-    const Stereology at = stereologyFrom(total(first)), again = stereologyFrom(total(second));
+    const Stereology at = stereologyFrom(total(first));
     // The wall length at the smoothings kSmoothing, kSmoother and kSmoothest on top of the optics,
     // taken to no blur at all. Where the optics' blur is not known the length stays as measured.
-    const double optical = blurred - kSmoothing * kSmoothing;
+    // The heavier two stay within the resolution: the whole blur at most a third of the narrower
+    // domains' width, past which their necks close and the length falls for that, not for the
+    // walls' bends. What they add to the first smoothing's variance shrinks for both alike, to
+    // 0.4 at least.
+    const double lightest = kSmoothing * kSmoothing, optical = blurred - lightest;
+    const double room = std::pow(std::min(at.black, at.white) / kResolved, 2) - optical;
+    const double share = std::clamp((room - lightest) / (kSmoothest * kSmoothest - lightest), 0.4, 1.0);
+    const double smoother = std::sqrt(lightest + share * (kSmoother * kSmoother - lightest)),
+                 smoothest = std::sqrt(lightest + share * (kSmoothest * kSmoothest - lightest));
+    const std::vector<Tally> second = stereologyOfBlurred(f.unfiltered, smoother, r.threshold, blocks);
+    if (!(total(second).length > 0)) return "no domain walls found";
+    const Stereology again = stereologyFrom(total(second));
     const std::vector<Tally> third =
-        optics.ok ? stereologyOfBlurred(f.unfiltered, kSmoothest, r.threshold, blocks) : std::vector<Tally>{};
+        optics.ok ? stereologyOfBlurred(f.unfiltered, smoothest, r.threshold, blocks) : std::vector<Tally>{};
     const NoBlur noBlur =
-        lengthAtNoBlur({blurred, optical + kSmoother * kSmoother, optical + kSmoothest * kSmoothest},
+        lengthAtNoBlur({blurred, optical + smoother * smoother, optical + smoothest * smoothest},
                        {at.perArea, again.perArea, stereologyFrom(total(third)).perArea});
     const double toNoBlur = optics.ok ? noBlur.curve : 1;
-    f.evidence.pinched = optics.ok && noBlur.pinched;
+    // The necks' test was set on the full smoothings' steps; lighter ones sample the fall's steep
+    // start, where walls that only shorten fall faster first.
+    f.evidence.pinched = optics.ok && noBlur.pinched && share >= 1;
     auto corrected = [&](int without) {
         Stereology a = stereologyFrom(total(first, without));
         if (!(a.perArea > 0)) return a; // a block set without walls: no widths to correct
