@@ -256,6 +256,11 @@ struct Runs {
 // Only every `every`-th line across where asked.
 std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks,
                                     const std::vector<uint8_t>* within = nullptr, int every = 1);
+// The level half way between straight stripes' two colours as their blurred bands show them,
+// and the black bands' width they show. The runs at that level must give that width to this share.
+constexpr double kBandFit = 0.02;
+std::optional<std::pair<double, double>> stripesMiddle(const Image& g, double normalDeg, double period,
+                                                       double blackWidth);
 // The runs along the direction near `normalDeg` that makes them shortest, which it is set to.
 std::optional<Runs> runsAlongShortest(const Image& g, double t, double& normalDeg, const Blocks& blocks,
                                       const std::vector<uint8_t>* within);
@@ -342,7 +347,7 @@ constexpr double kClearWalls = 5;
 // Bubbles inside the frame that make a pattern without a spectral peak (a bubble liquid).
 constexpr int kManyBubbles = 25;
 // How well a stripe's wall is placed between pixels: a part of a pixel, and a share of the width.
-constexpr double kWallPlace = 0.0025, kWallShape = 0.0005;
+constexpr double kWallPlace = 0.0025, kWallShape = 0.00025;
 // The spectrum's period over the stereology's that a maze may show.
 constexpr double kMazeSpectrum[2] = {0.8, 1.5};
 // What the stages of one measurement hand on to each other.

@@ -3,7 +3,9 @@
 #include "stages.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace tovra::measure::detail {
@@ -26,7 +28,139 @@ inline double sampleAt(const Image& g, double x, double y) {
     return (p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[g.width] * (1 - fx) + p[g.width + 1] * fx) * fy;
 }
 
+// The picture's grey across straight stripes, folded onto one period: for each quarter pixel of
+// the period the mean grey and the number of pixels there.
+struct Folded {
+    std::vector<double> grey, count;
+    double step = 0;
+};
+Folded foldAcross(const Image& g, double normalDeg, double period) {
+    Folded f;
+    const int bins = std::max(8, static_cast<int>(std::lround(period * 4)));
+    f.step = period / bins;
+    f.grey.assign(static_cast<size_t>(bins), 0), f.count = f.grey;
+    const double nx = std::cos(normalDeg * kPi / 180), ny = std::sin(normalDeg * kPi / 180);
+    const int edge = static_cast<int>(std::ceil(3 * kSmoothing)); // the smoothing's mirrored border
+    for (int y = edge; y + edge < g.height; ++y)
+        for (int x = edge; x + edge < g.width; ++x) {
+            const double turns = (x * nx + y * ny) / period, u = (turns - std::floor(turns)) * bins;
+            const auto i = static_cast<size_t>(std::clamp(static_cast<int>(u), 0, bins - 1));
+            f.grey[i] += g.px[static_cast<size_t>(y) * g.width + x], f.count[i] += 1;
+        }
+    for (size_t i = 0; i < f.grey.size(); ++i)
+        if (f.count[i] > 0) f.grey[i] /= f.count[i];
+    return f;
+}
+
+// Least squares of the folded grey against white - contrast x (a black band of width `width`
+// centred at `centre`, blurred by sigma, repeated every period); the two levels for the others.
+struct BandFit {
+    double residual = 0, white = 0, contrast = 0;
+};
+BandFit fitBand(const Folded& f, double period, double centre, double width, double sigma) {
+    BandFit out;
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0;
+    for (size_t i = 0; i < f.grey.size(); ++i) {
+        if (!(f.count[i] > 0)) continue;
+        const double u = (static_cast<double>(i) + 0.5) * f.step;
+        double band = 0;
+        for (int k = -3; k <= 3; ++k) {
+            const double at = u - centre + k * period;
+            band += 0.5 * (std::erf((at + width / 2) / (sigma * std::sqrt(2.0))) -
+                           std::erf((at - width / 2) / (sigma * std::sqrt(2.0))));
+        }
+        const double w = f.count[i], x = -band, y = f.grey[i];
+        n += w, sx += w * x, sy += w * y, sxx += w * x * x, sxy += w * x * y, syy += w * y * y;
+    }
+    const double det = n * sxx - sx * sx;
+    if (!(det > 0)) {
+        out.residual = std::numeric_limits<double>::infinity();
+        return out;
+    }
+    out.contrast = (n * sxy - sx * sy) / det, out.white = (sy - out.contrast * sx) / n;
+    const double a = out.white, c = out.contrast;
+    out.residual = syy - 2 * a * sy - 2 * c * sxy + a * a * n + 2 * a * c * sx + c * c * sxx;
+    return out;
+}
+
 } // namespace
+
+// The level half way between the stripes' two colours as the blurred bands show them: the grey
+// across the stripes, folded onto one period, fitted by a band of one colour blurred by a
+// Gaussian (its centre, width and sigma by the simplex), the two levels by least squares. Where
+// the blur is wide against the narrower bands their insides stop short of their colour's level,
+// and the level half way between the insides moves into them. The fitted band's width comes
+// with it.
+std::optional<std::pair<double, double>> stripesMiddle(const Image& g, double normalDeg, double period,
+                                                       double blackWidth) {
+    if (!(period > 2 && blackWidth > 0 && blackWidth < period)) return std::nullopt;
+    const Folded f = foldAcross(g, normalDeg, period);
+    // The darkest quarter pixel starts the band's centre.
+    size_t darkest = 0;
+    for (size_t i = 0; i < f.grey.size(); ++i)
+        if (f.count[i] > 0 && (f.count[darkest] == 0 || f.grey[i] < f.grey[darkest])) darkest = i;
+    auto cost = [&](const std::array<double, 3>& p) {
+        if (!(p[1] > 0.5 && p[1] < period - 0.5 && p[2] > 0.2 && p[2] < period / 2))
+            return std::numeric_limits<double>::infinity();
+        return fitBand(f, period, p[0], p[1], p[2]).residual;
+    };
+    // Nelder and Mead's simplex over centre, width and sigma.
+    std::array<std::array<double, 3>, 4> s{};
+    s[0] = {(static_cast<double>(darkest) + 0.5) * f.step, blackWidth, 1.5};
+    for (int i = 1; i < 4; ++i) {
+        s[static_cast<size_t>(i)] = s[0];
+        s[static_cast<size_t>(i)][static_cast<size_t>(i - 1)] += i == 3 ? 0.5 : 1.0;
+    }
+    std::array<double, 4> v{};
+    for (size_t i = 0; i < 4; ++i)
+        v[i] = cost(s[i]);
+    for (int iteration = 0; iteration < 400; ++iteration) {
+        std::array<size_t, 4> order{0, 1, 2, 3};
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return v[a] < v[b]; });
+        const size_t best = order[0], worst = order[3], next = order[2];
+        if (std::fabs(v[worst] - v[best]) <= 1e-12 * (std::fabs(v[best]) + 1e-30)) break;
+        std::array<double, 3> mid{};
+        for (size_t i : {order[0], order[1], order[2]})
+            for (size_t j = 0; j < 3; ++j)
+                mid[j] += s[i][j] / 3;
+        auto along = [&](double t) {
+            std::array<double, 3> p{};
+            for (size_t j = 0; j < 3; ++j)
+                p[j] = mid[j] + t * (s[worst][j] - mid[j]);
+            return p;
+        };
+        const auto reflected = along(-1);
+        const double r = cost(reflected);
+        if (r < v[best]) {
+            const auto expanded = along(-2);
+            const double e = cost(expanded);
+            if (e < r)
+                s[worst] = expanded, v[worst] = e;
+            else
+                s[worst] = reflected, v[worst] = r;
+        } else if (r < v[next]) {
+            s[worst] = reflected, v[worst] = r;
+        } else {
+            const auto contracted = along(0.5);
+            const double c = cost(contracted);
+            if (c < v[worst]) {
+                s[worst] = contracted, v[worst] = c;
+            } else {
+                for (size_t i = 0; i < 4; ++i)
+                    if (i != best) {
+                        for (size_t j = 0; j < 3; ++j)
+                            s[i][j] = s[best][j] + 0.5 * (s[i][j] - s[best][j]);
+                        v[i] = cost(s[i]);
+                    }
+            }
+        }
+    }
+    const size_t best = static_cast<size_t>(std::min_element(v.begin(), v.end()) - v.begin());
+    if (!std::isfinite(v[best])) return std::nullopt;
+    const BandFit fit = fitBand(f, period, s[best][0], s[best][1], s[best][2]);
+    if (!(fit.contrast > 0)) return std::nullopt;
+    return std::pair{fit.white - fit.contrast / 2, s[best][1]};
+}
 
 // The mean lengths of black and white runs along lines parallel to the stripes' normal, a pixel
 // apart, on the smoothed image at the threshold, each crossing placed by linear interpolation
@@ -378,6 +512,24 @@ void findStraightStripes(Result& r, Frame& f) {
             if (std::fabs(e.runsOverStereology - 1) < kStraight &&
                 std::fabs(e.waveOverRuns - 1) < kStraight) {
                 takeRuns(r, *runs, f.blocks);
+                // The runs again at the level the blurred bands show, and the black fraction moved
+                // by the pixels between the two levels. Where the stripes wave, or the fold smears
+                // them, the band's width and blur trade against each other and the fit does not
+                // hold: the runs at its level must give its width.
+                const auto middle = stripesMiddle(f.smooth, normal, across, runs->mean(1));
+                const auto again =
+                    middle ? runsAlongNormal(f.smooth, middle->first, normal, f.blocks) : std::nullopt;
+                if (again && std::fabs(again->mean(1) - middle->second) <= kBandFit * middle->second) {
+                    const auto [lo, hi] = std::minmax(r.threshold, middle->first);
+                    const auto between = std::count_if(f.smooth.px.begin(), f.smooth.px.end(),
+                                                       [&](float v) { return v >= lo && v < hi; });
+                    const double moved =
+                        static_cast<double>(between) / static_cast<double>(f.smooth.px.size());
+                    r.blackFraction = std::clamp(
+                        r.blackFraction + (middle->first > r.threshold ? moved : -moved), 0.0, 1.0);
+                    r.threshold = middle->first;
+                    takeRuns(r, *again, f.blocks);
+                }
                 r.bands = std::move(bands);
                 r.walls = r.bands.empty() ? 0 : static_cast<int>(r.bands.size()) + 1;
                 r.orientationDeg = std::atan(std::tan((normal + 90) * kPi / 180)) * 180 / kPi;

@@ -46,6 +46,17 @@ class Calibration(unittest.TestCase):
         for column in zip(*errors):
             self.assertLess(abs(sum(column) / len(column)), 0.01)
 
+    def test_narrow_stripes_under_a_wide_blur(self):
+        # 40 % black stripes of period 16 under sigma 2: the level half way between the bands'
+        # insides, which the black ones no longer reach, read the black fraction +0.035 and the
+        # black width +9 %.
+        for blur in (1.5, 2.0):
+            with self.subTest(blur=blur):
+                m, truth = measured(calibration.Recipe("s", "stripes", period=16, black=0.4, blur=blur))
+                self.assertEqual(m.pattern, "stripes")
+                self.assertLess(abs(m.black_fraction - truth.black_fraction), 0.005)
+                self.assertLess(abs(m.black_width_px / truth.black_width_px - 1), 0.015)
+
     def test_each_warning_where_it_must_fire_and_nowhere_else(self):
         rows = [("saturated", calibration.Recipe("s", "maze", blur=1.2, degrade="saturated"),
                  calibration.Recipe("s", "maze", blur=1.2)),
