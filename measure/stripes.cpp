@@ -520,7 +520,8 @@ void findStraightStripes(Result& r, Frame& f) {
                 const auto again =
                     middle ? runsAlongNormal(f.smooth, middle->first, normal, f.blocks) : std::nullopt;
                 if (again && std::fabs(again->mean(1) - middle->second) <= kBandFit * middle->second) {
-                    const auto [lo, hi] = std::minmax(r.threshold, middle->first);
+                    const double lo = std::min(r.threshold, middle->first),
+                                 hi = std::max(r.threshold, middle->first);
                     const auto between = std::count_if(f.smooth.px.begin(), f.smooth.px.end(),
                                                        [&](float v) { return v >= lo && v < hi; });
                     const double moved =
