@@ -256,11 +256,9 @@ struct Runs {
 // Only every `every`-th line across where asked.
 std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks,
                                     const std::vector<uint8_t>* within = nullptr, int every = 1);
-// The level half way between straight stripes' two colours as their blurred bands show them,
-// and the black bands' width they show. The runs at that level must give that width to this share.
+// Straight stripes' runs are taken again at the level their blurred bands show where the runs
+// there give the fitted bands' width to this share.
 constexpr double kBandFit = 0.02;
-std::optional<std::pair<double, double>> stripesMiddle(const Image& g, double normalDeg, double period,
-                                                       double blackWidth);
 // The runs along the direction near `normalDeg` that makes them shortest, which it is set to.
 std::optional<Runs> runsAlongShortest(const Image& g, double t, double& normalDeg, const Blocks& blocks,
                                       const std::vector<uint8_t>* within);

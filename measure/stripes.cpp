@@ -83,8 +83,6 @@ BandFit fitBand(const Folded& f, double period, double centre, double width, dou
     return out;
 }
 
-} // namespace
-
 // The level half way between the stripes' two colours as the blurred bands show them: the grey
 // across the stripes, folded onto one period, fitted by a band of one colour blurred by a
 // Gaussian (its centre, width and sigma by the simplex), the two levels by least squares. Where
@@ -161,6 +159,8 @@ std::optional<std::pair<double, double>> stripesMiddle(const Image& g, double no
     if (!(fit.contrast > 0)) return std::nullopt;
     return std::pair{fit.white - fit.contrast / 2, s[best][1]};
 }
+
+} // namespace
 
 // The mean lengths of black and white runs along lines parallel to the stripes' normal, a pixel
 // apart, on the smoothed image at the threshold, each crossing placed by linear interpolation
@@ -511,7 +511,6 @@ void findStraightStripes(Result& r, Frame& f) {
             e.waveOverRuns = s.wavePeriod / across;
             if (std::fabs(e.runsOverStereology - 1) < kStraight &&
                 std::fabs(e.waveOverRuns - 1) < kStraight) {
-                takeRuns(r, *runs, f.blocks);
                 // The runs again at the level the blurred bands show, and the black fraction moved
                 // by the pixels between the two levels. Where the stripes wave, or the fold smears
                 // them, the band's width and blur trade against each other and the fit does not
@@ -519,7 +518,9 @@ void findStraightStripes(Result& r, Frame& f) {
                 const auto middle = stripesMiddle(f.smooth, normal, across, runs->mean(1));
                 const auto again =
                     middle ? runsAlongNormal(f.smooth, middle->first, normal, f.blocks) : std::nullopt;
-                if (again && std::fabs(again->mean(1) - middle->second) <= kBandFit * middle->second) {
+                const bool fitted =
+                    again && std::fabs(again->mean(1) - middle->second) <= kBandFit * middle->second;
+                if (fitted) {
                     const double lo = std::min(r.threshold, middle->first),
                                  hi = std::max(r.threshold, middle->first);
                     const auto between = std::count_if(f.smooth.px.begin(), f.smooth.px.end(),
@@ -529,8 +530,8 @@ void findStraightStripes(Result& r, Frame& f) {
                     r.blackFraction = std::clamp(
                         r.blackFraction + (middle->first > r.threshold ? moved : -moved), 0.0, 1.0);
                     r.threshold = middle->first;
-                    takeRuns(r, *again, f.blocks);
                 }
+                takeRuns(r, fitted ? *again : *runs, f.blocks);
                 r.bands = std::move(bands);
                 r.walls = r.bands.empty() ? 0 : static_cast<int>(r.bands.size()) + 1;
                 r.orientationDeg = std::atan(std::tan((normal + 90) * kPi / 180)) * 180 / kPi;
