@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace tovra::measure::detail {
 
@@ -65,16 +66,17 @@ double defectShare(const Image& g, const std::vector<uint8_t>& black, double noi
     return static_cast<double>(odd) / static_cast<double>(g.px.size());
 }
 
-double noiseRatio(const Image& g, const std::vector<uint8_t>& black, int reach) {
-    // Pixels at least `reach` from a wall along their row and their column. Down the columns, the
-    // length of each column's run of one colour so far, row by row: a pixel `reach` rows up is
-    // inside where that run spans its reach both ways. Along a row, its runs trimmed by `reach` at
-    // both ends. Rows are sampled so that at most about 2^18 pixels are looked at.
-    const int w = g.width, h = g.height;
-    if (w < 3 || h < 3 || reach < 1 || black.size() != g.px.size()) return 0;
-    const int step = std::max(1, static_cast<int>(static_cast<int64_t>(w) * h / (1 << 18)));
+namespace {
+
+// Calls visit(y, x) for the pixels at least `reach` from a wall along their row and their column,
+// on rows sampled so that at most about `most` pixels are looked at. Down the columns, the length of
+// each column's run of one colour so far, row by row: a pixel `reach` rows up is inside where that
+// run spans its reach both ways. Along a row, its runs trimmed by `reach` at both ends. The pixels
+// visited have all eight neighbours.
+template <class Visit>
+void forEachInside(const std::vector<uint8_t>& black, int w, int h, int reach, int64_t most, Visit&& visit) {
+    const int step = std::max(1, static_cast<int>(static_cast<int64_t>(w) * h / most));
     std::vector<int> down(static_cast<size_t>(w), 0);
-    std::vector<float> d[2];
     for (int last = 0; last < h; ++last) {
         const uint8_t* now = black.data() + static_cast<size_t>(last) * w;
         for (int x = 0; x < w; ++x)
@@ -83,21 +85,111 @@ double noiseRatio(const Image& g, const std::vector<uint8_t>& black, int reach) 
         const int y = last - reach;
         if (y < 1 || (y - 1) % step != 0) continue;
         const uint8_t* row = black.data() + static_cast<size_t>(y) * w;
-        const float* v = g.px.data() + static_cast<size_t>(y) * w;
         for (int run = 0, k = 1; k <= w; ++k) {
             if (k < w && row[k] == row[run]) continue;
             for (int x = std::max(run + reach, 1); x < std::min(k - reach, w - 1); ++x)
-                // Second differences take out the picture's own slope; their spread is sqrt(6)
-                // times the noise's.
-                if (down[static_cast<size_t>(x)] > 2 * reach)
-                    d[row[x]].push_back(std::fabs(v[x - 1] - 2 * v[x] + v[x + 1]));
+                if (down[static_cast<size_t>(x)] > 2 * reach) visit(y, x);
             run = k;
         }
     }
-    constexpr size_t kEnough = 500;
+}
+
+constexpr size_t kEnough = 500; // pixels of each colour inside, for either test
+constexpr double kHeld = 4;     // the residuals' bound for the skew, in their standard deviations
+
+// A colour's residuals inside its domains, with their mean level.
+struct Moments {
+    double n = 0, s1 = 0, s2 = 0, s3 = 0, level = 0;
+    void add(double r, double v) { n += 1, s1 += r, s2 += r * r, s3 += r * r * r, level += v; }
+    void merge(const Moments& o, double sign = 1) {
+        n += sign * o.n, s1 += sign * o.s1, s2 += sign * o.s2, s3 += sign * o.s3, level += sign * o.level;
+    }
+    double mean() const { return s1 / n; }
+    double k2() const { return s2 / n - mean() * mean(); }
+    double k3() const { return s3 / n - 3 * mean() * s2 / n + 2 * mean() * mean() * mean(); }
+    // The third cumulant over the second: a linear camera's gain where shot noise alone skews it.
+    double skew() const { return k2() > 0 ? k3() / k2() : 0; }
+};
+
+} // namespace
+
+double noiseRatio(const Image& g, const std::vector<uint8_t>& black, int reach) {
+    const int w = g.width, h = g.height;
+    if (w < 3 || h < 3 || reach < 1 || black.size() != g.px.size()) return 0;
+    std::vector<float> d[2];
+    forEachInside(black, w, h, reach, int64_t{1} << 18, [&](int y, int x) {
+        // Second differences take out the picture's own slope; their spread is sqrt(6) times the
+        // noise's.
+        const float* v = g.px.data() + static_cast<size_t>(y) * w;
+        d[black[static_cast<size_t>(y) * w + x]].push_back(std::fabs(v[x - 1] - 2 * v[x] + v[x + 1]));
+    });
     if (d[0].size() < kEnough || d[1].size() < kEnough) return 0;
     const double white = percentile(d[0], 0.5), dark = percentile(d[1], 0.5);
     return white > 0 ? dark / white : 0;
+}
+
+double darkSkew(const Image& g, const std::vector<uint8_t>& black, int reach) {
+    // A linear camera's noise is read noise and shot noise: its variance grows with the light by
+    // the gain, and only the shot noise skews it, by the gain again, so that a colour's third
+    // cumulant over its second is at most the gain, which the two colours' variances and levels
+    // give. A response that stretches the bright end (a gamma above 1) skews the dark colour's
+    // noise beyond that. The noise is read off each pixel less the mean of its eight neighbours,
+    // which takes out the picture's own slope and keeps the third cumulant (63/64 of it); the
+    // blurred walls' own curvature must be far enough that it does not skew them.
+    const int w = g.width, h = g.height;
+    if (w < 3 || h < 3 || reach < 1 || black.size() != g.px.size()) return 0;
+    constexpr int kBands = 16; // bands of rows, for the jackknife
+    std::vector<float> residual[2];
+    std::vector<uint8_t> bandOf[2];
+    Moments all[2];
+    // The skew needs many pixels (its error falls as one over their root): every row up to 1024².
+    forEachInside(black, w, h, reach, int64_t{1} << 20, [&](int y, int x) {
+        const float* v = g.px.data() + static_cast<size_t>(y) * w;
+        const float *up = v - w, *below = v + w;
+        const double around = static_cast<double>(up[x - 1]) + up[x] + up[x + 1] + v[x - 1] + v[x + 1] +
+                              below[x - 1] + below[x] + below[x + 1];
+        const int c = black[static_cast<size_t>(y) * w + x];
+        const double r = v[x] - around / 8;
+        all[c].add(r, v[x]);
+        residual[c].push_back(static_cast<float>(r));
+        bandOf[c].push_back(static_cast<uint8_t>(std::min(kBands - 1, y * kBands / h)));
+    });
+    if (all[0].n < kEnough || all[1].n < kEnough) return 0;
+    const int dim = all[1].level / all[1].n <= all[0].level / all[0].n ? 1 : 0;
+    const Moments &lo = all[dim], &hi = all[1 - dim];
+    const double apart = hi.level / hi.n - lo.level / lo.n;
+    if (!(apart > 0) || !(lo.k2() > 0)) return 0;
+    // A variance's error is sqrt(2 / n) of it.
+    const double gain = (hi.k2() - lo.k2()) / apart,
+                 gainSe = std::sqrt(2 * hi.k2() * hi.k2() / hi.n + 2 * lo.k2() * lo.k2() / lo.n) / apart;
+    // The dark colour's skew from its residuals held to kHeld of their spread either side of their
+    // mean: symmetric noise stays unskewed, and the few far ones, which would rule the third
+    // moment and its error, count as at that bound.
+    const double centre = lo.mean(), bound = kHeld * std::sqrt(lo.k2());
+    Moments bands[kBands], held;
+    for (size_t i = 0; i < residual[dim].size(); ++i) {
+        const double r = std::clamp(static_cast<double>(residual[dim][i]), centre - bound, centre + bound);
+        bands[bandOf[dim][i]].add(r, 0);
+        held.add(r, 0);
+    }
+    // Its error: from the bands left out one at a time, and at least what Gaussian noise gives
+    // (the third cumulant's variance 6 k2^3 / n).
+    std::vector<double> left;
+    for (const Moments& b : bands)
+        if (b.n > 0 && held.n - b.n > 0) {
+            Moments rest = held;
+            rest.merge(b, -1);
+            left.push_back(rest.skew());
+        }
+    double jack = 0;
+    if (left.size() >= 2) {
+        const double mean = std::accumulate(left.begin(), left.end(), 0.0) / static_cast<double>(left.size());
+        for (double s : left)
+            jack += (s - mean) * (s - mean);
+        jack *= static_cast<double>(left.size() - 1) / static_cast<double>(left.size());
+    }
+    const double skewSe = std::sqrt(std::max(jack, 6 * held.k2() / held.n));
+    return (held.skew() - std::max(gain, 0.0)) / std::hypot(skewSe, gainSe);
 }
 
 std::vector<bool> oddBlocks(const std::vector<Tally>& tallies, const std::vector<double>& blockSigma) {

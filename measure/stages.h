@@ -289,10 +289,12 @@ struct Clipping {
 Clipping clippingOf(const Image& g);
 // The share of pixels far beyond either domain colour's mean level (scratches, dust).
 double defectShare(const Image& g, const std::vector<uint8_t>& black, double noise);
-// The black domains' noise over the white domains', from second differences along the rows and the
-// columns inside each colour, at least `reach` pixels from any wall (0 where either colour has too
-// few such pixels to tell).
+// Inside each colour, at least `reach` pixels from any wall along their row and their column (0
+// where either colour has too few such pixels to tell): the black domains' noise over the white
+// domains', from second differences along the rows; and the dark colour's noise skewed beyond what
+// a linear camera's gain allows, in its standard errors.
 double noiseRatio(const Image& g, const std::vector<uint8_t>& black, int reach);
+double darkSkew(const Image& g, const std::vector<uint8_t>& black, int reach);
 // The blocks as the window maps them, row by row, in the picture's coordinates.
 std::vector<BlockReading> blockMap(const Blocks& blocks, const std::vector<Tally>& tallies,
                                    const std::vector<double>& blockSigma, const std::vector<bool>& odd,
@@ -310,8 +312,9 @@ constexpr double kDefectNoise = 4, kDefectDepth = 0.25, kDefects = 0.002;
 // (pixels) and this share of their median.
 constexpr double kEmptyBlock = 0.25, kFocusSpread = 1.0, kFocusShare = 0.6;
 // A linear camera's noise grows with the light (read noise and shot noise); the dark domains' noise
-// above the bright ones' by more than this says that the response compresses the bright end.
-constexpr double kCompressed = 1.3;
+// above the bright ones' by more than this says that the response compresses the bright end; the
+// dark ones' noise skewed beyond the gain by more than this many SEs, that it stretches it.
+constexpr double kCompressed = 1.3, kStretched = 3.5;
 // A bubble longer than this many times its width is two or more run together.
 constexpr double kRound = 1.6;
 // Domains narrower than this many of the whole blur's sigma cannot be measured.
@@ -325,6 +328,7 @@ struct Evidence {
     bool belowResolution = false;
     bool pinched = false;  // necks of the domains closed under the program's smoothing
     double noiseRatio = 0; // the black domains' noise over the white ones' (0: not known)
+    double darkSkew = 0;   // the dark colour's noise skewed beyond the gain, in SEs (0: not known)
 
     double widthChange = 0;        // relative change of the widths under more smoothing
     int domainsInside = 0;         // domains not touching the border

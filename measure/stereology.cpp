@@ -365,6 +365,9 @@ std::optional<std::string> measureStereology(Result& r, Frame& f) {
     e.uneven = std::find(odd.begin(), odd.end(), true) != odd.end();
     r.blockMap = blockMap(blocks, first, optics.blockSigma, odd, toNoBlur, r.area);
     e.noiseRatio = noiseRatio(f.unfiltered, black, static_cast<int>(std::ceil(2 * std::sqrt(blurred))));
+    // At least four pixels: the walls' curvature closer than that lowers the dark colour's skew.
+    e.darkSkew =
+        darkSkew(f.unfiltered, black, std::max(4, static_cast<int>(std::ceil(2 * std::sqrt(blurred)))));
     e.widthChange =
         std::max(std::fabs(again.black - at.black) / at.black, std::fabs(again.white - at.white) / at.white);
     e.domainsInside = domains.blackInside + domains.whiteInside;

@@ -43,10 +43,10 @@ constexpr Kind kKinds[] = {
      true},
 
     {"nonlinear_response",
-     "the dark domains are noisier than the bright ones, which a linear camera cannot give: the camera's "
-     "response compresses the bright end (a gamma or a logarithm), and it moves the walls and the black "
-     "fraction; "
-     "linearise the frames first",
+     "the noise inside the domains is not a linear camera's: the dark domains are noisier than the bright "
+     "ones, or their noise is more skewed than the camera's gain allows; the camera's response is not "
+     "linear (a gamma or a logarithm), and it moves the walls and the black fraction; linearise the "
+     "frames first",
      true},
 
     {"blur_unknown",
@@ -118,8 +118,11 @@ void judge(Result& r, const Evidence& e) {
     if (!twoLevels && e.defects >= kDefects) codes.push_back("defects");
     if (e.uneven) codes.push_back("uneven");
     if (e.belowResolution) codes.push_back("below_resolution");
-    // Clipping at the white end quiets the white domains too; that is said by its own warning.
-    if (e.noiseRatio > kCompressed && !(e.clipping.high >= kClipped)) codes.push_back("nonlinear_response");
+    // Clipping at the white end quiets the white domains too, and clipping at the black end skews
+    // the black ones; each is said by its own warning.
+    if ((e.noiseRatio > kCompressed && !(e.clipping.high >= kClipped)) ||
+        (e.darkSkew > kStretched && !(e.clipping.low > 0)))
+        codes.push_back("nonlinear_response");
 
     if (!r.blurPx && r.pattern != "stripes") codes.push_back("blur_unknown");
     // Without a spectral peak or a contrast above the noise there is no domain pattern to measure.

@@ -163,7 +163,6 @@ RECIPES = [
     Recipe("maze-sharp", "maze", blur=0.0, noise=0.02),
     Recipe("maze-poisson16", "maze", blur=1.2, noise=0.0, poisson=400, bits=16),
     Recipe("maze-light", "maze", blur=1.0, light="vignette"),
-    Recipe("maze-gamma1.6", "maze", blur=1.0, gamma=1.6),
     Recipe("maze-kerr", "maze", blur=1.2, noise=0.002, kerr=0.04, bits=16),
     Recipe("stripes", "stripes", black=0.4, blur=1.0),
     Recipe("stripes-gradient", "stripes", black=0.55, blur=1.5, light="gradient"),
@@ -178,6 +177,7 @@ DEGRADED = [
     (Recipe("one-quarter", "maze", blur=1.0, degrade="quarter"), "uneven"),
     (Recipe("narrow-minority", "stripes", black=0.075, blur=1.3), "below_resolution"),
     (Recipe("gamma0.6", "maze", blur=1.0, gamma=0.6), "nonlinear_response"),
+    (Recipe("gamma1.6", "maze", blur=1.0, gamma=1.6), "nonlinear_response"),
 ]
 
 

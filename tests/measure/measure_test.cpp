@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
+#include <random>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -558,6 +559,42 @@ TEST(MeasureSteps, WallLengthTakenToNoBlur) {
         EXPECT_NEAR(n.line, row.line, 1e-9);
         EXPECT_EQ(n.pinched, row.pinched) << row.perArea[0] << " " << row.perArea[2];
     }
+}
+
+// What the noise inside the domains says of the camera, on squares of two levels 32 px wide: a
+// linear camera's Gaussian noise and its shot noise with read noise stay within the gain; the same
+// Gaussian noise under a gamma of 1.6 skews the dark squares beyond it, and under 0.6 makes them
+// the noisier.
+TEST(MeasureSteps, CameraResponseFromTheNoiseInside) {
+    const int side = 512;
+    std::vector<uint8_t> black(static_cast<size_t>(side) * side);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            black[static_cast<size_t>(y) * side + x] = ((x / 32) + (y / 32)) % 2;
+    const struct Row {
+        const char* camera;
+        double gamma, photons; // photons at the linear level 1 (0: Gaussian noise alone)
+        bool stretched, compressed;
+    } rows[] = {{"linear", 1, 0, false, false},
+                {"shot and read noise", 1, 100, false, false},
+                {"gamma 1.6", 1.6, 0, true, false},
+                {"gamma 0.6", 0.6, 0, false, true}};
+    for (const Row& row : rows) {
+        std::mt19937 rng(7);
+        std::normal_distribution<double> read(0, 0.028);
+        Image g{side, side, {}};
+        for (uint8_t b : black) {
+            const double level = b ? 0.12 : 0.74;
+            double v = level;
+            if (row.photons > 0) v = std::poisson_distribution<int>(level * row.photons)(rng) / row.photons;
+            v += read(rng);
+            g.px.push_back(static_cast<float>(255 * std::pow(std::max(v, 0.0), row.gamma)));
+        }
+        EXPECT_EQ(detail::darkSkew(g, black, 4) > detail::kStretched, row.stretched) << row.camera;
+        EXPECT_EQ(detail::noiseRatio(g, black, 4) > detail::kCompressed, row.compressed) << row.camera;
+    }
+    // Too few pixels inside either colour to tell: nothing is said.
+    EXPECT_EQ(detail::darkSkew(Image{side, side, std::vector<float>(black.size(), 1.0F)}, black, 40), 0);
 }
 
 // The blocks' error about a plane: a trend across the frame alone gives none, adding a plane to
