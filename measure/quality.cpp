@@ -142,8 +142,12 @@ double darkSkew(const Image& g, const std::vector<uint8_t>& black, int reach) {
     std::vector<float> residual[2];
     std::vector<uint8_t> bandOf[2];
     Moments all[2];
-    // The skew needs many pixels (its error falls as one over their root): every row up to 1024².
-    forEachInside(black, w, h, reach, int64_t{1} << 20, [&](int y, int x) {
+    // The skew needs many pixels (its error falls as one over their root): every row up to 724².
+    constexpr int64_t kMost = int64_t{1} << 19;
+    for (int c = 0; c < 2; ++c)
+        residual[c].reserve(static_cast<size_t>(std::min<int64_t>(kMost, int64_t{w} * h) / 2)),
+            bandOf[c].reserve(residual[c].capacity());
+    forEachInside(black, w, h, reach, kMost, [&](int y, int x) {
         const float* v = g.px.data() + static_cast<size_t>(y) * w;
         const float *up = v - w, *below = v + w;
         const double around = static_cast<double>(up[x - 1]) + up[x] + up[x + 1] + v[x - 1] + v[x + 1] +
