@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 namespace tovra::measure::detail {
 
@@ -176,23 +175,17 @@ double darkSkew(const Image& g, const std::vector<uint8_t>& black, int reach) {
         bands[bandOf[dim][i]].add(r, 0);
         held.add(r, 0);
     }
-    // Its error: from the bands left out one at a time, and at least what Gaussian noise gives
-    // (the third cumulant's variance 6 k2^3 / n).
-    std::vector<double> left;
+    // Its error: the jackknife over the bands that hold any of them, and at least what Gaussian
+    // noise gives (the third cumulant's variance 6 k2^3 / n).
+    std::vector<Moments> filled;
     for (const Moments& b : bands)
-        if (b.n > 0 && held.n - b.n > 0) {
-            Moments rest = held;
-            rest.merge(b, -1);
-            left.push_back(rest.skew());
-        }
-    double jack = 0;
-    if (left.size() >= 2) {
-        const double mean = std::accumulate(left.begin(), left.end(), 0.0) / static_cast<double>(left.size());
-        for (double s : left)
-            jack += (s - mean) * (s - mean);
-        jack *= static_cast<double>(left.size() - 1) / static_cast<double>(left.size());
-    }
-    const double skewSe = std::sqrt(std::max(jack, 6 * held.k2() / held.n));
+        if (b.n > 0) filled.push_back(b);
+    const double jack = jackknife(static_cast<int>(filled.size()), [&](int k) {
+        Moments rest = held;
+        rest.merge(filled[static_cast<size_t>(k)], -1);
+        return rest.skew();
+    });
+    const double skewSe = std::max(jack, std::sqrt(6 * held.k2() / held.n));
     return (held.skew() - std::max(gain, 0.0)) / std::hypot(skewSe, gainSe);
 }
 
