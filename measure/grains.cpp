@@ -199,8 +199,6 @@ void findStripesInGrains(Result& r, Frame& f) {
             const std::vector<Tally> byCell = stereologyOf(smooth, r.threshold, black, cells);
             std::vector<uint8_t> pixels = pixelGrains(map, g.width, g.height);
             Runs all;
-            for (int c = 0; c < 2; ++c)
-                all.sum[c].assign(static_cast<size_t>(r.blocks), 0.0), all.count[c] = all.sum[c];
             bool straight = true;
             std::vector<Band> bands;
             for (size_t k = 0; k < map.grains.size() && straight; ++k) {
@@ -219,9 +217,7 @@ void findStripesInGrains(Result& r, Frame& f) {
                 straight = runs && st.black > 0 &&
                            std::fabs((runs->mean(1) + runs->mean(0)) / (st.black + st.white) - 1) < kStraight;
                 if (!straight) break;
-                for (int c = 0; c < 2; ++c)
-                    for (size_t j = 0; j < all.sum[c].size(); ++j)
-                        all.sum[c][j] += runs->sum[c][j], all.count[c][j] += runs->count[c][j];
+                all.blocks.add(runs->blocks), all.lines.add(runs->lines);
                 // The grain's bands where its cells fill nearly all of their box.
                 if (map.boxShare[k] < 0.85) continue;
                 const Rect& box = map.box[k];

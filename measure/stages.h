@@ -249,8 +249,17 @@ Spectrum spectrum(const Image& g);
 
 // Stripes.
 struct Runs {
-    std::vector<double> sum[2], count[2]; // white [0] and black [1] runs' lengths and numbers, by block
-    double mean(int black, int without = -1) const;
+    // White [0] and black [1] runs' lengths and numbers, by group.
+    struct Tally {
+        std::vector<double> sum[2], count[2];
+        double mean(int black, int without = -1) const;
+        void add(const Tally& other);
+    };
+    Tally blocks; // by the block of each run's middle
+    // By band of the lines across, each line's runs in one band: a wall's error lengthens one run
+    // and shortens the next alike, so along a line the period's errors cancel but for the ends.
+    Tally lines;
+    double mean(int black, int without = -1) const { return blocks.mean(black, without); }
 };
 // Runs that leave `within` (1 inside, the picture's size) where given are cut there, as at the border.
 // Only every `every`-th line across where asked.

@@ -167,11 +167,20 @@ std::optional<std::pair<double, double>> stripesMiddle(const Image& g, double no
 // between samples a pixel apart. Runs cut by the border (or ending within the smoothing's reach
 // of it) are left out; a run shorter than a pixel and a half between two others (noise at a
 // wall) joins them.
-double Runs::mean(int black, int without) const {
+double Runs::Tally::mean(int black, int without) const {
     double s = 0, n = 0;
     for (size_t k = 0; k < sum[black].size(); ++k)
         if (static_cast<int>(k) != without) s += sum[black][k], n += count[black][k];
     return n > 0 ? s / n : 0;
+}
+
+void Runs::Tally::add(const Tally& other) {
+    for (int c = 0; c < 2; ++c) {
+        sum[c].resize(std::max(sum[c].size(), other.sum[c].size()), 0.0);
+        count[c].resize(sum[c].size(), 0.0);
+        for (size_t k = 0; k < other.sum[c].size(); ++k)
+            sum[c][k] += other.sum[c][k], count[c][k] += other.count[c][k];
+    }
 }
 
 std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, const Blocks& blocks,
@@ -186,8 +195,11 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, 
     // within its reach (three sigma, and a sample for the interpolation): runs there are cut.
     const double reach = std::min(3 * kSmoothing + 1, std::min(w, h) / 8);
     Runs out;
-    for (int c = 0; c < 2; ++c)
-        out.sum[c].assign(static_cast<size_t>(blocks.count()), 0.0), out.count[c] = out.sum[c];
+    const int bands = blocks.count();
+    for (int c = 0; c < 2; ++c) {
+        out.blocks.sum[c].assign(static_cast<size_t>(bands), 0.0), out.blocks.count[c] = out.blocks.sum[c];
+        out.lines.sum[c] = out.blocks.sum[c], out.lines.count[c] = out.blocks.sum[c];
+    }
     int64_t runs[2] = {0, 0};
     struct Run {
         double length, middle;
@@ -209,6 +221,8 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, 
         clip(s * dx, nx, w);
         clip(s * dy, ny, h);
         if (!(uTo - uFrom > 2)) continue;
+        const auto band = static_cast<size_t>(
+            std::clamp(static_cast<int>((s - sFrom) / (sTo - sFrom + 1) * bands), 0, bands - 1));
         // The runs between crossings; what lies before the first and after the last is cut, and
         // so is what leaves `within`, as at the border.
         line.clear();
@@ -225,7 +239,9 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, 
                     blocks.row[static_cast<size_t>(std::clamp(static_cast<int>(y), 0, g.height - 1))] *
                         blocks.across +
                     blocks.column[static_cast<size_t>(std::clamp(static_cast<int>(x), 0, g.width - 1))]);
-                out.sum[run.black][block] += run.length, out.count[run.black][block] += 1, ++runs[run.black];
+                out.blocks.sum[run.black][block] += run.length, out.blocks.count[run.black][block] += 1;
+                out.lines.sum[run.black][band] += run.length, out.lines.count[run.black][band] += 1;
+                ++runs[run.black];
             }
             line.clear();
         };
@@ -481,7 +497,17 @@ void takeRuns(Result& r, const Runs& runs, const Blocks& blocks) {
     r.bubbles.reset();
     r.blackWidthSePx = jackknifeAboutPlane(blocks, [&](int k) { return runs.mean(1, k); });
     r.whiteWidthSePx = jackknifeAboutPlane(blocks, [&](int k) { return runs.mean(0, k); });
-    r.periodSePx = jackknifeAboutPlane(blocks, [&](int k) { return runs.mean(1, k) + runs.mean(0, k); });
+    // The period's error, twice. Over the blocks, each run in the block of its middle: a wall's
+    // error lengthens one run and shortens the next alike, which cancels along a line across the
+    // frame but for its ends, and not where a block's edge falls between the two runs, so the
+    // blocks' scatter overstates it (about twice on straight stripes). Over bands of whole lines
+    // across, each line's runs in one band: where the stripes wave or the light changes along the
+    // walls, the bands differ by what the frame averages, which overstates it there. The smaller.
+    const double byBlocks =
+        jackknifeAboutPlane(blocks, [&](int k) { return runs.mean(1, k) + runs.mean(0, k); });
+    const double byLines = jackknife(static_cast<int>(runs.lines.sum[1].size()),
+                                     [&](int k) { return runs.lines.mean(1, k) + runs.lines.mean(0, k); });
+    r.periodSePx = std::min(byBlocks, byLines);
     r.blackWidthPx = runs.mean(1), r.whiteWidthPx = runs.mean(0), r.periodPx = across;
     // The walls' places, found by interpolating the grey level between pixels, are good to
     // about kWallPlace of a pixel each and to kWallShape of the width for the blur's shape

@@ -621,6 +621,44 @@ TEST(MeasureSteps, JackknifeAboutThePlaneOfTheBlocks) {
                      detail::jackknife(4, leaveOut(0, 1)));
 }
 
+// The period's standard error of straight stripes is the scatter a repeat shows: frames of one
+// sample at other phases of its stripes. A wall's error lengthens one run and shortens the next,
+// which cancels along a line across the frame; blocks that cut the lines counted it in each and
+// made the error about twice the scatter.
+TEST(MeasureSteps, StripesPeriodErrorIsTheRepeatsScatter) {
+    const int side = 256, frames = 32;
+    const double nx = std::cos(0.3), ny = std::sin(0.3);
+    std::mt19937 random(3);
+    std::normal_distribution<double> noise(0, 6);
+    std::vector<double> period, se;
+    for (int f = 0; f < frames; ++f) {
+        Image img{side, side, std::vector<float>(static_cast<size_t>(side) * side)};
+        const double phase = 20.0 * f / frames + 0.37;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                double dark = 0; // share of the pixel in a black band, 4 x 4 samples
+                for (int k = 0; k < 16; ++k) {
+                    const double u = (x + (k % 4 - 1.5) / 4) * nx + (y + (k / 4 - 1.5) / 4) * ny + phase;
+                    dark += std::fmod(u, 20.0) < 8 ? 1.0 / 16 : 0.0;
+                }
+                img.px[static_cast<size_t>(y) * side + x] =
+                    static_cast<float>(60 + 120 * (1 - dark) + noise(random));
+            }
+        const Result m = measure(img, nullptr, std::nullopt, Settings{});
+        ASSERT_EQ(m.pattern, "stripes") << f;
+        period.push_back(m.periodPx), se.push_back(m.periodSePx);
+    }
+    double mean = 0, spread = 0;
+    for (double p : period)
+        mean += p / frames;
+    for (double p : period)
+        spread += (p - mean) * (p - mean) / (frames - 1);
+    std::nth_element(se.begin(), se.begin() + frames / 2, se.end());
+    const double ratio = std::sqrt(spread) / se[frames / 2];
+    EXPECT_GT(ratio, 0.75);
+    EXPECT_LT(ratio, 1.6);
+}
+
 // Stripes under light falling off across the frame, at three angles: the light divided out
 // leaves the walls in place up to the border (its blur carried the stripes' phase there, and the
 // period read up to 0.1 % long), and the runs are taken along the direction that makes them
