@@ -251,6 +251,8 @@ Spectrum spectrum(const Image& g);
 struct Runs {
     // White [0] and black [1] runs' lengths and numbers, by group.
     struct Tally {
+        explicit Tally(size_t groups = 0)
+            : sum{std::vector<double>(groups), std::vector<double>(groups)}, count{sum[0], sum[0]} {}
         std::vector<double> sum[2], count[2];
         double mean(int black, int without = -1) const;
         void add(const Tally& other);

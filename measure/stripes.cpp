@@ -194,12 +194,8 @@ std::optional<Runs> runsAlongNormal(const Image& g, double t, double normalDeg, 
     // The smoothing mirrors the picture at its border, and the mirrored walls move the real ones
     // within its reach (three sigma, and a sample for the interpolation): runs there are cut.
     const double reach = std::min(3 * kSmoothing + 1, std::min(w, h) / 8);
-    Runs out;
-    const int bands = blocks.count();
-    for (int c = 0; c < 2; ++c) {
-        out.blocks.sum[c].assign(static_cast<size_t>(bands), 0.0), out.blocks.count[c] = out.blocks.sum[c];
-        out.lines.sum[c] = out.blocks.sum[c], out.lines.count[c] = out.blocks.sum[c];
-    }
+    const int bands = blocks.count(); // of lines across, as many as blocks
+    Runs out{Runs::Tally(static_cast<size_t>(bands)), Runs::Tally(static_cast<size_t>(bands))};
     int64_t runs[2] = {0, 0};
     struct Run {
         double length, middle;
